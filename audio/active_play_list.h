@@ -1,0 +1,33 @@
+// The running playbacks, in start order; row i of the play list shows job i. Window thread only.
+#pragma once
+
+#include "audio/play_job.h"
+
+#include <vector>
+
+class ActivePlayList {
+public:
+    ActivePlayList() = default;
+    ~ActivePlayList(); // stops every job
+    ActivePlayList(const ActivePlayList&) = delete;
+    ActivePlayList& operator=(const ActivePlayList&) = delete;
+
+    int GetSize() const { return static_cast<int>(m_jobs.size()); }
+    const PlayJobPtr& GetAt(int index) const { return m_jobs.at(static_cast<size_t>(index)); }
+
+    // Starts one more playback of the entry. An entry without a sound starts nothing, and a
+    // worker that cannot be started leaves no job behind. Returns whether a job was listed.
+    bool StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner);
+    // Silences the job's buffer and asks the job at the row to stop; does not wait.
+    void StopSelected(int selectionMark);
+    // Asks every job to stop, waits for each (at most 3000 ms, then detaches it) and empties the
+    // list. Clears every flag before it waits, so it takes about as long as the slowest worker.
+    void StopAll();
+    // Removes the job if it is still listed; returns whether it was.
+    bool OnPlayDone(const PlayJob* job);
+    // Whether any listed job plays this entry.
+    bool IsPlaying(const EffectEntry* entry) const;
+
+private:
+    std::vector<PlayJobPtr> m_jobs;
+};

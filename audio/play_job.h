@@ -1,0 +1,54 @@
+// One running playback and its worker thread. The worker plays the entry's buffer the entry's
+// repeat count of times, spaced by its interval, then reports to the window ("play done").
+// Jobs are shared: the worker keeps its job, and the job its entry, alive until both are done
+// with them, so nothing a worker touches can be freed under it.
+#pragma once
+
+#include "core/effect_table.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct PlayJob;
+using PlayJobPtr = std::shared_ptr<PlayJob>;
+
+// The worker's last act: hands its job to the window's thread (queued there), which calls
+// ActivePlayList::OnPlayDone. Stands in for posting WM_PLAYDONE.
+using PostPlayDone = std::function<void(PlayJobPtr job)>;
+
+constexpr unsigned WM_PLAYDONE = 0x0400 + 100;
+
+struct PlayJob {
+    std::thread pThread;              // window thread only
+    EffectEntryPtr pEntry;            // the effect being played
+    SoundBufferPtr pBuffer;           // the entry's buffer, taken when the job starts
+    std::atomic<std::uint8_t> bRun{1};    // cleared by the window to stop, by the worker as it ends
+    std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
+    PostPlayDone postToOwner;
+    std::uint64_t nId = 0;            // never reused: tells jobs apart in logs and tests
+
+    // Clears the run flag and wakes the worker from its wait at once.
+    void RequestStop();
+
+    // Wait support: the worker sleeps on this until a deadline or a stop.
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+    // Set by the worker when it has finished, so StopAll can wait with a deadline.
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    bool bFinished = false;
+};
+
+// The worker's body (run on the job's own thread).
+unsigned PlayJobThread(PlayJobPtr job);
+
+// Waits `ms` milliseconds (unsigned: -1 is "until stopped") or until the job's run flag is
+// cleared, whichever comes first. Returns at the deadline `until` when one is given, so that
+// repeats follow absolute times and never drift. Writes "%d\n" to the debug sink first.
+void WaitWhileRunning(std::uint32_t ms, PlayJob& job);

@@ -1,0 +1,58 @@
+// The program's one connection to the sound card: opens the output with the fixed primary
+// format, turns WAVE data into sound buffers, plays the jingle and releases buffers. Failures are
+// shown at once in a message box captioned "Error"; the caller carries on without that sound.
+#pragma once
+
+#include "audio/sound_output.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A variable owned by the caller that holds one buffer or nothing.
+using SoundBufferSlot = SoundBufferPtr;
+
+class CSoundDevice {
+public:
+    CSoundDevice() = default;
+    virtual ~CSoundDevice(); // closes the device
+    CSoundDevice(const CSoundDevice&) = delete;
+    CSoundDevice& operator=(const CSoundDevice&) = delete;
+
+    bool Open(void* owner, int channels, int samplesPerSec, int bitsPerSample);
+    void Close();
+    bool IsOpen() const { return m_nState == 1; }
+
+    bool LoadStartupSound(SoundBufferSlot& slot, int resourceId);
+    bool CreateBufferFromResource(std::uint16_t resourceId, SoundBufferSlot& slot);
+    bool FindWaveResource(int resourceId, const WAVEFORMATEX** format, const std::uint8_t** data,
+                          std::uint32_t* dataSize);
+    // path: CP932 host path. Returns the data length in bytes; 0 = not loaded (slot empty).
+    std::uint32_t LoadWaveFile(const std::string& path, SoundBufferSlot& slot);
+    bool PlayFromStart(SoundBufferSlot& slot);
+    static void ReleaseBuffer(SoundBufferSlot& slot);
+
+    // The resource images the device can find, by id (the jingle is 132). Tests install others.
+    struct Resource {
+        const std::uint8_t* data;
+        std::size_t size;
+    };
+    using ResourceLookup = Resource (*)(int resourceId);
+    static ResourceLookup SetResourceLookup(ResourceLookup lookup);
+
+    // The walk over an in-memory RIFF image, bounded by the image's real size.
+    static bool FindWaveInImage(const std::uint8_t* image, std::size_t imageSize,
+                                const WAVEFORMATEX** format, const std::uint8_t** data,
+                                std::uint32_t* dataSize);
+
+private:
+    void* m_hWndOwner = nullptr;
+    std::int32_t m_nState = 0; // 0 closed, 1 open
+    SoundDevicePtr m_pDirectSound;
+    SoundBufferPtr m_pPrimary;
+};
+
+// The compiled-in start-up jingle (RIFF WAVE image).
+constexpr int IDR_WAVE_JINGLE = 132;
+const std::uint8_t* JingleImage();
+std::size_t JingleImageSize();

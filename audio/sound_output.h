@@ -1,0 +1,157 @@
+// The sound output layer: a device object and sound buffers with the operations and result codes
+// of the platform mixing interface the program was designed on, over a software mixer of our own.
+// Two outputs sit behind it: the real device through SDL2, and an offline renderer that tests and
+// benchmarks pull frame by frame.
+//
+// Ownership: devices and buffers are shared_ptr; "Release" is dropping the pointer. A buffer that
+// is still sounding when its last user pointer goes is kept alive by the mixer until it stops.
+//
+// Threads: every buffer operation may be called from any thread while the mixer runs. None takes
+// a lock that the mixer waits on, and Play/Stop/SetPan/SetVolume/SetCurrentPosition never
+// allocate. Format conversion and resampling happen in Unlock, not while mixing.
+#pragma once
+
+#include "core/win_types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+constexpr HRESULT DS_OK = 0;
+constexpr HRESULT DSERR_BUFFERLOST = static_cast<HRESULT>(0x88780096u);
+constexpr HRESULT DSERR_INVALIDPARAM = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT DSERR_INVALIDCALL = static_cast<HRESULT>(0x88780032u);
+constexpr HRESULT DSERR_BADFORMAT = static_cast<HRESULT>(0x88780064u);
+constexpr HRESULT DSERR_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT DSERR_NODRIVER = static_cast<HRESULT>(0x88780078u);
+constexpr HRESULT DSERR_GENERIC = static_cast<HRESULT>(0x80004005u);
+
+constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
+constexpr std::uint16_t WAVE_FORMAT_IEEE_FLOAT = 3;
+constexpr std::uint16_t WAVE_FORMAT_EXTENSIBLE = 0xFFFE;
+
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    std::uint16_t wFormatTag;
+    std::uint16_t nChannels;
+    std::uint32_t nSamplesPerSec;
+    std::uint32_t nAvgBytesPerSec;
+    std::uint16_t nBlockAlign;
+    std::uint16_t wBitsPerSample;
+    std::uint16_t cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
+
+constexpr std::uint32_t DSBCAPS_PRIMARYBUFFER = 0x00000001;
+constexpr std::uint32_t DSBCAPS_STATIC = 0x00000002;
+constexpr std::uint32_t DSBCAPS_CTRL3D = 0x00000010;
+constexpr std::uint32_t DSBCAPS_CTRLFREQUENCY = 0x00000020;
+constexpr std::uint32_t DSBCAPS_CTRLPAN = 0x00000040;
+constexpr std::uint32_t DSBCAPS_CTRLVOLUME = 0x00000080;
+constexpr std::uint32_t DSBCAPS_GLOBALFOCUS = 0x00008000;
+constexpr std::uint32_t DSBCAPS_GETCURRENTPOSITION2 = 0x00010000;
+constexpr std::uint32_t DSBCAPS_LOCDEFER = 0x00040000;
+
+constexpr std::uint32_t DSSCL_NORMAL = 1;
+constexpr std::uint32_t DSSCL_PRIORITY = 2;
+
+constexpr std::uint32_t DSBSTATUS_PLAYING = 0x00000001;
+
+constexpr std::int32_t DSBVOLUME_MIN = -10000;
+constexpr std::int32_t DSBVOLUME_MAX = 0;
+constexpr std::int32_t DSBPAN_LEFT = -10000;
+constexpr std::int32_t DSBPAN_RIGHT = 10000;
+
+// The size the description record had on the platform the program was designed on.
+constexpr std::uint32_t kBufferDescSize = 36;
+
+struct DSBUFFERDESC {
+    std::uint32_t dwSize = kBufferDescSize;
+    std::uint32_t dwFlags = 0;
+    std::uint32_t dwBufferBytes = 0;
+    std::uint32_t dwReserved = 0;
+    const WAVEFORMATEX* lpwfxFormat = nullptr; // 18 + cbSize bytes
+    std::uint8_t guid3DAlgorithm[16] = {};
+};
+
+class IDirectSoundBuffer {
+public:
+    virtual ~IDirectSoundBuffer() = default;
+
+    // Copies the buffer's format (18 + cbSize bytes, cut to sizeAllocated).
+    virtual HRESULT GetFormat(WAVEFORMATEX* format, std::uint32_t sizeAllocated,
+                              std::uint32_t* sizeWritten) = 0;
+    // Primary buffer only: the output format every buffer is mixed into.
+    virtual HRESULT SetFormat(const WAVEFORMATEX* format) = 0;
+    // Writable memory of the buffer's own format: one region from offset to the end, and a second
+    // one from the start when the request wraps.
+    virtual HRESULT Lock(std::uint32_t offset, std::uint32_t bytes, void** region1,
+                         std::uint32_t* bytes1, void** region2, std::uint32_t* bytes2,
+                         std::uint32_t flags) = 0;
+    // Ends a Lock; prepares what the mixer needs (conversion to the output format).
+    virtual HRESULT Unlock(void* region1, std::uint32_t bytes1, void* region2,
+                           std::uint32_t bytes2) = 0;
+    virtual HRESULT Restore() = 0;
+    // Hundredths of a decibel; see the README for the laws. Take effect at the next mixed block.
+    virtual HRESULT SetPan(std::int32_t pan) = 0;
+    virtual HRESULT SetVolume(std::int32_t volume) = 0;
+    virtual HRESULT GetPan(std::int32_t* pan) = 0;
+    virtual HRESULT GetVolume(std::int32_t* volume) = 0;
+    // Byte offset in the buffer's own format; on a playing buffer the sound jumps there.
+    virtual HRESULT SetCurrentPosition(std::uint32_t position) = 0;
+    virtual HRESULT GetStatus(std::uint32_t* status) = 0;
+    // Plays once from the current position to the end (no looping); returns at once.
+    virtual HRESULT Play(std::uint32_t reserved, std::uint32_t priority, std::uint32_t flags) = 0;
+    // Silent from the next mixed block on.
+    virtual HRESULT Stop() = 0;
+};
+
+using SoundBufferPtr = std::shared_ptr<IDirectSoundBuffer>;
+
+class IDirectSound {
+public:
+    virtual ~IDirectSound() = default;
+    virtual HRESULT SetCooperativeLevel(void* window, std::uint32_t level) = 0;
+    virtual HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, SoundBufferPtr* buffer,
+                                      void* outer) = 0;
+};
+
+using SoundDevicePtr = std::shared_ptr<IDirectSound>;
+
+// Opens the default output: whatever the installed factory makes, the SDL2 device otherwise.
+HRESULT DirectSoundCreate(const void* guid, SoundDevicePtr* device, void* outer);
+
+// Replaces what DirectSoundCreate opens (tests, benchmarks); an empty function restores SDL2.
+// Returns the previous factory.
+using SoundOutputFactory = std::function<HRESULT(SoundDevicePtr* device)>;
+SoundOutputFactory SetSoundOutputFactory(SoundOutputFactory factory);
+
+// The offline output: no thread and no device; the caller pulls mixed frames in virtual time.
+class OfflineSoundOutput {
+public:
+    // A device whose primary format is stereo 16-bit at the given rate until SetFormat changes it.
+    explicit OfflineSoundOutput(std::uint32_t samplesPerSec = 22050);
+    ~OfflineSoundOutput();
+    OfflineSoundOutput(const OfflineSoundOutput&) = delete;
+    OfflineSoundOutput& operator=(const OfflineSoundOutput&) = delete;
+
+    // The device object, as DirectSoundCreate would hand it out.
+    SoundDevicePtr Device() const;
+    // Mixes the next `frames` frames of the primary format, interleaved (channels per frame as
+    // the primary format says), and appends them to `out`.
+    void Render(std::size_t frames, std::vector<std::int16_t>& out);
+    std::vector<std::int16_t> Render(std::size_t frames);
+    // The same mix before conversion to 16 bits (interleaved stereo floats, full scale 1.0).
+    void RenderFloat(std::size_t frames, std::vector<float>& out);
+    // Frames rendered since creation: the virtual clock.
+    std::uint64_t FramesRendered() const;
+    // A factory for SetSoundOutputFactory that hands out this output's device.
+    SoundOutputFactory Factory() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,55 @@
+// Reads an effect's RIFF WAVE file: checks the header, copies the format, finds the data chunk
+// and hands out the sample bytes on request. Our own chunk reader over a buffered file.
+#pragma once
+
+#include "audio/sound_output.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Chunk information, as the multimedia file functions kept it.
+struct MMCKINFO {
+    std::uint32_t ckid = 0;
+    std::uint32_t cksize = 0;
+    std::uint32_t fccType = 0;
+    std::uint32_t dwDataOffset = 0;
+    std::uint32_t dwFlags = 0;
+};
+
+constexpr std::uint32_t MakeFourCC(char a, char b, char c, char d) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+class CWaveFile {
+public:
+    CWaveFile() = default;
+    ~CWaveFile();
+    CWaveFile(const CWaveFile&) = delete;
+    CWaveFile& operator=(const CWaveFile&) = delete;
+
+    // path: CP932, in the host's form (see ToOsPath). S_OK or E_FAIL.
+    HRESULT Open(const std::string& path);
+    // Copies up to `count` sample bytes; delivered is set only on success.
+    HRESULT Read(std::uint32_t count, void* destination, std::uint32_t* delivered);
+    void Close();
+
+    // The format record: 18 bytes for PCM, 18 + cbSize otherwise. Null before a successful Open.
+    const WAVEFORMATEX* Format() const;
+    // Sample bytes not yet handed out (the data chunk's declared size right after Open).
+    std::uint32_t DataSize() const { return m_ckData.cksize; }
+
+    // Readable as the design names them.
+    std::vector<std::uint8_t> m_pwfx; // owned format record; empty = none
+    MMCKINFO m_ckData;
+    MMCKINFO m_ckRiff;
+
+private:
+    std::FILE* m_hmmio = nullptr;
+    // ... reader internals
+};

@@ -1,0 +1,69 @@
+// The open set's effects, in file order. Entries are held by shared_ptr: list rows and running
+// playbacks keep their entry alive and at the same address while the table grows or shrinks,
+// and a stopped worker winding down can still read it after the set was closed.
+#pragma once
+
+#include "audio/sound_output.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A 32-bit field that the window's thread writes while a playback worker reads it. Relaxed
+// atomics: each value stands alone, the worker only needs to see a whole value soon.
+class SharedInt32 {
+public:
+    SharedInt32(std::int32_t v = 0) : m_value(v) {}
+    SharedInt32(const SharedInt32& other) : m_value(other.load()) {}
+    SharedInt32& operator=(const SharedInt32& other) { return *this = other.load(); }
+    SharedInt32& operator=(std::int32_t v) {
+        m_value.store(v, std::memory_order_relaxed);
+        return *this;
+    }
+    operator std::int32_t() const { return load(); }
+    std::int32_t load() const { return m_value.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<std::int32_t> m_value;
+};
+
+struct EffectEntry {
+    SoundBufferPtr pBuffer;          // the loaded sound; empty when the WAVE file was not available
+    std::uint32_t dwDataLength = 0;  // sample bytes in pBuffer; 0 = not loaded, never played
+    std::string strName;             // CP932
+    std::string strWavePath;         // CP932, as entered or as the file holds it
+    SharedInt32 nModifiers;          // bit 0 Alt, bit 1 Ctrl, bit 2 Shift
+    SharedInt32 nKey;                // virtual-key code; 0 = no hotkey
+    SharedInt32 nPan;                // -10000 left .. 10000 right
+    SharedInt32 nVolume;             // -10000 silent .. 0 full
+    SharedInt32 nRepeat;             // 0 = until stopped
+    SharedInt32 nInterval;           // ms between starts; 0 = the sound's own length
+    std::uint8_t bKeyHeld = 0;       // key latch; window thread only
+
+    // Whether the effect can sound: its WAVE file was found and loaded.
+    bool IsAvailable() const { return pBuffer != nullptr && dwDataLength != 0; }
+};
+
+using EffectEntryPtr = std::shared_ptr<EffectEntry>;
+
+class EffectTable {
+public:
+    int GetSize() const { return static_cast<int>(m_entries.size()); }
+    // The entry at a position 0 .. size-1; the caller may change it in place.
+    EffectEntry& GetAt(int index) const { return *m_entries.at(static_cast<size_t>(index)); }
+    // The shared handle that list rows and playbacks keep.
+    const EffectEntryPtr& GetPtrAt(int index) const { return m_entries.at(static_cast<size_t>(index)); }
+    // Appends a copy of the entry (latch cleared) and returns its position.
+    int Add(const EffectEntry& entry);
+    // Drops the entry at a position; later entries move down by one. Buffers are not released.
+    void RemoveAt(int index);
+    // Drops every entry. Buffers are not released.
+    void RemoveAll() { m_entries.clear(); }
+    // Position of an entry, or -1.
+    int IndexOf(const EffectEntry* entry) const;
+
+private:
+    std::vector<EffectEntryPtr> m_entries;
+};

@@ -1,0 +1,69 @@
+// The non-visual half of the main window: owns every piece of state of the open set and carries
+// out the start-up, the shut-down and every command that changes the set. Window thread only.
+#pragma once
+
+#include "audio/active_play_list.h"
+#include "audio/sound_device.h"
+#include "core/app_settings.h"
+#include "core/effect_table.h"
+#include "core/mixer_view.h"
+#include "input/hotkey.h"
+#include "input/key_trigger.h"
+
+#include <cstdint>
+#include <string>
+
+class CSetController : public IKeyTriggerTarget {
+public:
+    // executablePath: empty = the running executable (tests give a temporary directory's file).
+    explicit CSetController(IMixerView& view, std::string executablePath = {});
+    ~CSetController() override;
+    CSetController(const CSetController&) = delete;
+    CSetController& operator=(const CSetController&) = delete;
+
+    // Start-up and shut-down sequences.
+    bool OnInitDialog();
+    void DestroyWindow();
+
+    // Commands.
+    void PlaySelected() override;
+    void AddEffect();
+    void EditEffect() override;
+    void DeleteEffect();
+    void SwitchSet();
+    void NewSet();
+    void CloseSet();
+    void FillSetSelector();
+
+    // Playbacks.
+    void StartPlayback(const EffectEntryPtr& entry) override;
+    void StopSelected();
+    void StopAll();
+    void OnPlayDone(const PlayJobPtr& job);
+
+    // Keyboard and mouse triggers; true = the key-down is consumed.
+    bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]);
+    void OnClickEffectList(bool ctrlDown);
+    void OnDblclkEffectList(bool shiftDown);
+
+    // State, read by the window and tests.
+    const EffectTable& Effects() const { return m_effects; }
+    const ActivePlayList& Playbacks() const { return m_playbacks; }
+    const AppSettings& Settings() const { return m_settings; }
+    const std::string& WaveDirectory() const { return m_strWaveDir; }
+    const std::string& SetFilePath() const { return m_strSetFilePath; }
+    HKL KeyLayout() const { return m_hKeyLayout; }
+    CSoundDevice& Device() { return m_device; }
+
+private:
+    IMixerView& m_view;
+    std::string m_strExecutablePath;
+    std::string m_strWaveDir;
+    std::string m_strSetFilePath;
+    EffectTable m_effects;
+    ActivePlayList m_playbacks;
+    AppSettings m_settings;
+    HKL m_hKeyLayout = nullptr;
+    CSoundDevice m_device;
+    SoundBufferSlot m_pJingle;
+};

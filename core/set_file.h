@@ -1,0 +1,35 @@
+// The sound-source file: Shift-JIS text, line 1 "MOK_FILE", line 2 the WAVE directory, then one
+// effect per line "%s,%s,%d,%d,%d,%d,%d,%d"; lines starting with "/" are comments.
+#pragma once
+
+#include "audio/sound_device.h"
+#include "core/effect_table.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// Loads a WAVE file (full CP932 path) into a new buffer; returns the data length, 0 = failed.
+using WaveLoader = std::function<std::uint32_t(const std::string& fullPath, SoundBufferSlot& slot)>;
+
+// Empties the table, then reads the file. Returns true when the file opened and its first two
+// lines were valid: the WAVE directory is then set and the table refilled (the caller rebuilds
+// the effect list). Effects whose WAVE file is missing or does not load are kept without a sound.
+// Failures are reported by message (caption "Otomaru").
+bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
+                 const WaveLoader& load);
+
+// Writes the set through a temporary file renamed over the old one. On any failure the old file
+// stays as it was and "<path>に書き込み出来ません。" is shown; returns false.
+bool WriteSetFile(const std::string& path, const std::string& waveDir, const EffectTable& table);
+
+// Removes trailing spaces, CRs and LFs.
+void TrimLineEnd(std::string& line);
+// Splits `line` in place at `delimiter` (Shift-JIS aware) into at most slotCount fields; returns
+// how many slots received one.
+int SplitFields(char* line, char delimiter, char** slots, int slotCount);
+// Whether something (a file or a directory) exists at the CP932 path.
+bool FileExists(const std::string& path);
+// The path a WAVE path text names: the WAVE directory followed directly by the text when the
+// text holds no backslash, the text unchanged otherwise.
+std::string ResolveWavePath(const std::string& waveDir, const std::string& pathText);
