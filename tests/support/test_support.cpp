@@ -1,1 +1,126 @@
 #include "tests/support/test_support.h"
+
+#include "core/text.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+std::string Sj(std::string_view utf8) { return Cp932FromUtf8(utf8); }
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "otomaru-test-XXXXXX").string();
+    char* made = mkdtemp(pattern.data());
+    m_path = std::string(made ? made : pattern.c_str()) + "/";
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make everything writable again first, so read-only test directories go too.
+    for (auto& e : std::filesystem::recursive_directory_iterator(m_path, ec))
+        std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(m_path, ec);
+}
+
+std::string TempDir::Cp932(std::string_view utf8Name) const {
+    return Cp932FromUtf8(m_path + std::string(utf8Name));
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& utf8Path) {
+    std::ifstream in(utf8Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool WriteBytes(const std::string& utf8Path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(utf8Path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+bool WriteText(const std::string& utf8Path, std::string_view text) {
+    return WriteBytes(utf8Path, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::string ReadText(const std::string& utf8Path) {
+    auto bytes = ReadBytes(utf8Path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+namespace {
+void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    v.push_back(static_cast<std::uint8_t>(x));
+    v.push_back(static_cast<std::uint8_t>(x >> 8));
+}
+void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+    Put16(v, x & 0xFFFF);
+    Put16(v, x >> 16);
+}
+} // namespace
+
+WaveBuilder& WaveBuilder::Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                              std::uint16_t bits, int cbSize, std::vector<std::uint8_t> extra) {
+    std::vector<std::uint8_t> body;
+    const std::uint16_t align = static_cast<std::uint16_t>(bits / 8 * channels);
+    Put16(body, tag);
+    Put16(body, channels);
+    Put32(body, rate);
+    Put32(body, rate * align);
+    Put16(body, align);
+    Put16(body, bits);
+    if (cbSize >= 0) {
+        Put16(body, static_cast<std::uint32_t>(cbSize));
+        body.insert(body.end(), extra.begin(), extra.end());
+    }
+    return Chunk("fmt ", body);
+}
+
+WaveBuilder& WaveBuilder::Chunk(std::string_view id, const std::vector<std::uint8_t>& body,
+                                std::int64_t declaredSize) {
+    m_body.insert(m_body.end(), id.begin(), id.begin() + 4);
+    Put32(m_body, static_cast<std::uint32_t>(declaredSize >= 0 ? declaredSize : body.size()));
+    m_body.insert(m_body.end(), body.begin(), body.end());
+    if (body.size() % 2)
+        m_body.push_back(0);
+    return *this;
+}
+
+std::vector<std::uint8_t> WaveBuilder::Build(std::int64_t riffSize) const {
+    std::vector<std::uint8_t> image = {'R', 'I', 'F', 'F'};
+    Put32(image, static_cast<std::uint32_t>(riffSize >= 0 ? riffSize : 4 + m_body.size()));
+    image.insert(image.end(), {'W', 'A', 'V', 'E'});
+    image.insert(image.end(), m_body.begin(), m_body.end());
+    return image;
+}
+
+std::vector<std::uint8_t> Pcm16Bytes(const std::vector<std::int16_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(samples.size() * 2);
+    for (std::int16_t s : samples)
+        Put16(bytes, static_cast<std::uint16_t>(s));
+    return bytes;
+}
+
+std::vector<std::uint8_t> MakePcm16Wave(std::uint16_t channels, std::uint32_t rate,
+                                        const std::vector<std::int16_t>& samples) {
+    return WaveBuilder().Fmt(1, channels, rate, 16).Data(Pcm16Bytes(samples)).Build();
+}
+
+MessageRecorder::MessageRecorder()
+    : m_scope([this](const std::string& text, const std::string& caption, unsigned type) {
+          m_messages.push_back({text, caption, type});
+          if (!m_answers.empty()) {
+              int r = m_answers.front();
+              m_answers.pop_front();
+              return r;
+          }
+          return (type & MB_BUTTONMASK) == MB_YESNO ? IDNO : IDOK;
+      }) {}
+
+std::vector<std::string> MessageRecorder::Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : m_messages)
+        texts.push_back(m.text);
+    return texts;
+}

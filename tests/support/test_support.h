@@ -1,2 +1,80 @@
-// Helpers shared by the test suites.
+// Helpers shared by the test suites: temporary directories, WAVE images, recorded messages.
 #pragma once
+
+#include "core/message.h"
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// CP932 bytes of a UTF-8 literal, so tests can write Japanese texts readably.
+std::string Sj(std::string_view utf8);
+
+// A fresh directory under /tmp, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // UTF-8 host path, ending with '/'.
+    const std::string& Path() const { return m_path; }
+    // CP932 form of Path() + name.
+    std::string Cp932(std::string_view utf8Name = {}) const;
+
+private:
+    std::string m_path;
+};
+
+std::vector<std::uint8_t> ReadBytes(const std::string& utf8Path);
+bool WriteBytes(const std::string& utf8Path, const std::vector<std::uint8_t>& bytes);
+bool WriteText(const std::string& utf8Path, std::string_view text);
+std::string ReadText(const std::string& utf8Path);
+
+// A RIFF WAVE image built chunk by chunk.
+class WaveBuilder {
+public:
+    // A "fmt " chunk from the usual fields; extra bytes follow the 16-byte body when cbSize is
+    // given (non-PCM) and `extra` is filled in.
+    WaveBuilder& Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
+                     std::uint16_t bits, int cbSize = -1, std::vector<std::uint8_t> extra = {});
+    // Any chunk, padded to an even size. `declaredSize` overrides the size field (-1 = real).
+    WaveBuilder& Chunk(std::string_view id, const std::vector<std::uint8_t>& body,
+                       std::int64_t declaredSize = -1);
+    WaveBuilder& Data(const std::vector<std::uint8_t>& samples, std::int64_t declaredSize = -1) {
+        return Chunk("data", samples, declaredSize);
+    }
+    // The image; the RIFF size is the real one unless overridden.
+    std::vector<std::uint8_t> Build(std::int64_t riffSize = -1) const;
+
+private:
+    std::vector<std::uint8_t> m_body;
+};
+
+// 16-bit PCM samples as little-endian bytes.
+std::vector<std::uint8_t> Pcm16Bytes(const std::vector<std::int16_t>& samples);
+// A complete 16-bit PCM WAVE image.
+std::vector<std::uint8_t> MakePcm16Wave(std::uint16_t channels, std::uint32_t rate,
+                                        const std::vector<std::int16_t>& samples);
+
+// Records every message box and answers from a queue (IDOK / IDNO when the queue is empty).
+class MessageRecorder {
+public:
+    struct Message {
+        std::string text; // CP932
+        std::string caption;
+        unsigned type;
+    };
+    MessageRecorder();
+    void Answer(int result) { m_answers.push_back(result); }
+    const std::vector<Message>& Messages() const { return m_messages; }
+    std::vector<std::string> Texts() const;
+    void Clear() { m_messages.clear(); }
+
+private:
+    std::vector<Message> m_messages;
+    std::deque<int> m_answers;
+    ScopedMessageFunction m_scope;
+};
