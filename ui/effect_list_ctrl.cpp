@@ -63,6 +63,26 @@ const QColor kGridColour(0xD8, 0xD8, 0xD8);
 
 } // namespace
 
+std::vector<ListRow> EffectListRows(const EffectTable& table, HKL layout) {
+    std::vector<ListRow> rows;
+    rows.reserve(static_cast<std::size_t>(table.GetSize()));
+    for (int i = 0; i < table.GetSize(); ++i) {
+        const EffectEntryPtr& entry = table.GetPtrAt(i);
+        rows.push_back({EffectRowTexts(*entry, layout), entry, nullptr});
+    }
+    return rows;
+}
+
+std::vector<ListRow> PlayListRows(const ActivePlayList& jobs) {
+    std::vector<ListRow> rows;
+    rows.reserve(static_cast<std::size_t>(jobs.GetSize()));
+    for (int i = 0; i < jobs.GetSize(); ++i) {
+        const PlayJobPtr& job = jobs.GetAt(i);
+        rows.push_back({job->pEntry ? PlayRowTexts(*job->pEntry) : RowTexts{}, nullptr, job});
+    }
+    return rows;
+}
+
 void CEffectListModel::SetRows(std::vector<ListRow> rows) {
     beginResetModel();
     m_rows = std::move(rows);

@@ -4,6 +4,7 @@
 // grid lines and a focus rectangle.
 #pragma once
 
+#include "audio/active_play_list.h"
 #include "audio/play_job.h"
 #include "core/effect_table.h"
 #include "core/row_text.h"
@@ -21,6 +22,10 @@ struct ListRow {
     EffectEntryPtr pEntry; // effect list rows
     PlayJobPtr pJob;       // play list rows
 };
+
+// The rows of the effect list and the play list, in table / start order.
+std::vector<ListRow> EffectListRows(const EffectTable& table, HKL layout);
+std::vector<ListRow> PlayListRows(const ActivePlayList& jobs);
 
 class CEffectListModel : public QAbstractTableModel {
     Q_OBJECT
