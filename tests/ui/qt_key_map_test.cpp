@@ -3,6 +3,7 @@
 #include "input/hotkey.h"
 #include "ui/qt_key_map.h"
 
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <gtest/gtest.h>
 
@@ -160,10 +161,13 @@ TEST(QtKeyMap, PlainValues) {
 }
 
 TEST(QtKeyMap, EventOverloadReadsEveryPartOfTheEvent) {
+    // Our own device: the default one would be created without an application to own it.
+    const QInputDevice keyboard(QStringLiteral("test keyboard"), 1,
+                                QInputDevice::DeviceType::Keyboard);
     for (const MapCase& c : kCases) {
         const Qt::KeyboardModifiers mods = c.keypad ? Qt::KeypadModifier : Qt::NoModifier;
         const QKeyEvent press(QEvent::KeyPress, c.qtKey, mods | Qt::ShiftModifier, c.scanCode,
-                              c.keysym, 0);
+                              c.keysym, 0, QString(), false, 1, &keyboard);
         EXPECT_EQ(QtKeyToVirtualKey(press, LayoutOf(c.board)), (VirtualKey{c.vk, c.ext})) << c.what;
     }
 }
