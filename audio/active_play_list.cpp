@@ -52,10 +52,12 @@ bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDo
 void ActivePlayList::StopSelected(int selectionMark) {
     if (selectionMark < 0 || selectionMark >= GetSize())
         return;
+    // Flag first, buffer second: a worker that plays in between sees the flag after its Play
+    // and silences the buffer itself, so a stopped job can never be left sounding.
     PlayJob& job = *m_jobs[static_cast<size_t>(selectionMark)];
+    job.RequestStop();
     if (job.pBuffer)
         job.pBuffer->Stop();
-    job.RequestStop();
 }
 
 void ActivePlayList::StopAll() {

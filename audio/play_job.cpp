@@ -86,8 +86,11 @@ unsigned PlayJobThread(PlayJobPtr job) {
             break;
         if (buffer->Play(0, 0, 0) != DS_OK)
             OutputDebugStringA("Play Error!\n");
-        if (job->bRun.load() == 0)
+        if (job->bRun.load() == 0) {
+            // The stop may have silenced the buffer just before this Play restarted it.
+            buffer->Stop();
             break;
+        }
         ++plays;
 
         const std::int32_t interval = entry.nInterval;
