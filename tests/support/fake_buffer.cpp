@@ -130,15 +130,19 @@ HRESULT FakeBuffer::GetStatus(std::uint32_t* status) {
 }
 
 HRESULT FakeBuffer::Play(std::uint32_t reserved, std::uint32_t priority, std::uint32_t flags) {
+    HRESULT result;
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_playsUntilHold > 0 && --m_playsUntilHold == 0) {
+            m_held = true;
+            m_cv.notify_all();
+            m_cv.wait(lock, [this] { return !m_held; });
+        }
+        result = m_playResult;
+    }
     Record("Play(" + std::to_string(reserved) + "," + std::to_string(priority) + "," +
            std::to_string(flags) + ")");
-    std::unique_lock lock(m_mutex);
-    if (m_playsUntilHold > 0 && --m_playsUntilHold == 0) {
-        m_held = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [this] { return !m_held; });
-    }
-    return m_playResult;
+    return result;
 }
 
 HRESULT FakeBuffer::Stop() {

@@ -39,8 +39,8 @@ public:
         Locked([&] { m_playResult = hr; });
     }
 
-    // The n-th Play call from now on (1 = the next) is recorded and then blocks until
-    // ReleasePlay; WaitHeld says whether a Play is blocked there.
+    // The n-th Play call from now on (1 = the next) blocks until ReleasePlay and is recorded
+    // only then, when the sound would start; WaitHeld says whether a Play is blocked there.
     void HoldPlay(int nth);
     bool WaitHeld();
     void ReleasePlay();
