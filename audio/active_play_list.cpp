@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <system_error>
 
 namespace {
 
@@ -20,7 +19,7 @@ std::uint64_t NextJobId() {
 void Forget(PlayJob& job) {
     if (!job.pThread.joinable())
         return;
-    if (job.pThread.get_id() == std::this_thread::get_id())
+    if (job.pThread.IsCurrent())
         job.pThread.detach(); // "play done" delivered on the worker itself: it cannot join itself
     else
         job.pThread.join();
@@ -40,11 +39,9 @@ bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDo
     job->pBuffer = entry->pBuffer;
     job->postToOwner = postToOwner;
     job->nId = NextJobId();
-    try {
-        job->pThread = std::thread(PlayJobThread, job);
-    } catch (const std::system_error&) {
+    // The thread owns a reference of its own; the worker's job outlives the list's if need be.
+    if (!job->pThread.Start([job] { PlayJobThread(job); }, m_nStackSize))
         return false;
-    }
     m_jobs.push_back(std::move(job));
     return true;
 }

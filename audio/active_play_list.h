@@ -27,7 +27,10 @@ public:
     bool OnPlayDone(const PlayJob* job);
     // Whether any listed job plays this entry.
     bool IsPlaying(const EffectEntry* entry) const;
+    // The stack each new worker is started with (WorkerThread::kStackSize unless changed).
+    void SetWorkerStackSize(std::size_t bytes) { m_nStackSize = bytes; }
 
 private:
     std::vector<PlayJobPtr> m_jobs;
+    std::size_t m_nStackSize = WorkerThread::kStackSize;
 };

@@ -5,10 +5,59 @@
 
 #include "core/debug_sink.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <limits>
 
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void* RunBody(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    (*body)();
+    return nullptr;
+}
+
+} // namespace
+
+WorkerThread::~WorkerThread() {
+    if (m_bJoinable)
+        pthread_detach(m_thread);
+}
+
+bool WorkerThread::Start(std::function<void()> body, std::size_t stackSize) {
+    if (m_bJoinable)
+        return false;
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0)
+        return false;
+    bool started = pthread_attr_setstacksize(
+                       &attr, std::max<std::size_t>(stackSize, PTHREAD_STACK_MIN)) == 0 &&
+                   pthread_create(&m_thread, &attr, RunBody, owned.get()) == 0;
+    pthread_attr_destroy(&attr);
+    if (!started)
+        return false;
+    owned.release(); // the thread owns it now
+    m_bJoinable = true;
+    return true;
+}
+
+void WorkerThread::join() {
+    if (m_bJoinable && pthread_join(m_thread, nullptr) == 0)
+        m_bJoinable = false;
+}
+
+void WorkerThread::detach() {
+    if (m_bJoinable && pthread_detach(m_thread) == 0)
+        m_bJoinable = false;
+}
+
+bool WorkerThread::IsCurrent() const {
+    return m_bJoinable && pthread_equal(m_thread, pthread_self()) != 0;
+}
 
 void PlayJob::RequestStop() {
     bRun.store(0);
