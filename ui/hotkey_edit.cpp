@@ -134,6 +134,9 @@ std::uint16_t HeldFlags(const QKeyEvent& e, bool pressed) {
 } // namespace
 
 CHotKeyCtrl::CHotKeyCtrl(QWidget* parent) : QLineEdit(parent) {
+    // The text is only a display of the value: no typing, pasting or dropping into it.
+    setReadOnly(true);
+    setAcceptDrops(false);
     setContextMenuPolicy(Qt::NoContextMenu);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setFocusPolicy(Qt::StrongFocus);

@@ -22,7 +22,10 @@ inline void EnsureDialogTestApp() {
     static int argc = 1;
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QApplication> app = std::make_unique<QApplication>(argc, argv);
+    // Kept until the process ends and never destroyed: at exit Qt's own globals are already gone
+    // and tearing the application down after them crashes.
+    static QApplication* app = std::make_unique<QApplication>(argc, argv).release();
+    (void)app;
 }
 
 // Calls `action` with the topmost modal dialog once one of type T is on top. Should none come
