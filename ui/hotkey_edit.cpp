@@ -3,73 +3,9 @@
 #include "ui/hotkey_edit.h"
 
 #include "ui/dialog_support.h"
+#include "ui/qt_key_map.h"
 
 #include <QKeyEvent>
-
-#if __has_include("ui/qt_key_map.h")
-#include "ui/qt_key_map.h"
-#else
-namespace {
-// Stand-in until the shared key map is in the tree: the keys a hotkey is usually made of.
-int VirtualKeyFromQtEvent(const QKeyEvent& e) {
-    const int key = e.key();
-    const bool keypad = e.modifiers() & Qt::KeypadModifier;
-    if (keypad && key >= Qt::Key_0 && key <= Qt::Key_9) {
-        return 0x60 + (key - Qt::Key_0);
-    }
-    if (key >= Qt::Key_A && key <= Qt::Key_Z) {
-        return 0x41 + (key - Qt::Key_A);
-    }
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) {
-        return 0x30 + (key - Qt::Key_0);
-    }
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) {
-        return 0x70 + (key - Qt::Key_F1);
-    }
-    switch (key) {
-    case Qt::Key_Backspace:
-        return 0x08;
-    case Qt::Key_Tab:
-        return 0x09;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 0x0D;
-    case Qt::Key_Shift:
-        return 0x10;
-    case Qt::Key_Control:
-        return 0x11;
-    case Qt::Key_Alt:
-        return 0x12;
-    case Qt::Key_Escape:
-        return 0x1B;
-    case Qt::Key_Space:
-        return 0x20;
-    case Qt::Key_PageUp:
-        return 0x21;
-    case Qt::Key_PageDown:
-        return 0x22;
-    case Qt::Key_End:
-        return 0x23;
-    case Qt::Key_Home:
-        return 0x24;
-    case Qt::Key_Left:
-        return 0x25;
-    case Qt::Key_Up:
-        return 0x26;
-    case Qt::Key_Right:
-        return 0x27;
-    case Qt::Key_Down:
-        return 0x28;
-    case Qt::Key_Insert:
-        return 0x2D;
-    case Qt::Key_Delete:
-        return 0x2E;
-    default:
-        return 0;
-    }
-}
-} // namespace
-#endif
 
 namespace {
 
@@ -205,12 +141,14 @@ void CHotKeyCtrl::keyPressEvent(QKeyEvent* e) {
         emit hotKeyChanged();
         return;
     }
-    const int vk = VirtualKeyFromQtEvent(*e);
-    if (vk <= 0 || vk > 0xFF) {
+    const VirtualKey vk = QtKeyToVirtualKey(*e, m_layout);
+    if (vk.nKey <= 0 || vk.nKey > 0xFF) {
         ShowText(m_bKey, m_bFlags);
         return;
     }
-    SetHotKey(static_cast<std::uint16_t>(vk), flags);
+    // The extended flag comes along as the platform's control gave it; the editor drops it.
+    SetHotKey(static_cast<std::uint16_t>(vk.nKey),
+              static_cast<std::uint16_t>(flags | (vk.bExtended ? HOTKEYF_EXT : 0)));
     m_bCaptured = true;
     emit hotKeyChanged();
 }

@@ -298,6 +298,17 @@ TEST_F(EffectDlgTest, ExtendedFlagIsDroppedOnOk) {
     EXPECT_EQ(dlg.m_wModifiers, MOD_CODE_SHIFT);
 }
 
+TEST_F(EffectDlgTest, ArrowKeyIsStoredWithoutTheExtendedFlag) {
+    CEffectDlg dlg("");
+    Open(dlg);
+    QTest::keyClick(dlg.m_hotKey, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(dlg.m_hotKey->GetHotKey(), 0x25 | ((HOTKEYF_CONTROL | HOTKEYF_EXT) << 8));
+    PressOk(dlg);
+    ASSERT_TRUE(Accepted(dlg));
+    EXPECT_EQ(dlg.m_wKey, 0x25);
+    EXPECT_EQ(dlg.m_wModifiers, MOD_CODE_CTRL);
+}
+
 TEST_F(EffectDlgTest, BrowsePutsTheBareFileTitleIntoTheField) {
     TempDir dir;
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.Path() + "waves")));
