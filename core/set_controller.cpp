@@ -45,6 +45,23 @@ const std::string& TextBadSetFileName() {
     return k;
 }
 
+const std::string& TextNoComma() {
+    static const std::string k =
+        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
+    return k;
+}
+
+// The set file separates its fields with commas and has no escape: a comma in a name or path
+// would shift every later field of the line when it is read back. A comma is never the second
+// byte of a two-byte character, so a plain search is exact.
+bool FitsTheSetFile(const EffectEditorValues& values) {
+    if (values.strName.find(',') == std::string::npos &&
+        values.strWavePath.find(',') == std::string::npos)
+        return true;
+    AfxMessageBox(TextNoComma());
+    return false;
+}
+
 bool Ask(const std::string& text) {
     return AfxMessageBox(text, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
 }
@@ -139,7 +156,7 @@ void CSetController::AddEffect() {
         CurrentDirectoryKeeper keep;
         result = m_view.RunEffectEditor(m_strWaveDir, values);
     }
-    if (result != IDOK)
+    if (result != IDOK || !FitsTheSetFile(values))
         return;
 
     const std::string storedPath = ToStoredPath(values.strWavePath);
@@ -189,7 +206,7 @@ void CSetController::EditEffect() {
         CurrentDirectoryKeeper keep;
         result = m_view.RunEffectEditor(m_strWaveDir, values);
     }
-    if (result != IDOK)
+    if (result != IDOK || !FitsTheSetFile(values))
         return;
 
     // The sound stays as loaded: a new path is used the next time the set is read.

@@ -424,3 +424,35 @@ TEST_F(EffectCommandsTest, DeletingAnEarlierEntryLeavesAPlayingOneIntact) {
     EXPECT_EQ(ctl.Effects().GetPtrAt(0), playing);
     ctl.StopAll();
 }
+
+// --- Texts the set file cannot carry
+
+struct CommaRow {
+    const char* path;
+    const char* utf8Name;
+};
+class CommaTest : public EffectCommandsTest, public ::testing::WithParamInterface<CommaRow> {};
+
+TEST_P(CommaTest, AddAndEditRefuseACommaAndChangeNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    std::filesystem::copy_file(HostPath("one.wav"), HostPath("a,b.wav"));
+    const std::string noComma = Sj("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
+
+    m_view.QueueEditor(Ok(GetParam().path, GetParam().utf8Name));
+    ctl.AddEffect();
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{noComma});
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+
+    m_view.m_nEffectMark = 0;
+    m_view.QueueEditor(Ok(GetParam().path, GetParam().utf8Name, 1, 70));
+    ctl.EditEffect();
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{noComma, noComma}));
+    EXPECT_EQ(ctl.Effects().GetAt(0).strName, Sj("一"));
+    EXPECT_EQ(ctl.Effects().GetAt(0).nKey.load(), 65);
+    EXPECT_EQ(m_view.CountCalls("FillEffectList"), 0);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commas, CommaTest,
+                         ::testing::Values(CommaRow{"one.wav", "甲,乙"}, CommaRow{"a,b.wav", "甲"},
+                                           CommaRow{"one.wav", ","}));
