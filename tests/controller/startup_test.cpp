@@ -60,7 +60,7 @@ TEST_F(ControllerTest, StartUpStepsRunInOrder) {
 
 TEST_F(ControllerTest, StartUpPlaysTheJingle) {
     Start();
-    const std::vector<std::int16_t> mix = m_output.Render(2000);
+    const std::vector<std::int16_t> mix = m_output.Render(11025);
     EXPECT_TRUE(std::any_of(mix.begin(), mix.end(), [](std::int16_t s) { return s != 0; }));
 }
 
