@@ -488,6 +488,7 @@ bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info) {
     info->nChannels = f.nChannels;
     info->wBitsPerSample = f.wBitsPerSample;
     info->nFramesMixed = backend.Core()->FramesMixed();
+    info->nActiveVoices = backend.Core()->ActiveVoices();
     return true;
 }
 

@@ -174,6 +174,7 @@ struct SoundOutputInfo {
     std::uint16_t nChannels = 0;
     std::uint16_t wBitsPerSample = 0;
     std::uint64_t nFramesMixed = 0; // the output's clock
+    std::size_t nActiveVoices = 0;  // voices the mixer held after its last block
 };
 // False when the device is not one of ours or its output is closed.
 bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info);

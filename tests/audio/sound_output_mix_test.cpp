@@ -194,6 +194,7 @@ TEST(SoundOutputMix, ReleaseWhileSoundingPlaysOnToTheEnd) {
     SoundOutputInfo info;
     ASSERT_TRUE(GetSoundOutputInfo(out.Device(), &info));
     EXPECT_EQ(info.nFramesMixed, 35u);
+    EXPECT_EQ(info.nActiveVoices, 0u);
     EXPECT_EQ(out.FramesRendered(), 35u);
 }
 
