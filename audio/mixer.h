@@ -146,6 +146,7 @@ public:
 
 private:
     void MixBlock(float* out, std::size_t frames);
+    static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
     void Admit(MixerVoice* voice);
     // Lets a stopped voice go; false when a racing Play kept it.
     bool TryRelease(MixerVoice* voice, std::uint32_t control);

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -30,14 +29,6 @@ double CpuSeconds() {
     timespec ts{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-long ResidentKiB() {
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0;
-    long resident = 0;
-    statm >> pages >> resident;
-    return resident * 4;
 }
 
 struct Kind {
@@ -64,13 +55,10 @@ std::vector<std::int16_t> Source(const Kind& k, int voice) {
 
 struct Result {
     double voiceSecondsPerCpuSecond = 0;
-    long residentGrowthKiB = 0;
-    std::size_t dataBytes = 0;
 };
 
 Result RunOurs(const Kind& k, int voices, double seconds, int runs) {
     Result r;
-    long before = ResidentKiB();
     OfflineSoundOutput out(kOutputRate);
     std::vector<SoundBufferPtr> buffers;
     for (int v = 0; v < voices; ++v) {
@@ -104,10 +92,8 @@ Result RunOurs(const Kind& k, int voices, double seconds, int runs) {
         b->SetCurrentPosition((static_cast<std::uint32_t>(v) * 997u % (d.dwBufferBytes / 2)) * 2 /
                               f.nBlockAlign * f.nBlockAlign);
         b->Play(0, 0, 0);
-        r.dataBytes += d.dwBufferBytes;
         buffers.push_back(std::move(b));
     }
-    r.residentGrowthKiB = ResidentKiB() - before;
     std::vector<std::int16_t> block;
     block.reserve(2 * kBlock);
     const std::size_t blocks = static_cast<std::size_t>(seconds * kOutputRate / kBlock);
@@ -229,23 +215,20 @@ int main(int argc, char** argv) {
 #endif
     for (const Kind& k : kinds) {
         std::printf("\n%s sources\n", k.name);
-        std::printf("%6s %16s %16s %8s %14s\n", "voices", "ours (vs/cpu-s)", "OpenAL (vs/cpu-s)",
-                    "ratio", "RSS/data bytes");
+        std::printf("%6s %16s %16s %8s\n", "voices", "ours (vs/cpu-s)", "OpenAL (vs/cpu-s)",
+                    "ratio");
         for (int n : counts) {
             Result ours = RunOurs(k, n, seconds, runs);
-            double rss = static_cast<double>(ours.residentGrowthKiB) * 1024.0 /
-                         static_cast<double>(ours.dataBytes);
             double al = 0;
             int gotSources = 0;
 #ifdef OTOMARU_HAVE_OPENAL
             al = RunOpenAl(k, n, seconds, runs, &gotSources);
 #endif
             if (al > 0) {
-                std::printf("%6d %16.0f %16.0f %7.1fx %14.2f\n", n, ours.voiceSecondsPerCpuSecond,
-                            al, ours.voiceSecondsPerCpuSecond / al, rss);
+                std::printf("%6d %16.0f %16.0f %7.1fx\n", n, ours.voiceSecondsPerCpuSecond, al,
+                            ours.voiceSecondsPerCpuSecond / al);
             } else {
-                std::printf("%6d %16.0f %16s %8s %14.2f", n, ours.voiceSecondsPerCpuSecond, "-",
-                            "-", rss);
+                std::printf("%6d %16.0f %16s %8s", n, ours.voiceSecondsPerCpuSecond, "-", "-");
 #ifdef OTOMARU_HAVE_OPENAL
                 std::printf("  (OpenAL Soft gave %d sources)", gotSources);
 #endif
