@@ -279,11 +279,8 @@ TEST(SoundOutputMix, ResamplingKeepsPitchAndLevel) {
         std::uint32_t outputRate;
         double hz;
     };
-    const Case cases[] = {{44100, 22050, 1000},
-                          {8000, 22050, 440},
-                          {48000, 22050, 3000},
-                          {22050, 44100, 5000},
-                          {11025, 22050, 2000}};
+    const Case cases[] = {{44100, 22050, 1000}, {44101, 22050, 1000}, {8000, 22050, 440},
+                          {48000, 22050, 3000}, {22050, 44100, 5000}, {11025, 22050, 2000}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.sourceRate << " -> " << c.outputRate);
         OfflineSoundOutput out(c.outputRate);
@@ -306,15 +303,18 @@ TEST(SoundOutputMix, ResamplingKeepsPitchAndLevel) {
 
 TEST(SoundOutputMix, ContentAboveTheOutputNyquistIsRemoved) {
     // A linear interpolator lets these through as aliases (15 kHz would land at 7050 Hz).
-    for (double hz : {11600.0, 15000.0, 20000.0}) {
-        SCOPED_TRACE(hz);
-        OfflineSoundOutput out(22050);
-        SoundBufferPtr b = MakeMono16(out.Device(), 44100, Sine(hz, 44100, 0.5, 44100));
-        ASSERT_TRUE(b);
-        b->Play(0, 0, 0);
-        std::vector<float> left = LeftFloat(out, 22050);
-        // Quieter than -70 dB against the 0.5 amplitude tone that went in.
-        EXPECT_LT(Rms(left, 2000, 18000), 0.5 * 0.7071 * 3.2e-4);
+    // 44101 Hz takes the path without per-phase tables.
+    for (std::uint32_t rate : {44100u, 44101u}) {
+        for (double hz : {11600.0, 15000.0, 20000.0}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz source, " << hz << " Hz tone");
+            OfflineSoundOutput out(22050);
+            SoundBufferPtr b = MakeMono16(out.Device(), rate, Sine(hz, rate, 0.5, rate));
+            ASSERT_TRUE(b);
+            b->Play(0, 0, 0);
+            std::vector<float> left = LeftFloat(out, 22050);
+            // Quieter than -70 dB against the 0.5 amplitude tone that went in.
+            EXPECT_LT(Rms(left, 2000, 18000), 0.5 * 0.7071 * 3.2e-4);
+        }
     }
     // Just below the output's Nyquist band edge the tone passes.
     OfflineSoundOutput out(22050);
