@@ -281,7 +281,8 @@ void MixerCore::MixOutput(void* out, std::size_t frames) {
 namespace {
 
 // Built twice on x86-64: for the baseline and for AVX2 + FMA machines, picked at load time.
-#if defined(__x86_64__) && !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
 #define OTOMARU_MIX_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define OTOMARU_MIX_CLONES
