@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstring>
 #include <filesystem>
 #include <numeric>
@@ -40,6 +42,9 @@ struct OpenCase {
     std::vector<std::uint8_t> record; // expected format record when it opens
     std::uint32_t dataSize;
 };
+void PrintTo(const OpenCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 std::vector<OpenCase> OpenCases() {
     const auto pcm = Head(1, 2, 22050, 16);
