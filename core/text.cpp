@@ -8,8 +8,12 @@
 
 namespace {
 
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrail(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+bool IsLead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool IsTrail(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
 
 // Converts with iconv, replacing what cannot be converted and skipping one input byte at a time.
 std::string Convert(std::string_view in, const char* from, const char* to,
@@ -37,7 +41,9 @@ std::string Convert(std::string_view in, const char* from, const char* to,
                 src += n;
                 srcLeft -= n;
             } else {
-                size_t n = (srcLeft >= 2 && IsLead(static_cast<unsigned char>(src[0]))) ? 2 : 1;
+                // Only a real two-byte character is skipped whole: a lead byte before a
+                // non-trail byte (a comma, say) must not take that byte with it.
+                size_t n = IsLeadByte(std::string_view(src, srcLeft), 0) ? 2 : 1;
                 src += n;
                 srcLeft -= n;
             }
@@ -99,7 +105,9 @@ std::int32_t AtoI(std::string_view text) {
     return static_cast<std::int32_t>(value);
 }
 
-std::string Cp932FromUtf8(std::string_view utf8) { return Convert(utf8, "UTF-8", "CP932", "?"); }
+std::string Cp932FromUtf8(std::string_view utf8) {
+    return Convert(utf8, "UTF-8", "CP932", "?");
+}
 
 std::string Utf8FromCp932(std::string_view cp932) {
     return Convert(cp932, "CP932", "UTF-8", "\xEF\xBF\xBD");

@@ -1,0 +1,238 @@
+// Our own reader and writer of the one-section settings file. Like the private-profile functions
+// the file was made for, names compare without ASCII case, values may be quoted, and a write
+// changes one key's line and keeps every other byte of the file as it was.
+#include "core/app_settings.h"
+
+#include "core/atomic_file.h"
+#include "core/text.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// The value buffer the settings were designed around: 1024 bytes with the terminator.
+constexpr std::size_t kMaxValue = 1023;
+
+const std::string& SectionName() {
+    static const std::string k = "Environment";
+    return k;
+}
+const std::string& KeyName() {
+    static const std::string k = "SoundsFile";
+    return k;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// One line of the file: [begin, end) its text, [end, next) its line end.
+struct Line {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t next;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t lf = text.find('\n', pos);
+        std::size_t next = lf == std::string::npos ? text.size() : lf + 1;
+        std::size_t end = lf == std::string::npos ? text.size() : lf;
+        if (end > pos && text[end - 1] == '\r')
+            --end;
+        lines.push_back({pos, end, next});
+        pos = next;
+    }
+    return lines;
+}
+
+// Where a key sits in the file: the line holding it, and the byte just after its '='.
+struct KeyPlace {
+    bool sectionFound = false;
+    std::size_t insertAt = 0; // after the section's last non-blank line
+    bool keyFound = false;
+    std::size_t valueBegin = 0;
+    std::size_t valueEnd = 0;
+};
+
+KeyPlace FindKey(const std::string& text, std::string_view section, std::string_view key) {
+    KeyPlace place;
+    bool inSection = false;
+    for (const Line& line : SplitLines(text)) {
+        std::string_view content =
+            Trim(std::string_view(text).substr(line.begin, line.end - line.begin));
+        if (!content.empty() && content.front() == '[') {
+            if (place.sectionFound)
+                break; // only the first section of that name counts
+            std::size_t close = content.find(']');
+            std::string_view name = Trim(content.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+            inSection = EqualNoCase(name, section);
+            if (inSection) {
+                place.sectionFound = true;
+                place.insertAt = line.next;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (!content.empty())
+            place.insertAt = line.next;
+        if (content.empty() || content.front() == ';')
+            continue;
+        std::size_t eq = content.find('=');
+        if (eq == std::string_view::npos || !EqualNoCase(Trim(content.substr(0, eq)), key))
+            continue;
+        std::size_t eqInText = static_cast<std::size_t>(content.data() - text.data()) + eq;
+        place.keyFound = true;
+        // The spacing the user put after '=' stays; the value starts after it.
+        place.valueBegin = eqInText + 1;
+        while (place.valueBegin < line.end && IsBlank(text[place.valueBegin]))
+            ++place.valueBegin;
+        if (place.valueBegin == line.end) // blanks alone are no spacing worth keeping
+            place.valueBegin = eqInText + 1;
+        place.valueEnd = line.end;
+        return place;
+    }
+    return place;
+}
+
+// The whole file; false when it exists but cannot be read (a missing file reads as empty).
+bool ReadWholeFile(const std::string& osPath, std::string& text) {
+    text.clear();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(osPath.c_str(), "rb"),
+                                                         &std::fclose);
+    if (!file)
+        return errno == ENOENT;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+        text.append(buffer, n);
+    return !std::ferror(file.get());
+}
+
+} // namespace
+
+const std::string& DefaultSoundsFile() {
+    static const std::string k = Cp932FromUtf8("音源.txt");
+    return k;
+}
+
+void AppSettings::LocateFiles() {
+    std::string dir = ExecutableDirectory();
+    // The directory is enough: LocateFilesFrom cuts after the last separator.
+    LocateFilesFrom(dir);
+}
+
+void AppSettings::LocateFilesFrom(const std::string& executablePath) {
+    // '/' is never the second byte of a two-byte character; a backslash may be (ソ), so it is
+    // searched character by character.
+    std::size_t slash = executablePath.rfind('/');
+    std::size_t backslash = FindLastBackslash(executablePath);
+    std::size_t cut = std::string::npos;
+    if (slash != std::string::npos)
+        cut = slash;
+    if (backslash != std::string::npos && (cut == std::string::npos || backslash > cut))
+        cut = backslash;
+    m_strExeDir = cut == std::string::npos ? std::string() : executablePath.substr(0, cut + 1);
+    m_strIniPath = m_strExeDir.empty() ? std::string() : m_strExeDir + "Otomaru.ini";
+}
+
+void AppSettings::LoadSettings() {
+    if (m_strIniPath.empty())
+        return;
+    m_strSoundsFile = ReadValue(SectionName(), KeyName(), DefaultSoundsFile());
+}
+
+void AppSettings::SaveSettings() {
+    if (m_strIniPath.empty())
+        return;
+    WriteValue(SectionName(), KeyName(), m_strSoundsFile);
+}
+
+std::string AppSettings::ReadValue(const std::string& section, const std::string& key,
+                                   const std::string& defaultValue) {
+    std::string text;
+    std::string value;
+    if (!m_strIniPath.empty() && ReadWholeFile(ToOsPath(m_strIniPath), text)) {
+        KeyPlace place = FindKey(text, section, key);
+        if (place.keyFound) {
+            std::string_view v = Trim(
+                std::string_view(text).substr(place.valueBegin, place.valueEnd - place.valueBegin));
+            if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+                v = v.substr(1, v.size() - 2);
+            if (v.size() > kMaxValue) {
+                // Never keep half of a two-byte character at the cut.
+                std::size_t cut = 0;
+                while (cut < kMaxValue) {
+                    std::size_t step = IsLeadByte(v, cut) ? 2 : 1;
+                    if (cut + step > kMaxValue)
+                        break;
+                    cut += step;
+                }
+                v = v.substr(0, cut);
+            }
+            value = v;
+        }
+    }
+    if (!value.empty())
+        return value;
+    WriteValue(section, key, defaultValue);
+    return defaultValue;
+}
+
+bool AppSettings::WriteValue(const std::string& section, const std::string& key,
+                             const std::string& value) {
+    if (m_strIniPath.empty())
+        return false;
+    const std::string osPath = ToOsPath(m_strIniPath);
+    std::string text;
+    // A file that exists but cannot be read is not overwritten: that would lose its other keys.
+    if (!ReadWholeFile(osPath, text))
+        return false;
+
+    // New lines follow the file's own line ends; a new file gets CR LF.
+    const bool lfOnly =
+        text.find('\n') != std::string::npos && text.find("\r\n") == std::string::npos;
+    const std::string eol = lfOnly ? "\n" : "\r\n";
+    const std::string quoted = "\"" + value + "\"";
+
+    KeyPlace place = FindKey(text, section, key);
+    if (place.keyFound) {
+        text.replace(place.valueBegin, place.valueEnd - place.valueBegin, quoted);
+    } else {
+        std::string addition = key + "=" + quoted + eol;
+        std::size_t at = place.sectionFound ? place.insertAt : text.size();
+        if (!place.sectionFound)
+            addition = "[" + section + "]" + eol + addition;
+        if (at > 0 && text[at - 1] != '\n')
+            addition = eol + addition;
+        text.insert(at, addition);
+    }
+    return WriteFileAtomically(osPath, text);
+}

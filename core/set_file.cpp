@@ -1,0 +1,197 @@
+// Reading and writing the sound-source file. The reader keeps every effect line it can parse,
+// also when its WAVE file is missing or does not load, so that the next write does not drop the
+// user's effects; the writer replaces the file atomically so a failed write never loses it.
+#include "core/set_file.h"
+
+#include "core/atomic_file.h"
+#include "core/message.h"
+#include "core/text.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int kFieldCount = 8;
+// A line is taken in pieces of at most this many bytes, as a 4096-byte buffer with its
+// terminator would take it: a longer line becomes several lines.
+constexpr std::size_t kMaxPiece = 4095;
+
+const std::string& MagicLine() {
+    static const std::string k = "MOK_FILE";
+    return k;
+}
+
+void ShowPathMessage(const std::string& path, const std::string& text) {
+    AfxMessageBox(path + text, MB_OK | MB_ICONEXCLAMATION);
+}
+
+// Buffered reading of line pieces: the bytes up to and including the next LF, at most kMaxPiece.
+class CLineReader {
+public:
+    explicit CLineReader(std::FILE* file) : m_file(file) {}
+    bool ReadPiece(std::string& piece) {
+        piece.clear();
+        int c;
+        while (piece.size() < kMaxPiece && (c = getc_unlocked(m_file)) != EOF) {
+            piece.push_back(static_cast<char>(c));
+            if (c == '\n')
+                break;
+        }
+        return !piece.empty();
+    }
+
+private:
+    std::FILE* m_file;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+void AppendField(std::string& out, const std::string& text) {
+    // The file holds C strings: a text ends at its first NUL, as a formatted write would end it.
+    out.append(text.c_str());
+}
+
+} // namespace
+
+void TrimLineEnd(std::string& line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\n'))
+        line.pop_back();
+}
+
+int SplitFields(char* line, char delimiter, char** slots, int slotCount) {
+    const std::string_view text(line);
+    std::size_t pos = 0;
+    int count = 0;
+    for (int i = 0; i < slotCount; ++i) {
+        if (pos >= text.size()) {
+            slots[i] = nullptr;
+            continue;
+        }
+        slots[i] = line + pos;
+        ++count;
+        while (pos < text.size()) {
+            if (IsLeadByte(text, pos)) {
+                pos += 2;
+            } else if (line[pos] == delimiter) {
+                line[pos] = '\0';
+                ++pos;
+                break;
+            } else {
+                ++pos;
+            }
+        }
+    }
+    return count;
+}
+
+bool FileExists(const std::string& path) {
+    if (path.empty())
+        return false;
+    struct stat st {};
+    return stat(ToOsPath(path).c_str(), &st) == 0;
+}
+
+std::string ResolveWavePath(const std::string& waveDir, const std::string& pathText) {
+    if (FindBackslash(pathText) == std::string_view::npos)
+        return waveDir + pathText;
+    return pathText;
+}
+
+bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
+                 const WaveLoader& load) {
+    static const std::string kCannotRead = Cp932FromUtf8("が読み込めません。");
+    static const std::string kNotSetFile = Cp932FromUtf8("は音源定義ファイルではありません。");
+    static const std::string kNoWaveDir = Cp932FromUtf8("にパス定義がありません。");
+
+    table.RemoveAll();
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ToOsPath(path).c_str(), "rb"));
+    if (!file) {
+        ShowPathMessage(path, kCannotRead);
+        return false;
+    }
+    CLineReader reader(file.get());
+    std::string line;
+    if (!reader.ReadPiece(line)) {
+        ShowPathMessage(path, kNotSetFile);
+        return false;
+    }
+    TrimLineEnd(line);
+    if (line != MagicLine()) {
+        ShowPathMessage(path, kNotSetFile);
+        return false;
+    }
+    if (!reader.ReadPiece(line)) {
+        ShowPathMessage(path, kNoWaveDir);
+        return false;
+    }
+    TrimLineEnd(line);
+    waveDir = line;
+
+    while (reader.ReadPiece(line)) {
+        // The comment test looks at the line as read, before any trimming.
+        if (line[0] == '/')
+            continue;
+        TrimLineEnd(line);
+        char* fields[kFieldCount];
+        if (SplitFields(line.data(), ',', fields, kFieldCount) < kFieldCount)
+            continue;
+
+        EffectEntry entry;
+        entry.strWavePath = fields[0];
+        entry.strName = fields[1];
+        entry.nModifiers = AtoI(fields[2]);
+        entry.nKey = AtoI(fields[3]);
+        entry.nPan = AtoI(fields[4]);
+        entry.nVolume = AtoI(fields[5]);
+        entry.nRepeat = AtoI(fields[6]);
+        entry.nInterval = AtoI(fields[7]);
+
+        const std::string fullPath = ResolveWavePath(waveDir, entry.strWavePath);
+        SoundBufferSlot slot;
+        std::uint32_t length = 0;
+        if (load && FileExists(fullPath))
+            length = load(fullPath, slot);
+        // An effect without a sound stays in the set (and in the file at the next write); it
+        // holds no buffer, so nothing can play or release one for it.
+        if (length == 0 || !slot) {
+            slot.reset();
+            length = 0;
+        }
+        entry.pBuffer = std::move(slot);
+        entry.dwDataLength = length;
+        table.Add(entry);
+    }
+    return true;
+}
+
+bool WriteSetFile(const std::string& path, const std::string& waveDir, const EffectTable& table) {
+    static const std::string kCannotWrite = Cp932FromUtf8("に書き込み出来ません。");
+
+    std::string text;
+    text.reserve(64 + static_cast<std::size_t>(table.GetSize()) * 64);
+    text += MagicLine();
+    text += "\r\n";
+    AppendField(text, waveDir);
+    text += "\r\n";
+    for (int i = 0; i < table.GetSize(); ++i) {
+        const EffectEntry& e = table.GetAt(i);
+        AppendField(text, e.strWavePath);
+        text += ',';
+        AppendField(text, e.strName);
+        for (std::int32_t n : {e.nModifiers.load(), e.nKey.load(), e.nPan.load(), e.nVolume.load(),
+                               e.nRepeat.load(), e.nInterval.load()}) {
+            text += ',';
+            text += std::to_string(n);
+        }
+        text += "\r\n";
+    }
+    if (!WriteFileAtomically(ToOsPath(path), text)) {
+        ShowPathMessage(path, kCannotWrite);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,181 @@
+// The settings file as a user's editor and the program both leave it: first start, hand edits,
+// other sections kept, names in any case, and directories whose names hold a 0x5C trail byte.
+#include "core/app_settings.h"
+#include "core/text.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+struct AppSettingsFixture : ::testing::Test {
+    TempDir dir;
+    AppSettings settings;
+    void SetUp() override { settings.LocateFilesFrom(dir.Cp932("otomaru")); }
+    std::string Ini() const { return ReadText(dir.Path() + "Otomaru.ini"); }
+    void WriteIni(std::string_view text) {
+        ASSERT_TRUE(WriteText(dir.Path() + "Otomaru.ini", text));
+    }
+};
+
+TEST(AppSettingsTest, ExecutableDirectoryIsCutAtTheRealLastSeparator) {
+    struct Row {
+        std::string exe;
+        std::string dir;
+    };
+    const Row rows[] = {
+        {"/opt/otomaru/otomaru", "/opt/otomaru/"},
+        {Sj("/home/a/ソ/otomaru"), Sj("/home/a/ソ/")},
+        {Sj("/home/a/ソ"), "/home/a/"}, // ソ's 0x5C is no separator
+        {Sj("C:\\Tools\\ソ.exe"), "C:\\Tools\\"},
+        {Sj("C:\\ソ\\Otomaru.exe"), Sj("C:\\ソ\\")},
+        {"otomaru", ""},
+    };
+    for (const Row& r : rows) {
+        AppSettings s;
+        s.LocateFilesFrom(r.exe);
+        EXPECT_EQ(s.m_strExeDir, r.dir) << Utf8FromCp932(r.exe);
+        EXPECT_EQ(s.m_strIniPath, r.dir.empty() ? "" : r.dir + "Otomaru.ini");
+    }
+}
+
+TEST(AppSettingsTest, RunningExecutableDirectoryEndsWithSlash) {
+    AppSettings s;
+    s.LocateFiles();
+    ASSERT_FALSE(s.m_strExeDir.empty());
+    EXPECT_EQ(s.m_strExeDir.back(), '/');
+    EXPECT_EQ(s.m_strIniPath, s.m_strExeDir + "Otomaru.ini");
+    EXPECT_EQ(s.m_strExeDir, ExecutableDirectory());
+}
+
+TEST_F(AppSettingsFixture, FirstStartCreatesTheFileWithTheDefault) {
+    settings.LoadSettings();
+    EXPECT_EQ(settings.m_strSoundsFile, Sj("音源.txt"));
+    EXPECT_EQ(Ini(), "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
+}
+
+TEST_F(AppSettingsFixture, EmptyValuesCountAsMissing) {
+    struct Row {
+        std::string before;
+        std::string after;
+    };
+    const std::string def = "\"" + Sj("音源.txt") + "\"";
+    const Row rows[] = {
+        {"[Environment]\r\nSoundsFile=\r\n", "[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"[Environment]\r\nSoundsFile=\"\"\r\n", "[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"[Environment]\r\nSoundsFile=   \r\n", "[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"[Environment]\r\n", "[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"[Other]\r\nSoundsFile=\"x.txt\"\r\n",
+         "[Other]\r\nSoundsFile=\"x.txt\"\r\n[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"; note", "; note\r\n[Environment]\r\nSoundsFile=" + def + "\r\n"},
+        {"[Environment]\nSoundsFile=\n", "[Environment]\nSoundsFile=" + def + "\n"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.before);
+        WriteIni(r.before);
+        settings.m_strSoundsFile = "stale";
+        settings.LoadSettings();
+        EXPECT_EQ(settings.m_strSoundsFile, Sj("音源.txt"));
+        EXPECT_EQ(Ini(), r.after);
+    }
+}
+
+TEST_F(AppSettingsFixture, ValuesAreReadWithoutTheirQuotes) {
+    struct Row {
+        std::string file;
+        std::string value;
+    };
+    const Row rows[] = {
+        {"[Environment]\r\nSoundsFile=\"a.txt\"\r\n", "a.txt"},
+        {"[Environment]\r\nSoundsFile=" + Sj("手書き.txt") + "\r\n", Sj("手書き.txt")},
+        {"[Environment]\r\nSoundsFile = \"a b.txt\" \r\n", "a b.txt"},
+        {"[environment]\r\nsoundsfile=\"c.txt\"\r\n", "c.txt"},
+        {"[ENVIRONMENT]\r\nSOUNDSFILE=d.txt", "d.txt"},
+        {"[Environment]\r\nSoundsFile=\"half.txt\r\n", "\"half.txt"},
+        {"[Environment]\r\nSoundsFileX=no\r\nSoundsFile=e.txt\r\n", "e.txt"},
+        {"[Other]\r\nSoundsFile=no\r\n[Environment]\r\nSoundsFile=f.txt\r\n", "f.txt"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.file);
+        WriteIni(r.file);
+        settings.LoadSettings();
+        EXPECT_EQ(settings.m_strSoundsFile, r.value);
+        EXPECT_EQ(Ini(), r.file); // a value that was found is not written back
+    }
+}
+
+TEST_F(AppSettingsFixture, LongValueIsCutAt1023BytesWithoutSplittingACharacter) {
+    std::string longName(1022, 'a');
+    longName += Sj("音"); // would end at byte 1024
+    WriteIni("[Environment]\r\nSoundsFile=" + longName + "\r\n");
+    settings.LoadSettings();
+    EXPECT_EQ(settings.m_strSoundsFile, std::string(1022, 'a'));
+}
+
+TEST_F(AppSettingsFixture, SavingChangesOnlyTheOneValue) {
+    const std::string before = "; my notes\r\n"
+                               "[General]\r\n"
+                               "Volume=3\r\n"
+                               "\r\n"
+                               "[environment]\r\n"
+                               "Other = keep me\r\n"
+                               "soundsfile = old.txt\r\n"
+                               "Last=1\r\n"
+                               "\r\n"
+                               "[Tail]\r\n"
+                               "x=y";
+    WriteIni(before);
+    settings.m_strSoundsFile = Sj("新しい.txt");
+    settings.SaveSettings();
+    std::string expected = before;
+    expected.replace(expected.find("old.txt"), 7, "\"" + Sj("新しい.txt") + "\"");
+    EXPECT_EQ(Ini(), expected);
+
+    settings.m_strSoundsFile.clear();
+    settings.LoadSettings();
+    EXPECT_EQ(settings.m_strSoundsFile, Sj("新しい.txt"));
+}
+
+TEST_F(AppSettingsFixture, MissingKeyIsAddedAtTheEndOfItsSection) {
+    WriteIni("[Environment]\nA=1\n\n[Next]\nB=2\n");
+    settings.m_strSoundsFile = "s.txt";
+    settings.SaveSettings();
+    EXPECT_EQ(Ini(), "[Environment]\nA=1\nSoundsFile=\"s.txt\"\n\n[Next]\nB=2\n");
+
+    WriteIni("[Environment]\r\nA=1");
+    settings.SaveSettings();
+    EXPECT_EQ(Ini(), "[Environment]\r\nA=1\r\nSoundsFile=\"s.txt\"\r\n");
+}
+
+TEST_F(AppSettingsFixture, UnquotedHandWrittenValueIsSavedBackQuoted) {
+    WriteIni("[Environment]\r\nSoundsFile=hand.txt\r\n");
+    settings.LoadSettings();
+    ASSERT_EQ(settings.m_strSoundsFile, "hand.txt");
+    settings.SaveSettings();
+    EXPECT_EQ(Ini(), "[Environment]\r\nSoundsFile=\"hand.txt\"\r\n");
+}
+
+TEST(AppSettingsTest, DirectoryNamedWithSoWorksEndToEnd) {
+    TempDir dir;
+    ASSERT_TRUE(std::filesystem::create_directory(dir.Path() + "ソ"));
+    AppSettings s;
+    s.LocateFilesFrom(dir.Cp932("ソ/otomaru"));
+    EXPECT_EQ(s.m_strExeDir, dir.Cp932("ソ/"));
+    s.LoadSettings();
+    EXPECT_EQ(s.m_strSoundsFile, Sj("音源.txt"));
+    EXPECT_EQ(ReadText(dir.Path() + "ソ/Otomaru.ini"),
+              "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
+}
+
+TEST(AppSettingsTest, WithoutAPathNothingIsReadOrWritten) {
+    AppSettings s;
+    s.m_strSoundsFile = "kept.txt";
+    s.LoadSettings();
+    s.SaveSettings();
+    EXPECT_EQ(s.m_strSoundsFile, "kept.txt");
+    EXPECT_FALSE(s.WriteValue("Environment", "SoundsFile", "x"));
+}
+
+} // namespace
