@@ -8,6 +8,9 @@
 
 #include <ostream>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -496,6 +499,85 @@ TEST_F(SoundDeviceTest, EmptySlotsAreLeftAlone) {
     EXPECT_EQ(slot, nullptr);
     EXPECT_FALSE(device.PlayFromStart(slot));
     EXPECT_EQ(fake->Calls().size(), std::size(kOpenCalls));
+}
+
+// Through the real offline output: the jingle is loaded, plays audibly from its start and ends
+// by itself; an effect's samples come out as the file holds them.
+double Goertzel(const std::vector<std::int16_t>& stereo, std::size_t from, std::size_t frames,
+                double freq, double rate) {
+    const double k = 2 * std::cos(2 * 3.14159265358979 * freq / rate);
+    double s1 = 0, s2 = 0;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double s = stereo[2 * (from + i)] + k * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    return s1 * s1 + s2 * s2 - k * s1 * s2;
+}
+
+class SoundDeviceOffline : public ::testing::Test {
+protected:
+    SoundDeviceOffline() : m_prevFactory(SetSoundOutputFactory(output.Factory())) {}
+    ~SoundDeviceOffline() override { SetSoundOutputFactory(m_prevFactory); }
+
+    OfflineSoundOutput output{22050};
+    SoundOutputFactory m_prevFactory;
+    MessageRecorder messages;
+    CSoundDevice device;
+};
+
+TEST_F(SoundDeviceOffline, JingleSoundsFromItsStartAndEnds) {
+    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+    SoundBufferSlot jingle;
+    ASSERT_TRUE(device.LoadStartupSound(jingle, IDR_WAVE_JINGLE));
+    const auto before = output.Render(512);
+    EXPECT_TRUE(std::all_of(before.begin(), before.end(), [](std::int16_t s) { return s == 0; }));
+
+    ASSERT_TRUE(device.PlayFromStart(jingle));
+    const std::size_t length = 22050 * 17316 / 8000; // 2.16 s at the output rate
+    const auto sound = output.Render(length + 2048);
+    int peak = 0;
+    for (std::size_t i = 0; i < length; ++i) {
+        EXPECT_EQ(sound[2 * i], sound[2 * i + 1]) << "mono reaches both sides alike, frame " << i;
+        peak = std::max(peak, std::abs(static_cast<int>(sound[2 * i])));
+    }
+    EXPECT_GT(peak, 8000) << "the jingle is too quiet to hear";
+    // The first note is a C6 (1046.5 Hz): far stronger than a tone a fifth below.
+    EXPECT_GT(Goertzel(sound, 200, 3000, 1046.5, 22050),
+              20 * Goertzel(sound, 200, 3000, 698.5, 22050));
+    // It stops by itself after its length.
+    for (std::size_t i = length + 512; i < length + 2048; ++i)
+        ASSERT_EQ(sound[2 * i], 0) << "still sounding at frame " << i;
+    std::uint32_t status = 1;
+    jingle->GetStatus(&status);
+    EXPECT_EQ(status & DSBSTATUS_PLAYING, 0u);
+
+    // Playing it while it sounds starts it again from the beginning.
+    ASSERT_TRUE(device.PlayFromStart(jingle));
+    const auto first = output.Render(4000);
+    output.Render(3000);
+    ASSERT_TRUE(device.PlayFromStart(jingle));
+    const auto again = output.Render(4000);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(std::vector<std::int16_t>(sound.begin(), sound.begin() + 8000), first);
+    EXPECT_TRUE(messages.Texts().empty());
+    CSoundDevice::ReleaseBuffer(jingle);
+}
+
+TEST_F(SoundDeviceOffline, EffectSamplesComeOutAsTheFileHoldsThem) {
+    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+    TempDir dir;
+    std::vector<std::int16_t> samples;
+    for (int i = 0; i < 600; ++i)
+        samples.push_back(static_cast<std::int16_t>(i % 2 ? -37 * i : 41 * i));
+    ASSERT_TRUE(WriteBytes(dir.Path() + "e.wav", MakePcm16Wave(2, 22050, samples)));
+    SoundBufferSlot slot;
+    ASSERT_EQ(device.LoadWaveFile(dir.Cp932("e.wav"), slot), 1200u);
+    ASSERT_TRUE(device.PlayFromStart(slot));
+    const auto out = output.Render(400);
+    EXPECT_EQ(std::vector<std::int16_t>(out.begin(), out.begin() + 600), samples);
+    EXPECT_TRUE(std::all_of(out.begin() + 600, out.end(), [](std::int16_t s) { return s == 0; }));
+    EXPECT_TRUE(messages.Texts().empty());
 }
 
 } // namespace
