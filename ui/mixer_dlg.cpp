@@ -3,10 +3,12 @@
 #include "core/row_text.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_template.h"
+#include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/icons.h"
 #include "ui/key_filter.h"
 #include "ui/mixer_resource.h"
+#include "ui/new_source_dlg.h"
 #include "ui/qt_text.h"
 
 #include <QApplication>
@@ -391,15 +393,11 @@ std::string CMixerDlg::GetSetSelectorText(int index) {
 }
 
 int CMixerDlg::RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) {
-    (void)waveDir;
-    (void)values;
-    return IDCANCEL; // until the editor lands
+    return ::RunEffectEditor(this, waveDir, values, m_controller.KeyLayout());
 }
 
 int CMixerDlg::RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) {
-    (void)initialFolder;
-    (void)values;
-    return IDCANCEL; // until the dialog lands
+    return ::RunNewSetDialog(this, initialFolder, values);
 }
 
 void CMixerDlg::PostPlayDone(PlayJobPtr job) {
