@@ -307,16 +307,20 @@ void CMixerDlg::SetUpLists() {
     static const Column kEffectColumns[] = {
         {"音源名", 100}, {"ホットキー", 65}, {"リピート", 65}, {"Vol", 40}};
     static const Column kPlayColumns[] = {{"音源名", 80}, {"Loop", 40}, {"Wait", 40}, {"Vol", 40}};
+    // The widths were chosen for a dialog font 6 pixels wide per 4 dialog units; they grow with
+    // our font as the lists themselves do, so that "100%" still fits its column.
+    const int baseWidth = DluToPixels(QRect(0, 0, 4, 8), font()).width();
+    auto scaled = [baseWidth](int width) { return (width * baseWidth + 3) / 6; };
     if (m_pEffectList->model()->columnCount() == 0) {
         int n = 0;
         for (const Column& c : kEffectColumns)
-            m_pEffectList->InsertColumn(n++, QStringFromUtf8(c.header), c.width);
+            m_pEffectList->InsertColumn(n++, QStringFromUtf8(c.header), scaled(c.width));
     }
     m_pPlayList->m_clrTint = kPlayListTint;
     if (m_pPlayList->model()->columnCount() == 0) {
         int n = 0;
         for (const Column& c : kPlayColumns)
-            m_pPlayList->InsertColumn(n++, QStringFromUtf8(c.header), c.width);
+            m_pPlayList->InsertColumn(n++, QStringFromUtf8(c.header), scaled(c.width));
     }
 }
 

@@ -182,14 +182,20 @@ TEST_F(MixerDlgTest, ListsShowTheSetWithTheirColumns) {
         {"音源名", 100}, {"ホットキー", 65}, {"リピート", 65}, {"Vol", 40}};
     const std::pair<const char*, int> playColumns[] = {
         {"音源名", 80}, {"Loop", 40}, {"Wait", 40}, {"Vol", 40}};
+    // Widths keep their designed proportions, scaled with the dialog font.
+    const double scale = effects.header()->sectionSize(0) / 100.0;
+    EXPECT_GE(scale, 1.0);
     for (int c = 0; c < 4; ++c) {
         EXPECT_EQ(effects.model()->headerData(c, Qt::Horizontal).toString(),
                   QString::fromUtf8(effectColumns[c].first));
-        EXPECT_EQ(effects.header()->sectionSize(c), effectColumns[c].second);
+        EXPECT_NEAR(effects.header()->sectionSize(c), effectColumns[c].second * scale, 1.0) << c;
         EXPECT_EQ(plays.model()->headerData(c, Qt::Horizontal).toString(),
                   QString::fromUtf8(playColumns[c].first));
-        EXPECT_EQ(plays.header()->sectionSize(c), playColumns[c].second);
+        EXPECT_NEAR(plays.header()->sectionSize(c), playColumns[c].second * scale, 1.0) << c;
     }
+    // The widest volume text fits its column whole, with the cell margin of 12.
+    EXPECT_LE(effects.fontMetrics().horizontalAdvance("100%") + 12,
+              effects.header()->sectionSize(3));
     EXPECT_EQ(effects.m_clrTint, kEffectListTint);
     EXPECT_EQ(plays.m_clrTint, kPlayListTint);
 
