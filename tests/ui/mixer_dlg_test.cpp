@@ -23,6 +23,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -93,7 +94,12 @@ protected:
         m_dlg->show();
         QApplication::processEvents();
     }
-    void TearDown() override { m_dlg.reset(); }
+    // The window makes its executable's folder the current directory; the next test must not
+    // start in a folder that has been removed.
+    void TearDown() override {
+        m_dlg.reset();
+        std::filesystem::current_path(m_savedDirectory);
+    }
 
     void WriteSet(const char* utf8Name, const std::vector<std::string>& lines) {
         std::string text = "MOK_FILE\r\n" + m_dir.Cp932() + "\r\n";
@@ -118,6 +124,7 @@ protected:
         return e.isAccepted();
     }
 
+    const std::filesystem::path m_savedDirectory = std::filesystem::current_path();
     TempDir m_dir;
     MessageRecorder m_messages;
     std::unique_ptr<CMixerDlg> m_dlg;
@@ -383,6 +390,23 @@ TEST_F(MixerDlgTest, KeysFireHotkeysEnterPlaysAndNeitherCloses) {
     SendKey(QEvent::KeyPress, Qt::Key_Escape);
     EXPECT_FALSE(m_dlg->isVisible());
     EXPECT_EQ(m_dlg->result(), IDCANCEL);
+}
+
+TEST_F(MixerDlgTest, HotkeysAreDeadWhileTheAboutBoxIsOpen) {
+    m_dlg->EffectList().setFocus();
+    ModalCloser about([&](QWidget*) {
+        // Sent to the main window's list, as a click back onto it would route the keyboard.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, QString());
+        press.setTimestamp(++m_clock);
+        QApplication::sendEvent(&m_dlg->EffectList(), &press);
+    });
+    m_dlg->GetMenuAction(ID_HELP_ABOUT)->trigger();
+    ASSERT_NE(about.Seen(), nullptr);
+    EXPECT_EQ(PlayRows(), 0);
+    // Once it is closed the same key fires.
+    SendKey(QEvent::KeyRelease, Qt::Key_1);
+    SendKey(QEvent::KeyPress, Qt::Key_1);
+    EXPECT_EQ(PlayRows(), 1);
 }
 
 TEST_F(MixerDlgTest, ExitEndsWithOkAndShutsDownOnce) {
