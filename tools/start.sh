@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOTOMARU_TESTS=OFF -DOTOMARU_BENCH=OFF >/dev/null
 cmake --build build --target otomaru -j "$(nproc)"
-exec ./build/otomaru
+exec ./build/bin/otomaru
