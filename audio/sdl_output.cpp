@@ -5,11 +5,26 @@
 #include <SDL.h>
 
 #include <mutex>
+#include <string_view>
 
 namespace {
 
 constexpr Uint16 kPeriodFrames = 256;
 constexpr Uint16 kFallbackPeriodFrames = 512;
+
+// SDL's disk driver paces itself by whole milliseconds per period, so 256 frames at 22050 Hz
+// (11.6 ms, paced as 11) would write the file 4% faster than real time and stretch every repeat
+// measured from it. There the period is the first one of whole milliseconds.
+Uint16 ChoosePeriod(int samplesPerSec) {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver == nullptr || std::string_view(driver) != "disk" ||
+        SDL_getenv("SDL_DISKAUDIODELAY") != nullptr)
+        return kPeriodFrames;
+    for (int n = kPeriodFrames; n <= 4096; ++n)
+        if (n * 1000 % samplesPerSec == 0)
+            return static_cast<Uint16>(n);
+    return kPeriodFrames;
+}
 
 bool InitSdlAudio() {
     static std::once_flag once;
@@ -34,12 +49,12 @@ public:
         want.freq = static_cast<int>(format.nSamplesPerSec);
         want.format = format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16SYS;
         want.channels = static_cast<Uint8>(format.nChannels);
-        want.samples = kPeriodFrames;
+        want.samples = ChoosePeriod(want.freq);
         want.callback = &CSdlBackend::Callback;
         want.userdata = Core().get();
         SDL_AudioSpec have{};
         m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
-        if (m_device != 0 && have.samples != kPeriodFrames) {
+        if (m_device != 0 && have.samples != want.samples) {
             // The driver would not keep 256 frames; 512 is the next period we accept.
             SDL_CloseAudioDevice(m_device);
             want.samples = kFallbackPeriodFrames;
