@@ -33,7 +33,10 @@ protected:
         Click(dlg, IDC_NEWSET_BROWSE);
     }
     static void Choose(QFileDialog& chooser, const QString& folder) {
-        chooser.selectFile(folder);
+        // Entering the folder is synchronous; selecting it by name waits on the chooser's
+        // file-system model, which loads in the background.
+        chooser.setDirectory(folder);
+        chooser.selectFile(QString());
         static_cast<QDialog&>(chooser).accept(); // QFileDialog keeps accept() protected
     }
 };
@@ -129,10 +132,8 @@ TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     ASSERT_GT(deep.size(), CFolderDialog::kPathMax);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(deep)));
     CFolderDialog picker("t");
-    WhenModal<QFileDialog>([&](QFileDialog& chooser) {
-        chooser.selectFile(QString::fromStdString(deep));
-        static_cast<QDialog&>(chooser).accept();
-    });
+    WhenModal<QFileDialog>(
+        [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(deep)); });
     EXPECT_EQ(picker.DoModal(dir.Cp932()), -1);
     EXPECT_EQ(picker.GetPathName(), "");
 
