@@ -32,7 +32,8 @@ HKL UsKeyLayout();       // 101/104 keys
 // The layout's name, for the README and tests ("00000411", "00000409").
 std::string KeyLayoutName(HKL layout);
 
-// The key's name (CP932), or the empty text for a code that no key produces.
+// The key's name (CP932), or the empty text for a code that no key produces. A null layout
+// names keys as the US keyboard does.
 std::string KeyName(int key, HKL layout);
 // "Alt + ", "Ctrl + ", "Shift + " as the modifier bits say, then the key's name (CP932).
 std::string HotkeyText(int modifiers, int key, HKL layout);

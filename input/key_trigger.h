@@ -25,8 +25,8 @@ public:
     virtual void EditEffect() = 0;
 };
 
-// A key counts as held when any of its byte's four high bits is set. Codes outside 0..255 are
-// never held.
+// A key counts as held when any of its byte's four high bits is set. Code 0 (no hotkey) and codes
+// outside 1..255 are never held, and never read.
 bool IsKeyHeld(const std::uint8_t keyState[256], int key);
 
 // Key-down and key-up matching. Returns true when the key-down fired something and is consumed;
