@@ -1,20 +1,17 @@
 // Arbitrary bytes as a WAVE file: Open must refuse or accept without reading outside the file,
 // and Read must deliver at most what the data chunk holds.
 #include "audio/wave_file.h"
+#include "fuzz/fuzz_support.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/otomaru-fuzz-wave-" + std::to_string(getpid()) + ".wav";
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
+    static const std::string path = FuzzScratchDir() + "input.wav";
+    if (!FuzzWriteFile(path, data, size))
         return 0;
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
 
     CWaveFile wave;
     if (wave.Open(path) == S_OK) {
