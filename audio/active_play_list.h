@@ -23,11 +23,14 @@ public:
     // Asks every job to stop, waits for each (at most 3000 ms, then detaches it) and empties the
     // list. Clears every flag before it waits, so it takes about as long as the slowest worker.
     void StopAll();
-    // Removes the job if it is still listed; returns whether it was.
+    // Removes the job if it is still listed and its worker has ended; returns whether it was.
     bool OnPlayDone(const PlayJob* job);
     // Whether any listed job plays this entry.
     bool IsPlaying(const EffectEntry* entry) const;
+    // The stack each new worker is started with (WorkerThread::kStackSize unless changed).
+    void SetWorkerStackSize(std::size_t bytes) { m_nStackSize = bytes; }
 
 private:
     std::vector<PlayJobPtr> m_jobs;
+    std::size_t m_nStackSize = WorkerThread::kStackSize;
 };

@@ -6,5 +6,9 @@ const std::uint8_t kJingle[] = {
 };
 } // namespace
 
-const std::uint8_t* JingleImage() { return kJingle; }
-std::size_t JingleImageSize() { return sizeof kJingle; }
+const std::uint8_t* JingleImage() {
+    return kJingle;
+}
+std::size_t JingleImageSize() {
+    return sizeof kJingle;
+}

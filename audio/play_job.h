@@ -9,11 +9,40 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <pthread.h>
+
+// A worker's thread: joinable like std::thread, but started with a small stack. Playback
+// threads need little, and with the default 8 MiB each one that ends unmaps its stack, which
+// made stopping a few hundred jobs ten times slower. Window thread only.
+class WorkerThread {
+public:
+    // Enough for the worker, its debug line and its "play done" post, sanitizers included.
+    static constexpr std::size_t kStackSize = 128 * 1024;
+
+    WorkerThread() = default;
+    ~WorkerThread(); // lets a thread still joinable go rather than ending the process
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
+
+    // Starts `body` at once; false when the thread cannot be started.
+    bool Start(std::function<void()> body, std::size_t stackSize = kStackSize);
+    bool joinable() const { return m_bJoinable; }
+    void join();
+    void detach();
+    // Whether the caller is this thread.
+    bool IsCurrent() const;
+
+private:
+    pthread_t m_thread{};
+    bool m_bJoinable = false;
+};
 
 struct PlayJob;
 using PlayJobPtr = std::shared_ptr<PlayJob>;
@@ -25,15 +54,15 @@ using PostPlayDone = std::function<void(PlayJobPtr job)>;
 constexpr unsigned WM_PLAYDONE = 0x0400 + 100;
 
 struct PlayJob {
-    std::thread pThread;              // window thread only
-    EffectEntryPtr pEntry;            // the effect being played
-    SoundBufferPtr pBuffer;           // the entry's buffer, taken when the job starts
+    WorkerThread pThread;                 // window thread only
+    EffectEntryPtr pEntry;                // the effect being played
+    SoundBufferPtr pBuffer;               // the entry's buffer, taken when the job starts
     std::atomic<std::uint8_t> bRun{1};    // cleared by the window to stop, by the worker as it ends
     std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
-    PostPlayDone postToOwner;
-    std::uint64_t nId = 0;            // never reused: tells jobs apart in logs and tests
+    PostPlayDone postToOwner;             // set before the worker starts, then read-only
+    std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
 
-    // Clears the run flag and wakes the worker from its wait at once.
+    // Clears the run flag and wakes the worker from its wait at once. Any thread.
     void RequestStop();
 
     // Wait support: the worker sleeps on this until a deadline or a stop.
@@ -42,13 +71,22 @@ struct PlayJob {
     // Set by the worker when it has finished, so StopAll can wait with a deadline.
     std::mutex doneMutex;
     std::condition_variable doneCv;
-    bool bFinished = false;
+    bool bFinished = false; // guarded by doneMutex
+
+    // Waits until the worker has finished or the deadline has passed; returns whether it has.
+    bool WaitFinished(std::chrono::steady_clock::time_point deadline);
 };
 
 // The worker's body (run on the job's own thread).
 unsigned PlayJobThread(PlayJobPtr job);
 
-// Waits `ms` milliseconds (unsigned: -1 is "until stopped") or until the job's run flag is
-// cleared, whichever comes first. Returns at the deadline `until` when one is given, so that
-// repeats follow absolute times and never drift. Writes "%d\n" to the debug sink first.
-void WaitWhileRunning(std::uint32_t ms, PlayJob& job);
+// Waits `ms` milliseconds counted from `from` (unsigned: -1 is "until stopped") or until the
+// job's run flag is cleared, whichever comes first. Writes "%d\n" to the debug sink first.
+// Counting from a given moment rather than from the call is what keeps repeats from drifting.
+void WaitWhileRunning(
+    std::uint32_t ms, PlayJob& job,
+    std::chrono::steady_clock::time_point from = std::chrono::steady_clock::now());
+
+// The sound's playing time in milliseconds: data bytes / bytes per second, truncated. A rate of
+// 0 gives 0; a time beyond 32 bits is held at 0xFFFFFFFF (as good as "until stopped").
+std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgBytesPerSec);

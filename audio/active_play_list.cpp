@@ -1,0 +1,96 @@
+// Starting, stopping and forgetting playbacks, all on the window's thread. A job leaves the list
+// only after its thread has been joined or, when it would not end in time, detached; the shared
+// job keeps a detached worker safe until it lets go.
+#include "audio/active_play_list.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+constexpr std::chrono::milliseconds kStopWait{3000};
+
+std::uint64_t NextJobId() {
+    static std::atomic<std::uint64_t> s_next{1};
+    return s_next.fetch_add(1);
+}
+
+// The worker has said it is done: its thread only has to return.
+void Forget(PlayJob& job) {
+    if (!job.pThread.joinable())
+        return;
+    if (job.pThread.IsCurrent())
+        job.pThread.detach(); // "play done" delivered on the worker itself: it cannot join itself
+    else
+        job.pThread.join();
+}
+
+} // namespace
+
+ActivePlayList::~ActivePlayList() {
+    StopAll();
+}
+
+bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner) {
+    if (!entry || !entry->IsAvailable())
+        return false;
+    auto job = std::make_shared<PlayJob>();
+    job->pEntry = entry;
+    job->pBuffer = entry->pBuffer;
+    job->postToOwner = postToOwner;
+    job->nId = NextJobId();
+    // The thread owns a reference of its own; the worker's job outlives the list's if need be.
+    if (!job->pThread.Start([job] { PlayJobThread(job); }, m_nStackSize))
+        return false;
+    m_jobs.push_back(std::move(job));
+    return true;
+}
+
+void ActivePlayList::StopSelected(int selectionMark) {
+    if (selectionMark < 0 || selectionMark >= GetSize())
+        return;
+    // Flag first, buffer second: a worker that plays in between sees the flag after its Play
+    // and silences the buffer itself, so a stopped job can never be left sounding.
+    PlayJob& job = *m_jobs[static_cast<size_t>(selectionMark)];
+    job.RequestStop();
+    if (job.pBuffer)
+        job.pBuffer->Stop();
+}
+
+void ActivePlayList::StopAll() {
+    // Every worker hears the stop before any is waited for, so the waits overlap.
+    for (const PlayJobPtr& job : m_jobs) {
+        if (job->bActive.load() == 0)
+            continue;
+        job->RequestStop();
+        if (job->pBuffer)
+            job->pBuffer->Stop();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    for (const PlayJobPtr& job : m_jobs) {
+        if (!job->pThread.joinable())
+            continue;
+        if (job->WaitFinished(deadline))
+            job->pThread.join();
+        else
+            job->pThread.detach(); // never killed: it still owns its job and entry
+    }
+    m_jobs.clear();
+    m_jobs.shrink_to_fit();
+}
+
+bool ActivePlayList::OnPlayDone(const PlayJob* job) {
+    auto it = std::find_if(m_jobs.begin(), m_jobs.end(),
+                           [job](const PlayJobPtr& p) { return p.get() == job; });
+    // Only an ended worker reports; a job still running is not dropped on a stray message.
+    if (it == m_jobs.end() || (*it)->bActive.load() != 0)
+        return false;
+    Forget(**it);
+    m_jobs.erase(it);
+    return true;
+}
+
+bool ActivePlayList::IsPlaying(const EffectEntry* entry) const {
+    return std::any_of(m_jobs.begin(), m_jobs.end(),
+                       [entry](const PlayJobPtr& p) { return p->pEntry.get() == entry; });
+}
