@@ -25,8 +25,9 @@ public:
 
     bool LoadStartupSound(SoundBufferSlot& slot, int resourceId);
     bool CreateBufferFromResource(std::uint16_t resourceId, SoundBufferSlot& slot);
+    // formatSize (optional): the bytes of the fmt body that lie inside the image.
     bool FindWaveResource(int resourceId, const WAVEFORMATEX** format, const std::uint8_t** data,
-                          std::uint32_t* dataSize);
+                          std::uint32_t* dataSize, std::uint32_t* formatSize = nullptr);
     // path: CP932 host path. Returns the data length in bytes; 0 = not loaded (slot empty).
     std::uint32_t LoadWaveFile(const std::string& path, SoundBufferSlot& slot);
     bool PlayFromStart(SoundBufferSlot& slot);
@@ -40,12 +41,20 @@ public:
     using ResourceLookup = Resource (*)(int resourceId);
     static ResourceLookup SetResourceLookup(ResourceLookup lookup);
 
-    // The walk over an in-memory RIFF image, bounded by the image's real size.
+    // The walk over an in-memory RIFF image, bounded by the image's real size and the RIFF
+    // chunk's end whatever the inner size fields claim: a data chunk running past that end is
+    // cut to the bytes that are there, a fmt chunk must lie inside it whole.
     static bool FindWaveInImage(const std::uint8_t* image, std::size_t imageSize,
                                 const WAVEFORMATEX** format, const std::uint8_t** data,
-                                std::uint32_t* dataSize);
+                                std::uint32_t* dataSize, std::uint32_t* formatSize = nullptr);
 
 private:
+    // Gives back the primary buffer, then the device object; state 0.
+    void ReleaseDevice();
+    // Lock from offset 0 for `bytes`, with the one Restore-and-retry after a lost buffer.
+    static HRESULT LockWhole(IDirectSoundBuffer& buffer, std::uint32_t bytes, void** region1,
+                             std::uint32_t* bytes1, void** region2, std::uint32_t* bytes2);
+
     void* m_hWndOwner = nullptr;
     std::int32_t m_nState = 0; // 0 closed, 1 open
     SoundDevicePtr m_pDirectSound;

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 constexpr HRESULT DS_OK = 0;
@@ -59,6 +60,14 @@ constexpr std::uint32_t DSSCL_NORMAL = 1;
 constexpr std::uint32_t DSSCL_PRIORITY = 2;
 
 constexpr std::uint32_t DSBSTATUS_PLAYING = 0x00000001;
+
+constexpr std::uint32_t DSBPLAY_LOOPING = 0x00000001;
+constexpr std::uint32_t DSBLOCK_FROMWRITECURSOR = 0x00000001;
+constexpr std::uint32_t DSBLOCK_ENTIREBUFFER = 0x00000002;
+
+// Secondary buffer sizes accepted by CreateSoundBuffer.
+constexpr std::uint32_t DSBSIZE_MIN = 4;
+constexpr std::uint32_t DSBSIZE_MAX = 0x0FFFFFFF;
 
 constexpr std::int32_t DSBVOLUME_MIN = -10000;
 constexpr std::int32_t DSBVOLUME_MAX = 0;
@@ -141,7 +150,8 @@ public:
     // The device object, as DirectSoundCreate would hand it out.
     SoundDevicePtr Device() const;
     // Mixes the next `frames` frames of the primary format, interleaved (channels per frame as
-    // the primary format says), and appends them to `out`.
+    // the primary format says), and appends them to `out`. With an 8-bit primary format the
+    // samples carry 8-bit precision: (u8 - 128) * 256.
     void Render(std::size_t frames, std::vector<std::int16_t>& out);
     std::vector<std::int16_t> Render(std::size_t frames);
     // The same mix before conversion to 16 bits (interleaved stereo floats, full scale 1.0).
@@ -155,3 +165,20 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
+
+// What an output obtained, for diagnostics and benchmarks.
+struct SoundOutputInfo {
+    std::string driver;              // "offline", or SDL's driver name
+    std::uint32_t nPeriodFrames = 0; // frames per callback; 0 offline (the caller decides)
+    std::uint32_t nSamplesPerSec = 0;
+    std::uint16_t nChannels = 0;
+    std::uint16_t wBitsPerSample = 0;
+    std::uint64_t nFramesMixed = 0; // the output's clock
+    std::size_t nActiveVoices = 0;  // voices the mixer held after its last block
+};
+// False when the device is not one of ours or its output is closed.
+bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info);
+
+// Test hook: the buffer's next Lock fails once with DSERR_BUFFERLOST, as when the platform takes
+// buffer memory away. False when the buffer is not a secondary buffer of ours.
+bool SimulateBufferLost(const SoundBufferPtr& buffer);

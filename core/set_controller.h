@@ -11,6 +11,7 @@
 #include "input/key_trigger.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 class CSetController : public IKeyTriggerTarget {
@@ -56,7 +57,18 @@ public:
     CSoundDevice& Device() { return m_device; }
 
 private:
+    // Reads the set file path into the table and rebuilds the effect list, also after a failed
+    // read, so that no row is left showing an entry of the set that was closed.
+    bool ReadCurrentSet();
+    // Whether a new set's file name names a plain file in the executable directory.
+    bool IsUsableSetFileName(const std::string& fileName) const;
+
+    // Workers post "play done" through this; cut when the controller goes, so that a worker that
+    // outlived its stop can never reach a view that is gone.
+    struct PostTarget;
+
     IMixerView& m_view;
+    std::shared_ptr<PostTarget> m_pPostTarget;
     std::string m_strExecutablePath;
     std::string m_strWaveDir;
     std::string m_strSetFilePath;

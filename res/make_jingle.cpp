@@ -20,7 +20,9 @@ void Put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
     v.push_back(static_cast<std::uint8_t>(x));
     v.push_back(static_cast<std::uint8_t>(x >> 8));
 }
-void PutId(std::vector<std::uint8_t>& v, const char* id) { v.insert(v.end(), id, id + 4); }
+void PutId(std::vector<std::uint8_t>& v, const char* id) {
+    v.insert(v.end(), id, id + 4);
+}
 
 } // namespace
 
@@ -42,9 +44,12 @@ int main(int argc, char** argv) {
                 continue;
             double attack = std::min(1.0, t / 0.005);
             double env = attack * std::exp(-n.decay * t);
-            // A bell: the fundamental with a quieter inharmonic partial.
-            mix[i] += env * (0.8 * std::sin(2 * pi * n.freq * t) +
-                             0.2 * std::sin(2 * pi * n.freq * 2.76 * t) * std::exp(-4 * t));
+            // A bell: the fundamental with a quieter inharmonic partial, left out where it would
+            // lie above the Nyquist frequency and fold back as a stray tone.
+            const double partial = n.freq * 2.76;
+            const double bright =
+                partial < kRate / 2.0 ? std::sin(2 * pi * partial * t) * std::exp(-4 * t) : 0.0;
+            mix[i] += env * (0.8 * std::sin(2 * pi * n.freq * t) + 0.2 * bright);
         }
     }
     // Fade out over the last 50 ms so the image ends on silence.
@@ -67,7 +72,7 @@ int main(int argc, char** argv) {
     PutId(image, "data");
     Put32(image, kDataBytes);
     for (double s : mix) {
-        long v = std::lround(128.0 + 0.35 * 127.0 * s);
+        long v = std::lround(128.0 + 0.45 * 127.0 * s);
         image.push_back(static_cast<std::uint8_t>(std::clamp(v, 0L, 255L)));
     }
 

@@ -1,0 +1,430 @@
+// The mixing loop and the lock-free hand-over of voices. Started voices arrive through a
+// multi-producer stack that the mixer empties at the start of every block into its own
+// preallocated array; a voice leaves the array only by the mixer's compare-and-swap on its
+// control word, so a racing Play either keeps it listed or lists it afresh, never twice.
+#include "audio/mixer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t kFlagBits =
+    MixerVoice::kPlaying | MixerVoice::kListed | MixerVoice::kOrphan;
+
+std::uint32_t Generation(std::uint32_t control) {
+    return control & ~kFlagBits;
+}
+
+std::uint64_t PackFormat(const OutputFormat& f) {
+    return static_cast<std::uint64_t>(f.nSamplesPerSec) |
+           static_cast<std::uint64_t>(f.nChannels) << 32 |
+           static_cast<std::uint64_t>(f.wBitsPerSample) << 48;
+}
+
+OutputFormat UnpackFormat(std::uint64_t v) {
+    OutputFormat f;
+    f.nSamplesPerSec = static_cast<std::uint32_t>(v);
+    f.nChannels = static_cast<std::uint16_t>(v >> 32);
+    f.wBitsPerSample = static_cast<std::uint16_t>(v >> 48);
+    return f;
+}
+
+std::uint64_t PackLevels(std::int32_t volume, std::int32_t pan) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(volume)) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(pan)) << 32;
+}
+
+} // namespace
+
+float GainFromLevel(std::int32_t level) {
+    if (level <= -10000) {
+        return 0.0f;
+    }
+    return static_cast<float>(std::pow(10.0, static_cast<double>(level) / 2000.0));
+}
+
+void ChannelGains(std::int32_t volume, std::int32_t pan, float* left, float* right) {
+    *left = GainFromLevel(volume - std::max(pan, 0));
+    *right = GainFromLevel(volume + std::min(pan, 0));
+}
+
+void MixerVoice::StoreLevels(std::int32_t volume, std::int32_t pan) {
+    m_nLevels.store(PackLevels(volume, pan), std::memory_order_release);
+}
+
+void MixerVoice::StoreVolume(std::int32_t volume) {
+    std::uint64_t v = m_nLevels.load(std::memory_order_relaxed);
+    while (!m_nLevels.compare_exchange_weak(
+        v, (v & 0xFFFFFFFF00000000ull) | static_cast<std::uint32_t>(volume),
+        std::memory_order_release, std::memory_order_relaxed)) {
+    }
+}
+
+void MixerVoice::StorePan(std::int32_t pan) {
+    std::uint64_t v = m_nLevels.load(std::memory_order_relaxed);
+    while (!m_nLevels.compare_exchange_weak(
+        v, (v & 0xFFFFFFFFull) | static_cast<std::uint64_t>(static_cast<std::uint32_t>(pan)) << 32,
+        std::memory_order_release, std::memory_order_relaxed)) {
+    }
+}
+
+void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
+    std::uint64_t v = m_nLevels.load(std::memory_order_acquire);
+    *volume = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    *pan = static_cast<std::int32_t>(static_cast<std::uint32_t>(v >> 32));
+}
+
+MixerCore::MixerCore(OutputFormat format)
+    : m_nFormat(PackFormat(format)), m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
+      m_scratch(std::make_unique<float[]>(2 * kMaxBlock)) {}
+
+MixerCore::~MixerCore() {
+    Shutdown();
+    Reap();
+}
+
+OutputFormat MixerCore::Format() const {
+    return UnpackFormat(m_nFormat.load(std::memory_order_acquire));
+}
+
+void MixerCore::SetFormat(OutputFormat format) {
+    m_nFormat.store(PackFormat(format), std::memory_order_release);
+}
+
+bool MixerCore::Start(MixerVoice* voice) {
+    if (IsShutdown()) {
+        return false;
+    }
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_acquire);
+    std::uint32_t nw;
+    do {
+        nw = (w | MixerVoice::kPlaying | MixerVoice::kListed) + MixerVoice::kGenerationUnit;
+    } while (!voice->m_nControl.compare_exchange_weak(w, nw, std::memory_order_acq_rel,
+                                                      std::memory_order_acquire));
+    if ((w & MixerVoice::kListed) == 0) {
+        // We listed it, so we alone may link it into the start queue.
+        voice->m_pNextQueued = m_pQueueHead.load(std::memory_order_relaxed);
+        while (!m_pQueueHead.compare_exchange_weak(
+            voice->m_pNextQueued, voice, std::memory_order_release, std::memory_order_relaxed)) {
+        }
+    }
+    return true;
+}
+
+void MixerCore::Halt(MixerVoice* voice) {
+    voice->m_nControl.fetch_and(~MixerVoice::kPlaying, std::memory_order_acq_rel);
+}
+
+void MixerCore::Abandon(std::unique_ptr<MixerVoice> voice) {
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_acquire);
+    for (;;) {
+        if ((w & MixerVoice::kListed) == 0) {
+            voice.reset(); // the mixer does not know it: free it here
+            return;
+        }
+        if (voice->m_nControl.compare_exchange_weak(
+                w, w | MixerVoice::kOrphan, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            break;
+        }
+    }
+    // From here the mixer (or the clean-up after shutdown) owns it.
+    voice.release();
+    if (IsShutdown()) {
+        ReleaseAllAfterShutdown();
+    }
+}
+
+void MixerCore::PushDead(MixerVoice* voice) {
+    voice->m_pNextDead = m_pDeadHead.load(std::memory_order_relaxed);
+    while (!m_pDeadHead.compare_exchange_weak(voice->m_pNextDead, voice, std::memory_order_release,
+                                              std::memory_order_relaxed)) {
+    }
+}
+
+void MixerCore::Reap() {
+    MixerVoice* v = m_pDeadHead.exchange(nullptr, std::memory_order_acquire);
+    while (v != nullptr) {
+        MixerVoice* next = v->m_pNextDead;
+        std::unique_ptr<MixerVoice> owned(v);
+        owned.reset();
+        v = next;
+    }
+}
+
+void MixerCore::Shutdown() {
+    m_bShutdown.store(true, std::memory_order_seq_cst);
+    ReleaseAllAfterShutdown();
+}
+
+void MixerCore::ReleaseAllAfterShutdown() {
+    std::lock_guard<std::mutex> guard(m_shutdownLock);
+    std::vector<std::unique_ptr<MixerVoice>> doomed;
+    auto letGo = [&doomed](MixerVoice* v) {
+        std::uint32_t old = v->m_nControl.fetch_and(~(MixerVoice::kPlaying | MixerVoice::kListed),
+                                                    std::memory_order_acq_rel);
+        if ((old & MixerVoice::kOrphan) != 0) {
+            doomed.emplace_back(v);
+        }
+    };
+    for (MixerVoice* v = m_pQueueHead.exchange(nullptr, std::memory_order_acquire); v != nullptr;) {
+        MixerVoice* next = v->m_pNextQueued;
+        letGo(v);
+        v = next;
+    }
+    for (MixerVoice* v = m_pWaitingHead; v != nullptr;) {
+        MixerVoice* next = v->m_pNextQueued;
+        letGo(v);
+        v = next;
+    }
+    m_pWaitingHead = nullptr;
+    for (std::size_t i = 0; i < m_nActive; ++i) {
+        letGo(m_active[i]);
+    }
+    m_nActive = 0;
+    m_nActiveCount.store(0, std::memory_order_relaxed);
+    for (MixerVoice* v = m_pDeadHead.exchange(nullptr, std::memory_order_acquire); v != nullptr;) {
+        MixerVoice* next = v->m_pNextDead;
+        doomed.emplace_back(v);
+        v = next;
+    }
+}
+
+void MixerCore::Admit(MixerVoice* voice) {
+    voice->m_nPos = voice->m_nRestPosition.load(std::memory_order_acquire);
+    voice->m_nCachedLevels = ~0ull;
+    voice->m_nStartedAtFrame.store(m_nFramesMixed.load(std::memory_order_relaxed),
+                                   std::memory_order_release);
+    m_active[m_nActive++] = voice;
+}
+
+bool MixerCore::TryRelease(MixerVoice* voice, std::uint32_t control) {
+    voice->m_nRestPosition.store(voice->m_nPos, std::memory_order_release);
+    std::uint32_t w = control;
+    while ((w & MixerVoice::kPlaying) == 0) {
+        if (voice->m_nControl.compare_exchange_weak(w, w & ~MixerVoice::kListed,
+                                                    std::memory_order_acq_rel,
+                                                    std::memory_order_acquire)) {
+            // Not ours to touch any more unless its owner is gone.
+            if ((w & MixerVoice::kOrphan) != 0) {
+                PushDead(voice);
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+void MixerCore::MixFloat(float* out, std::size_t frames) {
+    if (IsShutdown()) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
+    }
+    while (frames > 0) {
+        std::size_t n = std::min(frames, kMaxBlock);
+        MixBlock(out, n);
+        out += 2 * n;
+        frames -= n;
+    }
+}
+
+namespace {
+
+// Round half to even without a library call, so that the loop vectorises: adding and taking away
+// 1.5 * 2^23 leaves the nearest integer for |x| < 2^22 (the value is clipped first).
+constexpr float kRoundMagic = 12582912.0f;
+
+void ToS16(const float* __restrict in, std::int16_t* __restrict out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
+        out[i] = static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
+    }
+}
+
+void ToU8(const float* __restrict in, std::uint8_t* __restrict out, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        float v = std::min(std::max(in[i] * 128.0f, -128.0f), 127.0f);
+        out[i] = static_cast<std::uint8_t>(static_cast<int>((v + kRoundMagic) - kRoundMagic) + 128);
+    }
+}
+
+} // namespace
+
+void MixerCore::MixOutput(void* out, std::size_t frames) {
+    const OutputFormat format = Format();
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    const std::size_t sampleBytes = format.wBitsPerSample == 8 ? 1 : 2;
+    const std::size_t channels = format.nChannels == 1 ? 1 : 2;
+    float* mix = m_scratch.get();
+    while (frames > 0) {
+        std::size_t n = std::min(frames, kMaxBlock);
+        MixFloat(mix, n);
+        if (channels == 1) {
+            for (std::size_t i = 0; i < n; ++i) {
+                mix[i] = (mix[2 * i] + mix[2 * i + 1]) * 0.5f;
+            }
+        }
+        const std::size_t samples = n * channels;
+        if (sampleBytes == 1) {
+            ToU8(mix, bytes, samples);
+        } else {
+            std::int16_t converted[2 * kMaxBlock];
+            ToS16(mix, converted, samples);
+            std::memcpy(bytes, converted, samples * sizeof(std::int16_t));
+        }
+        bytes += samples * sampleBytes;
+        frames -= n;
+    }
+}
+
+namespace {
+
+// Built twice on x86-64: for the baseline and for AVX2 + FMA machines, picked at load time.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#define OTOMARU_MIX_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define OTOMARU_MIX_CLONES
+#endif
+
+OTOMARU_MIX_CLONES
+void MixMono(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
+             float gr) {
+    for (std::size_t j = 0; j < n; ++j) {
+        float s = static_cast<float>(in[j]);
+        out[2 * j] += s * gl;
+        out[2 * j + 1] += s * gr;
+    }
+}
+
+OTOMARU_MIX_CLONES
+void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
+               float gr) {
+    for (std::size_t j = 0; j < n; ++j) {
+        out[2 * j] += static_cast<float>(in[2 * j]) * gl;
+        out[2 * j + 1] += static_cast<float>(in[2 * j + 1]) * gr;
+    }
+}
+
+} // namespace
+
+// With hundreds of voices the hardware prefetcher loses track of the streams: ask for the next
+// voice's samples while this one is mixed.
+void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
+    const PreparedSound* p = voice->m_pPrepared.load(std::memory_order_relaxed);
+    if (p == nullptr || voice->m_nPos >= p->nFrames) {
+        return;
+    }
+    const auto* from = reinterpret_cast<const char*>(p->pData + voice->m_nPos * p->nChannels);
+    const std::size_t bytes =
+        std::min<std::size_t>(frames, p->nFrames - voice->m_nPos) * p->nChannels * 2;
+    for (std::size_t at = 0; at < bytes; at += 64) {
+        __builtin_prefetch(from + at);
+    }
+}
+
+void MixerCore::MixBlock(float* out, std::size_t frames) {
+    std::fill(out, out + 2 * frames, 0.0f);
+
+    // Newly started voices, oldest first; those without a free slot wait in line.
+    MixerVoice* fresh = m_pQueueHead.exchange(nullptr, std::memory_order_acquire);
+    MixerVoice* ordered = nullptr;
+    while (fresh != nullptr) {
+        MixerVoice* next = fresh->m_pNextQueued;
+        fresh->m_pNextQueued = ordered;
+        ordered = fresh;
+        fresh = next;
+    }
+    if (ordered != nullptr) {
+        MixerVoice** tail = &m_pWaitingHead;
+        while (*tail != nullptr) {
+            tail = &(*tail)->m_pNextQueued;
+        }
+        *tail = ordered;
+    }
+    while (m_pWaitingHead != nullptr && m_nActive < kMaxActive) {
+        MixerVoice* v = m_pWaitingHead;
+        m_pWaitingHead = v->m_pNextQueued;
+        Admit(v);
+    }
+
+    std::size_t i = 0;
+    while (i < m_nActive) {
+        MixerVoice* v = m_active[i];
+        std::uint32_t w = v->m_nControl.load(std::memory_order_acquire);
+        const PreparedSound* p = v->m_pPrepared.load(std::memory_order_acquire);
+        std::int64_t request = v->m_nPositionRequest.load(std::memory_order_relaxed);
+        if (request >= 0) { // the common case reads without a locked instruction
+            request = v->m_nPositionRequest.exchange(-1, std::memory_order_acq_rel);
+        }
+        if (request >= 0 && p != nullptr) {
+            std::uint64_t frame = static_cast<std::uint64_t>(request);
+            if (p->nSourceRate != p->nOutputRate && p->nSourceRate != 0) {
+                frame = frame * p->nOutputRate / p->nSourceRate;
+            }
+            v->m_nPos = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame, p->nFrames));
+        }
+        if ((w & MixerVoice::kPlaying) == 0) {
+            if (TryRelease(v, w)) {
+                m_active[i] = m_active[--m_nActive];
+                continue;
+            }
+            w = v->m_nControl.load(std::memory_order_acquire); // a Play got in: mix it
+        }
+        if (i + 1 < m_nActive) {
+            PrefetchBlock(m_active[i + 1], frames);
+        }
+        bool ended = true;
+        if (p != nullptr && v->m_nPos < p->nFrames) {
+            std::uint64_t levels = v->m_nLevels.load(std::memory_order_acquire);
+            if (levels != v->m_nCachedLevels) {
+                v->m_nCachedLevels = levels;
+                std::int32_t volume = static_cast<std::int32_t>(static_cast<std::uint32_t>(levels));
+                std::int32_t pan =
+                    static_cast<std::int32_t>(static_cast<std::uint32_t>(levels >> 32));
+                ChannelGains(volume, pan, &v->m_fGainL, &v->m_fGainR);
+            }
+            const float gl = v->m_fGainL * (1.0f / 32768.0f);
+            const float gr = v->m_fGainR * (1.0f / 32768.0f);
+            std::size_t n = std::min<std::size_t>(frames, p->nFrames - v->m_nPos);
+            if (p->nChannels == 1) {
+                MixMono(out, p->pData + v->m_nPos, n, gl, gr);
+            } else {
+                MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
+            }
+            v->m_nPos += static_cast<std::uint32_t>(n);
+            ended = v->m_nPos >= p->nFrames;
+        }
+        if (!ended) {
+            ++i;
+            continue;
+        }
+        // Played to its end: back to the start, and let go unless a fresh Play came meanwhile.
+        v->m_nPos = 0;
+        v->m_nRestPosition.store(0, std::memory_order_release);
+        const std::uint32_t generation = Generation(w);
+        bool removed = false;
+        for (;;) {
+            if ((w & MixerVoice::kPlaying) != 0 && Generation(w) != generation) {
+                break;
+            }
+            if (v->m_nControl.compare_exchange_weak(
+                    w, w & ~(MixerVoice::kPlaying | MixerVoice::kListed), std::memory_order_acq_rel,
+                    std::memory_order_acquire)) {
+                if ((w & MixerVoice::kOrphan) != 0) {
+                    PushDead(v);
+                }
+                removed = true;
+                break;
+            }
+        }
+        if (removed) {
+            m_active[i] = m_active[--m_nActive];
+        } else {
+            ++i;
+        }
+    }
+    m_nActiveCount.store(m_nActive, std::memory_order_relaxed);
+    m_nFramesMixed.fetch_add(frames, std::memory_order_acq_rel);
+}

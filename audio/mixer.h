@@ -1,0 +1,171 @@
+// The software mixer behind the sound output: voices (one per secondary buffer), the lock-free
+// hand-over of started voices to the mixing thread, and the mix itself. Everything a buffer
+// prepares (decoding, fold-down, resampling) is done before the mixer sees it; the mixer scales
+// 16-bit samples and sums them in float.
+//
+// Threads: any number of threads call Start/Halt/SetLevels/RequestPosition; one thread at a time
+// mixes (the SDL callback or the caller of the offline output). No call the mixer makes waits on
+// a lock, allocates or frees.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// What the mixer plays for one buffer: 16-bit samples at the output rate, one channel (fed to
+// both sides) or two. The data either lives in `samples` or, when the buffer's own bytes already
+// are 16-bit at the output rate, in the buffer's memory.
+struct PreparedSound {
+    std::vector<std::int16_t> samples;
+    const std::int16_t* pData = nullptr;
+    std::uint32_t nFrames = 0;
+    std::uint32_t nChannels = 1;
+    std::uint32_t nSourceRate = 0; // to map buffer positions to output frames
+    std::uint32_t nOutputRate = 0;
+};
+
+struct OutputFormat {
+    std::uint32_t nSamplesPerSec = 22050;
+    std::uint16_t nChannels = 2;
+    std::uint16_t wBitsPerSample = 16;
+    bool operator==(const OutputFormat&) const = default;
+};
+
+// Gain of one channel for a level in hundredths of a decibel; -10000 and below are silent.
+float GainFromLevel(std::int32_t level);
+// The two channel gains of a buffer for its volume and pan.
+void ChannelGains(std::int32_t volume, std::int32_t pan, float* left, float* right);
+
+class MixerCore;
+
+// The mixer's side of a buffer. Fields are grouped by who writes them.
+class MixerVoice {
+public:
+    virtual ~MixerVoice() = default;
+
+    // Control word: playing, listed (in the start queue or the active array), orphaned (its
+    // owner is gone; the mixer hands it back for freeing once it stops) and a play generation in
+    // the upper bits, so that the mixer can tell a fresh Play from the one it is finishing.
+    static constexpr std::uint32_t kPlaying = 1;
+    static constexpr std::uint32_t kListed = 2;
+    static constexpr std::uint32_t kOrphan = 4;
+    static constexpr std::uint32_t kGenerationUnit = 8;
+
+    bool IsPlaying() const { return (m_nControl.load(std::memory_order_acquire) & kPlaying) != 0; }
+
+private:
+    friend class MixerCore;
+
+    // Written by any thread (CAS), read by the mixer at block start.
+    std::atomic<std::uint32_t> m_nControl{0};
+    // Buffer frame to jump to, or -1; taken by the mixer at block start.
+    std::atomic<std::int64_t> m_nPositionRequest{-1};
+    // Volume (low 32 bits) and pan (high 32 bits), updated together.
+    std::atomic<std::uint64_t> m_nLevels{0};
+    std::atomic<const PreparedSound*> m_pPrepared{nullptr};
+    // Output frame the next Play starts from; written by the mixer when it lets the voice go.
+    std::atomic<std::uint32_t> m_nRestPosition{0};
+    // Output frame of the block that first carried the voice after its last start (diagnostics).
+    std::atomic<std::uint64_t> m_nStartedAtFrame{0};
+
+    // Start queue link: written by the starting thread before the push, read by the mixer.
+    MixerVoice* m_pNextQueued = nullptr;
+    // Link of the dead list (orphans that stopped); mixer writes, the reaper reads.
+    MixerVoice* m_pNextDead = nullptr;
+
+    // Mixer thread only.
+    std::uint32_t m_nPos = 0;
+    std::uint64_t m_nCachedLevels = ~0ull;
+    float m_fGainL = 1.0f;
+    float m_fGainR = 1.0f;
+
+public:
+    // Thread-safe accessors used by the buffer.
+    void StoreLevels(std::int32_t volume, std::int32_t pan);
+    // Changes one of the two, keeping the other (both may change from different threads).
+    void StoreVolume(std::int32_t volume);
+    void StorePan(std::int32_t pan);
+    void LoadLevels(std::int32_t* volume, std::int32_t* pan) const;
+    void RequestPosition(std::uint32_t bufferFrame) {
+        m_nPositionRequest.store(bufferFrame, std::memory_order_release);
+    }
+    const PreparedSound* Prepared() const { return m_pPrepared.load(std::memory_order_acquire); }
+    void PublishPrepared(const PreparedSound* p) {
+        m_pPrepared.store(p, std::memory_order_seq_cst);
+    }
+    bool IsListed() const { return (m_nControl.load(std::memory_order_seq_cst) & kListed) != 0; }
+    std::uint64_t StartedAtFrame() const {
+        return m_nStartedAtFrame.load(std::memory_order_acquire);
+    }
+};
+
+class MixerCore {
+public:
+    // The most voices mixed at once; further started voices wait for a free slot.
+    static constexpr std::size_t kMaxActive = 4096;
+    // Longest block mixed in one go.
+    static constexpr std::size_t kMaxBlock = 512;
+
+    explicit MixerCore(OutputFormat format);
+    ~MixerCore();
+    MixerCore(const MixerCore&) = delete;
+    MixerCore& operator=(const MixerCore&) = delete;
+
+    OutputFormat Format() const;
+    void SetFormat(OutputFormat format);
+
+    // Buffer operations; any thread; no allocation, no lock.
+    // Start returns false once the core is shut down.
+    bool Start(MixerVoice* voice);
+    void Halt(MixerVoice* voice);
+    // The owner drops its voice. The voice is freed here when the mixer does not hold it,
+    // otherwise by the reaper once it stops.
+    void Abandon(std::unique_ptr<MixerVoice> voice);
+
+    // Frees voices that were abandoned while sounding and have stopped since. Not realtime.
+    void Reap();
+
+    // Mixing: one thread at a time. Floats are interleaved stereo, full scale 1.0.
+    void MixFloat(float* out, std::size_t frames);
+    // The mix in the output format (16-bit signed or 8-bit unsigned, interleaved, the output's
+    // channel count). `scratch` needs 2 * kMaxBlock floats.
+    void MixOutput(void* out, std::size_t frames);
+
+    // Output frames mixed so far.
+    std::uint64_t FramesMixed() const { return m_nFramesMixed.load(std::memory_order_acquire); }
+    // Voices in the active array (mixer's view after the last block).
+    std::size_t ActiveVoices() const { return m_nActiveCount.load(std::memory_order_relaxed); }
+
+    // No mixing happens any more (the output is closed for good): stops and lets go every voice,
+    // frees the abandoned ones. Later Starts fail.
+    void Shutdown();
+    bool IsShutdown() const { return m_bShutdown.load(std::memory_order_seq_cst); }
+
+private:
+    void MixBlock(float* out, std::size_t frames);
+    static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
+    void Admit(MixerVoice* voice);
+    // Lets a stopped voice go; false when a racing Play kept it.
+    bool TryRelease(MixerVoice* voice, std::uint32_t control);
+    void PushDead(MixerVoice* voice);
+    void ReleaseAllAfterShutdown();
+
+    std::atomic<std::uint64_t> m_nFormat;
+    std::atomic<MixerVoice*> m_pQueueHead{nullptr};
+    std::atomic<MixerVoice*> m_pDeadHead{nullptr};
+    std::atomic<bool> m_bShutdown{false};
+    std::atomic<std::uint64_t> m_nFramesMixed{0};
+    std::atomic<std::size_t> m_nActiveCount{0};
+
+    // Mixer thread only.
+    std::unique_ptr<MixerVoice*[]> m_active;
+    std::size_t m_nActive = 0;
+    MixerVoice* m_pWaitingHead = nullptr; // started, no free slot yet
+    std::unique_ptr<float[]> m_scratch;
+
+    // Serialises the non-realtime clean-up after shutdown.
+    std::mutex m_shutdownLock;
+};

@@ -1,0 +1,47 @@
+// What the device object needs from an output: the mixer core it feeds and a way to change the
+// output format. The SDL2 device and the offline renderer are the two outputs.
+#pragma once
+
+#include "audio/mixer.h"
+#include "audio/sound_output.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CSoundBuffer;
+
+class OutputBackend {
+public:
+    explicit OutputBackend(std::shared_ptr<MixerCore> core) : m_core(std::move(core)) {}
+    virtual ~OutputBackend() = default;
+    OutputBackend(const OutputBackend&) = delete;
+    OutputBackend& operator=(const OutputBackend&) = delete;
+
+    const std::shared_ptr<MixerCore>& Core() const { return m_core; }
+
+    // Switches the output to a new format; buffers made for the old rate are prepared again.
+    HRESULT ChangeFormat(const OutputFormat& format);
+    // Buffers created through this output, so that a rate change can reach them.
+    void Register(const std::shared_ptr<CSoundBuffer>& buffer);
+
+    virtual std::string DriverName() const = 0;
+    // Frames the output asks for per callback (0 when the caller decides).
+    virtual std::uint32_t PeriodFrames() const = 0;
+
+protected:
+    // Makes the output play `format` (the mixer core already knows nothing of it yet).
+    virtual HRESULT Reopen(const OutputFormat& format) = 0;
+
+private:
+    std::shared_ptr<MixerCore> m_core;
+    std::mutex m_lock; // the registry; never taken by the mixer
+    std::vector<std::weak_ptr<CSoundBuffer>> m_buffers;
+};
+
+// The device object over an output.
+SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend);
+
+// Opens the SDL2 output (audio/sdl_output.cpp). A failure code when no device opens.
+HRESULT OpenSdlBackend(const OutputFormat& format, std::shared_ptr<OutputBackend>* backend);

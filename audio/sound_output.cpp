@@ -1,0 +1,586 @@
+// The device object and the sound buffers over the software mixer: argument checks and result
+// codes as the program expects them, the buffers' own memory, and the preparation (decoding,
+// fold-down, resampling) that happens when a buffer is unlocked.
+#include "audio/sound_output.h"
+
+#include "audio/output_backend.h"
+#include "audio/resampler.h"
+#include "audio/sample_format.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr std::uint32_t kKnownBufferFlags = 0x000FC3FF; // every DSBCAPS_* bit the platform had
+constexpr std::uint32_t kLocHardware = 0x4;
+constexpr std::uint32_t kLocSoftware = 0x8;
+
+HRESULT CheckPrimaryFormat(const WAVEFORMATEX* f) {
+    if (f == nullptr) {
+        return DSERR_INVALIDPARAM;
+    }
+    if (f->wFormatTag != WAVE_FORMAT_PCM || f->nChannels < 1 || f->nChannels > 2 ||
+        (f->wBitsPerSample != 8 && f->wBitsPerSample != 16) || f->nSamplesPerSec < 8000 ||
+        f->nSamplesPerSec > 192000 || f->nBlockAlign != f->nChannels * f->wBitsPerSample / 8) {
+        return DSERR_BADFORMAT;
+    }
+    return DS_OK;
+}
+
+WAVEFORMATEX RecordFromOutput(const OutputFormat& o) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = o.nChannels;
+    f.nSamplesPerSec = o.nSamplesPerSec;
+    f.nBlockAlign = static_cast<std::uint16_t>(o.nChannels * o.wBitsPerSample / 8);
+    f.nAvgBytesPerSec = f.nBlockAlign * o.nSamplesPerSec;
+    f.wBitsPerSample = o.wBitsPerSample;
+    f.cbSize = 0;
+    return f;
+}
+
+HRESULT CopyFormatOut(const void* record, std::uint32_t recordBytes, WAVEFORMATEX* format,
+                      std::uint32_t sizeAllocated, std::uint32_t* sizeWritten) {
+    if (format == nullptr && sizeWritten == nullptr) {
+        return DSERR_INVALIDPARAM;
+    }
+    if (format == nullptr) {
+        *sizeWritten = recordBytes; // the size the caller needs
+        return DS_OK;
+    }
+    std::uint32_t n = std::min(recordBytes, sizeAllocated);
+    std::memcpy(format, record, n);
+    if (sizeWritten != nullptr) {
+        *sizeWritten = n;
+    }
+    return DS_OK;
+}
+
+} // namespace
+
+// A secondary buffer: the caller's bytes in the buffer's own format, and what the mixer plays.
+class CSoundBuffer final : public IDirectSoundBuffer, public MixerVoice {
+public:
+    CSoundBuffer(std::shared_ptr<MixerCore> core, const DSBUFFERDESC& desc,
+                 const SampleFormat& format)
+        : m_core(std::move(core)), m_dwFlags(desc.dwFlags), m_nBytes(desc.dwBufferBytes),
+          m_sample(format), m_memory((desc.dwBufferBytes + 1) / 2, 0) {
+        const auto* src = reinterpret_cast<const std::uint8_t*>(desc.lpwfxFormat);
+        m_format.assign(src, src + KeptFormatBytes(desc.lpwfxFormat));
+        WAVEFORMATEX head;
+        std::memcpy(&head, m_format.data(), sizeof head);
+        head.cbSize = static_cast<std::uint16_t>(m_format.size() - sizeof(WAVEFORMATEX));
+        std::memcpy(m_format.data(), &head, sizeof head);
+    }
+
+    // Deleter of the user's shared_ptr: a sounding buffer stays with the mixer until it stops.
+    struct Release {
+        void operator()(CSoundBuffer* buffer) const {
+            std::shared_ptr<MixerCore> core = buffer->m_core;
+            core->Abandon(std::unique_ptr<MixerVoice>(buffer));
+            core->Reap();
+        }
+    };
+
+    HRESULT GetFormat(WAVEFORMATEX* format, std::uint32_t sizeAllocated,
+                      std::uint32_t* sizeWritten) override {
+        return CopyFormatOut(m_format.data(), static_cast<std::uint32_t>(m_format.size()), format,
+                             sizeAllocated, sizeWritten);
+    }
+
+    HRESULT SetFormat(const WAVEFORMATEX*) override { return DSERR_INVALIDCALL; }
+
+    HRESULT Lock(std::uint32_t offset, std::uint32_t bytes, void** region1, std::uint32_t* bytes1,
+                 void** region2, std::uint32_t* bytes2, std::uint32_t flags) override {
+        if (region1 == nullptr || bytes1 == nullptr ||
+            (flags & ~(DSBLOCK_FROMWRITECURSOR | DSBLOCK_ENTIREBUFFER)) != 0) {
+            return DSERR_INVALIDPARAM;
+        }
+        if (m_bLoseNextLock.exchange(false)) {
+            return DSERR_BUFFERLOST;
+        }
+        if ((flags & DSBLOCK_FROMWRITECURSOR) != 0) {
+            offset = 0; // nothing streams here: the write cursor rests at the start
+        }
+        if ((flags & DSBLOCK_ENTIREBUFFER) != 0) {
+            offset = 0;
+            bytes = m_nBytes;
+        }
+        if (offset >= m_nBytes || bytes == 0 || bytes > m_nBytes) {
+            return DSERR_INVALIDPARAM;
+        }
+        std::uint8_t* base = Bytes();
+        std::uint32_t first = std::min(bytes, m_nBytes - offset);
+        *region1 = base + offset;
+        *bytes1 = first;
+        if (region2 != nullptr && bytes2 != nullptr) {
+            *region2 = bytes > first ? base : nullptr;
+            *bytes2 = bytes - first;
+        } else if (region2 != nullptr) {
+            *region2 = nullptr;
+        } else if (bytes2 != nullptr) {
+            *bytes2 = 0;
+        }
+        return DS_OK;
+    }
+
+    HRESULT Unlock(void* region1, std::uint32_t bytes1, void* region2,
+                   std::uint32_t bytes2) override {
+        if (!InMemory(region1, bytes1) || !InMemory(region2, bytes2)) {
+            return DSERR_INVALIDPARAM;
+        }
+        Prepare(m_core->Format().nSamplesPerSec);
+        return DS_OK;
+    }
+
+    HRESULT Restore() override { return DS_OK; }
+
+    HRESULT SetPan(std::int32_t pan) override {
+        if (pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) {
+            return DSERR_INVALIDPARAM;
+        }
+        StorePan(pan);
+        return DS_OK;
+    }
+
+    HRESULT SetVolume(std::int32_t volume) override {
+        if (volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) {
+            return DSERR_INVALIDPARAM;
+        }
+        StoreVolume(volume);
+        return DS_OK;
+    }
+
+    HRESULT GetPan(std::int32_t* pan) override {
+        if (pan == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        std::int32_t volume;
+        LoadLevels(&volume, pan);
+        return DS_OK;
+    }
+
+    HRESULT GetVolume(std::int32_t* volume) override {
+        if (volume == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        std::int32_t pan;
+        LoadLevels(volume, &pan);
+        return DS_OK;
+    }
+
+    HRESULT SetCurrentPosition(std::uint32_t position) override {
+        if (position > m_nBytes) {
+            return DSERR_INVALIDPARAM;
+        }
+        RequestPosition(position / m_sample.nBlockAlign);
+        return DS_OK;
+    }
+
+    HRESULT GetStatus(std::uint32_t* status) override {
+        if (status == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        *status = IsPlaying() ? DSBSTATUS_PLAYING : 0;
+        return DS_OK;
+    }
+
+    HRESULT Play(std::uint32_t reserved, std::uint32_t, std::uint32_t flags) override {
+        // Looping is not offered: nothing in the program loops a buffer.
+        if (reserved != 0 || (flags & DSBPLAY_LOOPING) != 0) {
+            return DSERR_INVALIDPARAM;
+        }
+        return m_core->Start(this) ? DS_OK : DSERR_NODRIVER;
+    }
+
+    HRESULT Stop() override {
+        m_core->Halt(this);
+        return DS_OK;
+    }
+
+    void LoseNextLock() { m_bLoseNextLock.store(true); }
+
+    // Builds what the mixer plays at `outputRate` from the buffer's bytes and hands it over.
+    void Prepare(std::uint32_t outputRate) {
+        auto prepared = std::make_unique<PreparedSound>();
+        const std::size_t frames = m_nBytes / m_sample.nBlockAlign;
+        prepared->nSourceRate = m_sample.nSamplesPerSec;
+        prepared->nOutputRate = outputRate;
+        if (m_sample.kind == SampleKind::S16 && m_sample.nChannels <= 2 &&
+            m_sample.nSamplesPerSec == outputRate && std::endian::native == std::endian::little) {
+            // Already what the mixer wants: play straight from the buffer's memory.
+            prepared->pData = m_memory.data();
+            prepared->nFrames = static_cast<std::uint32_t>(frames);
+            prepared->nChannels = m_sample.nChannels;
+        } else {
+            std::vector<float> planes[2];
+            int count = 0;
+            DecodeToPlanes(Bytes(), frames, m_sample, planes[0], planes[1], &count);
+            std::vector<float> resampled[2];
+            for (int c = 0; c < count; ++c) {
+                ResampleChannel(planes[c].data(), frames, m_sample.nSamplesPerSec, outputRate,
+                                resampled[c]);
+            }
+            const std::size_t outFrames = resampled[0].size();
+            prepared->samples.resize(outFrames * static_cast<std::size_t>(count));
+            for (std::size_t i = 0; i < outFrames; ++i) {
+                for (int c = 0; c < count; ++c) {
+                    prepared->samples[i * static_cast<std::size_t>(count) +
+                                      static_cast<std::size_t>(c)] = FloatToS16(resampled[c][i]);
+                }
+            }
+            prepared->pData = prepared->samples.data();
+            prepared->nFrames = static_cast<std::uint32_t>(outFrames);
+            prepared->nChannels = static_cast<std::uint32_t>(count);
+        }
+        std::lock_guard<std::mutex> guard(m_prepareLock);
+        PublishPrepared(prepared.get());
+        m_prepared.push_back(std::move(prepared));
+        // The mixer reads the published pointer only while the voice is listed; an unlisted
+        // voice can drop its older preparations (a later listing sees the new pointer).
+        if (!IsListed()) {
+            m_prepared.erase(m_prepared.begin(), m_prepared.end() - 1);
+        }
+    }
+
+private:
+    std::uint8_t* Bytes() { return reinterpret_cast<std::uint8_t*>(m_memory.data()); }
+
+    bool InMemory(const void* region, std::uint32_t bytes) {
+        if (region == nullptr) {
+            return bytes == 0;
+        }
+        const auto* p = static_cast<const std::uint8_t*>(region);
+        const std::uint8_t* base = Bytes();
+        return p >= base && p <= base + m_nBytes &&
+               bytes <= static_cast<std::size_t>(base + m_nBytes - p);
+    }
+
+    std::shared_ptr<MixerCore> m_core;
+    const std::uint32_t m_dwFlags;
+    const std::uint32_t m_nBytes;
+    const SampleFormat m_sample;
+    std::vector<std::uint8_t> m_format; // our own copy of the format record
+    std::vector<std::int16_t> m_memory; // the buffer's bytes (16-bit aligned)
+    std::atomic<bool> m_bLoseNextLock{false};
+    std::mutex m_prepareLock; // Unlock against a rate change
+    std::vector<std::unique_ptr<PreparedSound>> m_prepared;
+};
+
+namespace {
+
+// The primary buffer: only the output format means anything here.
+class CPrimaryBuffer final : public IDirectSoundBuffer {
+public:
+    explicit CPrimaryBuffer(std::shared_ptr<OutputBackend> backend)
+        : m_core(backend->Core()), m_backend(backend) {}
+
+    HRESULT GetFormat(WAVEFORMATEX* format, std::uint32_t sizeAllocated,
+                      std::uint32_t* sizeWritten) override {
+        WAVEFORMATEX record = RecordFromOutput(m_core->Format());
+        return CopyFormatOut(&record, sizeof record, format, sizeAllocated, sizeWritten);
+    }
+    HRESULT SetFormat(const WAVEFORMATEX* format) override {
+        HRESULT hr = CheckPrimaryFormat(format);
+        if (hr != DS_OK) {
+            return hr;
+        }
+        std::shared_ptr<OutputBackend> backend = m_backend.lock();
+        if (!backend) {
+            return DSERR_NODRIVER;
+        }
+        OutputFormat f;
+        f.nSamplesPerSec = format->nSamplesPerSec;
+        f.nChannels = format->nChannels;
+        f.wBitsPerSample = format->wBitsPerSample;
+        return backend->ChangeFormat(f);
+    }
+    HRESULT Lock(std::uint32_t, std::uint32_t, void**, std::uint32_t*, void**, std::uint32_t*,
+                 std::uint32_t) override {
+        return DSERR_INVALIDCALL; // the mix is ours; nobody writes the primary buffer
+    }
+    HRESULT Unlock(void*, std::uint32_t, void*, std::uint32_t) override {
+        return DSERR_INVALIDCALL;
+    }
+    HRESULT Restore() override { return DS_OK; }
+    // Kept and reported, not applied: the program never sets them on the primary buffer.
+    HRESULT SetPan(std::int32_t pan) override {
+        if (pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) {
+            return DSERR_INVALIDPARAM;
+        }
+        m_nPan.store(pan);
+        return DS_OK;
+    }
+    HRESULT SetVolume(std::int32_t volume) override {
+        if (volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) {
+            return DSERR_INVALIDPARAM;
+        }
+        m_nVolume.store(volume);
+        return DS_OK;
+    }
+    HRESULT GetPan(std::int32_t* pan) override {
+        if (pan == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        *pan = m_nPan.load();
+        return DS_OK;
+    }
+    HRESULT GetVolume(std::int32_t* volume) override {
+        if (volume == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        *volume = m_nVolume.load();
+        return DS_OK;
+    }
+    HRESULT SetCurrentPosition(std::uint32_t) override { return DSERR_INVALIDCALL; }
+    HRESULT GetStatus(std::uint32_t* status) override {
+        if (status == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        *status = m_core->IsShutdown() ? 0 : DSBSTATUS_PLAYING; // the output always runs
+        return DS_OK;
+    }
+    HRESULT Play(std::uint32_t, std::uint32_t, std::uint32_t) override { return DS_OK; }
+    HRESULT Stop() override { return DS_OK; }
+
+private:
+    std::shared_ptr<MixerCore> m_core;
+    std::weak_ptr<OutputBackend> m_backend;
+    std::atomic<std::int32_t> m_nPan{0};
+    std::atomic<std::int32_t> m_nVolume{0};
+};
+
+class CDirectSound final : public IDirectSound {
+public:
+    explicit CDirectSound(std::shared_ptr<OutputBackend> backend) : m_backend(std::move(backend)) {}
+
+    HRESULT SetCooperativeLevel(void*, std::uint32_t level) override {
+        return level == DSSCL_NORMAL || level == DSSCL_PRIORITY ? DS_OK : DSERR_INVALIDPARAM;
+    }
+
+    HRESULT CreateSoundBuffer(const DSBUFFERDESC* desc, SoundBufferPtr* buffer,
+                              void* outer) override {
+        if (desc == nullptr || buffer == nullptr || outer != nullptr ||
+            desc->dwSize != kBufferDescSize || (desc->dwFlags & ~kKnownBufferFlags) != 0 ||
+            (desc->dwFlags & (kLocHardware | kLocSoftware)) == (kLocHardware | kLocSoftware)) {
+            return DSERR_INVALIDPARAM;
+        }
+        const std::shared_ptr<MixerCore>& core = m_backend->Core();
+        if (core->IsShutdown()) {
+            return DSERR_NODRIVER;
+        }
+        core->Reap();
+        if ((desc->dwFlags & DSBCAPS_PRIMARYBUFFER) != 0) {
+            if (desc->dwBufferBytes != 0 || desc->lpwfxFormat != nullptr) {
+                return DSERR_INVALIDPARAM;
+            }
+            *buffer = std::make_shared<CPrimaryBuffer>(m_backend);
+            return DS_OK;
+        }
+        if (desc->lpwfxFormat == nullptr || desc->dwBufferBytes < DSBSIZE_MIN ||
+            desc->dwBufferBytes > DSBSIZE_MAX) {
+            return DSERR_INVALIDPARAM;
+        }
+        SampleFormat format;
+        HRESULT hr = ParseSampleFormat(desc->lpwfxFormat, &format);
+        if (hr != DS_OK) {
+            return hr;
+        }
+        if (desc->dwBufferBytes < format.nBlockAlign) {
+            return DSERR_INVALIDPARAM;
+        }
+        auto owned = std::make_unique<CSoundBuffer>(core, *desc, format);
+        owned->Prepare(core->Format().nSamplesPerSec);
+        std::shared_ptr<CSoundBuffer> made(owned.release(), CSoundBuffer::Release{});
+        m_backend->Register(made);
+        *buffer = made;
+        return DS_OK;
+    }
+
+    const std::shared_ptr<OutputBackend>& Backend() const { return m_backend; }
+
+private:
+    std::shared_ptr<OutputBackend> m_backend;
+};
+
+std::mutex g_factoryLock;
+SoundOutputFactory g_factory;
+
+} // namespace
+
+HRESULT OutputBackend::ChangeFormat(const OutputFormat& format) {
+    const OutputFormat old = m_core->Format();
+    if (format == old) {
+        return DS_OK;
+    }
+    HRESULT hr = Reopen(format);
+    if (hr != DS_OK) {
+        return hr;
+    }
+    if (format.nSamplesPerSec != old.nSamplesPerSec) {
+        std::vector<std::shared_ptr<CSoundBuffer>> live;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            for (const auto& weak : m_buffers) {
+                if (auto b = weak.lock()) {
+                    live.push_back(std::move(b));
+                }
+            }
+        }
+        for (const auto& b : live) {
+            b->Prepare(format.nSamplesPerSec);
+        }
+    }
+    return DS_OK;
+}
+
+void OutputBackend::Register(const std::shared_ptr<CSoundBuffer>& buffer) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    std::erase_if(m_buffers, [](const std::weak_ptr<CSoundBuffer>& w) { return w.expired(); });
+    m_buffers.push_back(buffer);
+}
+
+SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend) {
+    return std::make_shared<CDirectSound>(std::move(backend));
+}
+
+HRESULT DirectSoundCreate(const void*, SoundDevicePtr* device, void* outer) {
+    if (device == nullptr || outer != nullptr) {
+        return DSERR_INVALIDPARAM;
+    }
+    SoundOutputFactory factory;
+    {
+        std::lock_guard<std::mutex> guard(g_factoryLock);
+        factory = g_factory;
+    }
+    if (factory) {
+        return factory(device);
+    }
+    std::shared_ptr<OutputBackend> backend;
+    HRESULT hr = OpenSdlBackend(OutputFormat{}, &backend);
+    if (hr != DS_OK) {
+        return hr;
+    }
+    *device = MakeSoundDevice(std::move(backend));
+    return DS_OK;
+}
+
+SoundOutputFactory SetSoundOutputFactory(SoundOutputFactory factory) {
+    std::lock_guard<std::mutex> guard(g_factoryLock);
+    SoundOutputFactory previous = std::move(g_factory);
+    g_factory = std::move(factory);
+    return previous;
+}
+
+bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info) {
+    auto* ds = dynamic_cast<CDirectSound*>(device.get());
+    if (ds == nullptr || info == nullptr || ds->Backend()->Core()->IsShutdown()) {
+        return false;
+    }
+    const OutputBackend& backend = *ds->Backend();
+    OutputFormat f = backend.Core()->Format();
+    info->driver = backend.DriverName();
+    info->nPeriodFrames = backend.PeriodFrames();
+    info->nSamplesPerSec = f.nSamplesPerSec;
+    info->nChannels = f.nChannels;
+    info->wBitsPerSample = f.wBitsPerSample;
+    info->nFramesMixed = backend.Core()->FramesMixed();
+    info->nActiveVoices = backend.Core()->ActiveVoices();
+    return true;
+}
+
+bool SimulateBufferLost(const SoundBufferPtr& buffer) {
+    auto* b = dynamic_cast<CSoundBuffer*>(buffer.get());
+    if (b == nullptr) {
+        return false;
+    }
+    b->LoseNextLock();
+    return true;
+}
+
+// The offline output: the caller's thread mixes, in virtual time.
+namespace {
+
+class COfflineBackend final : public OutputBackend {
+public:
+    using OutputBackend::OutputBackend;
+    std::string DriverName() const override { return "offline"; }
+    std::uint32_t PeriodFrames() const override { return 0; }
+
+protected:
+    HRESULT Reopen(const OutputFormat& format) override {
+        Core()->SetFormat(format);
+        return DS_OK;
+    }
+};
+
+} // namespace
+
+struct OfflineSoundOutput::Impl {
+    std::shared_ptr<MixerCore> core;
+    SoundDevicePtr device;
+    std::vector<std::uint8_t> bytes;
+};
+
+OfflineSoundOutput::OfflineSoundOutput(std::uint32_t samplesPerSec)
+    : m_impl(std::make_unique<Impl>()) {
+    OutputFormat format;
+    format.nSamplesPerSec = samplesPerSec;
+    m_impl->core = std::make_shared<MixerCore>(format);
+    m_impl->device = MakeSoundDevice(std::make_shared<COfflineBackend>(m_impl->core));
+}
+
+OfflineSoundOutput::~OfflineSoundOutput() {
+    m_impl->core->Shutdown();
+}
+
+SoundDevicePtr OfflineSoundOutput::Device() const {
+    return m_impl->device;
+}
+
+void OfflineSoundOutput::Render(std::size_t frames, std::vector<std::int16_t>& out) {
+    const OutputFormat f = m_impl->core->Format();
+    const std::size_t samples = frames * f.nChannels;
+    m_impl->bytes.resize(samples * (f.wBitsPerSample / 8));
+    m_impl->core->MixOutput(m_impl->bytes.data(), frames);
+    const std::size_t at = out.size();
+    out.resize(at + samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+        if (f.wBitsPerSample == 8) {
+            out[at + i] = static_cast<std::int16_t>((m_impl->bytes[i] - 128) * 256);
+        } else {
+            std::int16_t v;
+            std::memcpy(&v, m_impl->bytes.data() + 2 * i, sizeof v);
+            out[at + i] = v;
+        }
+    }
+    m_impl->core->Reap();
+}
+
+std::vector<std::int16_t> OfflineSoundOutput::Render(std::size_t frames) {
+    std::vector<std::int16_t> out;
+    Render(frames, out);
+    return out;
+}
+
+void OfflineSoundOutput::RenderFloat(std::size_t frames, std::vector<float>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + 2 * frames);
+    m_impl->core->MixFloat(out.data() + at, frames);
+    m_impl->core->Reap();
+}
+
+std::uint64_t OfflineSoundOutput::FramesRendered() const {
+    return m_impl->core->FramesMixed();
+}
+
+SoundOutputFactory OfflineSoundOutput::Factory() const {
+    SoundDevicePtr device = m_impl->device;
+    return [device](SoundDevicePtr* out) {
+        *out = device;
+        return DS_OK;
+    };
+}

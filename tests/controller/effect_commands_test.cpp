@@ -1,0 +1,458 @@
+// Play, add, edit and delete: each command's effect on the table, the lists, the set file on
+// disk and the current directory, and each of its refusals.
+#include "tests/controller/controller_fixture.h"
+
+#include <algorithm>
+
+class EffectCommandsTest : public ControllerTest {
+protected:
+    // A set "s.txt" with WAVE directory = the executable directory and two effects.
+    CSetController& StartWithTwoEffects() {
+        MakeWave("one.wav");
+        MakeWave("two.wav", 882);
+        MakeSet("s.txt", ExeDir(),
+                {EffectLine("one.wav", "一", 0, 65, 0, 0, 1, 0),
+                 EffectLine("two.wav", "二", 4, 66, 100, -100, 0, 0)});
+        Remember("s.txt");
+        CSetController& ctl = Start();
+        EXPECT_EQ(ctl.Effects().GetSize(), 2);
+        m_view.ClearCalls();
+        return ctl;
+    }
+    std::string SetOnDisk() const { return FileText("s.txt"); }
+    std::string ExpectedSet(const std::vector<std::string>& lines) const {
+        return SetText(ExeDir(), lines);
+    }
+    static FakeMixerView::EditorAnswer Ok(const std::string& path, const std::string& utf8Name,
+                                          std::uint16_t modifiers = 0, std::uint16_t key = 0,
+                                          int pan = 0, int volume = 0, int repeat = 1,
+                                          int interval = 0) {
+        FakeMixerView::EditorAnswer a;
+        a.values.strWavePath = path;
+        a.values.strName = Sj(utf8Name);
+        a.values.wModifiers = modifiers;
+        a.values.wKey = key;
+        a.values.nPan = pan;
+        a.values.nVolume = volume;
+        a.values.nRepeat = repeat;
+        a.values.nInterval = interval;
+        return a;
+    }
+    const std::string kLineOne = EffectLine("one.wav", "一", 0, 65, 0, 0, 1, 0);
+    const std::string kLineTwo = EffectLine("two.wav", "二", 4, 66, 100, -100, 0, 0);
+};
+
+// --- Play
+
+TEST_F(EffectCommandsTest, PlayWithoutSelectionDoesNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    ctl.PlaySelected();
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
+    EXPECT_EQ(m_view.CountCalls("FillPlayList"), 0);
+}
+
+TEST_F(EffectCommandsTest, StartingAnEffectTwiceListsTwoJobs) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1; // endless
+    ctl.PlaySelected();
+    ctl.PlaySelected();
+    ASSERT_EQ(ctl.Playbacks().GetSize(), 2);
+    EXPECT_NE(ctl.Playbacks().GetAt(0), ctl.Playbacks().GetAt(1));
+    EXPECT_EQ(ctl.Playbacks().GetAt(0)->pEntry, ctl.Effects().GetPtrAt(1));
+    EXPECT_EQ(ctl.Playbacks().GetAt(1)->pEntry, ctl.Effects().GetPtrAt(1));
+    ASSERT_EQ(m_view.PlayRows().size(), 2u);
+    EXPECT_EQ(m_view.PlayRows()[1], ctl.Playbacks().GetAt(1));
+    ctl.StopAll();
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
+    EXPECT_TRUE(m_view.PlayRows().empty());
+}
+
+TEST_F(EffectCommandsTest, FinishedJobLeavesThePlayListWhenReported) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 0; // once, 20 ms
+    ctl.PlaySelected();
+    ASSERT_EQ(ctl.Playbacks().GetSize(), 1);
+    const PlayJobPtr job = ctl.Playbacks().GetAt(0);
+
+    ASSERT_TRUE(HandleNextPlayDone());
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
+    EXPECT_TRUE(m_view.PlayRows().empty());
+    // A report for a job no longer listed still rebuilds the list, and changes nothing else.
+    const int fills = m_view.CountCalls("FillPlayList");
+    ctl.OnPlayDone(job);
+    EXPECT_EQ(m_view.CountCalls("FillPlayList"), fills + 1);
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
+}
+
+TEST_F(EffectCommandsTest, StopSelectedStopsOnlyThatJob) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1;
+    ctl.PlaySelected();
+    ctl.PlaySelected();
+    const PlayJobPtr first = ctl.Playbacks().GetAt(0);
+
+    ctl.StopSelected(); // no row chosen
+    EXPECT_NE(first->bRun.load(), 0);
+
+    m_view.m_nPlayMark = 0;
+    ctl.StopSelected();
+    ASSERT_TRUE(HandleNextPlayDone());
+    ASSERT_EQ(ctl.Playbacks().GetSize(), 1);
+    EXPECT_NE(ctl.Playbacks().GetAt(0), first);
+    ctl.StopAll();
+}
+
+TEST_F(EffectCommandsTest, KeyAndClickTriggersReachTheCommands) {
+    CSetController& ctl = StartWithTwoEffects();
+    std::uint8_t keys[256] = {};
+    keys[65] = 0x80; // A: effect one, no modifiers
+    EXPECT_TRUE(ctl.TranslateKeyMessage(WM_KEYDOWN, keys));
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 1);
+    EXPECT_TRUE(ctl.TranslateKeyMessage(WM_KEYDOWN, keys)); // held: latched
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 1);
+
+    m_view.m_nEffectMark = 1;
+    ctl.OnClickEffectList(false);
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 1);
+    ctl.OnClickEffectList(true);
+    EXPECT_EQ(ctl.Playbacks().GetSize(), 2);
+    ctl.OnDblclkEffectList(true); // opens the editor, which is cancelled
+    EXPECT_EQ(m_view.EditorCalls().size(), 1u);
+    ctl.StopAll();
+}
+
+// --- Add
+
+TEST_F(EffectCommandsTest, AddOpensAnEmptyEditorOnTheWaveDirectory) {
+    CSetController& ctl = StartWithTwoEffects();
+    ctl.AddEffect(); // no answer queued: cancelled
+    ASSERT_EQ(m_view.EditorCalls().size(), 1u);
+    const FakeMixerView::EditorCall& call = m_view.EditorCalls()[0];
+    EXPECT_EQ(call.waveDir, ExeDir());
+    EXPECT_EQ(call.values.strWavePath, "");
+    EXPECT_EQ(call.values.strName, "");
+    EXPECT_EQ(call.values.wKey, 0);
+    EXPECT_EQ(call.values.wModifiers, 0);
+    EXPECT_EQ(call.values.nPan, 0);
+    EXPECT_EQ(call.values.nVolume, 0);
+    EXPECT_EQ(call.values.nRepeat, 1);
+    EXPECT_EQ(call.values.nInterval, 0);
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+TEST_F(EffectCommandsTest, AddWithABareNameJoinsTheWaveDirectoryAndStoresTheName) {
+    CSetController& ctl = StartWithTwoEffects();
+    MakeWave("new.wav", 1000);
+    m_view.QueueEditor(Ok("new.wav", "新", 2, 112, -300, -700, 3, 400));
+    ctl.AddEffect();
+
+    EXPECT_TRUE(m_messages.Messages().empty());
+    ASSERT_EQ(ctl.Effects().GetSize(), 3);
+    const EffectEntry& added = ctl.Effects().GetAt(2);
+    EXPECT_EQ(added.strWavePath, "new.wav");
+    EXPECT_EQ(added.dwDataLength, 2000u);
+    EXPECT_EQ(added.bKeyHeld, 0);
+    EXPECT_EQ(m_view.EffectRows().size(), 3u);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo,
+                                        EffectLine("new.wav", "新", 2, 112, -300, -700, 3, 400)}));
+}
+
+// Entered on this host with '/' or '\': stored with '\', used without the WAVE directory.
+struct SeparatorRow {
+    const char* entered;
+    const char* stored;
+};
+class AddPathTest : public EffectCommandsTest,
+                    public ::testing::WithParamInterface<SeparatorRow> {};
+
+TEST_P(AddPathTest, PathWithASeparatorIsUsedAsEntered) {
+    MakeWave("x.wav");
+    std::filesystem::create_directory(HostPath("sub"));
+    MakeWave("sub/x.wav", 300);
+    MakeSet("s.txt", "/nowhere/", {});
+    Remember("s.txt");
+    CSetController& ctl = Start();
+    m_view.QueueEditor(Ok(GetParam().entered, "副"));
+    ctl.AddEffect();
+    EXPECT_TRUE(m_messages.Messages().empty());
+    ASSERT_EQ(ctl.Effects().GetSize(), 1);
+    EXPECT_EQ(ctl.Effects().GetAt(0).strWavePath, GetParam().stored);
+    EXPECT_EQ(ctl.Effects().GetAt(0).dwDataLength, 600u); // sub/x.wav, not x.wav
+    EXPECT_EQ(FileText("s.txt"),
+              SetText("/nowhere/", {EffectLine(GetParam().stored, "副", 0, 0, 0, 0, 1, 0)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, AddPathTest,
+                         ::testing::Values(SeparatorRow{"sub/x.wav", "sub\\x.wav"},
+                                           SeparatorRow{"sub\\x.wav", "sub\\x.wav"}));
+
+TEST_F(EffectCommandsTest, AddWithAnAbsolutePathStoresItWithBackslashes) {
+    CSetController& ctl = StartWithTwoEffects();
+    MakeWave("abs.wav");
+    const std::string entered = ExeDir() + "abs.wav"; // '/'-separated, from the file chooser
+    std::string stored = entered;
+    std::replace(stored.begin(), stored.end(), '/', '\\');
+    m_view.QueueEditor(Ok(entered, "絶対"));
+    ctl.AddEffect();
+    ASSERT_EQ(ctl.Effects().GetSize(), 3);
+    EXPECT_EQ(ctl.Effects().GetAt(2).strWavePath, stored);
+    EXPECT_TRUE(ctl.Effects().GetAt(2).IsAvailable());
+    EXPECT_NE(SetOnDisk().find("\r\n" + stored + ","), std::string::npos);
+}
+
+TEST_F(EffectCommandsTest, AddOfAMissingFileShowsTheFullPath) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.QueueEditor(Ok("nothing.wav", "無"));
+    ctl.AddEffect();
+    ASSERT_EQ(m_messages.Messages().size(), 1u);
+    EXPECT_EQ(m_messages.Messages()[0].text,
+              ExeDir() + "nothing.wav" + Sj("が読み込めませんでした。"));
+    EXPECT_EQ(m_messages.Messages()[0].caption, "Otomaru");
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+TEST_F(EffectCommandsTest, AddOfAFileThatDoesNotDecodeAddsNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    ASSERT_TRUE(WriteText(HostPath("junk.wav"), "this is not a RIFF file at all"));
+    m_view.QueueEditor(Ok("junk.wav", "壊"));
+    ctl.AddEffect();
+    // The loader reports it (sound-device family); the set does not change.
+    ASSERT_FALSE(m_messages.Messages().empty());
+    EXPECT_EQ(m_messages.Messages().back().caption, "Error");
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_EQ(m_view.CountCalls("FillEffectList"), 0);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+TEST_F(EffectCommandsTest, EditorKeepsTheCurrentDirectoryWhateverItsResult) {
+    CSetController& ctl = StartWithTwoEffects();
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::create_directory(HostPath("elsewhere"));
+    MakeWave("new.wav");
+
+    FakeMixerView::EditorAnswer cancel;
+    cancel.result = IDCANCEL;
+    cancel.changeDirectoryTo = HostPath("elsewhere");
+    m_view.QueueEditor(cancel);
+    ctl.AddEffect();
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+
+    FakeMixerView::EditorAnswer ok = Ok("new.wav", "新");
+    ok.changeDirectoryTo = HostPath("elsewhere");
+    m_view.QueueEditor(ok);
+    ctl.AddEffect();
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+    EXPECT_EQ(ctl.Effects().GetSize(), 3);
+
+    m_view.m_nEffectMark = 0;
+    cancel.changeDirectoryTo = HostPath("elsewhere");
+    m_view.QueueEditor(cancel);
+    ctl.EditEffect();
+    EXPECT_EQ(std::filesystem::current_path(), cwd);
+}
+
+TEST_F(EffectCommandsTest, FailedWriteKeepsTheChangeInMemory) {
+    CSetController& ctl = StartWithTwoEffects();
+    // The set file's place is taken by a directory: the file cannot be written.
+    std::filesystem::remove(HostPath("s.txt"));
+    std::filesystem::create_directory(HostPath("s.txt"));
+    WriteText(HostPath("s.txt/keep"), "x");
+    MakeWave("new.wav");
+    m_view.QueueEditor(Ok("new.wav", "新"));
+    ctl.AddEffect();
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_EQ(MessageTexts()[0], ExeDir() + "s.txt" + Sj("に書き込み出来ません。"));
+    EXPECT_EQ(ctl.Effects().GetSize(), 3);
+}
+
+// --- Edit
+
+TEST_F(EffectCommandsTest, EditWithoutSelectionOpensNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    ctl.EditEffect();
+    EXPECT_TRUE(m_view.EditorCalls().empty());
+}
+
+TEST_F(EffectCommandsTest, EditStoresTheValuesAndWritesAtOnce) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1;
+    const EffectEntryPtr entry = ctl.Effects().GetPtrAt(1);
+    const SoundBufferPtr buffer = entry->pBuffer;
+    ctl.PlaySelected(); // an endless job hears the change at once
+    entry->bKeyHeld = 1;
+
+    m_view.QueueEditor(Ok("one.wav", "改", 3, 67, -2000, -1500, 2, 300));
+    ctl.EditEffect();
+
+    // Opened with the entry's values.
+    ASSERT_EQ(m_view.EditorCalls().size(), 1u);
+    const EffectEditorValues& opened = m_view.EditorCalls()[0].values;
+    EXPECT_EQ(opened.strWavePath, "two.wav");
+    EXPECT_EQ(opened.strName, Sj("二"));
+    EXPECT_EQ(opened.wModifiers, 4);
+    EXPECT_EQ(opened.wKey, 66);
+    EXPECT_EQ(opened.nPan, 100);
+    EXPECT_EQ(opened.nVolume, -100);
+    EXPECT_EQ(opened.nRepeat, 0);
+    EXPECT_EQ(opened.nInterval, 0);
+
+    // Same entry, same place; new values; old sound; latch untouched.
+    ASSERT_EQ(ctl.Effects().GetPtrAt(1), entry);
+    EXPECT_EQ(entry->strName, Sj("改"));
+    EXPECT_EQ(entry->strWavePath, "one.wav");
+    EXPECT_EQ(entry->nModifiers.load(), 3);
+    EXPECT_EQ(entry->nKey.load(), 67);
+    EXPECT_EQ(entry->nPan.load(), -2000);
+    EXPECT_EQ(entry->nVolume.load(), -1500);
+    EXPECT_EQ(entry->nRepeat.load(), 2);
+    EXPECT_EQ(entry->nInterval.load(), 300);
+    EXPECT_EQ(entry->bKeyHeld, 1);
+    EXPECT_EQ(entry->pBuffer, buffer);
+    EXPECT_EQ(entry->dwDataLength, 882u * 2);
+    std::int32_t pan = 0, volume = 0;
+    buffer->GetPan(&pan);
+    buffer->GetVolume(&volume);
+    EXPECT_EQ(pan, -2000);
+    EXPECT_EQ(volume, -1500);
+
+    // Lists rebuilt, then the row chosen again; the file holds the new values.
+    const std::vector<std::string>& calls = m_view.Calls();
+    const auto select = std::find(calls.begin(), calls.end(), "SelectEffectRow 1");
+    ASSERT_NE(select, calls.end());
+    EXPECT_NE(std::find(calls.begin(), select, "FillEffectList 2"), select);
+    EXPECT_NE(std::find(calls.begin(), select, "FillPlayList 1"), select);
+    EXPECT_EQ(SetOnDisk(),
+              ExpectedSet({kLineOne, EffectLine("one.wav", "改", 3, 67, -2000, -1500, 2, 300)}));
+    ctl.StopAll();
+}
+
+TEST_F(EffectCommandsTest, EditedPathTakesEffectAtTheNextRead) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 0;
+    m_view.QueueEditor(Ok("two.wav", "一"));
+    ctl.EditEffect();
+    EXPECT_EQ(ctl.Effects().GetAt(0).dwDataLength, 441u * 2); // still one.wav's sound
+
+    // Away and back: the set is read again and the new path loads two.wav.
+    MakeSet("other.txt", "", {});
+    ctl.FillSetSelector();
+    m_view.ChooseSet("other.txt");
+    ctl.SwitchSet();
+    m_view.ChooseSet("s.txt");
+    ctl.SwitchSet();
+    ASSERT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_EQ(ctl.Effects().GetAt(0).dwDataLength, 882u * 2);
+}
+
+TEST_F(EffectCommandsTest, EditCancelledChangesNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 0;
+    FakeMixerView::EditorAnswer cancel = Ok("two.wav", "変");
+    cancel.result = IDCANCEL;
+    m_view.QueueEditor(cancel);
+    ctl.EditEffect();
+    EXPECT_EQ(ctl.Effects().GetAt(0).strName, Sj("一"));
+    EXPECT_EQ(m_view.CountCalls("FillEffectList"), 0);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+// --- Delete
+
+TEST_F(EffectCommandsTest, DeleteAsksFirstAndStopsOnNo) {
+    CSetController& ctl = StartWithTwoEffects();
+    ctl.DeleteEffect(); // no selection: no question
+    EXPECT_TRUE(m_messages.Messages().empty());
+
+    m_view.m_nEffectMark = 0;
+    m_messages.Answer(IDNO);
+    ctl.DeleteEffect();
+    ASSERT_EQ(m_messages.Messages().size(), 1u);
+    EXPECT_EQ(m_messages.Messages()[0].text, Sj("一を削除してよろしいですか？"));
+    EXPECT_EQ(m_messages.Messages()[0].caption, "Otomaru");
+    EXPECT_EQ(m_messages.Messages()[0].type, MB_YESNO | MB_ICONEXCLAMATION);
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+TEST_F(EffectCommandsTest, DeleteOnYesRemovesReleasesAndWrites) {
+    CSetController& ctl = StartWithTwoEffects();
+    const EffectEntryPtr first = ctl.Effects().GetPtrAt(0);
+    const EffectEntryPtr second = ctl.Effects().GetPtrAt(1);
+    m_view.m_nEffectMark = 0;
+    m_messages.Answer(IDYES);
+    ctl.DeleteEffect();
+    ASSERT_EQ(ctl.Effects().GetSize(), 1);
+    EXPECT_EQ(ctl.Effects().GetPtrAt(0), second);
+    EXPECT_EQ(first->pBuffer, nullptr);
+    ASSERT_EQ(m_view.EffectRows().size(), 1u);
+    EXPECT_EQ(m_view.EffectRows()[0], second);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineTwo}));
+}
+
+TEST_F(EffectCommandsTest, DeletingAPlayingEffectIsRefusedAfterYes) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1; // endless
+    ctl.PlaySelected();
+    m_messages.Answer(IDYES);
+    ctl.DeleteEffect();
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{Sj("二を削除してよろしいですか？"),
+                                        Sj("再生中のWAVEファイルは削除出来ません。")}));
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+    EXPECT_NE(ctl.Effects().GetAt(1).pBuffer, nullptr);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+
+    // Once stopped it goes.
+    ctl.StopAll();
+    m_messages.Answer(IDYES);
+    ctl.DeleteEffect();
+    EXPECT_EQ(ctl.Effects().GetSize(), 1);
+}
+
+TEST_F(EffectCommandsTest, DeletingAnEarlierEntryLeavesAPlayingOneIntact) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1;
+    ctl.PlaySelected();
+    const EffectEntryPtr playing = ctl.Effects().GetPtrAt(1);
+    m_view.m_nEffectMark = 0;
+    m_messages.Answer(IDYES);
+    ctl.DeleteEffect();
+    ASSERT_EQ(ctl.Effects().GetSize(), 1);
+    EXPECT_EQ(ctl.Playbacks().GetAt(0)->pEntry, playing);
+    EXPECT_EQ(ctl.Effects().GetPtrAt(0), playing);
+    ctl.StopAll();
+}
+
+// --- Texts the set file cannot carry
+
+struct CommaRow {
+    const char* path;
+    const char* utf8Name;
+};
+class CommaTest : public EffectCommandsTest, public ::testing::WithParamInterface<CommaRow> {};
+
+TEST_P(CommaTest, AddAndEditRefuseACommaAndChangeNothing) {
+    CSetController& ctl = StartWithTwoEffects();
+    std::filesystem::copy_file(HostPath("one.wav"), HostPath("a,b.wav"));
+    const std::string noComma = Sj("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
+
+    m_view.QueueEditor(Ok(GetParam().path, GetParam().utf8Name));
+    ctl.AddEffect();
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{noComma});
+    EXPECT_EQ(ctl.Effects().GetSize(), 2);
+
+    m_view.m_nEffectMark = 0;
+    m_view.QueueEditor(Ok(GetParam().path, GetParam().utf8Name, 1, 70));
+    ctl.EditEffect();
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{noComma, noComma}));
+    EXPECT_EQ(ctl.Effects().GetAt(0).strName, Sj("一"));
+    EXPECT_EQ(ctl.Effects().GetAt(0).nKey.load(), 65);
+    EXPECT_EQ(m_view.CountCalls("FillEffectList"), 0);
+    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Commas, CommaTest,
+                         ::testing::Values(CommaRow{"one.wav", "甲,乙"}, CommaRow{"a,b.wav", "甲"},
+                                           CommaRow{"one.wav", ","}));

@@ -1,0 +1,257 @@
+// The effect editor and its data exchange: texts and numbers between members and controls in a
+// fixed order, so the first faulty field is the one reported.
+#include "ui/effect_dlg.h"
+
+#include "core/int_text.h"
+#include "core/text.h"
+#include "ui/dialog_support.h"
+#include "ui/hotkey_edit.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+
+namespace {
+
+constexpr int kVolumeMin = -10000;
+constexpr int kVolumeMax = 0;
+constexpr int kPanMin = -10000;
+constexpr int kPanMax = 10000;
+
+const std::string& IntegerMessage() {
+    static const std::string k = Cp932FromUtf8("整数を入力してください。");
+    return k;
+}
+
+// A sound-source line has comma-delimited fields and one line per effect: a comma or a line
+// break in a name or path would split the effect when the set is read back.
+const std::string& UnstorableMessage() {
+    static const std::string k = Cp932FromUtf8("カンマ（,）と改行は使えません。");
+    return k;
+}
+
+} // namespace
+
+const DlgTemplate& EffectDlgTemplate() {
+    static const DlgTemplate kTemplate = {
+        131,
+        "登録情報",
+        QSize(227, 168),
+        {
+            {-1, DlgClass::Label, "ファイル名", QRect(7, 10, 31, 8)},
+            {IDC_EFFECT_FILE, DlgClass::Edit, "", QRect(42, 7, 135, 14)},
+            {IDC_EFFECT_BROWSE, DlgClass::PushButton, "参照(&B)", QRect(182, 7, 38, 14)},
+            {-1, DlgClass::Label, "登録名", QRect(7, 28, 22, 8)},
+            {IDC_EFFECT_NAME, DlgClass::Edit, "", QRect(42, 25, 135, 14)},
+            {-1, DlgClass::Label, "ホットキー", QRect(7, 47, 31, 8)},
+            {IDC_EFFECT_HOTKEY, DlgClass::HotKey, "", QRect(42, 44, 80, 14)},
+            {-1, DlgClass::Label, "リピート", QRect(15, 72, 23, 8)},
+            {-1, DlgClass::Label, "回数", QRect(42, 72, 15, 8)},
+            {IDC_EFFECT_REPEAT, DlgClass::Edit, "", QRect(59, 69, 40, 14), DS_RIGHTALIGN},
+            {-1, DlgClass::Label, "再生間隔", QRect(107, 72, 28, 8)},
+            {IDC_EFFECT_INTERVAL, DlgClass::Edit, "", QRect(138, 69, 40, 14), DS_RIGHTALIGN},
+            {-1, DlgClass::Label, "msec", QRect(180, 71, 16, 8)},
+            {-1, DlgClass::Label, "ボリューム", QRect(7, 93, 32, 8)},
+            {IDC_EFFECT_VOLUME, DlgClass::TrackBar, "", QRect(42, 89, 178, 15)},
+            {-1, DlgClass::Label, "パン", QRect(24, 118, 14, 8)},
+            {IDC_EFFECT_PAN, DlgClass::TrackBar, "", QRect(42, 115, 100, 15)},
+            {IDOK, DlgClass::DefPushButton, "OK(&)", QRect(115, 147, 50, 14)},
+            {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(170, 147, 50, 14)},
+        }};
+    return kTemplate;
+}
+
+bool IsStorableFieldText(std::string_view cp932) {
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        if (IsLeadByte(cp932, i)) {
+            ++i;
+            continue;
+        }
+        const char c = cp932[i];
+        if (c == ',' || c == '\r' || c == '\n') {
+            return false;
+        }
+    }
+    return true;
+}
+
+CEffectDlg::CEffectDlg(std::string strWaveDir, QWidget* pParent)
+    : QDialog(pParent), m_strWaveDir(std::move(strWaveDir)) {
+    m_items = BuildDialog(*this, EffectDlgTemplate(), [](const DlgItem&, QWidget* parent) {
+        return static_cast<QWidget*>(new CHotKeyCtrl(parent));
+    });
+    m_hotKey = qobject_cast<CHotKeyCtrl*>(GetDlgItem(IDC_EFFECT_HOTKEY));
+    if (auto* browse = qobject_cast<QPushButton*>(GetDlgItem(IDC_EFFECT_BROWSE))) {
+        connect(browse, &QPushButton::clicked, this, &CEffectDlg::OnBrowse);
+    }
+    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK))) {
+        connect(ok, &QPushButton::clicked, this, &CEffectDlg::OnOK);
+    }
+    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL))) {
+        connect(cancel, &QPushButton::clicked, this, &CEffectDlg::reject);
+    }
+}
+
+CEffectDlg::~CEffectDlg() = default;
+
+QWidget* CEffectDlg::GetDlgItem(int id) const {
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QLineEdit* CEffectDlg::Edit(int id) const {
+    return qobject_cast<QLineEdit*>(GetDlgItem(id));
+}
+
+QSlider* CEffectDlg::Slider(int id) const {
+    return qobject_cast<QSlider*>(GetDlgItem(id));
+}
+
+void CEffectDlg::SetKeyLayout(HKL layout) {
+    if (m_hotKey) {
+        m_hotKey->SetKeyLayout(layout);
+    }
+}
+
+int CEffectDlg::DoModal() {
+    OnInitDialog();
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+bool CEffectDlg::OnInitDialog() {
+    DoDataExchange(false);
+    // The sliders start with Qt's 0..99: the position is set again once the range is right.
+    if (QSlider* volume = Slider(IDC_EFFECT_VOLUME)) {
+        volume->setRange(kVolumeMin, kVolumeMax);
+        volume->setPageStep((kVolumeMax - kVolumeMin) / 5);
+        volume->setValue(m_nVolume);
+    }
+    if (QSlider* pan = Slider(IDC_EFFECT_PAN)) {
+        pan->setRange(kPanMin, kPanMax);
+        pan->setPageStep((kPanMax - kPanMin) / 5);
+        pan->setValue(m_nPan);
+    }
+    if (m_hotKey) {
+        m_hotKey->SetHotKey(m_wKey & 0xFF, ModifiersToHotkeyFlags(m_wModifiers));
+    }
+    if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
+        file->setFocus(Qt::OtherFocusReason);
+    }
+    return true;
+}
+
+bool CEffectDlg::DoDataExchange(bool bSaveAndValidate) {
+    // Texts: the whole field, refused only when the set file could not carry it.
+    auto exchangeText = [&](int id, std::string& member) {
+        QLineEdit* edit = Edit(id);
+        if (!edit) {
+            return true;
+        }
+        if (!bSaveAndValidate) {
+            edit->setText(QStringFromCp932(member));
+            return true;
+        }
+        std::string text = Cp932FromQString(edit->text());
+        if (!IsStorableFieldText(text)) {
+            RefuseField(edit, UnstorableMessage());
+            return false;
+        }
+        member = std::move(text);
+        return true;
+    };
+    auto exchangeInt = [&](int id, std::int32_t& member) {
+        QLineEdit* edit = Edit(id);
+        if (!edit) {
+            return true;
+        }
+        if (!bSaveAndValidate) {
+            edit->setText(QString::fromStdString(IntText(member)));
+            return true;
+        }
+        std::int32_t value = 0;
+        if (!ParseIntText(Cp932FromQString(edit->text()), value)) {
+            RefuseField(edit, IntegerMessage());
+            return false;
+        }
+        member = value;
+        return true;
+    };
+    auto exchangeSlider = [&](int id, std::int32_t& member) {
+        if (QSlider* slider = Slider(id)) {
+            if (bSaveAndValidate) {
+                member = slider->value();
+            } else {
+                slider->setValue(member);
+            }
+        }
+        return true;
+    };
+    return exchangeText(IDC_EFFECT_FILE, m_strFile) && exchangeText(IDC_EFFECT_NAME, m_strName) &&
+           exchangeSlider(IDC_EFFECT_PAN, m_nPan) &&
+           exchangeInt(IDC_EFFECT_INTERVAL, m_nInterval) &&
+           exchangeInt(IDC_EFFECT_REPEAT, m_nRepeat) &&
+           exchangeSlider(IDC_EFFECT_VOLUME, m_nVolume);
+}
+
+void CEffectDlg::OnOK() {
+    if (m_hotKey) {
+        std::uint16_t key = 0;
+        std::uint16_t flags = 0;
+        m_hotKey->GetHotKey(key, flags);
+        m_wKey = key & 0xFF;
+        m_wModifiers = static_cast<std::uint16_t>(HotkeyFlagsToModifiers(flags));
+    }
+    if (!DoDataExchange(true)) {
+        return;
+    }
+    QDialog::accept();
+}
+
+void CEffectDlg::OnBrowse() {
+    static const QString kFilter = QString::fromUtf8("WAVEファイル(*.wav)");
+    QFileDialog chooser(this, QString(), QString::fromStdString(ToOsPath(m_strWaveDir)), kFilter);
+    // Qt's own chooser, so it behaves the same on every desktop and tests can drive it.
+    chooser.setOption(QFileDialog::DontUseNativeDialog, true);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(QFileDialog::AnyFile);
+    chooser.setDefaultSuffix(QStringLiteral("wav"));
+    if (chooser.exec() != QDialog::Accepted) {
+        return;
+    }
+    const QStringList files = chooser.selectedFiles();
+    if (files.isEmpty()) {
+        return;
+    }
+    if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
+        // Only the file's title: the opener looks for it in the WAVE directory.
+        file->setText(QFileInfo(files.first()).fileName());
+    }
+}
+
+int RunEffectEditor(QWidget* owner, const std::string& waveDir, EffectEditorValues& values,
+                    HKL layout) {
+    CEffectDlg dlg(waveDir, owner);
+    dlg.SetKeyLayout(layout);
+    dlg.m_wKey = values.wKey;
+    dlg.m_wModifiers = values.wModifiers;
+    dlg.m_strFile = values.strWavePath;
+    dlg.m_strName = values.strName;
+    dlg.m_nPan = values.nPan;
+    dlg.m_nVolume = values.nVolume;
+    dlg.m_nRepeat = values.nRepeat;
+    dlg.m_nInterval = values.nInterval;
+    const int result = dlg.DoModal();
+    if (result == IDOK) {
+        values.wKey = dlg.m_wKey;
+        values.wModifiers = dlg.m_wModifiers;
+        values.strWavePath = dlg.m_strFile;
+        values.strName = dlg.m_strName;
+        values.nPan = dlg.m_nPan;
+        values.nVolume = dlg.m_nVolume;
+        values.nRepeat = dlg.m_nRepeat;
+        values.nInterval = dlg.m_nInterval;
+    }
+    return result;
+}

@@ -1,0 +1,84 @@
+// The effect editor: the modal dialog in which one effect's WAVE file, name, hotkey, repeat
+// count and interval, volume and pan are entered. It touches no entry, file or sound buffer; it
+// only exchanges values between its members and its controls.
+#pragma once
+
+#include "core/mixer_view.h"
+#include "input/hotkey.h"
+#include "ui/dialog_template.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+class CHotKeyCtrl;
+class QLineEdit;
+class QSlider;
+
+// Control ids of the editor.
+enum : int {
+    IDC_EFFECT_INTERVAL = 1005,
+    IDC_EFFECT_REPEAT = 1006,
+    IDC_EFFECT_FILE = 1007,
+    IDC_EFFECT_BROWSE = 1008,
+    IDC_EFFECT_HOTKEY = 1009,
+    IDC_EFFECT_VOLUME = 1010,
+    IDC_EFFECT_PAN = 1012,
+    IDC_EFFECT_NAME = 1013,
+};
+
+const DlgTemplate& EffectDlgTemplate(); // template 131
+
+// A name or path a sound-source line can carry: no comma (the field delimiter) and no line
+// break. Bytes are walked as CP932 characters.
+bool IsStorableFieldText(std::string_view cp932);
+
+class CEffectDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CEffectDlg(std::string strWaveDir, QWidget* pParent = nullptr);
+    ~CEffectDlg() override;
+
+    // IDOK or IDCANCEL.
+    int DoModal();
+    // Builds nothing new: loads the members into the controls and sets the sliders and the
+    // hotkey field. DoModal runs it; tests call it to drive the dialog without a modal loop.
+    bool OnInitDialog();
+
+    QWidget* GetDlgItem(int id) const;
+    void SetKeyLayout(HKL layout);
+
+    std::uint16_t m_wKey = 0;
+    std::uint16_t m_wModifiers = 0;
+    std::string m_strWaveDir; // CP932
+    CHotKeyCtrl* m_hotKey = nullptr;
+    std::string m_strFile; // CP932
+    std::string m_strName; // CP932
+    std::int32_t m_nPan = 0;
+    std::int32_t m_nInterval = 0;
+    std::int32_t m_nRepeat = 0;
+    std::int32_t m_nVolume = 0;
+
+public slots:
+    void accept() override { OnOK(); }
+
+protected:
+    // false when a field was refused (already reported and focused).
+    bool DoDataExchange(bool bSaveAndValidate);
+    void OnOK();
+    void OnBrowse();
+
+private:
+    QLineEdit* Edit(int id) const;
+    QSlider* Slider(int id) const;
+
+    std::map<int, QWidget*> m_items;
+};
+
+// Runs the editor on `values` (CP932 texts); on IDOK the values come back as entered.
+int RunEffectEditor(QWidget* owner, const std::string& waveDir, EffectEditorValues& values,
+                    HKL layout = nullptr);

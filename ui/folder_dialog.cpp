@@ -1,0 +1,62 @@
+// The folder picker over Qt's own directory chooser (not the desktop's, so it looks the same
+// everywhere and tests can drive it).
+#include "ui/folder_dialog.h"
+
+#include "core/text.h"
+#include "core/win_types.h"
+#include "ui/dialog_support.h"
+
+#include <QFileDialog>
+
+std::string CutCp932(std::string_view cp932, std::size_t maxBytes) {
+    std::size_t end = 0;
+    while (end < cp932.size()) {
+        const std::size_t step = IsLeadByte(cp932, end) ? 2 : 1;
+        if (end + step > maxBytes) {
+            break;
+        }
+        end += step;
+    }
+    return std::string(cp932.substr(0, end));
+}
+
+CFolderDialog::CFolderDialog(std::string_view cp932Title, QWidget* pOwner)
+    : m_pOwner(pOwner), m_szTitle(CutCp932(cp932Title, kTitleMax)) {}
+
+void CFolderDialog::Reset() {
+    m_szPath.clear();
+    m_szInitialPath.clear();
+}
+
+int CFolderDialog::DoModal(std::string_view cp932InitialPath) {
+    Reset();
+    // A cut path would name another folder: one that does not fit is not preselected at all.
+    if (cp932InitialPath.size() <= kPathMax) {
+        m_szInitialPath = std::string(cp932InitialPath);
+    }
+    return Browse();
+}
+
+int CFolderDialog::Browse() {
+    QFileDialog chooser(m_pOwner, QStringFromCp932(m_szTitle));
+    chooser.setOption(QFileDialog::DontUseNativeDialog, true);
+    chooser.setOption(QFileDialog::ShowDirsOnly, true);
+    chooser.setFileMode(QFileDialog::Directory);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    if (!m_szInitialPath.empty()) {
+        chooser.setDirectory(QString::fromStdString(ToOsPath(m_szInitialPath)));
+    }
+    if (chooser.exec() != QDialog::Accepted) {
+        return IDCANCEL;
+    }
+    const QStringList chosen = chooser.selectedFiles();
+    if (chosen.isEmpty()) {
+        return IDCANCEL;
+    }
+    const std::string path = Cp932FromQString(chosen.first());
+    if (path.empty() || path.size() > kPathMax) {
+        return -1;
+    }
+    m_szPath = path;
+    return IDOK;
+}

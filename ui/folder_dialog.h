@@ -1,0 +1,41 @@
+// The folder picker of the new-set dialog: a directory chooser that opens on a given folder and
+// answers with the chosen folder's path. Its texts keep the bounds the program has always given
+// them (title 255 bytes, paths 259 bytes, CP932): longer texts are cut or refused, never copied
+// past their room.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+class QWidget;
+
+class CFolderDialog {
+public:
+    static constexpr std::size_t kTitleMax = 255; // bytes, without the terminating zero
+    static constexpr std::size_t kPathMax = 259;
+
+    // A title that does not fit is cut at a character boundary.
+    explicit CFolderDialog(std::string_view cp932Title = {}, QWidget* pOwner = nullptr);
+
+    // Opens the chooser on `cp932InitialPath` (preselected when it fits and is given).
+    // IDOK (1) with the chosen folder in GetPathName, IDCANCEL (2), or -1 when the chosen folder
+    // has no path that fits.
+    int DoModal(std::string_view cp932InitialPath = {});
+    // The chosen folder's path (CP932, without a trailing separator unless it is the root).
+    const std::string& GetPathName() const { return m_szPath; }
+    const std::string& GetTitle() const { return m_szTitle; }
+    const std::string& GetInitialPath() const { return m_szInitialPath; }
+
+    void Reset();
+
+private:
+    int Browse();
+
+    QWidget* m_pOwner;
+    std::string m_szInitialPath; // CP932, at most kPathMax bytes; empty = none
+    std::string m_szPath;        // CP932, at most kPathMax bytes
+    std::string m_szTitle;       // CP932, at most kTitleMax bytes
+};
+
+// The longest head of `cp932` that fits `maxBytes` without splitting a two-byte character.
+std::string CutCp932(std::string_view cp932, std::size_t maxBytes);

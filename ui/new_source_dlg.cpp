@@ -1,0 +1,111 @@
+// The new-set dialog and its folder button.
+#include "ui/new_source_dlg.h"
+
+#include "ui/dialog_support.h"
+#include "ui/folder_dialog.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+const DlgTemplate& NewSourceDlgTemplate() {
+    static const DlgTemplate kTemplate = {
+        135,
+        "新規音源ファイル",
+        QSize(211, 76),
+        {
+            {IDOK, DlgClass::DefPushButton, "OK(&O)", QRect(51, 55, 50, 14)},
+            {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(109, 55, 50, 14)},
+            {-1, DlgClass::Label, "ファイル名", QRect(7, 10, 31, 8)},
+            {-1, DlgClass::Label, "WAVEパス", QRect(7, 28, 32, 8)},
+            {IDC_NEWSET_FILENAME, DlgClass::Edit, "", QRect(42, 7, 162, 14)},
+            {IDC_NEWSET_WAVEPATH, DlgClass::Edit, "", QRect(42, 25, 121, 14)},
+            {IDC_NEWSET_BROWSE, DlgClass::PushButton, "参照(&B)", QRect(166, 25, 38, 14)},
+        }};
+    return kTemplate;
+}
+
+CNewSourceDlg::CNewSourceDlg(std::string strInitialFolder, QWidget* pParent)
+    : QDialog(pParent), m_strInitialFolder(std::move(strInitialFolder)) {
+    m_items = BuildDialog(*this, NewSourceDlgTemplate());
+    if (auto* browse = qobject_cast<QPushButton*>(GetDlgItem(IDC_NEWSET_BROWSE))) {
+        connect(browse, &QPushButton::clicked, this, &CNewSourceDlg::OnBrowseFolder);
+    }
+    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK))) {
+        connect(ok, &QPushButton::clicked, this, &CNewSourceDlg::accept);
+    }
+    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL))) {
+        connect(cancel, &QPushButton::clicked, this, &CNewSourceDlg::reject);
+    }
+}
+
+CNewSourceDlg::~CNewSourceDlg() = default;
+
+QWidget* CNewSourceDlg::GetDlgItem(int id) const {
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QLineEdit* CNewSourceDlg::Edit(int id) const {
+    return qobject_cast<QLineEdit*>(GetDlgItem(id));
+}
+
+int CNewSourceDlg::DoModal() {
+    OnInitDialog();
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+bool CNewSourceDlg::OnInitDialog() {
+    DoDataExchange(false);
+    // OK is the first tab stop, so it has the focus and Enter at once accepts.
+    if (QWidget* ok = GetDlgItem(IDOK)) {
+        ok->setFocus(Qt::OtherFocusReason);
+    }
+    return true;
+}
+
+void CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
+    auto exchange = [&](int id, std::string& member) {
+        if (QLineEdit* edit = Edit(id)) {
+            if (bSaveAndValidate) {
+                member = Cp932FromQString(edit->text());
+            } else {
+                edit->setText(QStringFromCp932(member));
+            }
+        }
+    };
+    exchange(IDC_NEWSET_WAVEPATH, m_strWavePath);
+    exchange(IDC_NEWSET_FILENAME, m_strFileName);
+}
+
+void CNewSourceDlg::accept() {
+    DoDataExchange(true);
+    QDialog::accept();
+}
+
+void CNewSourceDlg::OnBrowseFolder() {
+    static const std::string kTitle = Cp932FromUtf8("フォルダーを選んでください。");
+    // The picker belongs to the main window, not to this dialog, which stays open beneath it.
+    QWidget* owner = parentWidget() ? parentWidget()->window() : this;
+    CFolderDialog picker(kTitle, owner);
+    if (picker.DoModal(m_strInitialFolder) != IDOK) {
+        return;
+    }
+    std::string path = picker.GetPathName();
+    // '/' is never the second byte of a two-byte character, so the last byte tells.
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    if (QLineEdit* wavePath = Edit(IDC_NEWSET_WAVEPATH)) {
+        wavePath->setText(QStringFromCp932(path));
+    }
+}
+
+int RunNewSetDialog(QWidget* owner, const std::string& initialFolder, NewSetValues& values) {
+    CNewSourceDlg dlg(initialFolder, owner);
+    const int result = dlg.DoModal();
+    if (result == IDOK) {
+        values.strWavePath = dlg.m_strWavePath;
+        values.strFileName = dlg.m_strFileName;
+    }
+    return result;
+}

@@ -1,0 +1,53 @@
+// The new-set dialog: asks for the new sound-source file's name and the set's WAVE directory,
+// typed or picked with the folder picker. It neither tests nor changes either text.
+#pragma once
+
+#include "core/mixer_view.h"
+#include "ui/dialog_template.h"
+
+#include <QDialog>
+
+#include <map>
+#include <string>
+
+class QLineEdit;
+
+enum : int {
+    IDC_NEWSET_BROWSE = 1008,
+    IDC_NEWSET_FILENAME = 1015,
+    IDC_NEWSET_WAVEPATH = 1016,
+};
+
+const DlgTemplate& NewSourceDlgTemplate(); // template 135
+
+class CNewSourceDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CNewSourceDlg(std::string strInitialFolder, QWidget* pParent = nullptr);
+    ~CNewSourceDlg() override;
+
+    // IDOK or IDCANCEL.
+    int DoModal();
+    // Empties the fields and gives OK the focus; DoModal runs it.
+    bool OnInitDialog();
+    QWidget* GetDlgItem(int id) const;
+
+    std::string m_strInitialFolder; // CP932
+    std::string m_strWavePath;      // CP932
+    std::string m_strFileName;      // CP932
+
+public slots:
+    void accept() override;
+
+protected:
+    void DoDataExchange(bool bSaveAndValidate);
+    void OnBrowseFolder();
+
+private:
+    QLineEdit* Edit(int id) const;
+
+    std::map<int, QWidget*> m_items;
+};
+
+// Runs the dialog; on IDOK `values` holds the texts as typed or picked.
+int RunNewSetDialog(QWidget* owner, const std::string& initialFolder, NewSetValues& values);
