@@ -10,13 +10,16 @@ mkdir -p "$out/fuzz_wave_file" "$out/fuzz_wave_resource" "$out/fuzz_set_file" \
     "$out/fuzz_settings" "$out/fuzz_fields"
 w="$out/fuzz_wave_file"
 i=0
-for spec in "-b 8 -e unsigned -c 1 -r 8000" "-b 16 -e signed -c 1 -r 22050" \
+# The compressed encodings give formats with extra bytes (MS ADPCM carries 32 of them).
+for layout in "-b 8 -e unsigned -c 1 -r 8000" "-b 16 -e signed -c 1 -r 22050" \
     "-b 16 -e signed -c 2 -r 44100" "-b 24 -e signed -c 2 -r 48000" \
     "-b 32 -e signed -c 1 -r 11025" "-b 32 -e float -c 2 -r 44100" \
-    "-b 16 -e signed -c 6 -r 48000" "-b 16 -e signed -c 4 -r 16000"; do
+    "-b 16 -e signed -c 6 -r 48000" "-b 16 -e signed -c 4 -r 16000" \
+    "-b 24 -e signed -c 2 -r 44100 -t wavpcm" "-e u-law -c 1 -r 8000" "-e a-law -c 2 -r 8000" \
+    "-e ms-adpcm -c 1 -r 22050" "-e ima-adpcm -c 2 -r 11025"; do
     i=$((i + 1))
     # shellcheck disable=SC2086
-    sox -n $spec "$w/sox$i.wav" synth 0.01 sine 440 2>/dev/null
+    sox -n $layout "$w/sox$i.wav" synth 0.01 sine 440 2>/dev/null
 done
 sox -n -b 16 -c 1 -r 8000 --comment "Otomaru seed" "$w/list.wav" synth 0.01 sine 300 2>/dev/null
 # A 7-byte odd chunk with its pad byte before fmt, and data placed before fmt.
