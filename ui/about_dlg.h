@@ -1,0 +1,13 @@
+// The About box (template 100): the program's icon, one line with its name and version, OK.
+#pragma once
+
+#include <QDialog>
+
+class CAboutDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+};
+
+// The version line shown in the box (UTF-8).
+QString AboutText();

@@ -1,0 +1,102 @@
+// The owner-drawn report list behind both lists of the main window. The view keeps rows,
+// columns, selection and scrolling; every row is painted by DrawItem alone: alternating window
+// colour and tint, the selected row in the tint at half brightness, cells cut with "...",
+// grid lines and a focus rectangle.
+#pragma once
+
+#include "audio/active_play_list.h"
+#include "audio/play_job.h"
+#include "core/effect_table.h"
+#include "core/row_text.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QTreeView>
+
+#include <string>
+#include <vector>
+
+// One row: its four cell texts (CP932) and the entry or job it shows.
+struct ListRow {
+    RowTexts cells;
+    EffectEntryPtr pEntry; // effect list rows
+    PlayJobPtr pJob;       // play list rows
+};
+
+// The rows of the effect list and the play list, in table / start order.
+std::vector<ListRow> EffectListRows(const EffectTable& table, HKL layout);
+std::vector<ListRow> PlayListRows(const ActivePlayList& jobs);
+
+class CEffectListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void SetRows(std::vector<ListRow> rows);
+    void SetHeaders(std::vector<QString> headers);
+    const ListRow* Row(int row) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<ListRow> m_rows;
+    std::vector<QString> m_headers;
+};
+
+inline QColor QColorFromRef(COLORREF c) {
+    return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+class CEffectListCtrl : public QTreeView {
+    Q_OBJECT
+public:
+    explicit CEffectListCtrl(COLORREF tint, QWidget* parent = nullptr);
+
+    // The owner may change the tint before the first paint (the play list's is pink).
+    COLORREF m_clrTint;
+
+    // A column `width` pixels wide; texts that fit are aligned as asked, cut ones to the left.
+    void InsertColumn(int column, const QString& header, int width,
+                      Qt::Alignment align = Qt::AlignLeft);
+    // Deletes every row and inserts the given ones; the selection mark becomes -1.
+    void SetRows(std::vector<ListRow> rows);
+    int GetItemCount() const;
+    const ListRow* GetRow(int row) const;
+    QString GetItemText(int row, int column) const;
+
+    // The row last selected, -1 when none (reset when the rows are rebuilt).
+    int GetSelectionMark() const { return m_nSelectionMark; }
+    // Selects and focuses a row, which also becomes the selection mark.
+    void SetItemSelected(int row);
+
+    // The row height the list asks for: the height of its font.
+    int MeasureItem() const;
+
+signals:
+    // The list's notifications to its owner: left click, double click, right click. Sent also
+    // for clicks on an empty part of the list.
+    void Click();
+    void DblClick();
+    void RClick();
+
+protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void DrawItem(QPainter& painter, int row, const QRect& rowRect) const;
+
+    CEffectListModel* m_pModel;
+    COLORREF m_clrRow; // the window colour, read once
+    std::vector<Qt::Alignment> m_columnAlign;
+    int m_nSelectionMark = -1;
+    bool m_bLeftPressed = false;
+    bool m_bRightPressed = false;
+};

@@ -1,0 +1,416 @@
+#include "ui/mixer_dlg.h"
+
+#include "core/row_text.h"
+#include "ui/about_dlg.h"
+#include "ui/dialog_template.h"
+#include "ui/effect_dlg.h"
+#include "ui/effect_list_ctrl.h"
+#include "ui/icons.h"
+#include "ui/key_filter.h"
+#include "ui/mixer_resource.h"
+#include "ui/new_source_dlg.h"
+#include "ui/qt_text.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCursor>
+#include <QFile>
+#include <QInputMethod>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+
+const DlgTemplate& MixerTemplate() {
+    static const DlgTemplate tmpl = {
+        IDD_MIXER_DIALOG,
+        "Otomaru Ver " OTOMARU_VERSION,
+        {319, 294},
+        {
+            {-1, DlgClass::Label, "音源ファイル", {7, 6, 38, 8}},
+            {IDC_SOUNDFILES, DlgClass::ComboBox, "", {50, 4, 149, 289}},
+            {-1, DlgClass::Label, "効果音リスト", {7, 21, 38, 8}},
+            {-1, DlgClass::Label, "再生リスト", {178, 21, 31, 8}},
+            {IDC_EFFECTLIST, DlgClass::ListView, "", {7, 32, 168, 237}},
+            {IDC_PLAYLIST, DlgClass::ListView, "", {179, 32, 133, 237}},
+            {IDC_EDIT, DlgClass::PushButton, "編集(&E)", {7, 276, 50, 14}},
+            {IDC_PLAY, DlgClass::PushButton, "再生(&P)", {124, 276, 50, 14}},
+            {IDC_STOP, DlgClass::PushButton, "停止(&S)", {180, 276, 50, 14}},
+            {IDC_STOPALL, DlgClass::PushButton, "全て停止(&A)", {262, 276, 50, 14}},
+            {IDC_SWITCH, DlgClass::PushButton, "切替(&C)", {202, 4, 50, 13}},
+            {IDC_NEW, DlgClass::PushButton, "新規(&N)", {262, 4, 50, 13}},
+        }};
+    return tmpl;
+}
+
+} // namespace
+
+// The routing table, in the order its entries were designed; the first match runs.
+const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
+    {Msg::SysCommand, IDM_ABOUTBOX, &CMixerDlg::OnAbout},
+    {Msg::DblClk, IDC_PLAYLIST, &CMixerDlg::OnDblclkPlayList},
+    {Msg::Command, IDC_EDIT, &CMixerDlg::EditEffect},
+    {Msg::Command, IDC_PLAY, &CMixerDlg::PlaySelected},
+    {Msg::Command, IDC_STOP, &CMixerDlg::StopSelected},
+    {Msg::Command, IDC_STOPALL, &CMixerDlg::StopAll},
+    {Msg::DblClk, IDC_EFFECTLIST, &CMixerDlg::OnDblclkEffectList},
+    {Msg::Click, IDC_EFFECTLIST, &CMixerDlg::OnClickEffectList},
+    {Msg::Command, ID_HELP_ABOUT, &CMixerDlg::OnAbout},
+    {Msg::Command, ID_EFFECT_ADD, &CMixerDlg::AddEffect},
+    {Msg::Command, ID_EFFECT_DELETE, &CMixerDlg::DeleteEffect},
+    {Msg::Command, ID_FILE_EXIT, &CMixerDlg::OnExit},
+    {Msg::Command, ID_FILE_NEW, &CMixerDlg::NewSet},
+    {Msg::Command, IDC_SWITCH, &CMixerDlg::SwitchSet},
+    {Msg::RClick, IDC_EFFECTLIST, &CMixerDlg::OnRclickEffectList},
+    {Msg::Command, ID_EFFECT_EDIT, &CMixerDlg::EditEffect},
+    {Msg::Command, ID_EFFECT_PLAY, &CMixerDlg::PlaySelected},
+    {Msg::Command, ID_PLAY_STOP, &CMixerDlg::StopSelected},
+    {Msg::Command, IDC_NEW, &CMixerDlg::NewSet},
+    {Msg::RClick, IDC_PLAYLIST, &CMixerDlg::OnRclickPlayList},
+};
+
+CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
+    : QDialog(parent), m_pPostTarget(std::make_shared<PostTarget>()),
+      m_controller(*this, std::move(executablePath)) {
+    m_pPostTarget->pDlg = this;
+    // One fixed size: no maximise box, no sizing border; shown in the task bar.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    const DlgTemplate& tmpl = MixerTemplate();
+    m_items = BuildDialog(*this, tmpl, [](const DlgItem& item, QWidget* p) -> QWidget* {
+        if (item.cls == DlgClass::ListView)
+            return new CEffectListCtrl(kEffectListTint, p);
+        return nullptr;
+    });
+    m_pSetSelector = qobject_cast<QComboBox*>(GetDlgItem(IDC_SOUNDFILES));
+    m_pPlayList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_PLAYLIST));
+    m_pEffectList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_EFFECTLIST));
+    Q_ASSERT(m_pSetSelector && m_pPlayList && m_pEffectList);
+
+    // No default button: Enter must never press one.
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    for (const auto& [id, widget] : m_items) {
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            const int commandId = id;
+            connect(button, &QPushButton::clicked, this,
+                    [this, commandId] { OnMessage(Msg::Command, commandId); });
+        }
+    }
+    connect(m_pEffectList, &CEffectListCtrl::Click, this,
+            [this] { OnMessage(Msg::Click, IDC_EFFECTLIST); });
+    connect(m_pEffectList, &CEffectListCtrl::DblClick, this,
+            [this] { OnMessage(Msg::DblClk, IDC_EFFECTLIST); });
+    connect(m_pEffectList, &CEffectListCtrl::RClick, this,
+            [this] { OnMessage(Msg::RClick, IDC_EFFECTLIST); });
+    connect(m_pPlayList, &CEffectListCtrl::Click, this,
+            [this] { OnMessage(Msg::Click, IDC_PLAYLIST); });
+    connect(m_pPlayList, &CEffectListCtrl::DblClick, this,
+            [this] { OnMessage(Msg::DblClk, IDC_PLAYLIST); });
+    connect(m_pPlayList, &CEffectListCtrl::RClick, this,
+            [this] { OnMessage(Msg::RClick, IDC_PLAYLIST); });
+
+    // Menu bar 128 above the template's client area: the window grows by its height.
+    m_pMenuBar = new QMenuBar(this);
+    for (const MenuData& menu : MainMenuBar())
+        m_pMenuBar->addMenu(MakeMenu(menu, m_pMenuBar, true));
+    const QSize client = DluToPixels(tmpl.size, font());
+    const int barHeight = m_pMenuBar->sizeHint().height();
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child != m_pMenuBar && !child->isWindow())
+            child->move(child->x(), child->y() + barHeight);
+    }
+    m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
+    setFixedSize(client.width(), client.height() + barHeight);
+
+    // The window menu cannot be extended here; its About item lives on this menu instead.
+    m_pSystemMenu = new QMenu(this);
+    QAction* about = m_pSystemMenu->addAction(QStringFromUtf8(AboutMenuText()));
+    connect(about, &QAction::triggered, this, [this] { OnMessage(Msg::SysCommand, IDM_ABOUTBOX); });
+
+    m_pKeyFilter = new CKeyFilter(
+        this,
+        [this](unsigned message, const std::uint8_t keyState[256]) {
+            return m_controller.TranslateKeyMessage(message, keyState);
+        },
+        [this] { return m_controller.KeyLayout(); }, this);
+    qApp->installEventFilter(m_pKeyFilter);
+}
+
+CMixerDlg::~CMixerDlg() {
+    {
+        std::lock_guard lock(m_pPostTarget->mutex);
+        m_pPostTarget->pDlg = nullptr;
+    }
+    if (!m_bWindowDestroyed) {
+        m_bWindowDestroyed = true;
+        m_controller.DestroyWindow();
+    }
+}
+
+QMenu* CMixerDlg::MakeMenu(const MenuData& menuData, QWidget* parent, bool bar) {
+    auto* menu = new QMenu(QStringFromUtf8(menuData.title), parent);
+    for (const MenuItemData& item : menuData.items) {
+        if (item.id == 0) {
+            menu->addSeparator();
+            continue;
+        }
+        QAction* action = menu->addAction(QStringFromUtf8(item.text));
+        const int commandId = item.id;
+        connect(action, &QAction::triggered, this,
+                [this, commandId] { OnMessage(Msg::Command, commandId); });
+        if (bar)
+            m_menuActions[commandId] = action;
+    }
+    return menu;
+}
+
+bool CMixerDlg::Create() {
+    if (m_bCreated)
+        return true;
+    m_bCreated = true;
+    // Window part of the start-up: icons; the controller runs the rest and calls back.
+    setWindowIcon(LoadIcon(IDR_MAINFRAME));
+    const bool ok = m_controller.OnInitDialog();
+    // The first tab stop, the set selector, gets the focus.
+    m_pSetSelector->setFocus(Qt::OtherFocusReason);
+    return ok;
+}
+
+int CMixerDlg::exec() {
+    Create();
+    return QDialog::exec();
+}
+
+void CMixerDlg::done(int result) {
+    if (!m_bWindowDestroyed) {
+        m_bWindowDestroyed = true;
+        m_controller.DestroyWindow();
+    }
+    QDialog::done(result);
+}
+
+void CMixerDlg::reject() {
+    done(IDCANCEL);
+}
+
+bool CMixerDlg::OnMessage(Msg msg, int id) {
+    for (const MessageMapEntry& entry : s_messageMap) {
+        const bool match = msg == Msg::SysCommand ? entry.msg == msg && (id & 0xFFF0) == entry.id
+                                                  : entry.msg == msg && entry.id == id;
+        if (match) {
+            (this->*entry.pfn)();
+            return true;
+        }
+    }
+    return false;
+}
+
+QWidget* CMixerDlg::GetDlgItem(int id) const {
+    auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QAction* CMixerDlg::GetMenuAction(int id) const {
+    auto it = m_menuActions.find(id);
+    return it == m_menuActions.end() ? nullptr : it->second;
+}
+
+QMenu* CMixerDlg::GetPopupMenu(int menuId) const {
+    if (menuId == IDR_EFFECT_MENU)
+        return m_pEffectMenu;
+    if (menuId == IDR_PLAY_MENU)
+        return m_pPlayMenu;
+    return nullptr;
+}
+
+void CMixerDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // Only an empty part of the window (or a label) opens the window menu's stand-in.
+    QWidget* child = childAt(event->pos());
+    if (child && !qobject_cast<QLabel*>(child)) {
+        event->ignore();
+        return;
+    }
+    m_pSystemMenu->popup(event->globalPos());
+}
+
+// --- handlers ---------------------------------------------------------------------------------
+
+void CMixerDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CMixerDlg::OnExit() {
+    done(IDOK);
+}
+void CMixerDlg::OnDblclkPlayList() {
+    m_controller.StopSelected();
+}
+void CMixerDlg::OnClickEffectList() {
+    m_controller.OnClickEffectList(QGuiApplication::keyboardModifiers() & Qt::ControlModifier);
+}
+void CMixerDlg::OnDblclkEffectList() {
+    m_controller.OnDblclkEffectList(QGuiApplication::keyboardModifiers() & Qt::ShiftModifier);
+}
+void CMixerDlg::OnRclickEffectList() {
+    if (m_pEffectMenu)
+        m_pEffectMenu->popup(QCursor::pos());
+}
+void CMixerDlg::OnRclickPlayList() {
+    if (m_pPlayMenu)
+        m_pPlayMenu->popup(QCursor::pos());
+}
+void CMixerDlg::PlaySelected() {
+    m_controller.PlaySelected();
+}
+void CMixerDlg::EditEffect() {
+    m_controller.EditEffect();
+}
+void CMixerDlg::AddEffect() {
+    m_controller.AddEffect();
+}
+void CMixerDlg::DeleteEffect() {
+    m_controller.DeleteEffect();
+}
+void CMixerDlg::StopSelected() {
+    m_controller.StopSelected();
+}
+void CMixerDlg::StopAll() {
+    m_controller.StopAll();
+}
+void CMixerDlg::SwitchSet() {
+    m_controller.SwitchSet();
+}
+void CMixerDlg::NewSet() {
+    m_controller.NewSet();
+}
+
+// --- IMixerView -------------------------------------------------------------------------------
+
+void* CMixerDlg::WindowHandle() {
+    return static_cast<QWidget*>(this);
+}
+
+void CMixerDlg::SetUpLists() {
+    struct Column {
+        const char* header;
+        int width;
+    };
+    static const Column kEffectColumns[] = {
+        {"音源名", 100}, {"ホットキー", 65}, {"リピート", 65}, {"Vol", 40}};
+    static const Column kPlayColumns[] = {{"音源名", 80}, {"Loop", 40}, {"Wait", 40}, {"Vol", 40}};
+    // The widths were chosen for a dialog font 6 pixels wide per 4 dialog units; they grow with
+    // our font as the lists themselves do, so that "100%" still fits its column.
+    const int baseWidth = DluToPixels(QRect(0, 0, 4, 8), font()).width();
+    auto scaled = [baseWidth](int width) { return (width * baseWidth + 3) / 6; };
+    if (m_pEffectList->model()->columnCount() == 0) {
+        int n = 0;
+        for (const Column& c : kEffectColumns)
+            m_pEffectList->InsertColumn(n++, QStringFromUtf8(c.header), scaled(c.width));
+    }
+    m_pPlayList->m_clrTint = kPlayListTint;
+    if (m_pPlayList->model()->columnCount() == 0) {
+        int n = 0;
+        for (const Column& c : kPlayColumns)
+            m_pPlayList->InsertColumn(n++, QStringFromUtf8(c.header), scaled(c.width));
+    }
+}
+
+void CMixerDlg::LoadPopupMenus() {
+    if (!m_pEffectMenu)
+        m_pEffectMenu = MakeMenu(EffectListMenu(), this, false);
+    if (!m_pPlayMenu)
+        m_pPlayMenu = MakeMenu(PlayListMenu(), this, false);
+}
+
+std::string CMixerDlg::KeyboardLayoutHint() {
+    // The console keyboard setting names the physical layout ("jp", "us"); the input method's
+    // locale is the fallback.
+    QFile file(QStringLiteral("/etc/default/keyboard"));
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        while (!file.atEnd()) {
+            const QByteArray line = file.readLine().trimmed();
+            if (!line.startsWith("XKBLAYOUT="))
+                continue;
+            QByteArray value = line.mid(10);
+            value.replace('"', "");
+            value = value.split(',').first().trimmed();
+            if (!value.isEmpty())
+                return value.toStdString();
+        }
+    }
+    if (QInputMethod* im = QGuiApplication::inputMethod())
+        return im->locale().name().toStdString();
+    return {};
+}
+
+void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
+    m_pEffectList->SetRows(EffectListRows(table, layout));
+}
+
+void CMixerDlg::FillPlayList(const ActivePlayList& jobs) {
+    m_pPlayList->SetRows(PlayListRows(jobs));
+}
+
+int CMixerDlg::GetEffectSelectionMark() {
+    return m_pEffectList->GetSelectionMark();
+}
+int CMixerDlg::GetPlaySelectionMark() {
+    return m_pPlayList->GetSelectionMark();
+}
+void CMixerDlg::SelectEffectRow(int index) {
+    m_pEffectList->SetItemSelected(index);
+}
+
+void CMixerDlg::ResetSetSelector() {
+    m_pSetSelector->clear();
+}
+
+int CMixerDlg::AddSetSelectorItem(const std::string& fileName) {
+    // The bytes are kept beside the shown text: a name goes back to the controller exactly as
+    // it came, whatever the conversion did to it.
+    m_pSetSelector->addItem(QStringFromCp932(fileName),
+                            QByteArray(fileName.data(), static_cast<qsizetype>(fileName.size())));
+    return m_pSetSelector->count() - 1;
+}
+
+void CMixerDlg::SetSetSelectorCurSel(int index) {
+    m_pSetSelector->setCurrentIndex(index);
+}
+int CMixerDlg::GetSetSelectorCurSel() {
+    return m_pSetSelector->currentIndex();
+}
+
+std::string CMixerDlg::GetSetSelectorText(int index) {
+    if (index < 0 || index >= m_pSetSelector->count())
+        return {};
+    const QByteArray bytes = m_pSetSelector->itemData(index).toByteArray();
+    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+int CMixerDlg::RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) {
+    return ::RunEffectEditor(this, waveDir, values, m_controller.KeyLayout());
+}
+
+int CMixerDlg::RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) {
+    return ::RunNewSetDialog(this, initialFolder, values);
+}
+
+void CMixerDlg::PostPlayDone(PlayJobPtr job) {
+    std::shared_ptr<PostTarget> target = m_pPostTarget;
+    std::lock_guard lock(target->mutex);
+    if (!target->pDlg)
+        return;
+    QMetaObject::invokeMethod(
+        target->pDlg,
+        [dlg = target->pDlg, job = std::move(job)] { dlg->m_controller.OnPlayDone(job); },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,127 @@
+// The main window: template 102 with its menu bar, the two lists, the set selector and the
+// buttons. It shows the open set and routes every button, menu command, list notification and
+// key to the set controller it owns; the controller changes the set and calls back through
+// IMixerView.
+#pragma once
+
+#include "core/mixer_view.h"
+#include "core/set_controller.h"
+
+#include <QDialog>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CEffectListCtrl;
+class CKeyFilter;
+class QAction;
+class QComboBox;
+class QMenu;
+class QMenuBar;
+
+class CMixerDlg : public QDialog, public IMixerView {
+    Q_OBJECT
+public:
+    // executablePath: empty = the running executable (tests give a file in a temporary folder).
+    explicit CMixerDlg(std::string executablePath = {}, QWidget* parent = nullptr);
+    ~CMixerDlg() override;
+
+    // The start-up sequence; runs once, before the window is first shown (exec calls it).
+    bool Create();
+    int exec() override;
+    // Ends the dialog: the shut-down sequence runs once, then the window goes.
+    void done(int result) override;
+    void reject() override; // close box and Escape: IDCANCEL
+
+    // The messages the routing table knows.
+    enum class Msg { SysCommand, Command, Click, DblClk, RClick };
+    // Runs the first entry of the message map that matches; false when none does.
+    bool OnMessage(Msg msg, int id);
+
+    CSetController& Controller() { return m_controller; }
+    QWidget* GetDlgItem(int id) const;
+    CEffectListCtrl& EffectList() const { return *m_pEffectList; }
+    CEffectListCtrl& PlayList() const { return *m_pPlayList; }
+    QComboBox& SetSelector() const { return *m_pSetSelector; }
+    QMenuBar& MenuBar() const { return *m_pMenuBar; }
+    // The menu bar's item with this command id.
+    QAction* GetMenuAction(int id) const;
+    // The popup of menu 129 or 130; null until the popup menus are loaded.
+    QMenu* GetPopupMenu(int menuId) const;
+    // The stand-in for the window menu (right click on an empty part of the window).
+    QMenu* GetSystemMenu() const { return m_pSystemMenu; }
+
+    // IMixerView
+    void* WindowHandle() override;
+    void SetUpLists() override;
+    void LoadPopupMenus() override;
+    std::string KeyboardLayoutHint() override;
+    void FillEffectList(const EffectTable& table, HKL layout) override;
+    void FillPlayList(const ActivePlayList& jobs) override;
+    int GetEffectSelectionMark() override;
+    int GetPlaySelectionMark() override;
+    void SelectEffectRow(int index) override;
+    void ResetSetSelector() override;
+    int AddSetSelectorItem(const std::string& fileName) override;
+    void SetSetSelectorCurSel(int index) override;
+    int GetSetSelectorCurSel() override;
+    std::string GetSetSelectorText(int index) override;
+    int RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) override;
+    int RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) override;
+    void PostPlayDone(PlayJobPtr job) override;
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    using Handler = void (CMixerDlg::*)();
+    struct MessageMapEntry {
+        Msg msg;
+        int id;
+        Handler pfn;
+    };
+    static const MessageMapEntry s_messageMap[];
+
+    // Handlers of the message map.
+    void OnAbout();
+    void OnExit();
+    void OnDblclkPlayList();
+    void OnClickEffectList();
+    void OnDblclkEffectList();
+    void OnRclickEffectList();
+    void OnRclickPlayList();
+    void PlaySelected();
+    void EditEffect();
+    void AddEffect();
+    void DeleteEffect();
+    void StopSelected();
+    void StopAll();
+    void SwitchSet();
+    void NewSet();
+
+    QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
+
+    // Workers post "play done" from their own threads; once the window is gone they post
+    // nothing. Declared before the controller, whose playbacks may still post while it goes.
+    struct PostTarget {
+        std::mutex mutex;
+        CMixerDlg* pDlg = nullptr;
+    };
+    std::shared_ptr<PostTarget> m_pPostTarget;
+
+    CSetController m_controller;
+    std::map<int, QWidget*> m_items;
+    QComboBox* m_pSetSelector = nullptr;
+    CEffectListCtrl* m_pPlayList = nullptr;
+    CEffectListCtrl* m_pEffectList = nullptr;
+    QMenuBar* m_pMenuBar = nullptr;
+    std::map<int, QAction*> m_menuActions;
+    QMenu* m_pEffectMenu = nullptr;
+    QMenu* m_pPlayMenu = nullptr;
+    QMenu* m_pSystemMenu = nullptr;
+    CKeyFilter* m_pKeyFilter = nullptr;
+    bool m_bCreated = false;
+    bool m_bWindowDestroyed = false;
+};
