@@ -114,9 +114,19 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         return false;
     }
     CLineReader reader(file.get());
+    // A read that fails (a directory opens but cannot be read, an I/O error) is a file that
+    // cannot be read, not an empty one: the user must not take it for a broken set.
+    auto readFailed = [&] {
+        if (!std::ferror(file.get()))
+            return false;
+        table.RemoveAll();
+        ShowPathMessage(path, kCannotRead);
+        return true;
+    };
     std::string line;
     if (!reader.ReadPiece(line)) {
-        ShowPathMessage(path, kNotSetFile);
+        if (!readFailed())
+            ShowPathMessage(path, kNotSetFile);
         return false;
     }
     TrimLineEnd(line);
@@ -125,7 +135,8 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         return false;
     }
     if (!reader.ReadPiece(line)) {
-        ShowPathMessage(path, kNoWaveDir);
+        if (!readFailed())
+            ShowPathMessage(path, kNoWaveDir);
         return false;
     }
     TrimLineEnd(line);
@@ -165,7 +176,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         entry.dwDataLength = length;
         table.Add(entry);
     }
-    return true;
+    return !readFailed();
 }
 
 bool WriteSetFile(const std::string& path, const std::string& waveDir, const EffectTable& table) {

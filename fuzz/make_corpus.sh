@@ -10,27 +10,45 @@ mkdir -p "$out/fuzz_wave_file" "$out/fuzz_wave_resource" "$out/fuzz_set_file" \
     "$out/fuzz_settings" "$out/fuzz_fields"
 w="$out/fuzz_wave_file"
 i=0
-for spec in "-b 8 -e unsigned -c 1 -r 8000" "-b 16 -e signed -c 1 -r 22050" \
+# The compressed encodings give formats with extra bytes (MS ADPCM carries 32 of them).
+for layout in "-b 8 -e unsigned -c 1 -r 8000" "-b 16 -e signed -c 1 -r 22050" \
     "-b 16 -e signed -c 2 -r 44100" "-b 24 -e signed -c 2 -r 48000" \
     "-b 32 -e signed -c 1 -r 11025" "-b 32 -e float -c 2 -r 44100" \
-    "-b 16 -e signed -c 6 -r 48000" "-b 16 -e signed -c 4 -r 16000"; do
+    "-b 16 -e signed -c 6 -r 48000" "-b 16 -e signed -c 4 -r 16000" \
+    "-b 24 -e signed -c 2 -r 44100 -t wavpcm" "-e u-law -c 1 -r 8000" "-e a-law -c 2 -r 8000" \
+    "-e ms-adpcm -c 1 -r 22050" "-e ima-adpcm -c 2 -r 11025"; do
     i=$((i + 1))
     # shellcheck disable=SC2086
-    sox -n $spec "$w/sox$i.wav" synth 0.01 sine 440 2>/dev/null
+    sox -n $layout "$w/sox$i.wav" synth 0.01 sine 440 2>/dev/null
 done
 sox -n -b 16 -c 1 -r 8000 --comment "Otomaru seed" "$w/list.wav" synth 0.01 sine 300 2>/dev/null
 # A 7-byte odd chunk with its pad byte before fmt, and data placed before fmt.
 printf 'RIFF\066\000\000\000WAVEodd \007\000\000\000abcdefg\000fmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\002\000\000\000\200\201' > "$w/odd.wav"
 printf 'RIFF\054\000\000\000WAVEdata\002\000\000\000\200\201fmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000' > "$w/datafirst.wav"
+# A data chunk that claims more than the file holds, an odd-sized data chunk with its pad byte,
+# a 15-byte fmt chunk, an empty data chunk before a filled one, a non-PCM format with extra
+# bytes, and a RIFF size larger than the file.
+printf 'RIFF\044\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\000\000\000\100\200\201' > "$w/claims-1g.wav"
+printf 'RIFF\052\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\003\000\000\000\200\201\202\000LIST\000\000\000\000' > "$w/odd-data.wav"
+printf 'RIFF\053\000\000\000WAVEfmt \017\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\002\000\000\000\200\201' > "$w/fmt15.wav"
+printf 'RIFF\064\000\000\000WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\000\000\000\000data\002\000\000\000\200\201' > "$w/empty-then-data.wav"
+printf 'RIFF\070\000\000\000WAVEfmt \026\000\000\000\003\000\001\000\100\037\000\000\000\175\000\000\004\000\040\000\004\000abcddata\004\000\000\000\000\000\200\077' > "$w/float-extra.wav"
+printf 'RIFF\377\377\377\177WAVEfmt \020\000\000\000\001\000\001\000\100\037\000\000\100\037\000\000\001\000\010\000data\002\000\000\000\200\201' > "$w/riff-too-big.wav"
+: > "$w/empty.wav"
 cp "$w"/*.wav "$out/fuzz_wave_resource/"
 
 s="$out/fuzz_set_file"
 printf 'MOK_FILE\r\nC:\\Sounds\\\r\n// opening\r\nchime.wav,\203\140\203\203\203\103\203\200,2,112,0,0,1,0\r\ndrum\\roll.wav,drum,0,65,-10000,-600,3,500\r\n' > "$s/example.txt"
 printf 'MOK_FILE\n\n\203\134.wav,so,0,0,0,0,0,0\n,,,,,,,\n/comment,a,1,2,3,4,5,6\n a,b, 12,12abc,+12,,-5,99999999999\n' > "$s/edges.txt"
 printf 'MOK_FILE\n' > "$s/magic-only.txt"
+printf 'MOK_FILE\rold mac\r' > "$s/cr-only.txt"
+printf 'MOK_FILE\r\nd\\\r\na\000b.wav,nul,0,0,0,0,1,0\r\nx.wav,after,1,2,3,4,5,6' > "$s/nul-no-final-eol.txt"
+{ printf 'MOK_FILE\r\nd\\\r\nlong.wav,'; head -c 4200 /dev/zero | tr '\000' 'n'; printf ',0,0,0,0,1,0\r\n'; } > "$s/long-line.txt"
 
 printf '[Environment]\r\nSoundsFile="\211\271\214\271.txt"\r\n' > "$out/fuzz_settings/default.ini"
 printf '; comment\n[other]\nkey=value\n[ENVIRONMENT]\nsoundsfile=plain.txt\n' > "$out/fuzz_settings/mixed.ini"
+printf '[Environment]\nSoundsFile=""\n[Environment]\nSoundsFile="second.txt"\n' > "$out/fuzz_settings/twice.ini"
+printf '[Environment]\r\nSoundsFile =  "spaced.txt"  \r\nOther="1"' > "$out/fuzz_settings/spaced.ini"
 
 printf 'a,b,1,2,3,4,5,6\r\n' > "$out/fuzz_fields/plain"
 printf '\203\054,\203\134,x' > "$out/fuzz_fields/lead"
