@@ -3,27 +3,6 @@
 
 #include <thread>
 
-namespace {
-
-int ThreadCount() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
-        ++n;
-    return n;
-}
-
-// Threads leave /proc shortly after they are joined; give them time, without a tight deadline.
-bool ThreadCountReturnsTo(int expected) {
-    for (int i = 0; i < 200; ++i) {
-        if (ThreadCount() <= expected)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-} // namespace
-
 class ShutdownTest : public ControllerTest {
 protected:
     CSetController& StartAndPlayThree() {

@@ -17,35 +17,6 @@
 
 namespace {
 
-int ThreadCount() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
-        ++n;
-    return n;
-}
-
-// Joined threads leave /proc a moment after the join; wait for that, without a tight deadline.
-bool ThreadCountReturnsTo(int expected) {
-    for (int i = 0; i < 200; ++i) {
-        if (ThreadCount() <= expected)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-std::vector<std::string> Rows(const EffectTable& table) {
-    std::vector<std::string> rows;
-    for (int i = 0; i < table.GetSize(); ++i) {
-        const EffectEntry& e = table.GetAt(i);
-        rows.push_back(e.strWavePath + "|" + e.strName + "|" + std::to_string(e.nModifiers) + "|" +
-                       std::to_string(e.nKey) + "|" + std::to_string(e.nPan) + "|" +
-                       std::to_string(e.nVolume) + "|" + std::to_string(e.nRepeat) + "|" +
-                       std::to_string(e.nInterval));
-    }
-    return rows;
-}
-
 enum class Command {
     Play,
     StopSelected,
@@ -267,7 +238,7 @@ protected:
             read = ReadSetFile(ctl.SetFilePath(), onDisk, waveDir, nullptr);
         }
         if (read) {
-            ASSERT_EQ(Rows(onDisk), Rows(ctl.Effects()));
+            ASSERT_EQ(TableRows(onDisk), TableRows(ctl.Effects()));
             ASSERT_EQ(waveDir, ctl.WaveDirectory());
         } else {
             ASSERT_EQ(ctl.Effects().GetSize(), 0);

@@ -29,17 +29,6 @@ std::string EffectLine(int i) {
 }
 
 // Every field of every entry, so that two tables compare in one expectation.
-std::vector<std::string> Rows(const EffectTable& table) {
-    std::vector<std::string> rows;
-    for (int i = 0; i < table.GetSize(); ++i) {
-        const EffectEntry& e = table.GetAt(i);
-        rows.push_back(e.strWavePath + "|" + e.strName + "|" + std::to_string(e.nModifiers) + "|" +
-                       std::to_string(e.nKey) + "|" + std::to_string(e.nPan) + "|" +
-                       std::to_string(e.nVolume) + "|" + std::to_string(e.nRepeat) + "|" +
-                       std::to_string(e.nInterval));
-    }
-    return rows;
-}
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -66,7 +55,7 @@ TEST_F(BadInputFixture, HundredThousandEffectLinesReadAndWriteBackWhole) {
     ASSERT_TRUE(Read(SetPath()));
     const double readSeconds = SecondsSince(start);
     ASSERT_EQ(table.GetSize(), kLines);
-    EXPECT_EQ(Rows(table).back(), Sj("s99999.wav|効果99999|7|159|9995|-9990|4|99999"));
+    EXPECT_EQ(TableRows(table).back(), Sj("s99999.wav|効果99999|7|159|9995|-9990|4|99999"));
 
     start = std::chrono::steady_clock::now();
     ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
@@ -120,10 +109,10 @@ TEST_F(BadInputFixture, MegabyteLinesArePiecesAndTheirNeighboursSurvive) {
             EXPECT_EQ(names, r.names);
         }
         // Whatever was read is written back and reads the same.
-        const std::vector<std::string> before = Rows(table);
+        const std::vector<std::string> before = TableRows(table);
         ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
         ASSERT_TRUE(Read(SetPath()));
-        EXPECT_EQ(Rows(table), before);
+        EXPECT_EQ(TableRows(table), before);
         EXPECT_TRUE(messages.Messages().empty());
     }
 }

@@ -6,8 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
-std::string Sj(std::string_view utf8) { return Cp932FromUtf8(utf8); }
+std::string Sj(std::string_view utf8) {
+    return Cp932FromUtf8(utf8);
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "otomaru-test-XXXXXX").string();
@@ -35,7 +38,8 @@ std::vector<std::uint8_t> ReadBytes(const std::string& utf8Path) {
 
 bool WriteBytes(const std::string& utf8Path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(utf8Path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
@@ -123,4 +127,32 @@ std::vector<std::string> MessageRecorder::Texts() const {
     for (const auto& m : m_messages)
         texts.push_back(m.text);
     return texts;
+}
+
+std::vector<std::string> TableRows(const EffectTable& table) {
+    std::vector<std::string> rows;
+    for (int i = 0; i < table.GetSize(); ++i) {
+        const EffectEntry& e = table.GetAt(i);
+        rows.push_back(e.strWavePath + "|" + e.strName + "|" + std::to_string(e.nModifiers) + "|" +
+                       std::to_string(e.nKey) + "|" + std::to_string(e.nPan) + "|" +
+                       std::to_string(e.nVolume) + "|" + std::to_string(e.nRepeat) + "|" +
+                       std::to_string(e.nInterval));
+    }
+    return rows;
+}
+
+int ThreadCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+bool ThreadCountReturnsTo(int expected) {
+    for (int i = 0; i < 200; ++i) {
+        if (ThreadCount() <= expected)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }

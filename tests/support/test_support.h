@@ -1,6 +1,7 @@
 // Helpers shared by the test suites: temporary directories, WAVE images, recorded messages.
 #pragma once
 
+#include "core/effect_table.h"
 #include "core/message.h"
 
 #include <cstdint>
@@ -78,3 +79,11 @@ private:
     std::deque<int> m_answers;
     ScopedMessageFunction m_scope;
 };
+
+// Every stored field of every entry, one text per entry, for comparing tables.
+std::vector<std::string> TableRows(const EffectTable& table);
+
+// Threads of this process, and a wait (without a tight deadline: joined threads leave /proc a
+// moment after the join) until no more than `expected` are left.
+int ThreadCount();
+bool ThreadCountReturnsTo(int expected);
