@@ -219,31 +219,41 @@ FoldWeights MakeFoldWeights(std::uint16_t channels, std::uint32_t channelMask) {
     return w;
 }
 
-void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
-                    std::vector<float>& left, std::vector<float>& right, int* planes) {
+int PlaneCount(const SampleFormat& format) {
+    return format.nChannels == 1 ? 1 : 2;
+}
+
+void DecodeStrided(const std::uint8_t* bytes, std::size_t first, std::size_t count,
+                   std::size_t step, const SampleFormat& format, float* left, float* right) {
+    const std::size_t stride = step * format.nBlockAlign;
+    const std::uint8_t* p = bytes + first * format.nBlockAlign;
     const std::size_t bytesPerSample = format.nBlockAlign / format.nChannels;
-    left.assign(frames, 0.0f);
-    if (format.nChannels == 1) {
-        right.clear();
-        *planes = 1;
-        for (std::size_t i = 0; i < frames; ++i) {
-            left[i] = DecodeSample(bytes + i * format.nBlockAlign, format.kind);
+    // 16-bit mono and stereo are what nearly every effect is: their loops stay free of calls.
+    if (format.kind == SampleKind::S16 && format.nChannels <= 2) {
+        constexpr float kScale = 1.0f / 32768.0f;
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k] = static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) * kScale;
+            if (format.nChannels == 2) {
+                right[k] = static_cast<float>(static_cast<std::int16_t>(p[2] | p[3] << 8)) * kScale;
+            }
         }
         return;
     }
-    right.assign(frames, 0.0f);
-    *planes = 2;
+    if (format.nChannels == 1) {
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k] = DecodeSample(p, format.kind);
+        }
+        return;
+    }
     if (format.nChannels == 2) {
-        for (std::size_t i = 0; i < frames; ++i) {
-            const std::uint8_t* p = bytes + i * format.nBlockAlign;
-            left[i] = DecodeSample(p, format.kind);
-            right[i] = DecodeSample(p + bytesPerSample, format.kind);
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k] = DecodeSample(p, format.kind);
+            right[k] = DecodeSample(p + bytesPerSample, format.kind);
         }
         return;
     }
     const FoldWeights w = MakeFoldWeights(format.nChannels, format.dwChannelMask);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::uint8_t* p = bytes + i * format.nBlockAlign;
+    for (std::size_t k = 0; k < count; ++k, p += stride) {
         float l = 0.0f;
         float r = 0.0f;
         for (std::uint16_t c = 0; c < format.nChannels; ++c) {
@@ -251,9 +261,21 @@ void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleF
             l += s * w.left[c];
             r += s * w.right[c];
         }
-        left[i] = l;
-        right[i] = r;
+        left[k] = l;
+        right[k] = r;
     }
+}
+
+void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
+                    std::vector<float>& left, std::vector<float>& right, int* planes) {
+    *planes = PlaneCount(format);
+    left.resize(frames);
+    if (*planes == 1) {
+        right.clear();
+    } else {
+        right.resize(frames);
+    }
+    DecodeStrided(bytes, 0, frames, 1, format, left.data(), *planes == 1 ? nullptr : right.data());
 }
 
 std::int16_t FloatToS16(float v) {
