@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numeric>
 
@@ -175,22 +176,21 @@ void ResampleChannel(const float* in, std::size_t frames, std::uint32_t inRate,
 
 namespace {
 
-// The 2:1 filter, split into its even taps (k = -54, -52, ..., 54) and odd taps
-// (k = -55, -53, ..., 55) so that each half runs over contiguous de-interleaved input.
+// The 2:1 filter, split into its even taps (k = -54, -52, ..., 54, led by a zero) and its odd
+// taps (k = -55, -53, ..., 55) so that each half runs over contiguous input: the even and the
+// odd frames of a block, kept apart, with their channels interleaved.
 constexpr int kHalfReach = 55;
-constexpr int kEvenTaps = kHalfReach;     // taps at k = 2 (i - kEvenLead)
-constexpr int kOddTaps = kHalfReach + 1;  // taps at k = 2 (i - kOddLead) + 1
-constexpr int kEvenLead = kHalfReach / 2; // 27
-constexpr int kOddLead = kEvenLead + 1;   // 28
-constexpr double kHalfCutoff = 0.226;     // -6 dB point, of the input rate
+constexpr int kPhaseTaps = kHalfReach + 1; // taps per half
+constexpr int kLead = kPhaseTaps / 2;      // 28: tap i of either half is 2 (i - kLead) + phase
+constexpr double kHalfCutoff = 0.226;      // -6 dB point, of the input rate
 constexpr double kHalfBeta = 8.3;
-constexpr std::size_t kGroup = 32;   // outputs the inner loop keeps in registers
-constexpr std::size_t kBlock = 1024; // outputs per block: the inputs stay in the first-level cache
-constexpr std::size_t kSpan = kBlock + kOddTaps - 1;
+constexpr std::size_t kGroup = 32;   // floats of output the inner loop keeps in registers
+constexpr std::size_t kBlock = 1024; // frames per block: the inputs stay in the first-level cache
+constexpr std::size_t kSpan = kBlock + kPhaseTaps - 1;
 
 struct HalfTaps {
-    float even[kEvenTaps];
-    float odd[kOddTaps];
+    float even[kPhaseTaps];
+    float odd[kPhaseTaps];
 };
 
 const HalfTaps& HalfRateTaps() {
@@ -208,41 +208,44 @@ const HalfTaps& HalfRateTaps() {
         }
         HalfTaps t{};
         // Unity gain at DC, so that levels come through unchanged.
-        for (int i = 0; i < kEvenTaps; ++i) {
-            t.even[i] = static_cast<float>(h[2 * (i - kEvenLead) + kHalfReach] / sum);
-        }
-        for (int i = 0; i < kOddTaps; ++i) {
-            t.odd[i] = static_cast<float>(h[2 * (i - kOddLead) + 1 + kHalfReach] / sum);
+        for (int i = 0; i < kPhaseTaps; ++i) {
+            const int even = 2 * (i - kLead);
+            const int odd = even + 1;
+            t.even[i] = even < -kHalfReach ? 0.0f : static_cast<float>(h[even + kHalfReach] / sum);
+            t.odd[i] = static_cast<float>(h[odd + kHalfReach] / sum);
         }
         return t;
     }();
     return taps;
 }
 
-// y[n] = sum of even[i] * e[n + i] and odd[i] * o[n + i], for n < groups * kGroup.
-OTOMARU_SIMD_CLONES
-void HalfRateBlock(const float* e, const float* o, const HalfTaps& taps, std::size_t groups,
-                   float* y) {
+// y[n] = sum of even[i] * e[n + kPlanes i] and odd[i] * o[n + kPlanes i] for the first
+// groups * kGroup floats of y (frames of kPlanes interleaved channels).
+template <int kPlanes>
+OTOMARU_SIMD_CLONES void HalfRateBlock(const float* e, const float* o, const HalfTaps& taps,
+                                       std::size_t groups, float* y) {
     for (std::size_t g = 0; g < groups; ++g) {
         V8 a0{};
         V8 a1{};
         V8 a2{};
         V8 a3{};
         const float* pe = e + g * kGroup;
-        for (int i = 0; i < kEvenTaps; ++i) {
-            const float c = taps.even[i];
-            a0 += c * LOAD8(pe + i);
-            a1 += c * LOAD8(pe + i + 8);
-            a2 += c * LOAD8(pe + i + 16);
-            a3 += c * LOAD8(pe + i + 24);
-        }
         const float* po = o + g * kGroup;
-        for (int i = 0; i < kOddTaps; ++i) {
+        for (int i = 0; i < kPhaseTaps; ++i) {
+            const float c = taps.even[i];
+            const float* x = pe + kPlanes * i;
+            a0 += c * LOAD8(x);
+            a1 += c * LOAD8(x + 8);
+            a2 += c * LOAD8(x + 16);
+            a3 += c * LOAD8(x + 24);
+        }
+        for (int i = 0; i < kPhaseTaps; ++i) {
             const float c = taps.odd[i];
-            a0 += c * LOAD8(po + i);
-            a1 += c * LOAD8(po + i + 8);
-            a2 += c * LOAD8(po + i + 16);
-            a3 += c * LOAD8(po + i + 24);
+            const float* x = po + kPlanes * i;
+            a0 += c * LOAD8(x);
+            a1 += c * LOAD8(x + 8);
+            a2 += c * LOAD8(x + 16);
+            a3 += c * LOAD8(x + 24);
         }
         float* py = y + g * kGroup;
         *reinterpret_cast<V8u*>(py) = a0;
@@ -252,24 +255,49 @@ void HalfRateBlock(const float* e, const float* o, const HalfTaps& taps, std::si
     }
 }
 
-// Fills dst[j] (j < length) with frame 2 (m0 + j) + phase of every plane, silence outside the
-// sound.
-void FillPhase(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format, int phase,
-               long long m0, std::size_t length, float* left, float* right) {
-    const long long available = (static_cast<long long>(frames) - phase + 1) / 2;
-    const long long from = std::clamp(m0, 0LL, available);
-    const long long to = std::clamp(m0 + static_cast<long long>(length), 0LL, available);
-    const auto lead = static_cast<std::size_t>(std::max(0LL, from - m0));
-    const auto count = static_cast<std::size_t>(std::max(0LL, to - from));
-    for (float* plane : {left, right}) {
-        if (plane != nullptr) {
-            std::fill(plane, plane + lead, 0.0f);
-            std::fill(plane + lead + count, plane + length, 0.0f);
-        }
+// Fills e and o with frames 2 m0, 2 m0 + 2, ... and 2 m0 + 1, 2 m0 + 3, ... (`length` of each,
+// `planes` floats per frame), silence outside the sound.
+void FillPhases(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
+                int planes, long long m0, std::size_t length, float* e, float* o) {
+    const long long total = static_cast<long long>(frames);
+    const long long from = std::clamp(2 * m0, 0LL, total); // always even
+    const long long to = std::clamp(2 * (m0 + static_cast<long long>(length)), 0LL, total);
+    const auto skip = static_cast<std::size_t>((from - 2 * m0) / 2);
+    const auto evens = static_cast<std::size_t>((to - from + 1) / 2);
+    const auto odds = static_cast<std::size_t>((to - from) / 2);
+    const auto p = static_cast<std::size_t>(planes);
+    std::fill(e, e + skip * p, 0.0f);
+    std::fill(e + (skip + evens) * p, e + length * p, 0.0f);
+    std::fill(o, o + skip * p, 0.0f);
+    std::fill(o + (skip + odds) * p, o + length * p, 0.0f);
+    const auto first = static_cast<std::size_t>(from);
+    float* e0 = e + skip * p;
+    float* o0 = o + skip * p;
+    DecodeStrided(bytes, first, evens, 2, format, e0, planes == 2 ? e0 + 1 : nullptr, p);
+    DecodeStrided(bytes, first + 1, odds, 2, format, o0, planes == 2 ? o0 + 1 : nullptr, p);
+}
+
+// Rounds and clips floats to 16 bits as FloatToS16 does, without a library call: adding and
+// taking away 1.5 * 2^23 leaves the nearest integer (half to even) once the value is clipped.
+OTOMARU_SIMD_CLONES
+void ConvertToS16(const float* in, std::size_t n, std::int16_t* out) {
+    constexpr float kRoundMagic = 12582912.0f;
+    using V8i = std::int32_t __attribute__((vector_size(32)));
+    using V8s = std::int16_t __attribute__((vector_size(16)));
+    const V8 lo = V8{} - 32768.0f;
+    const V8 hi = V8{} + 32767.0f;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        V8 v = LOAD8(in + i) * 32768.0f;
+        v = v < lo ? lo : v;
+        v = v > hi ? hi : v;
+        v = (v + kRoundMagic) - kRoundMagic;
+        const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
+        std::memcpy(out + i, &s, sizeof s);
     }
-    if (count > 0) {
-        DecodeStrided(bytes, 2 * static_cast<std::size_t>(from) + static_cast<std::size_t>(phase),
-                      count, 2, format, left + lead, right != nullptr ? right + lead : nullptr);
+    for (; i < n; ++i) {
+        const float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
+        out[i] = static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
     }
 }
 
@@ -279,50 +307,44 @@ void HalveRate(const std::uint8_t* bytes, std::size_t frames, const SampleFormat
                std::int16_t* out) {
     const HalfTaps& taps = HalfRateTaps();
     const int planes = PlaneCount(format);
+    const auto p = static_cast<std::size_t>(planes);
     const std::size_t outFrames = ResampledLength(frames, 2, 1);
     // One heap block for the working set (about 25 KB), whatever the sound's length.
     struct Work {
-        float even[2][kSpan];
-        float odd[2][kSpan];
-        float y[2][kBlock];
+        float even[2 * kSpan];
+        float odd[2 * kSpan];
+        float y[2 * kBlock];
     };
     auto work = std::make_unique_for_overwrite<Work>();
     for (std::size_t n0 = 0; n0 < outFrames; n0 += kBlock) {
         const std::size_t count = std::min(kBlock, outFrames - n0);
-        const std::size_t groups = (count + kGroup - 1) / kGroup;
-        const std::size_t padded = groups * kGroup;
-        const long long n = static_cast<long long>(n0);
-        FillPhase(bytes, frames, format, 0, n - kEvenLead, padded + kEvenTaps - 1, work->even[0],
-                  planes == 2 ? work->even[1] : nullptr);
-        FillPhase(bytes, frames, format, 1, n - kOddLead, padded + kOddTaps - 1, work->odd[0],
-                  planes == 2 ? work->odd[1] : nullptr);
-        const float* y[2] = {work->y[0], work->y[1]};
-        for (int c = 0; c < planes; ++c) {
-            HalfRateBlock(work->even[c], work->odd[c], taps, groups, work->y[c]);
+        const std::size_t groups = (count * p + kGroup - 1) / kGroup;
+        const std::size_t padded = groups * kGroup / p; // frames the groups cover
+        FillPhases(bytes, frames, format, planes, static_cast<long long>(n0) - kLead,
+                   padded + kPhaseTaps - 1, work->even, work->odd);
+        if (planes == 2) {
+            HalfRateBlock<2>(work->even, work->odd, taps, groups, work->y);
+        } else {
+            HalfRateBlock<1>(work->even, work->odd, taps, groups, work->y);
         }
-        InterleaveToS16(y, planes, count, out + n0 * static_cast<std::size_t>(planes));
+        ConvertToS16(work->y, count * p, out + n0 * p);
     }
 }
 
 void InterleaveToS16(const float* const* planes, int count, std::size_t frames, std::int16_t* out) {
-    // Round half to even without a library call: adding and taking away 1.5 * 2^23 leaves the
-    // nearest integer for |x| < 2^22 (the value is clipped first).
-    constexpr float kRoundMagic = 12582912.0f;
-    auto convert = [](float v) {
-        v = std::min(std::max(v * 32768.0f, -32768.0f), 32767.0f);
-        return static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
-    };
     if (count == 1) {
-        const float* p = planes[0];
-        for (std::size_t i = 0; i < frames; ++i) {
-            out[i] = convert(p[i]);
-        }
+        ConvertToS16(planes[0], frames, out);
         return;
     }
-    const float* l = planes[0];
-    const float* r = planes[1];
-    for (std::size_t i = 0; i < frames; ++i) {
-        out[2 * i] = convert(l[i]);
-        out[2 * i + 1] = convert(r[i]);
+    // Through a small interleaved block, so that the conversion loop stays one plain loop.
+    constexpr std::size_t kChunk = 512;
+    float both[2 * kChunk];
+    for (std::size_t at = 0; at < frames; at += kChunk) {
+        const std::size_t n = std::min(kChunk, frames - at);
+        for (std::size_t i = 0; i < n; ++i) {
+            both[2 * i] = planes[0][at + i];
+            both[2 * i + 1] = planes[1][at + i];
+        }
+        ConvertToS16(both, 2 * n, out + 2 * at);
     }
 }

@@ -52,9 +52,12 @@ FoldWeights MakeFoldWeights(std::uint16_t channels, std::uint32_t channelMask);
 int PlaneCount(const SampleFormat& format);
 
 // Decodes frames first, first + step, ... (`count` of them) to float planes, the k-th one into
-// left[k] (and right[k] when there are two planes). The bytes must hold every frame named.
+// left[k * outStep] (and right[k * outStep] when there are two planes). Planes side by side
+// take outStep 1, interleaved ones right = left + 1 and outStep 2. The bytes must hold every
+// frame named.
 void DecodeStrided(const std::uint8_t* bytes, std::size_t first, std::size_t count,
-                   std::size_t step, const SampleFormat& format, float* left, float* right);
+                   std::size_t step, const SampleFormat& format, float* left, float* right,
+                   std::size_t outStep = 1);
 
 // Decodes `frames` frames to float planes (PlaneCount of them).
 void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
