@@ -78,26 +78,6 @@ double Kernel(const std::array<float, kTableSize>& table, double zeroCrossings) 
     return table[i] + (table[i + 1] - table[i]) * frac;
 }
 
-// Any pair of rates: the kernel is looked up for every tap.
-void ResampleDirect(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
-                    double scale, double halfWidth, std::vector<float>& out) {
-    const auto& table = KernelTable();
-    const long long last = static_cast<long long>(frames) - 1;
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        // Input time of output sample n: n * inRate / outRate, kept exact as whole + frac/den.
-        const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
-        const long long whole = static_cast<long long>(num / den);
-        const double t = static_cast<double>(whole) + static_cast<double>(num % den) / den;
-        long long first = std::max(static_cast<long long>(std::ceil(t - halfWidth)), 0LL);
-        long long end = std::min(static_cast<long long>(std::floor(t + halfWidth)), last);
-        double acc = 0.0;
-        for (long long k = first; k <= end; ++k) {
-            acc += Kernel(table, (t - static_cast<double>(k)) * scale) * in[k];
-        }
-        out[n] = static_cast<float>(acc * scale);
-    }
-}
-
 using V8 = float __attribute__((vector_size(32)));
 // The same, for loads and stores at any float address.
 using V8u = float __attribute__((vector_size(32), aligned(4), may_alias));
@@ -113,38 +93,83 @@ float Dot(const float* w, const float* x, int n) {
     return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
 }
 
-// Rates with a small common period (44100/22050, 8000/22050, 48000/22050, ...): one set of tap
-// weights per output phase, so each output sample is a plain dot product.
-void ResamplePolyphase(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
-                       double scale, int taps, std::vector<float>& out) {
+// Tap weights for `rows` phases f = r / phases (r < rows), `taps` of them per phase, running
+// from whole - before to whole + taps - 1 - before around input time whole + f.
+std::vector<float> PhaseWeights(std::uint64_t phases, std::uint64_t rows, double scale, int taps,
+                                int before) {
     const auto& table = KernelTable();
-    const int before = taps / 2 - 1; // taps run from whole - before to whole + taps/2
-    std::vector<float> weights(static_cast<std::size_t>(den) * static_cast<std::size_t>(taps));
-    for (std::uint64_t phase = 0; phase < den; ++phase) {
-        const double f = static_cast<double>(phase) / static_cast<double>(den);
+    std::vector<float> weights(static_cast<std::size_t>(rows) * static_cast<std::size_t>(taps));
+    for (std::uint64_t r = 0; r < rows; ++r) {
+        const double f = static_cast<double>(r) / static_cast<double>(phases);
         for (int j = 0; j < taps; ++j) {
             double h = Kernel(table, (f - (j - before)) * scale) * scale;
-            weights[phase * static_cast<std::uint64_t>(taps) + static_cast<std::uint64_t>(j)] =
+            weights[r * static_cast<std::uint64_t>(taps) + static_cast<std::uint64_t>(j)] =
                 static_cast<float>(h);
         }
     }
+    return weights;
+}
+
+// Sum of w[j] * in[first + j] for j < taps, the signal silent outside [0, count).
+float Convolve(const float* w, const float* in, long long first, long long count, int taps) {
+    if (first >= 0 && first + taps <= count) {
+        return Dot(w, in + first, taps);
+    }
+    float acc = 0.0f;
+    for (int j = 0; j < taps; ++j) {
+        long long k = first + j;
+        if (k >= 0 && k < count) {
+            acc += w[j] * in[k];
+        }
+    }
+    return acc;
+}
+
+// Rates with a small common period (8000/22050, 48000/22050, ...): one set of tap weights per
+// output phase, so each output sample is a plain dot product.
+void ResamplePolyphase(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
+                       double scale, int taps, std::vector<float>& out) {
+    const int before = taps / 2 - 1;
+    const std::vector<float> weights = PhaseWeights(den, den, scale, taps, before);
     const long long count = static_cast<long long>(frames);
     for (std::size_t n = 0; n < out.size(); ++n) {
         const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
         const long long first = static_cast<long long>(num / den) - before;
         const float* w = weights.data() + (num % den) * static_cast<std::uint64_t>(taps);
-        float acc = 0.0f;
-        if (first >= 0 && first + taps <= count) {
-            acc = Dot(w, in + first, taps);
-        } else {
-            for (int j = 0; j < taps; ++j) {
-                long long k = first + j;
-                if (k >= 0 && k < count) {
-                    acc += w[j] * in[k];
-                }
-            }
-        }
-        out[n] = acc;
+        out[n] = Convolve(w, in, first, count, taps);
+    }
+}
+
+// Any other pair of rates: weights for kBankPhases phases per input sample, and for each output
+// sample the two rows around its phase blended into one set (the whole row at once, not tap by
+// tap), then one dot product.
+constexpr std::uint64_t kBankPhases = 256;
+
+OTOMARU_SIMD_CLONES
+void Blend(const float* a, const float* b, float t, int n, float* w) {
+    for (int j = 0; j < n; j += 8) {
+        const V8 x = LOAD8(a + j);
+        *reinterpret_cast<V8u*>(w + j) = x + t * (LOAD8(b + j) - x);
+    }
+}
+
+void ResampleInterpolated(const float* in, std::size_t frames, std::uint64_t step,
+                          std::uint64_t den, double scale, int taps, std::vector<float>& out) {
+    const int before = taps / 2 - 1;
+    const std::vector<float> bank = PhaseWeights(kBankPhases, kBankPhases + 1, scale, taps, before);
+    std::vector<float> w(static_cast<std::size_t>(taps));
+    const long long count = static_cast<long long>(frames);
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        // Input time of output sample n: n * inRate / outRate, kept exact as whole + frac/den.
+        const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
+        const long long first = static_cast<long long>(num / den) - before;
+        const double position =
+            static_cast<double>(num % den) * kBankPhases / static_cast<double>(den);
+        const auto row = static_cast<std::size_t>(position);
+        const float t = static_cast<float>(position - static_cast<double>(row));
+        const float* a = bank.data() + row * static_cast<std::size_t>(taps);
+        Blend(a, a + taps, t, taps, w.data());
+        out[n] = Convolve(w.data(), in, first, count, taps);
     }
 }
 
@@ -170,7 +195,7 @@ void ResampleChannel(const float* in, std::size_t frames, std::uint32_t inRate,
     if (den * static_cast<std::uint64_t>(taps) <= (1u << 20)) {
         ResamplePolyphase(in, frames, step, den, scale, taps, out);
     } else {
-        ResampleDirect(in, frames, step, den, scale, halfWidth, out);
+        ResampleInterpolated(in, frames, step, den, scale, taps, out);
     }
 }
 
