@@ -4,6 +4,8 @@
 // control word, so a racing Play either keeps it listed or lists it afresh, never twice.
 #include "audio/mixer.h"
 
+#include "audio/cpu_dispatch.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -280,15 +282,7 @@ void MixerCore::MixOutput(void* out, std::size_t frames) {
 
 namespace {
 
-// Built twice on x86-64: for the baseline and for AVX2 + FMA machines, picked at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
-    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
-#define OTOMARU_MIX_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
-#else
-#define OTOMARU_MIX_CLONES
-#endif
-
-OTOMARU_MIX_CLONES
+OTOMARU_SIMD_CLONES
 void MixMono(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
              float gr) {
     for (std::size_t j = 0; j < n; ++j) {
@@ -298,7 +292,7 @@ void MixMono(float* __restrict out, const std::int16_t* __restrict in, std::size
     }
 }
 
-OTOMARU_MIX_CLONES
+OTOMARU_SIMD_CLONES
 void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
                float gr) {
     for (std::size_t j = 0; j < n; ++j) {
@@ -313,7 +307,7 @@ void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::si
 // voice's samples while this one is mixed.
 void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
     const PreparedSound* p = voice->m_pPrepared.load(std::memory_order_relaxed);
-    if (p == nullptr || voice->m_nPos >= p->nFrames) {
+    if (p == nullptr || p->pData == nullptr || voice->m_nPos >= p->nFrames) {
         return;
     }
     const auto* from = reinterpret_cast<const char*>(p->pData + voice->m_nPos * p->nChannels);
@@ -388,7 +382,9 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             const float gl = v->m_fGainL * (1.0f / 32768.0f);
             const float gr = v->m_fGainR * (1.0f / 32768.0f);
             std::size_t n = std::min<std::size_t>(frames, p->nFrames - v->m_nPos);
-            if (p->nChannels == 1) {
+            if (p->pData == nullptr) {
+                // silence: only the position moves
+            } else if (p->nChannels == 1) {
                 MixMono(out, p->pData + v->m_nPos, n, gl, gr);
             } else {
                 MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);

@@ -17,9 +17,10 @@
 
 // What the mixer plays for one buffer: 16-bit samples at the output rate, one channel (fed to
 // both sides) or two. The data either lives in `samples` or, when the buffer's own bytes already
-// are 16-bit at the output rate, in the buffer's memory.
+// are 16-bit at the output rate, in the buffer's memory. No data (a buffer nobody has written
+// yet) plays as silence of nFrames frames.
 struct PreparedSound {
-    std::vector<std::int16_t> samples;
+    std::unique_ptr<std::int16_t[]> samples;
     const std::int16_t* pData = nullptr;
     std::uint32_t nFrames = 0;
     std::uint32_t nChannels = 1;

@@ -1,12 +1,16 @@
-// The filter: a sinc with 32 zero crossings on each side, Kaiser window beta 9 (stopband about
-// 90 dB down), sampled 512 times per zero crossing and linearly interpolated between table
+// The general filter: a sinc with 32 zero crossings on each side, Kaiser window beta 9 (stopband
+// about 90 dB down), sampled 512 times per zero crossing and linearly interpolated between table
 // entries. Its -6 dB point sits at 0.455 of the lower rate, so the transition band ends at that
 // rate's Nyquist frequency.
 #include "audio/resampler.h"
 
+#include "audio/cpu_dispatch.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <numeric>
 
 namespace {
@@ -74,61 +78,98 @@ double Kernel(const std::array<float, kTableSize>& table, double zeroCrossings) 
     return table[i] + (table[i + 1] - table[i]) * frac;
 }
 
-// Any pair of rates: the kernel is looked up for every tap.
-void ResampleDirect(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
-                    double scale, double halfWidth, std::vector<float>& out) {
-    const auto& table = KernelTable();
-    const long long last = static_cast<long long>(frames) - 1;
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        // Input time of output sample n: n * inRate / outRate, kept exact as whole + frac/den.
-        const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
-        const long long whole = static_cast<long long>(num / den);
-        const double t = static_cast<double>(whole) + static_cast<double>(num % den) / den;
-        long long first = std::max(static_cast<long long>(std::ceil(t - halfWidth)), 0LL);
-        long long end = std::min(static_cast<long long>(std::floor(t + halfWidth)), last);
-        double acc = 0.0;
-        for (long long k = first; k <= end; ++k) {
-            acc += Kernel(table, (t - static_cast<double>(k)) * scale) * in[k];
-        }
-        out[n] = static_cast<float>(acc * scale);
+using V8 = float __attribute__((vector_size(32)));
+// The same, for loads and stores at any float address.
+using V8u = float __attribute__((vector_size(32), aligned(4), may_alias));
+#define LOAD8(p) (*reinterpret_cast<const V8u*>(p))
+
+// Sum of w[j] * x[j] for j < n, n a multiple of 8.
+OTOMARU_SIMD_CLONES
+float Dot(const float* w, const float* x, int n) {
+    V8 acc{};
+    for (int j = 0; j < n; j += 8) {
+        acc += LOAD8(w + j) * LOAD8(x + j);
     }
+    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
 }
 
-// Rates with a small common period (44100/22050, 8000/22050, 48000/22050, ...): one set of tap
-// weights per output phase, so each output sample is a plain dot product.
-void ResamplePolyphase(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
-                       double scale, int taps, std::vector<float>& out) {
+// Tap weights for `rows` phases f = r / phases (r < rows), `taps` of them per phase, running
+// from whole - before to whole + taps - 1 - before around input time whole + f.
+std::vector<float> PhaseWeights(std::uint64_t phases, std::uint64_t rows, double scale, int taps,
+                                int before) {
     const auto& table = KernelTable();
-    const int before = taps / 2 - 1; // taps run from whole - before to whole + taps/2
-    std::vector<float> weights(static_cast<std::size_t>(den) * static_cast<std::size_t>(taps));
-    for (std::uint64_t phase = 0; phase < den; ++phase) {
-        const double f = static_cast<double>(phase) / static_cast<double>(den);
+    std::vector<float> weights(static_cast<std::size_t>(rows) * static_cast<std::size_t>(taps));
+    for (std::uint64_t r = 0; r < rows; ++r) {
+        const double f = static_cast<double>(r) / static_cast<double>(phases);
         for (int j = 0; j < taps; ++j) {
             double h = Kernel(table, (f - (j - before)) * scale) * scale;
-            weights[phase * static_cast<std::uint64_t>(taps) + static_cast<std::uint64_t>(j)] =
+            weights[r * static_cast<std::uint64_t>(taps) + static_cast<std::uint64_t>(j)] =
                 static_cast<float>(h);
         }
     }
+    return weights;
+}
+
+// Sum of w[j] * in[first + j] for j < taps, the signal silent outside [0, count).
+float Convolve(const float* w, const float* in, long long first, long long count, int taps) {
+    if (first >= 0 && first + taps <= count) {
+        return Dot(w, in + first, taps);
+    }
+    float acc = 0.0f;
+    for (int j = 0; j < taps; ++j) {
+        long long k = first + j;
+        if (k >= 0 && k < count) {
+            acc += w[j] * in[k];
+        }
+    }
+    return acc;
+}
+
+// Rates with a small common period (8000/22050, 48000/22050, ...): one set of tap weights per
+// output phase, so each output sample is a plain dot product.
+void ResamplePolyphase(const float* in, std::size_t frames, std::uint64_t step, std::uint64_t den,
+                       double scale, int taps, std::vector<float>& out) {
+    const int before = taps / 2 - 1;
+    const std::vector<float> weights = PhaseWeights(den, den, scale, taps, before);
     const long long count = static_cast<long long>(frames);
     for (std::size_t n = 0; n < out.size(); ++n) {
         const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
         const long long first = static_cast<long long>(num / den) - before;
         const float* w = weights.data() + (num % den) * static_cast<std::uint64_t>(taps);
-        float acc = 0.0f;
-        if (first >= 0 && first + taps <= count) {
-            const float* x = in + first;
-            for (int j = 0; j < taps; ++j) {
-                acc += w[j] * x[j];
-            }
-        } else {
-            for (int j = 0; j < taps; ++j) {
-                long long k = first + j;
-                if (k >= 0 && k < count) {
-                    acc += w[j] * in[k];
-                }
-            }
-        }
-        out[n] = acc;
+        out[n] = Convolve(w, in, first, count, taps);
+    }
+}
+
+// Any other pair of rates: weights for kBankPhases phases per input sample, and for each output
+// sample the two rows around its phase blended into one set (the whole row at once, not tap by
+// tap), then one dot product.
+constexpr std::uint64_t kBankPhases = 256;
+
+OTOMARU_SIMD_CLONES
+void Blend(const float* a, const float* b, float t, int n, float* w) {
+    for (int j = 0; j < n; j += 8) {
+        const V8 x = LOAD8(a + j);
+        *reinterpret_cast<V8u*>(w + j) = x + t * (LOAD8(b + j) - x);
+    }
+}
+
+void ResampleInterpolated(const float* in, std::size_t frames, std::uint64_t step,
+                          std::uint64_t den, double scale, int taps, std::vector<float>& out) {
+    const int before = taps / 2 - 1;
+    const std::vector<float> bank = PhaseWeights(kBankPhases, kBankPhases + 1, scale, taps, before);
+    std::vector<float> w(static_cast<std::size_t>(taps));
+    const long long count = static_cast<long long>(frames);
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        // Input time of output sample n: n * inRate / outRate, kept exact as whole + frac/den.
+        const std::uint64_t num = static_cast<std::uint64_t>(n) * step;
+        const long long first = static_cast<long long>(num / den) - before;
+        const double position =
+            static_cast<double>(num % den) * kBankPhases / static_cast<double>(den);
+        const auto row = static_cast<std::size_t>(position);
+        const float t = static_cast<float>(position - static_cast<double>(row));
+        const float* a = bank.data() + row * static_cast<std::size_t>(taps);
+        Blend(a, a + taps, t, taps, w.data());
+        out[n] = Convolve(w.data(), in, first, count, taps);
     }
 }
 
@@ -149,10 +190,186 @@ void ResampleChannel(const float* in, std::size_t frames, std::uint32_t inRate,
     const std::uint32_t g = std::gcd(inRate, outRate);
     const std::uint64_t step = inRate / g; // input advance per output sample, in 1/den
     const std::uint64_t den = outRate / g;
-    const int taps = 2 * (static_cast<int>(std::ceil(halfWidth)) + 1);
+    // A multiple of 8 for the vector loop; the extra weights are zero.
+    const int taps = (2 * (static_cast<int>(std::ceil(halfWidth)) + 1) + 7) / 8 * 8;
     if (den * static_cast<std::uint64_t>(taps) <= (1u << 20)) {
         ResamplePolyphase(in, frames, step, den, scale, taps, out);
     } else {
-        ResampleDirect(in, frames, step, den, scale, halfWidth, out);
+        ResampleInterpolated(in, frames, step, den, scale, taps, out);
+    }
+}
+
+namespace {
+
+// The 2:1 filter, split into its even taps (k = -54, -52, ..., 54, led by a zero) and its odd
+// taps (k = -55, -53, ..., 55) so that each half runs over contiguous input: the even and the
+// odd frames of a block, kept apart, with their channels interleaved.
+constexpr int kHalfReach = 55;
+constexpr int kPhaseTaps = kHalfReach + 1; // taps per half
+constexpr int kLead = kPhaseTaps / 2;      // 28: tap i of either half is 2 (i - kLead) + phase
+constexpr double kHalfCutoff = 0.226;      // -6 dB point, of the input rate
+constexpr double kHalfBeta = 8.3;
+constexpr std::size_t kGroup = 32;   // floats of output the inner loop keeps in registers
+constexpr std::size_t kBlock = 1024; // frames per block: the inputs stay in the first-level cache
+constexpr std::size_t kSpan = kBlock + kPhaseTaps - 1;
+
+struct HalfTaps {
+    float even[kPhaseTaps];
+    float odd[kPhaseTaps];
+};
+
+const HalfTaps& HalfRateTaps() {
+    static const HalfTaps taps = [] {
+        double h[2 * kHalfReach + 1];
+        double sum = 0.0;
+        const double denom = BesselI0(kHalfBeta);
+        for (int k = -kHalfReach; k <= kHalfReach; ++k) {
+            const double x = 2.0 * kHalfCutoff * k;
+            const double sinc = k == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+            const double r = static_cast<double>(k) / (kHalfReach + 1);
+            const double window = BesselI0(kHalfBeta * std::sqrt(1.0 - r * r)) / denom;
+            h[k + kHalfReach] = 2.0 * kHalfCutoff * sinc * window;
+            sum += h[k + kHalfReach];
+        }
+        HalfTaps t{};
+        // Unity gain at DC, so that levels come through unchanged.
+        for (int i = 0; i < kPhaseTaps; ++i) {
+            const int even = 2 * (i - kLead);
+            const int odd = even + 1;
+            t.even[i] = even < -kHalfReach ? 0.0f : static_cast<float>(h[even + kHalfReach] / sum);
+            t.odd[i] = static_cast<float>(h[odd + kHalfReach] / sum);
+        }
+        return t;
+    }();
+    return taps;
+}
+
+// y[n] = sum of even[i] * e[n + kPlanes i] and odd[i] * o[n + kPlanes i] for the first
+// groups * kGroup floats of y (frames of kPlanes interleaved channels).
+template <int kPlanes>
+OTOMARU_SIMD_CLONES void HalfRateBlock(const float* e, const float* o, const HalfTaps& taps,
+                                       std::size_t groups, float* y) {
+    for (std::size_t g = 0; g < groups; ++g) {
+        V8 a0{};
+        V8 a1{};
+        V8 a2{};
+        V8 a3{};
+        const float* pe = e + g * kGroup;
+        const float* po = o + g * kGroup;
+        for (int i = 0; i < kPhaseTaps; ++i) {
+            const float c = taps.even[i];
+            const float* x = pe + kPlanes * i;
+            a0 += c * LOAD8(x);
+            a1 += c * LOAD8(x + 8);
+            a2 += c * LOAD8(x + 16);
+            a3 += c * LOAD8(x + 24);
+        }
+        for (int i = 0; i < kPhaseTaps; ++i) {
+            const float c = taps.odd[i];
+            const float* x = po + kPlanes * i;
+            a0 += c * LOAD8(x);
+            a1 += c * LOAD8(x + 8);
+            a2 += c * LOAD8(x + 16);
+            a3 += c * LOAD8(x + 24);
+        }
+        float* py = y + g * kGroup;
+        *reinterpret_cast<V8u*>(py) = a0;
+        *reinterpret_cast<V8u*>(py + 8) = a1;
+        *reinterpret_cast<V8u*>(py + 16) = a2;
+        *reinterpret_cast<V8u*>(py + 24) = a3;
+    }
+}
+
+// Fills e and o with frames 2 m0, 2 m0 + 2, ... and 2 m0 + 1, 2 m0 + 3, ... (`length` of each,
+// `planes` floats per frame), silence outside the sound.
+void FillPhases(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
+                int planes, long long m0, std::size_t length, float* e, float* o) {
+    const long long total = static_cast<long long>(frames);
+    const long long from = std::clamp(2 * m0, 0LL, total); // always even
+    const long long to = std::clamp(2 * (m0 + static_cast<long long>(length)), 0LL, total);
+    const auto skip = static_cast<std::size_t>((from - 2 * m0) / 2);
+    const auto evens = static_cast<std::size_t>((to - from + 1) / 2);
+    const auto odds = static_cast<std::size_t>((to - from) / 2);
+    const auto p = static_cast<std::size_t>(planes);
+    std::fill(e, e + skip * p, 0.0f);
+    std::fill(e + (skip + evens) * p, e + length * p, 0.0f);
+    std::fill(o, o + skip * p, 0.0f);
+    std::fill(o + (skip + odds) * p, o + length * p, 0.0f);
+    const auto first = static_cast<std::size_t>(from);
+    float* e0 = e + skip * p;
+    float* o0 = o + skip * p;
+    DecodeStrided(bytes, first, evens, 2, format, e0, planes == 2 ? e0 + 1 : nullptr, p);
+    DecodeStrided(bytes, first + 1, odds, 2, format, o0, planes == 2 ? o0 + 1 : nullptr, p);
+}
+
+// Rounds and clips floats to 16 bits as FloatToS16 does, without a library call: adding and
+// taking away 1.5 * 2^23 leaves the nearest integer (half to even) once the value is clipped.
+OTOMARU_SIMD_CLONES
+void ConvertToS16(const float* in, std::size_t n, std::int16_t* out) {
+    constexpr float kRoundMagic = 12582912.0f;
+    using V8i = std::int32_t __attribute__((vector_size(32)));
+    using V8s = std::int16_t __attribute__((vector_size(16)));
+    const V8 lo = V8{} - 32768.0f;
+    const V8 hi = V8{} + 32767.0f;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        V8 v = LOAD8(in + i) * 32768.0f;
+        v = v < lo ? lo : v;
+        v = v > hi ? hi : v;
+        v = (v + kRoundMagic) - kRoundMagic;
+        const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
+        std::memcpy(out + i, &s, sizeof s);
+    }
+    for (; i < n; ++i) {
+        const float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
+        out[i] = static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
+    }
+}
+
+} // namespace
+
+void HalveRate(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
+               std::int16_t* out) {
+    const HalfTaps& taps = HalfRateTaps();
+    const int planes = PlaneCount(format);
+    const auto p = static_cast<std::size_t>(planes);
+    const std::size_t outFrames = ResampledLength(frames, 2, 1);
+    // One heap block for the working set (about 25 KB), whatever the sound's length.
+    struct Work {
+        float even[2 * kSpan];
+        float odd[2 * kSpan];
+        float y[2 * kBlock];
+    };
+    auto work = std::make_unique_for_overwrite<Work>();
+    for (std::size_t n0 = 0; n0 < outFrames; n0 += kBlock) {
+        const std::size_t count = std::min(kBlock, outFrames - n0);
+        const std::size_t groups = (count * p + kGroup - 1) / kGroup;
+        const std::size_t padded = groups * kGroup / p; // frames the groups cover
+        FillPhases(bytes, frames, format, planes, static_cast<long long>(n0) - kLead,
+                   padded + kPhaseTaps - 1, work->even, work->odd);
+        if (planes == 2) {
+            HalfRateBlock<2>(work->even, work->odd, taps, groups, work->y);
+        } else {
+            HalfRateBlock<1>(work->even, work->odd, taps, groups, work->y);
+        }
+        ConvertToS16(work->y, count * p, out + n0 * p);
+    }
+}
+
+void InterleaveToS16(const float* const* planes, int count, std::size_t frames, std::int16_t* out) {
+    if (count == 1) {
+        ConvertToS16(planes[0], frames, out);
+        return;
+    }
+    // Through a small interleaved block, so that the conversion loop stays one plain loop.
+    constexpr std::size_t kChunk = 512;
+    float both[2 * kChunk];
+    for (std::size_t at = 0; at < frames; at += kChunk) {
+        const std::size_t n = std::min(kChunk, frames - at);
+        for (std::size_t i = 0; i < n; ++i) {
+            both[2 * i] = planes[0][at + i];
+            both[2 * i + 1] = planes[1][at + i];
+        }
+        ConvertToS16(both, 2 * n, out + 2 * at);
     }
 }

@@ -2,7 +2,10 @@
 // channels. Runs when a buffer is unlocked, never while mixing.
 #include "audio/sample_format.h"
 
+#include "audio/cpu_dispatch.h"
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -97,6 +100,21 @@ std::int32_t ReadLe32(const std::uint8_t* p) {
                       static_cast<std::uint32_t>(p[2]) << 16 |
                       static_cast<std::uint32_t>(p[3]) << 24;
     return static_cast<std::int32_t>(v);
+}
+
+// Frames 0, 2, 4, ... (`count` of them) of 16-bit samples, kChannels per frame, to floats
+// with the channels interleaved.
+template <int kChannels>
+OTOMARU_SIMD_CLONES void S16EveryOther(const std::uint8_t* bytes, std::size_t count, float* out) {
+    for (std::size_t k = 0; k < count; ++k) {
+        for (int c = 0; c < kChannels; ++c) {
+            std::int16_t v;
+            std::memcpy(&v, bytes + 2 * (2 * kChannels * k + static_cast<std::size_t>(c)),
+                        sizeof v);
+            out[kChannels * k + static_cast<std::size_t>(c)] =
+                static_cast<float>(v) * (1.0f / 32768.0f);
+        }
+    }
 }
 
 } // namespace
@@ -219,31 +237,61 @@ FoldWeights MakeFoldWeights(std::uint16_t channels, std::uint32_t channelMask) {
     return w;
 }
 
-void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
-                    std::vector<float>& left, std::vector<float>& right, int* planes) {
+int PlaneCount(const SampleFormat& format) {
+    return format.nChannels == 1 ? 1 : 2;
+}
+
+void DecodeStrided(const std::uint8_t* bytes, std::size_t first, std::size_t count,
+                   std::size_t step, const SampleFormat& format, float* left, float* right,
+                   std::size_t outStep) {
+    const std::size_t stride = step * format.nBlockAlign;
+    const std::uint8_t* p = bytes + first * format.nBlockAlign;
     const std::size_t bytesPerSample = format.nBlockAlign / format.nChannels;
-    left.assign(frames, 0.0f);
-    if (format.nChannels == 1) {
-        right.clear();
-        *planes = 1;
-        for (std::size_t i = 0; i < frames; ++i) {
-            left[i] = DecodeSample(bytes + i * format.nBlockAlign, format.kind);
+    // 16-bit mono and stereo are what nearly every effect is: their loops stay free of calls
+    // and branches.
+    constexpr float kS16 = 1.0f / 32768.0f;
+    if (format.kind == SampleKind::S16 && step == 2 && std::endian::native == std::endian::little) {
+        // The 2:1 path's every other frame, channels kept interleaved: fixed strides vectorise.
+        if (format.nChannels == 1 && outStep == 1) {
+            S16EveryOther<1>(p, count, left);
+            return;
+        }
+        if (format.nChannels == 2 && outStep == 2 && right == left + 1) {
+            S16EveryOther<2>(p, count, left);
+            return;
+        }
+    }
+    if (format.kind == SampleKind::S16 && format.nChannels == 1) {
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k * outStep] =
+                static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) * kS16;
         }
         return;
     }
-    right.assign(frames, 0.0f);
-    *planes = 2;
+    if (format.kind == SampleKind::S16 && format.nChannels == 2) {
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k * outStep] =
+                static_cast<float>(static_cast<std::int16_t>(p[0] | p[1] << 8)) * kS16;
+            right[k * outStep] =
+                static_cast<float>(static_cast<std::int16_t>(p[2] | p[3] << 8)) * kS16;
+        }
+        return;
+    }
+    if (format.nChannels == 1) {
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k * outStep] = DecodeSample(p, format.kind);
+        }
+        return;
+    }
     if (format.nChannels == 2) {
-        for (std::size_t i = 0; i < frames; ++i) {
-            const std::uint8_t* p = bytes + i * format.nBlockAlign;
-            left[i] = DecodeSample(p, format.kind);
-            right[i] = DecodeSample(p + bytesPerSample, format.kind);
+        for (std::size_t k = 0; k < count; ++k, p += stride) {
+            left[k * outStep] = DecodeSample(p, format.kind);
+            right[k * outStep] = DecodeSample(p + bytesPerSample, format.kind);
         }
         return;
     }
     const FoldWeights w = MakeFoldWeights(format.nChannels, format.dwChannelMask);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::uint8_t* p = bytes + i * format.nBlockAlign;
+    for (std::size_t k = 0; k < count; ++k, p += stride) {
         float l = 0.0f;
         float r = 0.0f;
         for (std::uint16_t c = 0; c < format.nChannels; ++c) {
@@ -251,9 +299,21 @@ void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleF
             l += s * w.left[c];
             r += s * w.right[c];
         }
-        left[i] = l;
-        right[i] = r;
+        left[k * outStep] = l;
+        right[k * outStep] = r;
     }
+}
+
+void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
+                    std::vector<float>& left, std::vector<float>& right, int* planes) {
+    *planes = PlaneCount(format);
+    left.resize(frames);
+    if (*planes == 1) {
+        right.clear();
+    } else {
+        right.resize(frames);
+    }
+    DecodeStrided(bytes, 0, frames, 1, format, left.data(), *planes == 1 ? nullptr : right.data());
 }
 
 std::int16_t FloatToS16(float v) {

@@ -47,8 +47,19 @@ struct FoldWeights {
 };
 FoldWeights MakeFoldWeights(std::uint16_t channels, std::uint32_t channelMask);
 
-// Decodes `frames` frames to float planes: one plane for mono, two for everything else (more
-// than two channels are folded down).
+// Planes a sound decodes to: one for mono, two for everything else (more than two channels are
+// folded down).
+int PlaneCount(const SampleFormat& format);
+
+// Decodes frames first, first + step, ... (`count` of them) to float planes, the k-th one into
+// left[k * outStep] (and right[k * outStep] when there are two planes). Planes side by side
+// take outStep 1, interleaved ones right = left + 1 and outStep 2. The bytes must hold every
+// frame named.
+void DecodeStrided(const std::uint8_t* bytes, std::size_t first, std::size_t count,
+                   std::size_t step, const SampleFormat& format, float* left, float* right,
+                   std::size_t outStep = 1);
+
+// Decodes `frames` frames to float planes (PlaneCount of them).
 void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
                     std::vector<float>& left, std::vector<float>& right, int* planes);
 

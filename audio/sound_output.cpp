@@ -9,8 +9,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -59,6 +65,26 @@ HRESULT CopyFormatOut(const void* record, std::uint32_t recordBytes, WAVEFORMATE
     return DS_OK;
 }
 
+// Asks the system for the pages of a large, fresh block in one call: one page fault per 4 KB is
+// most of what loading a sound costs otherwise. Only a hint; nothing changes when it fails.
+void PopulatePages(void* block, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::size_t kWorthIt = 64 * 1024;
+    if (block == nullptr || bytes < kWorthIt) {
+        return;
+    }
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(block) + page - 1) / page * page;
+    const auto to = (reinterpret_cast<std::uintptr_t>(block) + bytes) / page * page;
+    if (to > from) {
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    }
+#else
+    (void)block;
+    (void)bytes;
+#endif
+}
+
 } // namespace
 
 // A secondary buffer: the caller's bytes in the buffer's own format, and what the mixer plays.
@@ -67,7 +93,10 @@ public:
     CSoundBuffer(std::shared_ptr<MixerCore> core, const DSBUFFERDESC& desc,
                  const SampleFormat& format)
         : m_core(std::move(core)), m_dwFlags(desc.dwFlags), m_nBytes(desc.dwBufferBytes),
-          m_sample(format), m_memory((desc.dwBufferBytes + 1) / 2, 0) {
+          m_sample(format),
+          // calloc: fresh pages from the system come zeroed without being written twice.
+          m_memory(static_cast<std::int16_t*>(std::calloc((desc.dwBufferBytes + 1) / 2, 2))) {
+        PopulatePages(m_memory.get(), desc.dwBufferBytes);
         const auto* src = reinterpret_cast<const std::uint8_t*>(desc.lpwfxFormat);
         m_format.assign(src, src + KeptFormatBytes(desc.lpwfxFormat));
         WAVEFORMATEX head;
@@ -203,38 +232,49 @@ public:
 
     void LoseNextLock() { m_bLoseNextLock.store(true); }
 
+    bool HasMemory() const { return m_memory != nullptr; }
+
     // Builds what the mixer plays at `outputRate` from the buffer's bytes and hands it over.
-    void Prepare(std::uint32_t outputRate) {
+    // A new buffer's bytes are all zero: `silent` then skips the work and the mixer plays
+    // silence of the right length.
+    void Prepare(std::uint32_t outputRate, bool silent = false) {
         auto prepared = std::make_unique<PreparedSound>();
         const std::size_t frames = m_nBytes / m_sample.nBlockAlign;
-        prepared->nSourceRate = m_sample.nSamplesPerSec;
+        const std::uint32_t rate = m_sample.nSamplesPerSec;
+        const int planes = PlaneCount(m_sample);
+        prepared->nSourceRate = rate;
         prepared->nOutputRate = outputRate;
-        if (m_sample.kind == SampleKind::S16 && m_sample.nChannels <= 2 &&
-            m_sample.nSamplesPerSec == outputRate && std::endian::native == std::endian::little) {
+        if (m_sample.kind == SampleKind::S16 && m_sample.nChannels <= 2 && rate == outputRate &&
+            std::endian::native == std::endian::little) {
             // Already what the mixer wants: play straight from the buffer's memory.
-            prepared->pData = m_memory.data();
+            prepared->pData = m_memory.get();
             prepared->nFrames = static_cast<std::uint32_t>(frames);
             prepared->nChannels = m_sample.nChannels;
         } else {
-            std::vector<float> planes[2];
-            int count = 0;
-            DecodeToPlanes(Bytes(), frames, m_sample, planes[0], planes[1], &count);
-            std::vector<float> resampled[2];
-            for (int c = 0; c < count; ++c) {
-                ResampleChannel(planes[c].data(), frames, m_sample.nSamplesPerSec, outputRate,
-                                resampled[c]);
-            }
-            const std::size_t outFrames = resampled[0].size();
-            prepared->samples.resize(outFrames * static_cast<std::size_t>(count));
-            for (std::size_t i = 0; i < outFrames; ++i) {
-                for (int c = 0; c < count; ++c) {
-                    prepared->samples[i * static_cast<std::size_t>(count) +
-                                      static_cast<std::size_t>(c)] = FloatToS16(resampled[c][i]);
-                }
-            }
-            prepared->pData = prepared->samples.data();
+            const std::size_t outFrames = ResampledLength(frames, rate, outputRate);
             prepared->nFrames = static_cast<std::uint32_t>(outFrames);
-            prepared->nChannels = static_cast<std::uint32_t>(count);
+            prepared->nChannels = static_cast<std::uint32_t>(planes);
+            if (!silent) {
+                const std::size_t samples = outFrames * static_cast<std::size_t>(planes);
+                prepared->samples = std::make_unique_for_overwrite<std::int16_t[]>(samples);
+                PopulatePages(prepared->samples.get(), samples * sizeof(std::int16_t));
+                if (rate == 2 * static_cast<std::uint64_t>(outputRate)) {
+                    HalveRate(Bytes(), frames, m_sample, prepared->samples.get());
+                } else {
+                    std::vector<float> decoded[2];
+                    int count = 0;
+                    DecodeToPlanes(Bytes(), frames, m_sample, decoded[0], decoded[1], &count);
+                    std::vector<float> resampled[2];
+                    const float* from[2] = {nullptr, nullptr};
+                    for (int c = 0; c < count; ++c) {
+                        ResampleChannel(decoded[c].data(), frames, rate, outputRate, resampled[c]);
+                        decoded[c] = {}; // at most one float copy of the sound at a time
+                        from[c] = resampled[c].data();
+                    }
+                    InterleaveToS16(from, count, outFrames, prepared->samples.get());
+                }
+                prepared->pData = prepared->samples.get();
+            }
         }
         std::lock_guard<std::mutex> guard(m_prepareLock);
         PublishPrepared(prepared.get());
@@ -247,7 +287,7 @@ public:
     }
 
 private:
-    std::uint8_t* Bytes() { return reinterpret_cast<std::uint8_t*>(m_memory.data()); }
+    std::uint8_t* Bytes() { return reinterpret_cast<std::uint8_t*>(m_memory.get()); }
 
     bool InMemory(const void* region, std::uint32_t bytes) {
         if (region == nullptr) {
@@ -264,7 +304,10 @@ private:
     const std::uint32_t m_nBytes;
     const SampleFormat m_sample;
     std::vector<std::uint8_t> m_format; // our own copy of the format record
-    std::vector<std::int16_t> m_memory; // the buffer's bytes (16-bit aligned)
+    struct FreeMemory {
+        void operator()(std::int16_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::int16_t, FreeMemory> m_memory; // the buffer's bytes (16-bit aligned)
     std::atomic<bool> m_bLoseNextLock{false};
     std::mutex m_prepareLock; // Unlock against a rate change
     std::vector<std::unique_ptr<PreparedSound>> m_prepared;
@@ -393,7 +436,10 @@ public:
             return DSERR_INVALIDPARAM;
         }
         auto owned = std::make_unique<CSoundBuffer>(core, *desc, format);
-        owned->Prepare(core->Format().nSamplesPerSec);
+        if (!owned->HasMemory()) {
+            return DSERR_OUTOFMEMORY;
+        }
+        owned->Prepare(core->Format().nSamplesPerSec, true);
         std::shared_ptr<CSoundBuffer> made(owned.release(), CSoundBuffer::Release{});
         m_backend->Register(made);
         *buffer = made;

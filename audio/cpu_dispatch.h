@@ -1,0 +1,10 @@
+// The hot loops of mixing and of preparing sounds are built twice on x86-64: for the baseline and
+// for AVX2 + FMA machines, picked when the program loads. Sanitizer builds keep one version.
+#pragma once
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
+#define OTOMARU_SIMD_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define OTOMARU_SIMD_CLONES
+#endif
