@@ -30,17 +30,17 @@ private:
 };
 
 struct EffectEntry {
-    SoundBufferPtr pBuffer;          // the loaded sound; empty when the WAVE file was not available
-    std::uint32_t dwDataLength = 0;  // sample bytes in pBuffer; 0 = not loaded, never played
-    std::string strName;             // CP932
-    std::string strWavePath;         // CP932, as entered or as the file holds it
-    SharedInt32 nModifiers;          // bit 0 Alt, bit 1 Ctrl, bit 2 Shift
-    SharedInt32 nKey;                // virtual-key code; 0 = no hotkey
-    SharedInt32 nPan;                // -10000 left .. 10000 right
-    SharedInt32 nVolume;             // -10000 silent .. 0 full
-    SharedInt32 nRepeat;             // 0 = until stopped
-    SharedInt32 nInterval;           // ms between starts; 0 = the sound's own length
-    std::uint8_t bKeyHeld = 0;       // key latch; window thread only
+    SoundBufferPtr pBuffer;         // the loaded sound; empty when the WAVE file was not available
+    std::uint32_t dwDataLength = 0; // sample bytes in pBuffer; 0 = not loaded, never played
+    std::string strName;            // CP932
+    std::string strWavePath;        // CP932, as entered or as the file holds it
+    SharedInt32 nModifiers;         // bit 0 Alt, bit 1 Ctrl, bit 2 Shift
+    SharedInt32 nKey;               // virtual-key code; 0 = no hotkey
+    SharedInt32 nPan;               // -10000 left .. 10000 right
+    SharedInt32 nVolume;            // -10000 silent .. 0 full
+    SharedInt32 nRepeat;            // 0 = until stopped
+    SharedInt32 nInterval;          // ms between starts; 0 = the sound's own length
+    std::uint8_t bKeyHeld = 0;      // key latch; window thread only
 
     // Whether the effect can sound: its WAVE file was found and loaded.
     bool IsAvailable() const { return pBuffer != nullptr && dwDataLength != 0; }
@@ -54,7 +54,9 @@ public:
     // The entry at a position 0 .. size-1; the caller may change it in place.
     EffectEntry& GetAt(int index) const { return *m_entries.at(static_cast<size_t>(index)); }
     // The shared handle that list rows and playbacks keep.
-    const EffectEntryPtr& GetPtrAt(int index) const { return m_entries.at(static_cast<size_t>(index)); }
+    const EffectEntryPtr& GetPtrAt(int index) const {
+        return m_entries.at(static_cast<size_t>(index));
+    }
     // Appends a copy of the entry (latch cleared) and returns its position.
     int Add(const EffectEntry& entry);
     // Drops the entry at a position; later entries move down by one. Buffers are not released.

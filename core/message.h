@@ -32,7 +32,8 @@ inline int AfxMessageBox(const std::string& text, unsigned type = MB_OK) {
 // Installs a function for the lifetime of the object (tests, dialogs).
 class ScopedMessageFunction {
 public:
-    explicit ScopedMessageFunction(MessageFunction fn) : m_prev(SetMessageFunction(std::move(fn))) {}
+    explicit ScopedMessageFunction(MessageFunction fn)
+        : m_prev(SetMessageFunction(std::move(fn))) {}
     ~ScopedMessageFunction() { SetMessageFunction(std::move(m_prev)); }
     ScopedMessageFunction(const ScopedMessageFunction&) = delete;
     ScopedMessageFunction& operator=(const ScopedMessageFunction&) = delete;

@@ -8,6 +8,9 @@ sh tools/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 
+echo "== format"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 echo "== plain build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$jobs"

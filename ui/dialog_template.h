@@ -16,8 +16,8 @@ class QDialog;
 class QWidget;
 
 enum class DlgClass {
-    Label,         // left-aligned static text
-    Edit,          // single-line edit
+    Label, // left-aligned static text
+    Edit,  // single-line edit
     PushButton,
     DefPushButton, // the default button
     ComboBox,      // drop-down list, not sorted
@@ -32,21 +32,21 @@ enum DlgStyle : unsigned {
     DS_NONE = 0,
     DS_RIGHTALIGN = 1u << 0, // ES_RIGHT on an edit
     DS_NOTABSTOP = 1u << 1,
-    DS_NOPREFIX = 1u << 2,   // SS_NOPREFIX on a label: '&' is shown as is
+    DS_NOPREFIX = 1u << 2, // SS_NOPREFIX on a label: '&' is shown as is
 };
 
 struct DlgItem {
-    int id;             // -1 for labels without an id
+    int id; // -1 for labels without an id
     DlgClass cls;
-    const char* text;   // UTF-8; "&" marks the mnemonic as in the original templates
-    QRect rect;         // dialog units: x, y, width, height
+    const char* text; // UTF-8; "&" marks the mnemonic as in the original templates
+    QRect rect;       // dialog units: x, y, width, height
     unsigned style = DS_NONE;
 };
 
 struct DlgTemplate {
     int id;
-    const char* caption; // UTF-8
-    QSize size;          // dialog units
+    const char* caption;        // UTF-8
+    QSize size;                 // dialog units
     std::vector<DlgItem> items; // in tab order
 };
 
