@@ -186,17 +186,7 @@ std::string AppSettings::ReadValue(const std::string& section, const std::string
                 std::string_view(text).substr(place.valueBegin, place.valueEnd - place.valueBegin));
             if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
                 v = v.substr(1, v.size() - 2);
-            if (v.size() > kMaxValue) {
-                // Never keep half of a two-byte character at the cut.
-                std::size_t cut = 0;
-                while (cut < kMaxValue) {
-                    std::size_t step = IsLeadByte(v, cut) ? 2 : 1;
-                    if (cut + step > kMaxValue)
-                        break;
-                    cut += step;
-                }
-                v = v.substr(0, cut);
-            }
+            v = CutCp932(v, kMaxValue);
             value = v;
         }
     }

@@ -18,17 +18,7 @@ COLORREF ScaleColour(COLORREF colour, double factor) {
 }
 
 std::string_view CellText(std::string_view text) {
-    constexpr std::size_t kMax = kCellTextSize - 1;
-    if (text.size() <= kMax)
-        return text;
-    std::size_t end = 0;
-    while (end < kMax) {
-        std::size_t step = IsLeadByte(text, end) ? 2 : 1;
-        if (end + step > kMax)
-            break;
-        end += step;
-    }
-    return text.substr(0, end);
+    return CutCp932(text, kCellTextSize - 1);
 }
 
 std::string_view MakeShortString(std::string_view text, int width, int margin,

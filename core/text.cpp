@@ -61,6 +61,17 @@ bool IsLeadByte(std::string_view text, std::size_t pos) {
            IsTrail(static_cast<unsigned char>(text[pos + 1]));
 }
 
+std::string_view CutCp932(std::string_view text, std::size_t maxBytes) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t step = IsLeadByte(text, end) ? 2 : 1;
+        if (end + step > maxBytes)
+            break;
+        end += step;
+    }
+    return text.substr(0, end);
+}
+
 std::size_t FindBackslash(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (IsLeadByte(text, i))

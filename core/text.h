@@ -11,6 +11,10 @@
 // byte (0x40-0x7E, 0x80-0xFC): the two bytes are one character. Past the end: false.
 bool IsLeadByte(std::string_view text, std::size_t pos);
 
+// The longest start of the text of at most maxBytes bytes that ends between characters, so a
+// cut never leaves half of a two-byte character.
+std::string_view CutCp932(std::string_view text, std::size_t maxBytes);
+
 // Position of the first / last backslash character, walking Shift-JIS characters, so that the
 // second byte of a two-byte character (ソ is 0x83 0x5C) never counts. npos when there is none.
 std::size_t FindBackslash(std::string_view text);

@@ -8,18 +8,6 @@
 
 #include <QFileDialog>
 
-std::string CutCp932(std::string_view cp932, std::size_t maxBytes) {
-    std::size_t end = 0;
-    while (end < cp932.size()) {
-        const std::size_t step = IsLeadByte(cp932, end) ? 2 : 1;
-        if (end + step > maxBytes) {
-            break;
-        }
-        end += step;
-    }
-    return std::string(cp932.substr(0, end));
-}
-
 CFolderDialog::CFolderDialog(std::string_view cp932Title, QWidget* pOwner)
     : m_pOwner(pOwner), m_szTitle(CutCp932(cp932Title, kTitleMax)) {}
 

@@ -36,6 +36,3 @@ private:
     std::string m_szPath;        // CP932, at most kPathMax bytes
     std::string m_szTitle;       // CP932, at most kTitleMax bytes
 };
-
-// The longest head of `cp932` that fits `maxBytes` without splitting a two-byte character.
-std::string CutCp932(std::string_view cp932, std::size_t maxBytes);

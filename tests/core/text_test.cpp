@@ -97,3 +97,15 @@ TEST(TextTest, HostPathsTurnOnlyRealBackslashesIntoSlashes) {
 }
 
 } // namespace
+
+TEST(CutCp932, KeepsWholeCharactersWithinTheLimit) {
+    const std::string kana = Sj("あ"); // two bytes
+    EXPECT_EQ(CutCp932("a" + kana, 2), "a");
+    EXPECT_EQ(CutCp932("a" + kana, 3), "a" + kana);
+    EXPECT_EQ(CutCp932("", 5), "");
+    EXPECT_EQ(CutCp932("abc", 0), "");
+    // A lead byte without a trail byte is one byte on its own.
+    EXPECT_EQ(CutCp932("\x83,", 1), "\x83");
+    // ソ ends in 0x5C: the pair stays whole or goes whole.
+    EXPECT_EQ(CutCp932("x" + Sj("ソ"), 2), "x");
+}

@@ -157,9 +157,6 @@ TEST(FolderDialogTextTest, TextsAreCutOrRefusedToTheirRoom) {
     EXPECT_EQ(longTitle.GetTitle(), title.substr(0, 254));
     CFolderDialog asciiTitle(std::string(300, 'x'));
     EXPECT_EQ(asciiTitle.GetTitle(), std::string(255, 'x'));
-    EXPECT_EQ(CutCp932("a" + kana, 2), "a");
-    EXPECT_EQ(CutCp932("a" + kana, 3), "a" + kana);
-    EXPECT_EQ(CutCp932("", 5), "");
 }
 
 TEST_F(NewSourceDlgTest, InitialPathIsPreselectedOnlyWhenItFits) {
