@@ -52,11 +52,9 @@ const std::string& TextNoComma() {
 }
 
 // The set file separates its fields with commas and has no escape: a comma in a name or path
-// would shift every later field of the line when it is read back. A comma is never the second
-// byte of a two-byte character, so a plain search is exact.
+// would shift every later field of the line when it is read back.
 bool FitsTheSetFile(const EffectEditorValues& values) {
-    if (values.strName.find(',') == std::string::npos &&
-        values.strWavePath.find(',') == std::string::npos)
+    if (IsStorableFieldText(values.strName) && IsStorableFieldText(values.strWavePath))
         return true;
     AfxMessageBox(TextNoComma());
     return false;

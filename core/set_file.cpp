@@ -206,3 +206,17 @@ bool WriteSetFile(const std::string& path, const std::string& waveDir, const Eff
     }
     return true;
 }
+
+bool IsStorableFieldText(std::string_view cp932) {
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        if (IsLeadByte(cp932, i)) {
+            ++i;
+            continue;
+        }
+        const char c = cp932[i];
+        if (c == ',' || c == '\r' || c == '\n') {
+            return false;
+        }
+    }
+    return true;
+}

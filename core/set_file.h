@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // Loads a WAVE file (full CP932 path) into a new buffer; returns the data length, 0 = failed.
 using WaveLoader = std::function<std::uint32_t(const std::string& fullPath, SoundBufferSlot& slot)>;
@@ -23,6 +24,9 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
 // stays as it was and "<path>に書き込み出来ません。" is shown; returns false.
 bool WriteSetFile(const std::string& path, const std::string& waveDir, const EffectTable& table);
 
+// A name or path a sound-source line can carry: no comma (the field delimiter) and no line
+// break. Bytes are walked as CP932 characters.
+bool IsStorableFieldText(std::string_view cp932);
 // Removes trailing spaces, CRs and LFs.
 void TrimLineEnd(std::string& line);
 // Splits `line` in place at `delimiter` (Shift-JIS aware) into at most slotCount fields; returns

@@ -63,20 +63,6 @@ const DlgTemplate& EffectDlgTemplate() {
     return kTemplate;
 }
 
-bool IsStorableFieldText(std::string_view cp932) {
-    for (std::size_t i = 0; i < cp932.size(); ++i) {
-        if (IsLeadByte(cp932, i)) {
-            ++i;
-            continue;
-        }
-        const char c = cp932[i];
-        if (c == ',' || c == '\r' || c == '\n') {
-            return false;
-        }
-    }
-    return true;
-}
-
 CEffectDlg::CEffectDlg(std::string strWaveDir, QWidget* pParent)
     : QDialog(pParent), m_strWaveDir(std::move(strWaveDir)) {
     m_items = BuildDialog(*this, EffectDlgTemplate(), [](const DlgItem&, QWidget* parent) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/mixer_view.h"
+#include "core/set_file.h"
 #include "input/hotkey.h"
 #include "ui/dialog_template.h"
 
@@ -32,10 +33,6 @@ enum : int {
 };
 
 const DlgTemplate& EffectDlgTemplate(); // template 131
-
-// A name or path a sound-source line can carry: no comma (the field delimiter) and no line
-// break. Bytes are walked as CP932 characters.
-bool IsStorableFieldText(std::string_view cp932);
 
 class CEffectDlg : public QDialog {
     Q_OBJECT
