@@ -92,8 +92,7 @@ class CSoundBuffer final : public IDirectSoundBuffer, public MixerVoice {
 public:
     CSoundBuffer(std::shared_ptr<MixerCore> core, const DSBUFFERDESC& desc,
                  const SampleFormat& format)
-        : m_core(std::move(core)), m_dwFlags(desc.dwFlags), m_nBytes(desc.dwBufferBytes),
-          m_sample(format),
+        : m_core(std::move(core)), m_nBytes(desc.dwBufferBytes), m_sample(format),
           // calloc: fresh pages from the system come zeroed without being written twice.
           m_memory(static_cast<std::int16_t*>(std::calloc((desc.dwBufferBytes + 1) / 2, 2))) {
         PopulatePages(m_memory.get(), desc.dwBufferBytes);
@@ -300,7 +299,6 @@ private:
     }
 
     std::shared_ptr<MixerCore> m_core;
-    const std::uint32_t m_dwFlags;
     const std::uint32_t m_nBytes;
     const SampleFormat m_sample;
     std::vector<std::uint8_t> m_format; // our own copy of the format record
