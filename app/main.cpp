@@ -1,6 +1,6 @@
 // The application object: sets up Qt and the dialog font, runs the main window modally and
 // ends the process when it closes.
-#include "core/message.h"
+#include "base/message.h"
 #include "ui/dialog_template.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"

@@ -3,8 +3,8 @@
 #include "audio/sound_device.h"
 
 #include "audio/wave_file.h"
-#include "core/message.h"
-#include "core/text.h"
+#include "base/message.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <atomic>

@@ -11,7 +11,7 @@
 // allocate. Format conversion and resampling happen in Unlock, not while mixing.
 #pragma once
 
-#include "core/win_types.h"
+#include "base/win_types.h"
 
 #include <cstddef>
 #include <cstdint>

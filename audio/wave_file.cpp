@@ -3,7 +3,7 @@
 // sized by the file is the format record (at most 18 + 65535 bytes).
 #include "audio/wave_file.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>

@@ -6,7 +6,7 @@
 // Usage: load_wave [files] [seconds per file]
 #include "audio/sound_device.h"
 #include "audio/wave_file.h"
-#include "core/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <chrono>

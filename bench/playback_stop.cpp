@@ -3,7 +3,7 @@
 // running jobs, and the error of the last repeat's onset against the ideal schedule. Beside
 // each, the same figure for the plain approach it replaces (50 ms polling slices, relative
 // sleeps), so the gain shows. Prints figures; asserts nothing.
-#include "audio/active_play_list.h"
+#include "playback/active_play_list.h"
 
 #include <algorithm>
 #include <atomic>

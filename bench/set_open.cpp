@@ -6,8 +6,8 @@
 //
 // Usage: set_open [effects, default 1000]
 #include "audio/sound_device.h"
+#include "base/text.h"
 #include "core/set_file.h"
-#include "core/text.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // How long the effect list takes to rebuild and to paint for the first time with 10,000 effects.
 // The set is read from a generated file with a loader that makes no sound, so only the list's
 // own work is timed. Prints the median of several runs.
+#include "base/text.h"
 #include "core/set_file.h"
-#include "core/text.h"
 #include "ui/dialog_template.h"
 #include "ui/effect_list_ctrl.h"
 

@@ -3,8 +3,8 @@
 // changes one key's line and keeps every other byte of the file as it was.
 #include "core/app_settings.h"
 
-#include "core/atomic_file.h"
-#include "core/text.h"
+#include "base/atomic_file.h"
+#include "base/text.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,9 +2,9 @@
 // with a fake that records calls and answers dialogs and questions.
 #pragma once
 
-#include "audio/active_play_list.h"
-#include "core/effect_table.h"
 #include "input/hotkey.h"
+#include "model/effect_table.h"
+#include "playback/active_play_list.h"
 
 #include <cstdint>
 #include <string>

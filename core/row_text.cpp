@@ -1,6 +1,6 @@
 #include "core/row_text.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,9 +3,9 @@
 // that is too wide for its column, and the halved tint of a selected row.
 #pragma once
 
-#include "audio/play_job.h"
-#include "core/effect_table.h"
 #include "input/hotkey.h"
+#include "model/effect_table.h"
+#include "playback/play_job.h"
 
 #include <array>
 #include <cstddef>

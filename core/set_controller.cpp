@@ -2,9 +2,9 @@
 // here runs on the window's thread; workers reach back only through the post target.
 #include "core/set_controller.h"
 
-#include "core/message.h"
+#include "base/message.h"
+#include "base/text.h"
 #include "core/set_file.h"
-#include "core/text.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -2,13 +2,13 @@
 // out the start-up, the shut-down and every command that changes the set. Window thread only.
 #pragma once
 
-#include "audio/active_play_list.h"
 #include "audio/sound_device.h"
 #include "core/app_settings.h"
-#include "core/effect_table.h"
 #include "core/mixer_view.h"
 #include "input/hotkey.h"
 #include "input/key_trigger.h"
+#include "model/effect_table.h"
+#include "playback/active_play_list.h"
 
 #include <cstdint>
 #include <memory>

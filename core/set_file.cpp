@@ -3,9 +3,9 @@
 // user's effects; the writer replaces the file atomically so a failed write never loses it.
 #include "core/set_file.h"
 
-#include "core/atomic_file.h"
-#include "core/message.h"
-#include "core/text.h"
+#include "base/atomic_file.h"
+#include "base/message.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <cstring>

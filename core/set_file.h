@@ -3,7 +3,7 @@
 #pragma once
 
 #include "audio/sound_device.h"
-#include "core/effect_table.h"
+#include "model/effect_table.h"
 
 #include <cstdint>
 #include <functional>

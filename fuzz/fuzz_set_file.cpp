@@ -1,6 +1,6 @@
 // Arbitrary sound-source files, read with a loader that loads nothing; then written back and read
 // again: the second read must give the same WAVE directory and the same effects, field by field.
-#include "core/message.h"
+#include "base/message.h"
 #include "core/set_file.h"
 #include "fuzz/fuzz_support.h"
 

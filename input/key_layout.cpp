@@ -2,7 +2,7 @@
 // key carries. Built once, on first use; read-only afterwards, so any thread may read them.
 #include "input/key_layout.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <cctype>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // message code and a 256-byte key-state snapshot (bit 7 = down), and it acts through the target.
 #pragma once
 
-#include "core/effect_table.h"
+#include "model/effect_table.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 // of our own making in its WAVE folder, 16-bit mono PCM at 22050 samples per second. The
 // effects sit on the number keys 1-5 with different volumes, pans and repeats, so that a first
 // start shows every column of both lists doing something.
-#include "core/text.h"
+#include "base/text.h"
 
 #include <cmath>
 #include <cstdint>

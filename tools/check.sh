@@ -8,8 +8,9 @@ sh tools/install-deps.sh
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 
-echo "== format"
+echo "== format and layers"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+sh tools/check-layers.sh
 
 echo "== plain build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

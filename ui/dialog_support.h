@@ -2,8 +2,8 @@
 // whose text is refused (message, focus, whole text selected).
 #pragma once
 
-#include "core/message.h"
-#include "core/text.h"
+#include "base/message.h"
+#include "base/text.h"
 
 #include <QLineEdit>
 #include <QString>

@@ -2,8 +2,8 @@
 // fixed order, so the first faulty field is the one reported.
 #include "ui/effect_dlg.h"
 
-#include "core/int_text.h"
-#include "core/text.h"
+#include "base/int_text.h"
+#include "base/text.h"
 #include "ui/dialog_support.h"
 #include "ui/hotkey_edit.h"
 

@@ -1,6 +1,6 @@
 #include "ui/effect_list_ctrl.h"
 
-#include "core/text.h"
+#include "base/text.h"
 #include "ui/qt_text.h"
 
 #include <QHeaderView>

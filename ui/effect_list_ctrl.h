@@ -4,10 +4,10 @@
 // grid lines and a focus rectangle.
 #pragma once
 
-#include "audio/active_play_list.h"
-#include "audio/play_job.h"
-#include "core/effect_table.h"
 #include "core/row_text.h"
+#include "model/effect_table.h"
+#include "playback/active_play_list.h"
+#include "playback/play_job.h"
 
 #include <QAbstractTableModel>
 #include <QColor>

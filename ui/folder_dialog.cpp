@@ -2,8 +2,8 @@
 // everywhere and tests can drive it).
 #include "ui/folder_dialog.h"
 
-#include "core/text.h"
-#include "core/win_types.h"
+#include "base/text.h"
+#include "base/win_types.h"
 #include "ui/dialog_support.h"
 
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #include "ui/message_box.h"
 
-#include "core/message.h"
+#include "base/message.h"
 #include "ui/qt_text.h"
 
 #include <QApplication>

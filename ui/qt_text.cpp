@@ -1,6 +1,6 @@
 #include "ui/qt_text.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 QString QStringFromCp932(std::string_view cp932) {
     // Plain ASCII is the same in both; most cells (numbers, percentages) need no converter.

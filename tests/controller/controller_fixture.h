@@ -4,8 +4,8 @@
 #pragma once
 
 #include "audio/sound_output.h"
+#include "base/text.h"
 #include "core/set_controller.h"
-#include "core/text.h"
 #include "tests/support/fake_view.h"
 #include "tests/support/test_support.h"
 

@@ -2,7 +2,7 @@
 // with the window's invariants checked after every step: the lists show exactly the table and
 // the running playbacks, no playback refers to a removed effect, and the files on disk read back
 // to what is in memory. Then a clean shut-down: no job, no thread left.
-#include "core/atomic_file.h"
+#include "base/atomic_file.h"
 #include "core/set_file.h"
 #include "input/key_trigger.h"
 #include "tests/controller/controller_fixture.h"

@@ -1,7 +1,7 @@
 // The settings file as a user's editor and the program both leave it: first start, hand edits,
 // other sections kept, names in any case, and directories whose names hold a 0x5C trail byte.
+#include "base/text.h"
 #include "core/app_settings.h"
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

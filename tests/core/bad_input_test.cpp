@@ -1,9 +1,9 @@
 // Set and settings files at the edges a user's disk can produce: huge files, huge lines, a
 // directory where a file should be, files we may not read. Each gives its message or is skipped,
 // none takes pathological time, and a write after such a read loses no effect line.
+#include "base/text.h"
 #include "core/app_settings.h"
 #include "core/set_file.h"
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

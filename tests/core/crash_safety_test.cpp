@@ -1,10 +1,10 @@
 // A writer killed at any moment (power cut, kill -9, crash) must leave the set file and the
 // settings file whole: byte for byte the old or the new content, never a mix, never empty. A
 // temporary file it leaves behind must never be offered as a set.
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "core/app_settings.h"
-#include "core/atomic_file.h"
 #include "core/set_file.h"
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The sound-source file byte for byte: line pieces, comments, field splitting, path joining,
 // the four messages, and that no effect line is lost by a read followed by a write.
+#include "base/text.h"
 #include "core/set_file.h"
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Modifier codes against the hotkey field's flags, hotkey texts and key names on both keyboards.
-#include "core/text.h"
+#include "base/text.h"
 #include "input/hotkey.h"
 #include "input/key_layout.h"
 #include "tests/support/test_support.h"

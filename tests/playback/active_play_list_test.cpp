@@ -1,6 +1,6 @@
 // Starting, stopping and forgetting playbacks: which jobs are listed, what their buffers hear,
 // and that every worker is joined or let go before its job leaves the list.
-#include "audio/active_play_list.h"
+#include "playback/active_play_list.h"
 #include "tests/support/fake_buffer.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The worker's plays and waits, observed as the calls it makes on a recording buffer and the
 // lines it writes to the debug sink.
-#include "audio/active_play_list.h"
-#include "audio/play_job.h"
+#include "playback/active_play_list.h"
+#include "playback/play_job.h"
 #include "tests/support/fake_buffer.h"
 
 #include <gtest/gtest.h>

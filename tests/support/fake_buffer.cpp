@@ -1,8 +1,8 @@
 // Recording stand-ins for the playback tests (see the header).
 #include "tests/support/fake_buffer.h"
 
-#include "audio/active_play_list.h"
-#include "core/debug_sink.h"
+#include "base/debug_sink.h"
+#include "playback/active_play_list.h"
 
 #include <algorithm>
 

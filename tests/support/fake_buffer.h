@@ -3,7 +3,7 @@
 // the debug sink. All of them may be used from worker threads while a test reads them.
 #pragma once
 
-#include "audio/play_job.h"
+#include "playback/play_job.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "tests/support/fake_view.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <unistd.h>

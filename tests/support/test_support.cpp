@@ -1,6 +1,6 @@
 #include "tests/support/test_support.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,8 +1,8 @@
 // Helpers shared by the test suites: temporary directories, WAVE images, recorded messages.
 #pragma once
 
-#include "core/effect_table.h"
-#include "core/message.h"
+#include "base/message.h"
+#include "model/effect_table.h"
 
 #include <cstdint>
 #include <deque>

@@ -1,5 +1,5 @@
 // The number fields' text rule, case by case.
-#include "core/int_text.h"
+#include "base/int_text.h"
 
 #include <gtest/gtest.h>
 

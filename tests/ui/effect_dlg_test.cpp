@@ -1,6 +1,6 @@
 // The effect editor: its layout, the data exchange with its order and refusals, the sliders, the
 // hotkey field and the file chooser.
-#include "core/text.h"
+#include "base/text.h"
 #include "dialog_test_app.h"
 #include "tests/support/test_support.h"
 #include "ui/effect_dlg.h"

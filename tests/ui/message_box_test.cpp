@@ -2,7 +2,7 @@
 #include "dialog_test_app.h"
 #include "ui/message_box.h"
 
-#include "core/message.h"
+#include "base/message.h"
 #include "tests/support/test_support.h"
 
 #include <QAbstractButton>

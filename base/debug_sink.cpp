@@ -1,4 +1,4 @@
-#include "core/debug_sink.h"
+#include "base/debug_sink.h"
 
 #include <cstdio>
 #include <cstdlib>

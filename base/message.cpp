@@ -1,4 +1,4 @@
-#include "core/message.h"
+#include "base/message.h"
 
 #include <mutex>
 

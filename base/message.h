@@ -2,7 +2,7 @@
 // QMessageBox, tests record the text and answer for the user. Texts are CP932 byte strings.
 #pragma once
 
-#include "core/win_types.h"
+#include "base/win_types.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
 // The running playbacks, in start order; row i of the play list shows job i. Window thread only.
 #pragma once
 
-#include "audio/play_job.h"
+#include "playback/play_job.h"
 
 #include <vector>
 

@@ -4,7 +4,7 @@
 // with them, so nothing a worker touches can be freed under it.
 #pragma once
 
-#include "core/effect_table.h"
+#include "model/effect_table.h"
 
 #include <atomic>
 #include <chrono>

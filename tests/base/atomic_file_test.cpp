@@ -1,9 +1,9 @@
 // A write that fails at any point (no room, no permission, a failing sync or rename) must leave
 // the user's old file byte for byte, report the failure, and leave no temporary file behind.
+#include "base/atomic_file.h"
+#include "base/text.h"
 #include "core/app_settings.h"
-#include "core/atomic_file.h"
 #include "core/set_file.h"
-#include "core/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The playback worker: pan, volume, then the plays and waits that the entry's repeat count and
 // interval ask for, then "play done" to the window. Waits sleep on the job's condition variable
 // so that a stop is seen at once, and follow a fixed schedule so that repeats never drift.
-#include "audio/play_job.h"
+#include "playback/play_job.h"
 
-#include "core/debug_sink.h"
+#include "base/debug_sink.h"
 
 #include <algorithm>
 #include <climits>

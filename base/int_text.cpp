@@ -1,7 +1,7 @@
 // The number fields' text rule, shared by every dialog that edits a number.
-#include "core/int_text.h"
+#include "base/int_text.h"
 
-#include "core/text.h"
+#include "base/text.h"
 
 std::string IntText(std::int32_t value) {
     return std::to_string(value);

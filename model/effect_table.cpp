@@ -1,4 +1,4 @@
-#include "core/effect_table.h"
+#include "model/effect_table.h"
 
 int EffectTable::Add(const EffectEntry& entry) {
     auto copy = std::make_shared<EffectEntry>(entry);

@@ -1,7 +1,7 @@
 // Starting, stopping and forgetting playbacks, all on the window's thread. A job leaves the list
 // only after its thread has been joined or, when it would not end in time, detached; the shared
 // job keeps a detached worker safe until it lets go.
-#include "audio/active_play_list.h"
+#include "playback/active_play_list.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 // Shift-JIS walking, atoi-style numbers and the CP932 borders: the byte rules every set file,
 // path and settings value goes through.
-#include "core/text.h"
+#include "base/text.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Temporary file + fsync + rename: the only way the set file and the settings file are written,
 // so that a failed write can never cost the user the file they had.
-#include "core/atomic_file.h"
+#include "base/atomic_file.h"
 
 #include <atomic>
 #include <cerrno>
