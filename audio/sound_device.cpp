@@ -2,6 +2,7 @@
 // Every failure the user should know of is one message box captioned "Error".
 #include "audio/sound_device.h"
 
+#include "audio/sound_decoder.h"
 #include "audio/wave_file.h"
 #include "base/message.h"
 #include "base/text.h"
@@ -265,6 +266,8 @@ std::uint32_t CSoundDevice::LoadWaveFile(const std::string& path, SoundBufferSlo
         slot.reset();
         return 0;
     }
+    if (IsDecodedSoundPath(path))
+        return LoadDecodedFile(path, slot);
     CWaveFile reader;
     if (reader.Open(path) != S_OK) {
         slot.reset();
@@ -298,6 +301,44 @@ std::uint32_t CSoundDevice::LoadWaveFile(const std::string& path, SoundBufferSlo
         reader.Read(bytes1, region1, &delivered);
     if (region2 && bytes2 != 0)
         reader.Read(bytes2, region2, &delivered);
+    slot->Unlock(region1, bytes1, region2, bytes2);
+    return size;
+}
+
+std::uint32_t CSoundDevice::LoadDecodedFile(const std::string& path, SoundBufferSlot& slot) {
+    DecodedSound sound;
+    if (DecodeSoundFile(path, &sound) != S_OK) {
+        slot.reset();
+        ShowError("Waveファイルのオープンに失敗"); // the same words as for an unusable WAVE file
+        return 0;
+    }
+    // Longer than a buffer holds: the size passed on makes CreateSoundBuffer refuse it.
+    const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(sound.Bytes(), UINT32_MAX));
+    DSBUFFERDESC desc;
+    desc.dwFlags = kEffectFlags;
+    desc.dwBufferBytes = size;
+    desc.lpwfxFormat = &sound.format;
+    if (m_pDirectSound->CreateSoundBuffer(&desc, &slot, nullptr) < 0 || !slot) {
+        slot.reset();
+        ShowError("バッファの作成に失敗");
+        return 0;
+    }
+    void* region1 = nullptr;
+    void* region2 = nullptr;
+    std::uint32_t bytes1 = 0;
+    std::uint32_t bytes2 = 0;
+    if (LockWhole(*slot, size, &region1, &bytes1, &region2, &bytes2) < 0) {
+        ReleaseBuffer(slot);
+        return 0;
+    }
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(sound.samples.data());
+    const std::uint32_t copy1 = std::min(bytes1, size);
+    const std::uint32_t copy2 = std::min(bytes2, size - copy1);
+    if (region1 && copy1)
+        std::memcpy(region1, bytes, copy1);
+    if (region2 && copy2)
+        std::memcpy(region2, bytes + copy1, copy2);
+    sound.samples = {}; // before Unlock prepares the mixer's copy: one copy less at the peak
     slot->Unlock(region1, bytes1, region2, bytes2);
     return size;
 }

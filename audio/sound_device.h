@@ -29,6 +29,7 @@ public:
     bool FindWaveResource(int resourceId, const WAVEFORMATEX** format, const std::uint8_t** data,
                           std::uint32_t* dataSize, std::uint32_t* formatSize = nullptr);
     // path: CP932 host path. Returns the data length in bytes; 0 = not loaded (slot empty).
+    // Paths ending in .flac, .ogg, .opus or .mp3 are decoded; every other path is read as WAVE.
     std::uint32_t LoadWaveFile(const std::string& path, SoundBufferSlot& slot);
     bool PlayFromStart(SoundBufferSlot& slot);
     static void ReleaseBuffer(SoundBufferSlot& slot);
@@ -51,6 +52,9 @@ public:
 private:
     // Gives back the primary buffer, then the device object; state 0.
     void ReleaseDevice();
+    // A FLAC, Ogg Vorbis, Opus or MP3 effect, decoded whole (audio/sound_decoder.h); the
+    // buffer then holds 16-bit PCM and the length returned is the decoded one.
+    std::uint32_t LoadDecodedFile(const std::string& path, SoundBufferSlot& slot);
     // Lock from offset 0 for `bytes`, with the one Restore-and-retry after a lost buffer.
     static HRESULT LockWhole(IDirectSoundBuffer& buffer, std::uint32_t bytes, void** region1,
                              std::uint32_t* bytes1, void** region2, std::uint32_t* bytes2);

@@ -2,8 +2,8 @@
 # Installs the Debian 12 packages Otomaru builds, runs and is tested with (as root). Packages
 # already present are left alone, so a second run costs nothing.
 set -eu
-PACKAGES="build-essential cmake pkg-config qt6-base-dev libsdl2-dev libgtest-dev
-  xvfb xauth xdotool fonts-ipafont-gothic sox libopenal-dev imagemagick clang clang-format libclang-rt-14-dev"
+PACKAGES="build-essential cmake pkg-config qt6-base-dev libsdl2-dev libsndfile1-dev libgtest-dev
+  xvfb xauth xdotool fonts-ipafont-gothic sox libsox-fmt-mp3 opus-tools libopenal-dev imagemagick clang clang-format libclang-rt-14-dev"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

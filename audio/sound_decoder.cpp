@@ -1,0 +1,234 @@
+// Compressed effects through libsndfile. Files reach it only through our own virtual I/O: a
+// regular file read with pread, or bytes in memory, so the same code reads both and nothing can
+// open a pipe or a device. Only input that starts like FLAC, Ogg or MP3 is handed over, and only
+// those three containers are accepted back, which keeps libsndfile's other parsers out of reach.
+#include "audio/sound_decoder.h"
+
+#include "audio/sample_format.h"
+#include "base/text.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Where libsndfile reads from: memory when `data` is set, else the file `fd`.
+struct ByteSource {
+    const std::uint8_t* data = nullptr;
+    int fd = -1;
+    sf_count_t size = 0;
+    sf_count_t position = 0;
+};
+
+ByteSource& SourceOf(void* user) {
+    return *static_cast<ByteSource*>(user);
+}
+
+sf_count_t SourceLength(void* user) {
+    return SourceOf(user).size;
+}
+
+sf_count_t SourceSeek(sf_count_t offset, int whence, void* user) {
+    ByteSource& source = SourceOf(user);
+    sf_count_t base = 0;
+    if (whence == SEEK_CUR)
+        base = source.position;
+    else if (whence == SEEK_END)
+        base = source.size;
+    else if (whence != SEEK_SET)
+        return -1;
+    sf_count_t target = 0;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0)
+        return -1;
+    source.position = target;
+    return target;
+}
+
+sf_count_t SourceRead(void* destination, sf_count_t count, void* user) {
+    ByteSource& source = SourceOf(user);
+    if (count <= 0 || source.position >= source.size)
+        return 0;
+    const sf_count_t wanted = std::min(count, source.size - source.position);
+    auto* out = static_cast<std::uint8_t*>(destination);
+    sf_count_t done = 0;
+    if (source.data) {
+        std::memcpy(out, source.data + source.position, static_cast<std::size_t>(wanted));
+        done = wanted;
+    } else {
+        while (done < wanted) {
+            const ssize_t got =
+                pread(source.fd, out + done, static_cast<std::size_t>(wanted - done),
+                      static_cast<off_t>(source.position + done));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break; // the file shrank or failed: the decoder sees an early end
+            done += got;
+        }
+    }
+    source.position += done;
+    return done;
+}
+
+sf_count_t SourceWrite(const void*, sf_count_t, void*) {
+    return 0;
+}
+
+sf_count_t SourceTell(void* user) {
+    return SourceOf(user).position;
+}
+
+// The start of a FLAC stream, an Ogg page, an ID3v2 tag (ahead of MP3, sometimes of FLAC) or an
+// MPEG audio frame.
+bool StartsLikeOurs(ByteSource& source) {
+    std::uint8_t head[4] = {};
+    const bool whole = SourceRead(head, sizeof head, &source) == sizeof head;
+    source.position = 0;
+    if (!whole)
+        return false;
+    if (std::memcmp(head, "fLaC", 4) == 0 || std::memcmp(head, "OggS", 4) == 0 ||
+        std::memcmp(head, "ID3", 3) == 0)
+        return true;
+    return head[0] == 0xFF && (head[1] & 0xE0) == 0xE0;
+}
+
+// Ogg Vorbis and Opus (mapping family 1) store 3 to 8 channels in the Vorbis order; the buffer
+// expects WAVE's order. Row n-3 gives, for each channel of the file, its WAVE place.
+constexpr std::uint8_t kVorbisToWave[6][8] = {
+    {0, 2, 1},                // L C R
+    {0, 1, 2, 3},             // FL FR BL BR
+    {0, 2, 1, 3, 4},          // FL C FR BL BR
+    {0, 2, 1, 4, 5, 3},       // FL C FR BL BR LFE
+    {0, 2, 1, 5, 6, 4, 3},    // FL C FR SL SR BC LFE
+    {0, 2, 1, 6, 7, 4, 5, 3}, // FL C FR SL SR BL BR LFE
+};
+
+// Decoders may hand out samples beyond full scale (lossy codecs overshoot) and, from a damaged
+// stream, values that are not numbers at all; both must become valid 16-bit samples.
+inline std::int16_t SampleFromFloat(float v) {
+    return std::isfinite(v) ? FloatToS16(v) : 0;
+}
+
+struct SndFileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+struct FileDescriptor {
+    explicit FileDescriptor(int value) : fd(value) {}
+    ~FileDescriptor() {
+        if (fd >= 0)
+            close(fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int fd;
+};
+
+HRESULT Decode(ByteSource& source, DecodedSound* out, std::size_t maxBytes) {
+    *out = DecodedSound{};
+    if (!StartsLikeOurs(source))
+        return E_FAIL;
+
+    SF_VIRTUAL_IO io{&SourceLength, &SourceSeek, &SourceRead, &SourceWrite, &SourceTell};
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open_virtual(&io, SFM_READ, &info, &source));
+    if (!file)
+        return E_FAIL;
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    if (container != SF_FORMAT_FLAC && container != SF_FORMAT_OGG && container != SF_FORMAT_MPEG)
+        return E_FAIL;
+    const std::uint64_t blockAlign = std::uint64_t{2} * static_cast<std::uint64_t>(info.channels);
+    const std::uint64_t byteRate = blockAlign * static_cast<std::uint64_t>(info.samplerate);
+    if (info.channels < 1 || info.samplerate < 1 || blockAlign > 0xFFFF ||
+        byteRate > std::numeric_limits<std::uint32_t>::max())
+        return E_FAIL;
+
+    const auto channels = static_cast<std::size_t>(info.channels);
+    const std::uint8_t* order = nullptr;
+    if (container == SF_FORMAT_OGG && channels >= 3 && channels <= 8)
+        order = kVorbisToWave[channels - 3];
+
+    out->format.wFormatTag = WAVE_FORMAT_PCM;
+    out->format.nChannels = static_cast<std::uint16_t>(channels);
+    out->format.nSamplesPerSec = static_cast<std::uint32_t>(info.samplerate);
+    out->format.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
+    out->format.nBlockAlign = static_cast<std::uint16_t>(blockAlign);
+    out->format.wBitsPerSample = 16;
+    out->format.cbSize = 0;
+
+    const std::size_t maxFrames = maxBytes / blockAlign;
+    // The header's frame count is only a hint: a lying one reserves address space the decode
+    // never touches, and the samples kept are only those really decoded.
+    if (info.frames > 0 && static_cast<std::uint64_t>(info.frames) < maxFrames)
+        out->samples.reserve(static_cast<std::size_t>(info.frames) * channels);
+
+    constexpr std::size_t kBlockFrames = 4096;
+    std::vector<float> block(kBlockFrames * channels);
+    std::size_t frames = 0;
+    while (frames < maxFrames) {
+        const std::size_t ask = std::min(kBlockFrames, maxFrames - frames);
+        const sf_count_t got =
+            sf_readf_float(file.get(), block.data(), static_cast<sf_count_t>(ask));
+        if (got <= 0)
+            break;
+        const auto n = static_cast<std::size_t>(got);
+        const std::size_t start = out->samples.size();
+        out->samples.resize(start + n * channels);
+        std::int16_t* to = out->samples.data() + start;
+        if (order) {
+            for (std::size_t f = 0; f < n; ++f)
+                for (std::size_t c = 0; c < channels; ++c)
+                    to[f * channels + order[c]] = SampleFromFloat(block[f * channels + c]);
+        } else {
+            for (std::size_t i = 0; i < n * channels; ++i)
+                to[i] = SampleFromFloat(block[i]);
+        }
+        frames += n;
+    }
+    return S_OK;
+}
+
+} // namespace
+
+bool IsDecodedSoundPath(std::string_view path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension == "flac" || extension == "ogg" || extension == "opus" || extension == "mp3";
+}
+
+HRESULT DecodeSoundBytes(const std::uint8_t* data, std::size_t size, DecodedSound* out,
+                         std::size_t maxBytes) {
+    static const std::uint8_t kNothing = 0;
+    ByteSource source;
+    source.data = data ? data : &kNothing;
+    source.size = data ? static_cast<sf_count_t>(size) : 0;
+    return Decode(source, out, maxBytes);
+}
+
+HRESULT DecodeSoundFile(const std::string& path, DecodedSound* out, std::size_t maxBytes) {
+    *out = DecodedSound{};
+    // Non-blocking, so that a FIFO under an effect's name cannot hold the opening thread; then
+    // only a regular file is read.
+    const FileDescriptor file(open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return E_FAIL;
+    ByteSource source;
+    source.fd = file.fd;
+    source.size = static_cast<sf_count_t>(status.st_size);
+    return Decode(source, out, maxBytes);
+}
