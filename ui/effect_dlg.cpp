@@ -196,7 +196,9 @@ void CEffectDlg::OnOK() {
 }
 
 void CEffectDlg::OnBrowse() {
-    static const QString kFilter = QString::fromUtf8("WAVEファイル(*.wav)");
+    // Compressed effects are decoded at load; WAVE alone stays one choice away.
+    static const QString kFilter =
+        QString::fromUtf8("音声ファイル(*.wav *.flac *.ogg *.opus *.mp3);;WAVEファイル(*.wav)");
     QFileDialog chooser(this, QString(), QString::fromStdString(ToOsPath(m_strWaveDir)), kFilter);
     // Qt's own chooser, so it behaves the same on every desktop and tests can drive it.
     chooser.setOption(QFileDialog::DontUseNativeDialog, true);

@@ -326,7 +326,9 @@ TEST_F(EffectDlgTest, BrowsePutsTheBareFileTitleIntoTheField) {
     });
     QTest::mouseClick(qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_EFFECT_BROWSE)),
                       Qt::LeftButton);
-    EXPECT_EQ(filters, QStringList{QString::fromUtf8("WAVEファイル(*.wav)")});
+    EXPECT_EQ(filters,
+              (QStringList{QString::fromUtf8("音声ファイル(*.wav *.flac *.ogg *.opus *.mp3)"),
+                           QString::fromUtf8("WAVEファイル(*.wav)")}));
     EXPECT_EQ(startDir, QString::fromStdString(dir.Path() + "waves"));
     EXPECT_EQ(EditOf(dlg, IDC_EFFECT_FILE)->text(), QStringLiteral("ding.wav"));
 
