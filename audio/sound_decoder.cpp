@@ -4,14 +4,12 @@
 // those three containers are accepted back, which keeps libsndfile's other parsers out of reach.
 #include "audio/sound_decoder.h"
 
-#include "audio/sample_format.h"
 #include "base/text.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -112,10 +110,19 @@ constexpr std::uint8_t kVorbisToWave[6][8] = {
     {0, 2, 1, 6, 7, 4, 5, 3}, // FL C FR SL SR BL BR LFE
 };
 
-// Decoders may hand out samples beyond full scale (lossy codecs overshoot) and, from a damaged
-// stream, values that are not numbers at all; both must become valid 16-bit samples.
-inline std::int16_t SampleFromFloat(float v) {
-    return std::isfinite(v) ? FloatToS16(v) : 0;
+// Full scale 1.0 to 16 bits. Lossy decoders overshoot full scale and a damaged stream may give
+// values that are not numbers: both must become valid samples, so this clips (libsndfile's own
+// 16-bit reads wrap an overshoot round to the other sign) and turns NaN into 0. Rounds as
+// FloatToS16 does except at exact halves, which no 16-bit source has; written so the compiler
+// can vectorise it, as the per-sample call was a quarter of a Vorbis decode.
+void FloatsToS16(const float* from, std::size_t count, std::int16_t* to) {
+    for (std::size_t i = 0; i < count; ++i) {
+        float s = from[i] * 32768.0f;
+        s = s == s ? s : 0.0f;
+        s = s < -32768.0f ? -32768.0f : s;
+        s = s > 32767.0f ? 32767.0f : s;
+        to[i] = static_cast<std::int16_t>(static_cast<int>(s + (s < 0.0f ? -0.5f : 0.5f)));
+    }
 }
 
 struct SndFileCloser {
@@ -173,6 +180,7 @@ HRESULT Decode(ByteSource& source, DecodedSound* out, std::size_t maxBytes) {
 
     constexpr std::size_t kBlockFrames = 4096;
     std::vector<float> block(kBlockFrames * channels);
+    std::vector<std::int16_t> scratch(order ? block.size() : 0);
     std::size_t frames = 0;
     while (frames < maxFrames) {
         const std::size_t ask = std::min(kBlockFrames, maxFrames - frames);
@@ -185,12 +193,12 @@ HRESULT Decode(ByteSource& source, DecodedSound* out, std::size_t maxBytes) {
         out->samples.resize(start + n * channels);
         std::int16_t* to = out->samples.data() + start;
         if (order) {
+            FloatsToS16(block.data(), n * channels, scratch.data());
             for (std::size_t f = 0; f < n; ++f)
                 for (std::size_t c = 0; c < channels; ++c)
-                    to[f * channels + order[c]] = SampleFromFloat(block[f * channels + c]);
+                    to[f * channels + order[c]] = scratch[f * channels + c];
         } else {
-            for (std::size_t i = 0; i < n * channels; ++i)
-                to[i] = SampleFromFloat(block[i]);
+            FloatsToS16(block.data(), n * channels, to);
         }
         frames += n;
     }

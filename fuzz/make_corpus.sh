@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 out="$here/corpus-run"
 rm -rf "$out"
 mkdir -p "$out/fuzz_wave_file" "$out/fuzz_wave_resource" "$out/fuzz_set_file" \
-    "$out/fuzz_settings" "$out/fuzz_fields"
+    "$out/fuzz_settings" "$out/fuzz_fields" "$out/fuzz_sound_decoder"
 w="$out/fuzz_wave_file"
 i=0
 # The compressed encodings give formats with extra bytes (MS ADPCM carries 32 of them).
@@ -52,4 +52,17 @@ printf '[Environment]\r\nSoundsFile =  "spaced.txt"  \r\nOther="1"' > "$out/fuzz
 
 printf 'a,b,1,2,3,4,5,6\r\n' > "$out/fuzz_fields/plain"
 printf '\203\054,\203\134,x' > "$out/fuzz_fields/lead"
+# Compressed sounds: sox's encoders (FLAC, Vorbis, MP3 through LAME) and libsndfile's own
+# writers (all four, Opus included), in several layouts.
+d="$out/fuzz_sound_decoder"
+mkdir -p "$d"
+for layout in "-c 1 -r 8000" "-c 2 -r 44100" "-c 6 -r 48000"; do
+    i=$((i + 1))
+    for ext in flac ogg mp3; do
+        # shellcheck disable=SC2086
+        sox -n $layout "$d/sox$i.$ext" synth 0.02 sine 440 2>/dev/null || true
+    done
+done
+seeds="$here/../build-fuzz/fuzz/make_sound_seeds"
+if [ -x "$seeds" ]; then "$seeds" "$d"; else echo "no $seeds: libsndfile seeds skipped"; fi
 echo "seed corpus written to $out"

@@ -8,18 +8,19 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_wave_file fuzz_wave_resource fuzz_set_file fuzz_settings fuzz_fields"}
+targets=${*:-"fuzz_wave_file fuzz_wave_resource fuzz_set_file fuzz_settings fuzz_fields fuzz_sound_decoder"}
 sh tools/install-deps.sh
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DOTOMARU_FUZZ=ON -DOTOMARU_UI=OFF -DOTOMARU_TESTS=OFF -DOTOMARU_BENCH=OFF >/dev/null
 # shellcheck disable=SC2086
-cmake --build build-fuzz --target $targets -j "${JOBS:-$(nproc)}"
+cmake --build build-fuzz --target $targets make_sound_seeds -j "${JOBS:-$(nproc)}"
 sh fuzz/make_corpus.sh
 dict_of() {
     case "$1" in
     fuzz_wave_*) echo fuzz/wave.dict ;;
     fuzz_set_file | fuzz_fields) echo fuzz/set_file.dict ;;
     fuzz_settings) echo fuzz/settings.dict ;;
+    fuzz_sound_decoder) echo fuzz/sound.dict ;;
     esac
 }
 failed=0

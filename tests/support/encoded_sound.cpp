@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -24,8 +25,13 @@ bool WriteEncodedSound(const std::string& utf8Path, int channels, int rate,
     SNDFILE* file = sf_open(utf8Path.c_str(), SFM_WRITE, &info);
     if (!file)
         return false;
+    // In pieces: libvorbis's encoder takes a large write on its stack.
     const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / channels;
-    const bool whole = sf_writef_float(file, samples.data(), frames) == frames;
+    bool whole = true;
+    for (sf_count_t at = 0; at < frames && whole; at += 4096) {
+        const sf_count_t n = std::min<sf_count_t>(4096, frames - at);
+        whole = sf_writef_float(file, samples.data() + at * channels, n) == n;
+    }
     return sf_close(file) == 0 && whole;
 }
 
