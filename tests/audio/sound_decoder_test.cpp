@@ -177,6 +177,29 @@ TEST_F(DecodeTest, ExtensionsLimitsAndCutStreams) {
     EXPECT_LT(sound.samples.size(), 2u * 22050);
 }
 
+// A lossy codec overshoots a full-scale square wave; the overshoot must clip, never wrap round
+// to the other sign (libsndfile's own 16-bit reads wrap it).
+TEST_F(DecodeTest, LossyOvershootClipsInsteadOfWrapping) {
+    std::vector<float> square(48000);
+    for (std::size_t i = 0; i < square.size(); ++i)
+        square[i] = i % 200 < 100 ? 0.999f : -0.999f;
+    for (const char* name : {"loud.ogg", "loud.opus", "loud.mp3"}) {
+        ASSERT_TRUE(WriteEncodedSound(dir.Path() + name, 1, 48000, square));
+        DecodedSound sound;
+        ASSERT_EQ(DecodeSoundFile(dir.Cp932(name), &sound), S_OK) << name;
+        ASSERT_GE(sound.samples.size(), 40000u) << name;
+        int wrong = 0;
+        for (std::size_t i = 2000; i < 40000; ++i) {
+            const std::size_t phase = i % 200;
+            if (phase > 30 && phase < 70 && sound.samples[i] < 16384)
+                ++wrong;
+            if (phase > 130 && phase < 170 && sound.samples[i] > -16384)
+                ++wrong;
+        }
+        EXPECT_EQ(wrong, 0) << name;
+    }
+}
+
 // Whatever cannot be decoded is reported as an unusable WAVE file is, and leaves no buffer.
 TEST_F(DecodeTest, UnreadableFilesOfEachExtensionGetTheWaveMessage) {
     const std::vector<float> samples = Sines(22050, 2205, {440}, {0.5});
