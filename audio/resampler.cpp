@@ -79,8 +79,10 @@ double Kernel(const std::array<float, kTableSize>& table, double zeroCrossings) 
 }
 
 using V8 = float __attribute__((vector_size(32)));
-// The same, for loads and stores at any float address.
-using V8u = float __attribute__((vector_size(32), aligned(4), may_alias));
+// The same, for loads and stores at any float address. A typedef: clang keeps the full 32-byte
+// alignment on a `using` alias and then faults on unaligned addresses.
+typedef float V8u __attribute__((vector_size(32), aligned(4), may_alias));
+static_assert(alignof(V8u) == 4);
 #define LOAD8(p) (*reinterpret_cast<const V8u*>(p))
 
 // Sum of w[j] * x[j] for j < n, n a multiple of 8.
