@@ -202,6 +202,11 @@ HRESULT Decode(ByteSource& source, DecodedSound* out, std::size_t maxBytes) {
         }
         frames += n;
     }
+    // Nothing decodable past the header is as unreadable as a bad header.
+    if (out->samples.empty()) {
+        *out = DecodedSound{};
+        return E_FAIL;
+    }
     return S_OK;
 }
 

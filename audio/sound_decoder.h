@@ -28,8 +28,8 @@ struct DecodedSound {
 // longer sound is refused where the buffer is made rather than silently cut.
 constexpr std::size_t kMaxDecodedBytes = std::size_t{DSBSIZE_MAX} + 16;
 
-// path: CP932, as stored. S_OK with at least the header read, or E_FAIL when the file is not a
-// regular file or is not FLAC, Ogg Vorbis, Ogg Opus or MP3 that libsndfile can read. A stream
+// path: CP932, as stored. S_OK with at least one frame, or E_FAIL when the file is not a regular
+// file or is not FLAC, Ogg Vorbis, Ogg Opus or MP3 that libsndfile can read a frame of. A stream
 // that breaks off part way keeps the frames decoded before the break.
 HRESULT DecodeSoundFile(const std::string& path, DecodedSound* out,
                         std::size_t maxBytes = kMaxDecodedBytes);

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ostream>
 
@@ -172,10 +173,13 @@ TEST_F(DecodedSamples, UnreadableFilesGetTheWaveMessage) {
     ASSERT_TRUE(WriteEncodedSound(dir.Path() + "real.wav", 1, 22050, tone));
     ASSERT_TRUE(WriteEncodedSound(dir.Path() + "real.flac", 1, 22050, tone));
     const auto flac = ReadBytes(dir.Path() + "real.flac");
+    const std::uint8_t sync[] = {0xFF, 0xF8}; // the first audio frame: a header and no audio
+    const auto audio = std::search(flac.begin(), flac.end(), std::begin(sync), std::end(sync));
     const std::vector<std::vector<std::uint8_t>> bad = {{'t', 'e', 'x', 't'},
                                                         {},
                                                         ReadBytes(dir.Path() + "real.wav"),
                                                         {flac.begin(), flac.begin() + 40},
+                                                        {flac.begin(), audio + 4},
                                                         {'O', 'g', 'g', 'S', 0, 2},
                                                         {0xFF, 0xFB, 0x90, 0x00, 1, 2, 3}};
     for (const std::string ext : {"flac", "ogg", "opus", "mp3"}) {
