@@ -91,6 +91,10 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pPlayList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_PLAYLIST));
     m_pEffectList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_EFFECTLIST));
     Q_ASSERT(m_pSetSelector && m_pPlayList && m_pEffectList);
+    // An input method in kana mode would take the letters of hotkeys and commit text at Enter.
+    for (QWidget* w : {static_cast<QWidget*>(m_pSetSelector), static_cast<QWidget*>(m_pPlayList),
+                       static_cast<QWidget*>(m_pEffectList)})
+        w->setAttribute(Qt::WA_InputMethodEnabled, false);
 
     // No default button: Enter must never press one.
     for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -377,8 +381,11 @@ void CMixerDlg::ResetSetSelector() {
 int CMixerDlg::AddSetSelectorItem(const std::string& fileName) {
     // The bytes are kept beside the shown text: a name goes back to the controller exactly as
     // it came, whatever the conversion did to it.
+    // Qt selects the first item added; only the open set may look chosen.
+    const int selected = m_pSetSelector->currentIndex();
     m_pSetSelector->addItem(QStringFromCp932(fileName),
                             QByteArray(fileName.data(), static_cast<qsizetype>(fileName.size())));
+    m_pSetSelector->setCurrentIndex(selected);
     return m_pSetSelector->count() - 1;
 }
 

@@ -2,6 +2,7 @@
 // the picker's bounded texts.
 #include "dialog_test_app.h"
 #include "tests/support/test_support.h"
+#include "ui/effect_dlg.h"
 #include "ui/folder_dialog.h"
 #include "ui/new_source_dlg.h"
 
@@ -105,14 +106,15 @@ TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     });
     EXPECT_EQ(title, QString::fromUtf8("フォルダーを選んでください。"));
     EXPECT_EQ(startDir, QString::fromStdString(dir.Path()));
+    // Stored as set files keep paths, with backslashes.
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(),
-              QString::fromStdString(dir.Path() + "音/sub/"));
+              QString::fromStdString(dir.Path() + "音/sub/").replace('/', '\\'));
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_FILENAME)->text(), QStringLiteral("name"));
     EXPECT_EQ(dlg.m_strWavePath, ""); // taken only on OK
 
     // The root already ends with the separator: it goes in unchanged.
     PickFolder(dlg, [](QFileDialog& chooser) { Choose(chooser, QStringLiteral("/")); });
-    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("/"));
+    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("\\"));
 
     // A cancelled picker leaves the field as it was.
     EditOf(dlg, IDC_NEWSET_WAVEPATH)->setText(QStringLiteral("typed again"));
@@ -141,8 +143,12 @@ TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "", "kept");
+    MessageRecorder messages;
     PickFolder(dlg, [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(deep)); });
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("kept"));
+    // Said, not silently dropped.
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, Sj("フォルダーのパスが長すぎます。"));
 }
 
 TEST(FolderDialogTextTest, TextsAreCutOrRefusedToTheirRoom) {
@@ -170,6 +176,55 @@ TEST_F(NewSourceDlgTest, InitialPathIsPreselectedOnlyWhenItFits) {
         EXPECT_EQ(picker.GetInitialPath(),
                   initial.size() <= CFolderDialog::kPathMax ? initial : "");
     }
+}
+
+} // namespace
+
+namespace {
+
+// On the platform the dialogs were designed on, the focused push button is the default while it
+// has the focus: Enter presses it, and OK again once the focus has left the buttons.
+template <class Dlg>
+void EnterOnEachButton(const std::function<int()>& run, int browseId, int editId) {
+    struct Case {
+        int focus;
+        int result;
+    };
+    for (const Case c : {Case{IDCANCEL, IDCANCEL}, Case{browseId, IDOK}, Case{editId, IDOK}}) {
+        bool chooserOpened = false;
+        WhenModal<Dlg>([&](Dlg& dlg) {
+            if (c.focus == browseId)
+                WhenModal<QFileDialog>([&](QFileDialog& chooser) {
+                    chooserOpened = true;
+                    chooser.reject();
+                });
+            dlg.GetDlgItem(c.focus)->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(dlg.focusWidget(), Qt::Key_Return);
+            if (c.focus == browseId) {
+                // Still open; Enter in a field presses OK again.
+                dlg.GetDlgItem(editId)->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(dlg.focusWidget(), Qt::Key_Return);
+            }
+        });
+        EXPECT_EQ(run(), c.result) << c.focus;
+        EXPECT_EQ(chooserOpened, c.focus == browseId) << c.focus;
+    }
+}
+
+TEST(DefaultButtonTest, EnterPressesTheFocusedButton) {
+    EnsureDialogTestApp();
+    EnterOnEachButton<CNewSourceDlg>(
+        [] {
+            NewSetValues values;
+            return RunNewSetDialog(nullptr, "/tmp/", values);
+        },
+        IDC_NEWSET_BROWSE, IDC_NEWSET_FILENAME);
+    EnterOnEachButton<CEffectDlg>(
+        [] {
+            EffectEditorValues values;
+            return RunEffectEditor(nullptr, "/tmp/", values);
+        },
+        IDC_EFFECT_BROWSE, IDC_EFFECT_NAME);
 }
 
 } // namespace
