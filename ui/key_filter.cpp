@@ -93,19 +93,13 @@ void CKeyFilter::ActivateMenuBar() {
     auto* bar = m_pMainWindow->findChild<QMenuBar*>(QString(), Qt::FindDirectChildrenOnly);
     if (!bar || bar->actions().isEmpty())
         return;
-    // Qt gives the menu bar the keyboard at a lone Alt press and release; F10 is that here.
-    m_bSynthetic = true;
-    QKeyEvent altDown(QEvent::ShortcutOverride, Qt::Key_Alt, Qt::AltModifier);
-    QApplication::sendEvent(m_pMainWindow, &altDown);
-    QKeyEvent altUp(QEvent::KeyRelease, Qt::Key_Alt, Qt::NoModifier);
-    QApplication::sendEvent(m_pMainWindow, &altUp);
-    m_bSynthetic = false;
+    // Qt's styles here have no menu bar that takes the keyboard without a menu open: the first
+    // menu opens, and the arrow keys go on from there as they would.
+    bar->setActiveAction(bar->actions().first());
 }
 
 bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (m_bSynthetic)
-        return false;
     if (type == QEvent::ApplicationDeactivate) {
         // Keys released while another program has the keyboard are never seen: forget them.
         FlushPendingRelease();

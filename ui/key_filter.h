@@ -56,7 +56,7 @@ private:
     bool Act(const CKeyRepeatFilter::Event& event, const QWidget* receiver);
     // The main window's own button whose mnemonic this Alt chord is, if any.
     QAbstractButton* MnemonicButton(const QKeyEvent& key) const;
-    // F10: the menu bar takes the keyboard, its first menu highlighted, as a lone Alt does.
+    // F10: the menu bar takes the keyboard.
     void ActivateMenuBar();
 
     QWidget* m_pMainWindow;
@@ -70,7 +70,6 @@ private:
     std::map<std::uint32_t, int> m_pressedCodes;
     // Where the held-back release was going.
     QPointer<QWidget> m_pPendingReceiver;
-    bool m_bSynthetic = false; // our own events for the menu bar pass untouched
 
     // The key event last seen and where: Qt offers an unhandled key to each parent in turn, and
     // the filter sees every offer.
