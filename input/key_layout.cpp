@@ -177,6 +177,35 @@ constexpr ScanName kCommonNames[] = {
     {0x35, "/"},
 };
 
+struct KeyOwnName {
+    int key;
+    const char* utf8;
+};
+
+constexpr KeyOwnName kOwnNames[] = {
+    {0x03, "Cancel"},
+    {0x2F, "Help"},
+    {0x5F, "Sleep"},
+    {0xA6, "Browser Back"},
+    {0xA7, "Browser Forward"},
+    {0xA8, "Browser Refresh"},
+    {0xA9, "Browser Stop"},
+    {0xAA, "Browser Search"},
+    {0xAB, "Browser Favorites"},
+    {0xAC, "Browser Home"},
+    {0xAD, "Volume Mute"},
+    {0xAE, "Volume Down"},
+    {0xAF, "Volume Up"},
+    {0xB0, "Next Track"},
+    {0xB1, "Previous Track"},
+    {0xB2, "Stop Media"},
+    {0xB3, "Play/Pause Media"},
+    {0xB4, "Start Mail"},
+    {0xB5, "Select Media"},
+    {0xB6, "Start Application 1"},
+    {0xB7, "Start Application 2"},
+};
+
 // US 101/104 keys: the OEM keys where a US keyboard has them.
 constexpr VkScan kUsKeys[] = {
     {0xBA, 0x27}, {0xBB, 0x0D}, {0xC0, 0x29}, {0xDB, 0x1A},
@@ -240,6 +269,9 @@ KeyLayout MakeLayout(const char* name, bool japanese, const VkScan (&keys)[NK],
     }
     for (const ScanName& n : names) {
         layout.nameOfScan[n.scan] = Cp932FromUtf8(n.utf8);
+    }
+    for (const KeyOwnName& n : kOwnNames) {
+        layout.nameOfKey[static_cast<std::size_t>(n.key)] = n.utf8;
     }
     return layout;
 }

@@ -17,6 +17,9 @@ struct KeyLayout {
     bool bJapanese = false;
     std::array<std::uint8_t, 256> scanOfKey{}; // virtual-key code -> scan code, 0 = no such key
     std::array<std::string, 512> nameOfScan;   // scan code (+ kExtended) -> name, CP932
+    // Keys named by their code: the browser, volume, media and launch keys, which have no
+    // scan code of their own without the extended prefix.
+    std::array<std::string, 256> nameOfKey;
 
     // Scan code of a virtual-key code, 0 for codes no key produces (any int accepted).
     std::uint32_t ScanCode(int key) const;
