@@ -6,8 +6,10 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 namespace {
 
@@ -345,6 +347,57 @@ std::string KeyLayoutName(HKL layout) {
     return layout ? layout->strName : std::string();
 }
 
+bool IsCharacterScan(std::uint32_t scan) {
+    return (scan >= 0x02 && scan <= 0x0D) || (scan >= 0x10 && scan <= 0x1B) ||
+           (scan >= 0x1E && scan <= 0x29) || (scan >= 0x2B && scan <= 0x35) || scan == 0x56 ||
+           scan == 0x73 || scan == 0x7D;
+}
+
+namespace {
+
+std::mutex s_registryMutex;
+std::deque<KeyLayout>& Registry() {
+    static std::deque<KeyLayout> registry; // a deque: layouts never move once handed out
+    return registry;
+}
+
+HKL FindRegisteredLocked(std::string_view name) {
+    for (const KeyLayout& layout : Registry()) {
+        if (layout.strName == name) {
+            return &layout;
+        }
+    }
+    return nullptr;
+}
+
+HKL FindRegistered(std::string_view name) {
+    std::lock_guard lock(s_registryMutex);
+    return FindRegisteredLocked(name);
+}
+
+} // namespace
+
+HKL RegisterKeyLayout(const std::string& name, HKL base,
+                      const std::vector<std::pair<std::uint32_t, std::string>>& characterNames) {
+    std::lock_guard lock(s_registryMutex);
+    if (HKL existing = FindRegisteredLocked(name)) {
+        return existing;
+    }
+    KeyLayout layout = base ? *base : *UsKeyLayout();
+    layout.strName = name;
+    for (const auto& [scan, utf8] : characterNames) {
+        if (!IsCharacterScan(scan) || utf8.empty()) {
+            continue;
+        }
+        const std::string cp932 = Cp932FromUtf8(utf8);
+        if (Utf8FromCp932(cp932) == utf8) {
+            layout.nameOfScan[scan] = cp932;
+        }
+    }
+    Registry().push_back(std::move(layout));
+    return &Registry().back();
+}
+
 HKL KeyLayoutFromHint(std::string_view hint) {
     const std::string text = Lower(Trim(hint));
     if (text.empty()) {
@@ -370,6 +423,9 @@ HKL ChooseKeyLayout(std::string_view xkbDefaultLayout, std::string_view keyboard
 }
 
 HKL LoadKeyLayout(std::string_view hint) {
+    if (HKL registered = FindRegistered(hint)) {
+        return registered;
+    }
     if (HKL layout = KeyLayoutFromHint(hint)) {
         return layout;
     }

@@ -1,6 +1,7 @@
 #include "ui/mixer_dlg.h"
 
 #include "core/row_text.h"
+#include "input/key_layout.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
@@ -10,6 +11,7 @@
 #include "ui/mixer_resource.h"
 #include "ui/new_source_dlg.h"
 #include "ui/qt_text.h"
+#include "ui/x11_keyboard.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -336,6 +338,12 @@ void CMixerDlg::LoadPopupMenus() {
 }
 
 std::string CMixerDlg::KeyboardLayoutHint() {
+    // The X server knows the layout in use, and what each key types on it.
+    if (std::optional<HostKeyLayout> host = QueryHostKeyLayout(); host && !host->strName.empty()) {
+        const std::string name = "xkb:" + host->strName;
+        RegisterKeyLayout(name, KeyLayoutFromHint(host->strName), host->characterNames);
+        return name;
+    }
     // The console keyboard setting names the physical layout ("jp", "us"); the input method's
     // locale is the fallback.
     QFile file(QStringLiteral("/etc/default/keyboard"));
