@@ -442,19 +442,14 @@ TEST_F(MixerDlgTest, ButtonMnemonicsGoBeforeTheMenuBar) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     m_dlg->EffectList().setFocus();
     SelectEffect(0);
-    for (int i = 1; i <= 3; ++i) {
-        QTest::keyClick(m_dlg->focusWidget(), Qt::Key_P, Qt::AltModifier);
+    const std::pair<Qt::Key, int> presses[] = {
+        {Qt::Key_P, 1}, {Qt::Key_P, 2}, {Qt::Key_P, 3}, {Qt::Key_A, 0}}; // 全て停止(&A)
+    for (const auto& [key, rows] : presses) {
+        QTest::keyClick(m_dlg->focusWidget(), key, Qt::AltModifier);
         QCoreApplication::processEvents();
-        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << i;
-        EXPECT_EQ(PlayRows(), i);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << rows;
+        EXPECT_EQ(PlayRows(), rows);
     }
-    QTest::keyClick(m_dlg->focusWidget(), Qt::Key_A, Qt::AltModifier); // 全て停止(&A)
-    QCoreApplication::processEvents();
-    EXPECT_EQ(PlayRows(), 0);
-    m_messages.Answer(IDNO);
-    QTest::keyClick(m_dlg->focusWidget(), Qt::Key_N, Qt::AltModifier); // 新規(&N)
-    QCoreApplication::processEvents();
-    EXPECT_EQ(m_messages.Texts(), std::vector<std::string>{Sj("新規音源ファイルを作成しますか？")});
     QTest::keyClick(m_dlg->focusWidget(), Qt::Key_H, Qt::AltModifier); // ヘルプ(&H)
     QCoreApplication::processEvents();
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());

@@ -183,48 +183,37 @@ TEST_F(NewSourceDlgTest, InitialPathIsPreselectedOnlyWhenItFits) {
 namespace {
 
 // On the platform the dialogs were designed on, the focused push button is the default while it
-// has the focus: Enter presses it, and OK again once the focus has left the buttons.
+// has the focus: Enter presses it (Cancel, Browse), and OK again once the focus is in a field.
 template <class Dlg>
-void EnterOnEachButton(const std::function<int()>& run, int browseId, int editId) {
-    struct Case {
-        int focus;
-        int result;
-    };
-    for (const Case c : {Case{IDCANCEL, IDCANCEL}, Case{browseId, IDOK}, Case{editId, IDOK}}) {
+void EnterOnButtons(const std::function<int()>& run, int browseId, int editId) {
+    for (const int focus : {IDCANCEL, browseId}) {
         bool chooserOpened = false;
         WhenModal<Dlg>([&](Dlg& dlg) {
-            if (c.focus == browseId)
+            if (focus == browseId)
                 WhenModal<QFileDialog>([&](QFileDialog& chooser) {
                     chooserOpened = true;
                     chooser.reject();
                 });
-            dlg.GetDlgItem(c.focus)->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(dlg.focusWidget(), Qt::Key_Return);
-            if (c.focus == browseId) {
-                // Still open; Enter in a field presses OK again.
-                dlg.GetDlgItem(editId)->setFocus(Qt::TabFocusReason);
+            for (const int id : {focus, editId}) {
+                if (!dlg.isVisible())
+                    break;
+                dlg.GetDlgItem(id)->setFocus(Qt::TabFocusReason);
                 QTest::keyClick(dlg.focusWidget(), Qt::Key_Return);
             }
         });
-        EXPECT_EQ(run(), c.result) << c.focus;
-        EXPECT_EQ(chooserOpened, c.focus == browseId) << c.focus;
+        EXPECT_EQ(run(), focus == IDCANCEL ? IDCANCEL : IDOK) << focus;
+        EXPECT_EQ(chooserOpened, focus == browseId) << focus;
     }
 }
 
 TEST(DefaultButtonTest, EnterPressesTheFocusedButton) {
     EnsureDialogTestApp();
-    EnterOnEachButton<CNewSourceDlg>(
-        [] {
-            NewSetValues values;
-            return RunNewSetDialog(nullptr, "/tmp/", values);
-        },
-        IDC_NEWSET_BROWSE, IDC_NEWSET_FILENAME);
-    EnterOnEachButton<CEffectDlg>(
-        [] {
-            EffectEditorValues values;
-            return RunEffectEditor(nullptr, "/tmp/", values);
-        },
-        IDC_EFFECT_BROWSE, IDC_EFFECT_NAME);
+    NewSetValues set;
+    EnterOnButtons<CNewSourceDlg>([&] { return RunNewSetDialog(nullptr, "/tmp/", set); },
+                                  IDC_NEWSET_BROWSE, IDC_NEWSET_FILENAME);
+    EffectEditorValues effect;
+    EnterOnButtons<CEffectDlg>([&] { return RunEffectEditor(nullptr, "/tmp/", effect); },
+                               IDC_EFFECT_BROWSE, IDC_EFFECT_NAME);
 }
 
 } // namespace
