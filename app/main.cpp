@@ -6,6 +6,7 @@
 #include "ui/message_box.h"
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
+#include "ui/qt_translations.h"
 
 #include <QApplication>
 
@@ -14,6 +15,7 @@ public:
     int InitInstance(int& argc, char** argv) {
         QApplication app(argc, argv);
         QApplication::setFont(DialogFont());
+        LoadQtTranslations(app);
         QApplication::setWindowIcon(LoadIcon(IDR_MAINFRAME));
         ScopedMessageFunction messages(ShowQtMessageBox);
         CMixerDlg dlg;

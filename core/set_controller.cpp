@@ -288,7 +288,7 @@ void CSetController::NewSet() {
 
     CloseSet();
     SetCurrentDirectoryA(m_settings.m_strExeDir);
-    m_strWaveDir = values.strWavePath;
+    m_strWaveDir = ToStoredPath(values.strWavePath);
     m_strSetFilePath = newPath;
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
 

@@ -63,6 +63,9 @@ std::string KeyName(int key, HKL layout) {
     // Without a layout the keys are named as on a US keyboard, which every PC keyboard shares
     // for letters, digits and the function and navigation keys.
     const KeyLayout& table = layout ? *layout : *UsKeyLayout();
+    if (key > 0 && key < 256 && !table.nameOfKey[static_cast<std::size_t>(key)].empty()) {
+        return table.nameOfKey[static_cast<std::size_t>(key)];
+    }
     const std::uint32_t scan = table.ScanCode(key);
     if ((scan & 0xFFFF) == 0) {
         return {};

@@ -6,8 +6,10 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 
 namespace {
 
@@ -177,6 +179,35 @@ constexpr ScanName kCommonNames[] = {
     {0x35, "/"},
 };
 
+struct KeyOwnName {
+    int key;
+    const char* utf8;
+};
+
+constexpr KeyOwnName kOwnNames[] = {
+    {0x03, "Cancel"},
+    {0x2F, "Help"},
+    {0x5F, "Sleep"},
+    {0xA6, "Browser Back"},
+    {0xA7, "Browser Forward"},
+    {0xA8, "Browser Refresh"},
+    {0xA9, "Browser Stop"},
+    {0xAA, "Browser Search"},
+    {0xAB, "Browser Favorites"},
+    {0xAC, "Browser Home"},
+    {0xAD, "Volume Mute"},
+    {0xAE, "Volume Down"},
+    {0xAF, "Volume Up"},
+    {0xB0, "Next Track"},
+    {0xB1, "Previous Track"},
+    {0xB2, "Stop Media"},
+    {0xB3, "Play/Pause Media"},
+    {0xB4, "Start Mail"},
+    {0xB5, "Select Media"},
+    {0xB6, "Start Application 1"},
+    {0xB7, "Start Application 2"},
+};
+
 // US 101/104 keys: the OEM keys where a US keyboard has them.
 constexpr VkScan kUsKeys[] = {
     {0xBA, 0x27}, {0xBB, 0x0D}, {0xC0, 0x29}, {0xDB, 0x1A},
@@ -240,6 +271,9 @@ KeyLayout MakeLayout(const char* name, bool japanese, const VkScan (&keys)[NK],
     }
     for (const ScanName& n : names) {
         layout.nameOfScan[n.scan] = Cp932FromUtf8(n.utf8);
+    }
+    for (const KeyOwnName& n : kOwnNames) {
+        layout.nameOfKey[static_cast<std::size_t>(n.key)] = n.utf8;
     }
     return layout;
 }
@@ -313,6 +347,57 @@ std::string KeyLayoutName(HKL layout) {
     return layout ? layout->strName : std::string();
 }
 
+bool IsCharacterScan(std::uint32_t scan) {
+    return (scan >= 0x02 && scan <= 0x0D) || (scan >= 0x10 && scan <= 0x1B) ||
+           (scan >= 0x1E && scan <= 0x29) || (scan >= 0x2B && scan <= 0x35) || scan == 0x56 ||
+           scan == 0x73 || scan == 0x7D;
+}
+
+namespace {
+
+std::mutex s_registryMutex;
+std::deque<KeyLayout>& Registry() {
+    static std::deque<KeyLayout> registry; // a deque: layouts never move once handed out
+    return registry;
+}
+
+HKL FindRegisteredLocked(std::string_view name) {
+    for (const KeyLayout& layout : Registry()) {
+        if (layout.strName == name) {
+            return &layout;
+        }
+    }
+    return nullptr;
+}
+
+HKL FindRegistered(std::string_view name) {
+    std::lock_guard lock(s_registryMutex);
+    return FindRegisteredLocked(name);
+}
+
+} // namespace
+
+HKL RegisterKeyLayout(const std::string& name, HKL base,
+                      const std::vector<std::pair<std::uint32_t, std::string>>& characterNames) {
+    std::lock_guard lock(s_registryMutex);
+    if (HKL existing = FindRegisteredLocked(name)) {
+        return existing;
+    }
+    KeyLayout layout = base ? *base : *UsKeyLayout();
+    layout.strName = name;
+    for (const auto& [scan, utf8] : characterNames) {
+        if (!IsCharacterScan(scan) || utf8.empty()) {
+            continue;
+        }
+        const std::string cp932 = Cp932FromUtf8(utf8);
+        if (Utf8FromCp932(cp932) == utf8) {
+            layout.nameOfScan[scan] = cp932;
+        }
+    }
+    Registry().push_back(std::move(layout));
+    return &Registry().back();
+}
+
 HKL KeyLayoutFromHint(std::string_view hint) {
     const std::string text = Lower(Trim(hint));
     if (text.empty()) {
@@ -338,6 +423,9 @@ HKL ChooseKeyLayout(std::string_view xkbDefaultLayout, std::string_view keyboard
 }
 
 HKL LoadKeyLayout(std::string_view hint) {
+    if (HKL registered = FindRegistered(hint)) {
+        return registered;
+    }
     if (HKL layout = KeyLayoutFromHint(hint)) {
         return layout;
     }

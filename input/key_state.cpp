@@ -50,6 +50,14 @@ void CKeyState::UpdateGeneric(int generic, int left, int right) {
 }
 
 bool CKeyState::KeyDown(int key) {
+    return Press(key, true);
+}
+
+void CKeyState::MarkDown(int key) {
+    Press(key, false);
+}
+
+bool CKeyState::Press(int key, bool toggle) {
     if (!InRange(key)) {
         return false;
     }
@@ -61,7 +69,7 @@ bool CKeyState::KeyDown(int key) {
         return wasUp;
     }
     const bool wasUp = !(At(key) & kDown);
-    if (wasUp && IsLockKey(key)) {
+    if (toggle && wasUp && IsLockKey(key)) {
         m_state[static_cast<std::size_t>(key)] ^= kToggled;
     }
     SetDown(key, true);

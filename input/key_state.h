@@ -32,6 +32,8 @@ public:
     // at the press, not at its repeats. Codes outside 1..255 are ignored. Returns whether the
     // key was up before (false for a repeat).
     bool KeyDown(int key);
+    // A key found down on the host (not a press we saw): down without flipping its toggle.
+    void MarkDown(int key);
     // A key went up. A generic modifier stays down while its other side is.
     void KeyUp(int key);
 
@@ -42,6 +44,7 @@ public:
     void ReleaseAll();
 
 private:
+    bool Press(int key, bool toggle);
     void SetDown(int key, bool down);
     void UpdateGeneric(int generic, int left, int right);
 
@@ -56,9 +59,10 @@ class CKeyRepeatFilter {
 public:
     struct Event {
         bool bPress = false;
-        int nKey = 0;             // virtual-key code
-        std::uint64_t nTime = 0;  // the event's timestamp
-        bool bAutoRepeat = false; // marked by the platform; on output: a repeated press
+        int nKey = 0;                // virtual-key code
+        std::uint64_t nTime = 0;     // the event's timestamp
+        bool bAutoRepeat = false;    // marked by the platform; on output: a repeated press
+        std::uint32_t nPhysical = 0; // the physical key (X11 keycode), 0 = unknown
         bool operator==(const Event&) const = default;
     };
 

@@ -13,6 +13,8 @@
 #include <QSlider>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 // Rounds a * b / c to the nearest integer, halves away from zero, as the dialog unit mapping
@@ -77,9 +79,10 @@ QWidget* MakeControl(const DlgItem& item, QWidget* parent, const DlgCustomFactor
     case DlgClass::PushButton:
     case DlgClass::DefPushButton: {
         auto* button = new QPushButton(text, parent);
-        const bool isDefault = item.cls == DlgClass::DefPushButton;
-        button->setAutoDefault(isDefault);
-        button->setDefault(isDefault);
+        // A push button with the focus is the default while it has it; the template's default
+        // button is again once the focus leaves the buttons.
+        button->setAutoDefault(true);
+        button->setDefault(item.cls == DlgClass::DefPushButton);
         return button;
     }
     case DlgClass::ComboBox: {
@@ -177,6 +180,10 @@ std::map<int, QWidget*> BuildDialog(QDialog& dialog, const DlgTemplate& tmpl,
             // The template's height is the dropped list's; the closed box is as tall as the font
             // makes it.
             geometry.setHeight(w->sizeHint().height());
+            // The rest of the template's height is the dropped list's, in rows of the font.
+            const int listHeight = DluToPixels(item.rect, font).height() - geometry.height();
+            const int rowHeight = QFontMetrics(font).height();
+            static_cast<QComboBox*>(w)->setMaxVisibleItems(std::max(1, listHeight / rowHeight));
         }
         w->setGeometry(geometry);
         w->setProperty("dlgItemId", item.id);

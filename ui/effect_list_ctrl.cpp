@@ -8,6 +8,9 @@
 #include <QPainter>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // The shortening buffer shared by every list: rows are painted one at a time on the window's
@@ -61,7 +64,37 @@ COLORREF RefFromQColor(const QColor& c) {
 
 const QColor kGridColour(0xD8, 0xD8, 0xD8);
 
+double Luminance(const QColor& c) {
+    auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
 } // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor TintForPalette(COLORREF designed, const QColor& text, const QColor& window) {
+    const QColor tint = QColorFromRef(designed);
+    if (Luminance(window) >= Luminance(text))
+        return tint;
+    // Same hue and saturation, less light, until the text reads on it.
+    float hue = 0;
+    float saturation = 0;
+    float lightness = 0;
+    tint.getHslF(&hue, &saturation, &lightness);
+    for (float l = lightness; l > 0; l -= 0.01f) {
+        const QColor darker(QColor::fromHslF(hue, saturation, l).rgb()); // as it is painted
+        if (ContrastRatio(text, darker) >= 4.5)
+            return darker;
+    }
+    return Qt::black;
+}
 
 std::vector<ListRow> EffectListRows(const EffectTable& table, HKL layout) {
     std::vector<ListRow> rows;
@@ -135,8 +168,7 @@ QVariant CEffectListModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 CEffectListCtrl::CEffectListCtrl(COLORREF tint, QWidget* parent)
-    : QTreeView(parent), m_clrTint(tint), m_pModel(new CEffectListModel(this)),
-      m_clrRow(RefFromQColor(palette().color(QPalette::Base))) {
+    : QTreeView(parent), m_clrTint(tint), m_pModel(new CEffectListModel(this)) {
     setModel(m_pModel);
     setItemDelegate(new CRowHeightDelegate(this));
     setRootIsDecorated(false);
@@ -221,11 +253,14 @@ void CEffectListCtrl::DrawItem(QPainter& painter, int row, const QRect& rowRect)
     const bool selected = selectionModel()->isRowSelected(row, QModelIndex());
 
     QColor text;
+    const QColor window = palette().color(QPalette::Base);
+    const QColor tint =
+        TintForPalette(m_clrTint, palette().color(QPalette::Active, QPalette::Text), window);
     if (selected) {
-        painter.fillRect(rowRect, QColorFromRef(ScaleColour(m_clrTint, 0.5)));
+        painter.fillRect(rowRect, QColorFromRef(ScaleColour(RefFromQColor(tint), 0.5)));
         text = palette().color(QPalette::HighlightedText);
     } else {
-        painter.fillRect(rowRect, QColorFromRef(row % 2 ? m_clrTint : m_clrRow));
+        painter.fillRect(rowRect, row % 2 ? tint : window);
         const bool unavailable = item->pEntry && !item->pEntry->IsAvailable();
         text = palette().color(unavailable ? QPalette::Disabled : QPalette::Active, QPalette::Text);
     }

@@ -50,6 +50,13 @@ inline QColor QColorFromRef(COLORREF c) {
     return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
 }
 
+// WCAG contrast ratio of two colours (1 to 21).
+double ContrastRatio(const QColor& a, const QColor& b);
+// The tint a row is painted in under this palette: the designed tint while the window colour is
+// light; under a dark palette (light text on a dark window) the same hue, darkened until the
+// text on it keeps a contrast of at least 4.5:1.
+QColor TintForPalette(COLORREF designed, const QColor& text, const QColor& window);
+
 class CEffectListCtrl : public QTreeView {
     Q_OBJECT
 public:
@@ -94,7 +101,6 @@ private:
     void DrawItem(QPainter& painter, int row, const QRect& rowRect) const;
 
     CEffectListModel* m_pModel;
-    COLORREF m_clrRow; // the window colour, read once
     std::vector<Qt::Alignment> m_columnAlign;
     int m_nSelectionMark = -1;
     bool m_bLeftPressed = false;

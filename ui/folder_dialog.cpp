@@ -14,6 +14,7 @@ CFolderDialog::CFolderDialog(std::string_view cp932Title, QWidget* pOwner)
 void CFolderDialog::Reset() {
     m_szPath.clear();
     m_szInitialPath.clear();
+    m_strRefusal.clear();
 }
 
 int CFolderDialog::DoModal(std::string_view cp932InitialPath) {
@@ -42,7 +43,13 @@ int CFolderDialog::Browse() {
         return IDCANCEL;
     }
     const std::string path = Cp932FromQString(chosen.first());
+    // A set file holds CP932: a name it cannot carry would be stored as another folder's.
+    if (QStringFromCp932(path) != chosen.first()) {
+        m_strRefusal = Cp932FromUtf8("このフォルダーの名前には使えない文字が含まれています。");
+        return -1;
+    }
     if (path.empty() || path.size() > kPathMax) {
+        m_strRefusal = Cp932FromUtf8("フォルダーのパスが長すぎます。");
         return -1;
     }
     m_szPath = path;

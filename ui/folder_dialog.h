@@ -25,6 +25,8 @@ public:
     const std::string& GetPathName() const { return m_szPath; }
     const std::string& GetTitle() const { return m_szTitle; }
     const std::string& GetInitialPath() const { return m_szInitialPath; }
+    // Why the last choice came back as -1 (CP932, for the user); empty otherwise.
+    const std::string& GetRefusal() const { return m_strRefusal; }
 
     void Reset();
 
@@ -35,4 +37,5 @@ private:
     std::string m_szInitialPath; // CP932, at most kPathMax bytes; empty = none
     std::string m_szPath;        // CP932, at most kPathMax bytes
     std::string m_szTitle;       // CP932, at most kTitleMax bytes
+    std::string m_strRefusal;
 };

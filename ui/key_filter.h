@@ -1,11 +1,14 @@
 // Hotkeys fire while the main window has the keyboard focus, before the focused control or the
 // dialog's own keyboard handling sees the key. Installed on the application, this filter sees
 // every key press and release, keeps the 256-byte key-state table, hands the key messages meant
-// for the main window to the trigger matching, and swallows a key-down that fired.
+// for the main window to the trigger matching, and swallows a key-down that fired. It also gives
+// the main window the keyboard manners of the platform the program was designed on: its own
+// buttons' mnemonics before the menu bar's, and F10 for the menu bar.
 #pragma once
 
 #include "input/hotkey.h"
 #include "input/key_state.h"
+#include "ui/x11_keyboard.h"
 
 #include <QObject>
 #include <QPointer>
@@ -13,7 +16,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 
+class QAbstractButton;
 class QKeyEvent;
 
 class CKeyFilter : public QObject {
@@ -23,6 +29,8 @@ public:
     using TranslateFn = std::function<bool(unsigned message, const std::uint8_t keyState[256])>;
     // The keyboard layout that key codes are worked out in.
     using LayoutFn = std::function<HKL()>;
+    // The keys physically down now, by X11 keycode; nothing when the host cannot tell.
+    using KeymapFn = std::function<std::optional<HostKeymap>()>;
 
     CKeyFilter(QWidget* mainWindow, TranslateFn translate, LayoutFn layout,
                QObject* parent = nullptr);
@@ -30,6 +38,12 @@ public:
     const std::uint8_t* KeyState() const { return m_keyState.Data(); }
     // Settles a release held back to see whether a press of the same moment follows.
     void FlushPendingRelease();
+    // Tests stand in for the X server here.
+    void SetKeymapSource(KeymapFn keymap) { m_keymap = std::move(keymap); }
+    // Makes the table hold only keys that are physically down: releases that went to a window
+    // that closed, or to no window of ours, are never seen. `except` keeps one key as it is (the
+    // key whose own event is being handled). Without the host's keymap every key goes up.
+    void SyncWithHost(std::uint32_t except = 0);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -40,12 +54,20 @@ private:
     bool IsSystemKey(int vk) const;
     // Acts on one press or release that the repeat rule let through; true = consume it.
     bool Act(const CKeyRepeatFilter::Event& event, const QWidget* receiver);
+    // The main window's own button whose mnemonic this Alt chord is, if any.
+    QAbstractButton* MnemonicButton(const QKeyEvent& key) const;
+    // F10: the menu bar takes the keyboard.
+    void ActivateMenuBar();
 
     QWidget* m_pMainWindow;
     TranslateFn m_translate;
     LayoutFn m_layout;
+    KeymapFn m_keymap = QueryHostKeymap;
     CKeyState m_keyState;
     CKeyRepeatFilter m_repeat;
+    // The code each physical key got at its press; its release goes up under the same code,
+    // whatever Shift or Num Lock did in between.
+    std::map<std::uint32_t, int> m_pressedCodes;
     // Where the held-back release was going.
     QPointer<QWidget> m_pPendingReceiver;
 

@@ -1,6 +1,7 @@
 #include "ui/mixer_dlg.h"
 
 #include "core/row_text.h"
+#include "input/key_layout.h"
 #include "ui/about_dlg.h"
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
@@ -10,6 +11,7 @@
 #include "ui/mixer_resource.h"
 #include "ui/new_source_dlg.h"
 #include "ui/qt_text.h"
+#include "ui/x11_keyboard.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -91,6 +93,10 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pPlayList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_PLAYLIST));
     m_pEffectList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_EFFECTLIST));
     Q_ASSERT(m_pSetSelector && m_pPlayList && m_pEffectList);
+    // An input method in kana mode would take the letters of hotkeys and commit text at Enter.
+    for (QWidget* w : {static_cast<QWidget*>(m_pSetSelector), static_cast<QWidget*>(m_pPlayList),
+                       static_cast<QWidget*>(m_pEffectList)})
+        w->setAttribute(Qt::WA_InputMethodEnabled, false);
 
     // No default button: Enter must never press one.
     for (QPushButton* button : findChildren<QPushButton*>()) {
@@ -332,6 +338,12 @@ void CMixerDlg::LoadPopupMenus() {
 }
 
 std::string CMixerDlg::KeyboardLayoutHint() {
+    // The X server knows the layout in use, and what each key types on it.
+    if (std::optional<HostKeyLayout> host = QueryHostKeyLayout(); host && !host->strName.empty()) {
+        const std::string name = "xkb:" + host->strName;
+        RegisterKeyLayout(name, KeyLayoutFromHint(host->strName), host->characterNames);
+        return name;
+    }
     // The console keyboard setting names the physical layout ("jp", "us"); the input method's
     // locale is the fallback.
     QFile file(QStringLiteral("/etc/default/keyboard"));
@@ -377,8 +389,11 @@ void CMixerDlg::ResetSetSelector() {
 int CMixerDlg::AddSetSelectorItem(const std::string& fileName) {
     // The bytes are kept beside the shown text: a name goes back to the controller exactly as
     // it came, whatever the conversion did to it.
+    // Qt selects the first item added; only the open set may look chosen.
+    const int selected = m_pSetSelector->currentIndex();
     m_pSetSelector->addItem(QStringFromCp932(fileName),
                             QByteArray(fileName.data(), static_cast<qsizetype>(fileName.size())));
+    m_pSetSelector->setCurrentIndex(selected);
     return m_pSetSelector->count() - 1;
 }
 

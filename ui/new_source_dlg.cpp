@@ -87,13 +87,19 @@ void CNewSourceDlg::OnBrowseFolder() {
     // The picker belongs to the main window, not to this dialog, which stays open beneath it.
     QWidget* owner = parentWidget() ? parentWidget()->window() : this;
     CFolderDialog picker(kTitle, owner);
-    if (picker.DoModal(m_strInitialFolder) != IDOK) {
+    const int result = picker.DoModal(m_strInitialFolder);
+    if (result != IDOK) {
+        if (!picker.GetRefusal().empty()) {
+            AfxMessageBox(picker.GetRefusal(), MB_OK | MB_ICONEXCLAMATION);
+        }
         return;
     }
-    std::string path = picker.GetPathName();
-    // '/' is never the second byte of a two-byte character, so the last byte tells.
-    if (path.empty() || path.back() != '/') {
-        path += '/';
+    // Stored as every path is, with backslashes. The separator test walks characters: the
+    // last byte of a folder named ...ソ is a 0x5C too.
+    std::string path = ToStoredPath(picker.GetPathName());
+    const std::size_t last = FindLastBackslash(path);
+    if (last == std::string::npos || last + 1 != path.size()) {
+        path += '\\';
     }
     if (QLineEdit* wavePath = Edit(IDC_NEWSET_WAVEPATH)) {
         wavePath->setText(QStringFromCp932(path));

@@ -87,7 +87,38 @@ constexpr Code kNamed[] = {
     {Qt::Key_Eisu_Shift, 0xF0},
     {Qt::Key_Kana_Lock, 0x15},
     {Qt::Key_Kana_Shift, 0x15},
+    // Browser, volume, media and launch keys, with the codes Windows gives them.
+    {Qt::Key_Cancel, 0x03},
+    {Qt::Key_Help, 0x2F},
+    {Qt::Key_Sleep, 0x5F},
+    {Qt::Key_Back, 0xA6},
+    {Qt::Key_Forward, 0xA7},
+    {Qt::Key_Refresh, 0xA8},
+    {Qt::Key_Reload, 0xA8},
+    {Qt::Key_Stop, 0xA9},
+    {Qt::Key_Search, 0xAA},
+    {Qt::Key_Favorites, 0xAB},
+    {Qt::Key_HomePage, 0xAC},
+    {Qt::Key_VolumeMute, 0xAD},
+    {Qt::Key_VolumeDown, 0xAE},
+    {Qt::Key_VolumeUp, 0xAF},
+    {Qt::Key_MediaNext, 0xB0},
+    {Qt::Key_MediaPrevious, 0xB1},
+    {Qt::Key_MediaStop, 0xB2},
+    {Qt::Key_MediaPlay, 0xB3},
+    {Qt::Key_MediaPause, 0xB3},
+    {Qt::Key_MediaTogglePlayPause, 0xB3},
+    {Qt::Key_LaunchMail, 0xB4},
+    {Qt::Key_LaunchMedia, 0xB5},
+    {Qt::Key_Launch0, 0xB6},
+    {Qt::Key_Explorer, 0xB6},
+    {Qt::Key_Launch1, 0xB7},
+    {Qt::Key_Calculator, 0xB7},
 };
+
+// X11 keycodes of F13 to F24: XKB gives most of them other keysyms (XF86Tools, XF86Launch5...),
+// so Qt names them after those.
+constexpr std::uint32_t KC_F13 = 191, KC_F24 = 202;
 
 // Physical keys by X11 keycode; the rows and letters are where every PC keyboard has them.
 constexpr Code kKeycodesCommon[] = {
@@ -189,6 +220,9 @@ VirtualKey QtKeyToVirtualKey(int qtKey, bool keypad, std::uint32_t keysym, std::
         break;
     }
 
+    if (scanCode >= KC_F13 && scanCode <= KC_F24) {
+        return {0x7C + static_cast<int>(scanCode - KC_F13), false};
+    }
     if (const Code* c = Find(kNamed, qtKey)) {
         return {c->vk, c->ext};
     }

@@ -143,9 +143,10 @@ TEST_F(SetCommandsTest, NewCreatesAnEmptySetAndOpensIt) {
     ASSERT_EQ(m_view.NewSetFolders().size(), 1u);
     EXPECT_EQ(m_view.NewSetFolders()[0], ExeDir());
     EXPECT_EQ(MessageTexts().size(), 1u); // only the question
-    EXPECT_EQ(FileText("new.txt"), SetText("/snd/", {}));
+    // Stored with backslashes, as every path in a set file.
+    EXPECT_EQ(FileText("new.txt"), SetText("\\snd\\", {}));
     EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "new.txt");
-    EXPECT_EQ(ctl.WaveDirectory(), "/snd/");
+    EXPECT_EQ(ctl.WaveDirectory(), "\\snd\\");
     EXPECT_EQ(ctl.Effects().GetSize(), 0);
     EXPECT_TRUE(m_view.EffectRows().empty());
     EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
@@ -195,7 +196,7 @@ TEST_F(SetCommandsTest, NewOverAnExistingFileReplacesItOnYes) {
     m_view.QueueNewSet(NewSetOk("/w/", "b.txt"));
     ctl.NewSet();
     EXPECT_EQ(m_messages.Messages().size(), 2u);
-    EXPECT_EQ(FileText("b.txt"), SetText("/w/", {}));
+    EXPECT_EQ(FileText("b.txt"), SetText("\\w\\", {}));
     EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "b.txt");
     EXPECT_EQ(ctl.Effects().GetSize(), 0);
     EXPECT_TRUE(IniRemembers("b.txt"));

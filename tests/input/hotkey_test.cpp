@@ -141,6 +141,12 @@ const NameCase kNames[] = {
     {0xF4, "", "半角/全角"},
     {0x19, "", "半角/全角"},
     {0xF0, "", "Caps Lock"},
+    // Keys named by their code.
+    {0xAD, "Volume Mute", "Volume Mute"},
+    {0xB3, "Play/Pause Media", "Play/Pause Media"},
+    {0xA6, "Browser Back", "Browser Back"},
+    {0x2F, "Help", "Help"},
+    {0x03, "Cancel", "Cancel"},
     // Codes no key produces: mouse buttons, unassigned, beyond the byte.
     {0x00, "", ""},
     {0x01, "", ""},

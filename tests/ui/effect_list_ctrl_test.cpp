@@ -218,3 +218,35 @@ TEST_F(ListTest, NotificationsAlsoFromEmptyArea) {
 }
 
 } // namespace
+
+namespace {
+
+// Light palettes keep the designed tints; dark ones (Fusion dark, Breeze Dark, Adwaita-dark)
+// get tints of the same hue on which their text keeps 4.5:1, also on a painted row.
+TEST_F(ListTest, TintsStayReadableUnderDarkPalettes) {
+    const std::pair<QColor, QColor> palettes[] = {
+        {QColor(0x31, 0x36, 0x3b), Qt::white}, // text and window colours of Breeze
+        {Qt::white, QColor(0x2a, 0x2a, 0x2a)},
+        {QColor(0xef, 0xf0, 0xf1), QColor(0x23, 0x26, 0x29)},
+        {QColor(0xee, 0xee, 0xec), QColor(0x2d, 0x2d, 0x2d)},
+    };
+    for (const auto& [text, window] : palettes) {
+        for (COLORREF designed : {kEffectListTint, kPlayListTint}) {
+            const QColor tint = TintForPalette(designed, text, window);
+            if (text == palettes[0].first) {
+                EXPECT_EQ(tint, QColorFromRef(designed));
+                continue;
+            }
+            EXPECT_GE(ContrastRatio(text, tint), 4.5) << window.name().toStdString();
+            EXPECT_NEAR(tint.hslHueF(), QColorFromRef(designed).hslHueF(), 0.01);
+        }
+        QPalette palette = m_list->palette();
+        palette.setColor(QPalette::Text, text);
+        palette.setColor(QPalette::Base, window);
+        m_list->setPalette(palette);
+        Fill(2);
+        EXPECT_EQ(Paint().pixelColor(EmptyPoint(1)), TintForPalette(kEffectListTint, text, window));
+    }
+}
+
+} // namespace

@@ -8,12 +8,14 @@
 
 #include <QDialog>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -102,6 +104,71 @@ protected:
     Target m_target;
     quint64 m_clock = 1000;
 };
+
+// The X server's keymap stands in for the host; keys carry their X11 keycodes.
+class HostKeyTest : public KeyFilterTest {
+protected:
+    void SetUp() override {
+        KeyFilterTest::SetUp();
+        m_filter->SetKeymapSource([this] { return std::optional<HostKeymap>(m_host); });
+    }
+    void Key(QWidget* to, QEvent::Type type, int key, quint32 code, Qt::KeyboardModifiers m = {}) {
+        m_host[code / 8] = static_cast<std::uint8_t>(type == QEvent::KeyPress
+                                                         ? m_host[code / 8] | (1 << (code % 8))
+                                                         : m_host[code / 8] & ~(1 << (code % 8)));
+        QKeyEvent e(type, key, m, code, 0, 0);
+        e.setTimestamp(++m_clock);
+        QApplication::sendEvent(to, &e);
+        QCoreApplication::sendPostedEvents(m_filter.get());
+    }
+    bool Held(int vk) const { return m_filter->KeyState()[vk] & 0x80; }
+    HostKeymap m_host{};
+};
+
+// Enter closes a box at its press; its release, and that of a key held past a dialog, go to no
+// window of ours.
+TEST_F(HostKeyTest, KeysReleasedWhileAModalWindowClosedAreNotHeld) {
+    WhenModal<QMessageBox>([this](QMessageBox& box) {
+        Key(&box, QEvent::KeyPress, Qt::Key_Return, 36);
+        m_host = {};
+    });
+    QMessageBox(QMessageBox::Warning, "Otomaru", "x", QMessageBox::Ok, m_dialog.get()).exec();
+    AddEffect("a", 'A');
+    QDialog modal(m_dialog.get());
+    modal.setModal(true);
+    modal.show();
+    Key(&modal, QEvent::KeyPress, Qt::Key_A, 38);
+    modal.hide();
+    QCoreApplication::processEvents();
+    m_host = {};
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(m_dialog.get(), &activate);
+    EXPECT_FALSE(Held('A'));
+    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_A, 38);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_Escape, 9); // not taken as Enter held
+    EXPECT_EQ(m_target.calls, std::vector<std::string>{"Start a"});
+    EXPECT_FALSE(m_dialog->isVisible());
+}
+
+// Shift and Num Lock change what a keypad key reports between its press and its release; the
+// Japanese Caps key reports 英数 pressed and Caps Lock released.
+TEST_F(HostKeyTest, ReleaseGoesUpUnderTheCodeOfThePress) {
+    using M = Qt::KeyboardModifiers;
+    const std::tuple<int, M, int, M, quint32, int> cases[] = {
+        {Qt::Key_4, Qt::KeypadModifier, Qt::Key_Left, Qt::KeypadModifier | Qt::ShiftModifier, 83,
+         0x64},
+        {Qt::Key_Left, Qt::KeypadModifier, Qt::Key_4, Qt::KeypadModifier, 83, 0x25},
+        {Qt::Key_Eisu_toggle, {}, Qt::Key_CapsLock, {}, 66, 0xF0},
+    };
+    for (const auto& [down, downMods, up, upMods, code, vk] : cases) {
+        Key(m_sink, QEvent::KeyPress, down, code, downMods);
+        EXPECT_TRUE(Held(vk)) << code;
+        Key(m_sink, QEvent::KeyRelease, up, code, upMods);
+        for (int k = 1; k < 256; ++k)
+            EXPECT_FALSE(Held(k)) << code << " left " << k;
+    }
+}
 
 TEST_F(KeyFilterTest, HotkeyFiresOnceWhileHeldAndIsSwallowed) {
     AddEffect("a", 'A');

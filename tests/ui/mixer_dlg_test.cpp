@@ -432,3 +432,50 @@ TEST_F(MixerDlgTest, FinishedPlaybackLeavesThePlayList) {
 }
 
 } // namespace
+
+namespace {
+
+// The window's own mnemonics go before the menu bar's: Alt+P presses 再生(&P) every time, never
+// the menu 効果音リスト(&P); a letter only the menu bar has opens its menu.
+TEST_F(MixerDlgTest, ButtonMnemonicsGoBeforeTheMenuBar) {
+    m_dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    m_dlg->EffectList().setFocus();
+    SelectEffect(0);
+    const std::pair<Qt::Key, int> presses[] = {
+        {Qt::Key_P, 1}, {Qt::Key_P, 2}, {Qt::Key_P, 3}, {Qt::Key_A, 0}}; // 全て停止(&A)
+    for (const auto& [key, rows] : presses) {
+        QTest::keyClick(m_dlg->focusWidget(), key, Qt::AltModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << rows;
+        EXPECT_EQ(PlayRows(), rows);
+    }
+    QTest::keyClick(m_dlg->focusWidget(), Qt::Key_H, Qt::AltModifier); // ヘルプ(&H)
+    QCoreApplication::processEvents();
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QString::fromUtf8("ヘルプ(&H)"));
+    menu->close();
+}
+
+// When the open set is not among the listed files, no item looks chosen and Switch does nothing.
+TEST_F(MixerDlgTest, SelectorChoosesNothingWhenTheOpenSetIsNotListed) {
+    WriteSet("set.dat", {"short.wav,D,0,53,0,0,1,0"});
+    for (const char* remembered : {"gone.txt", "set.dat"}) {
+        WriteText(m_dir.Path() + "Otomaru.ini",
+                  std::string("[Environment]\r\nSoundsFile=") + remembered + "\r\n");
+        m_dlg.reset();
+        m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+        m_dlg->Create();
+        m_dlg->show();
+        QComboBox& selector = m_dlg->SetSelector();
+        EXPECT_EQ(selector.count(), 2) << remembered;
+        EXPECT_EQ(selector.currentIndex(), -1) << remembered;
+        EXPECT_EQ(selector.currentText(), QString()) << remembered;
+        const int rows = m_dlg->EffectList().GetItemCount();
+        Button(IDC_SWITCH)->click();
+        EXPECT_EQ(m_dlg->EffectList().GetItemCount(), rows) << remembered;
+    }
+}
+
+} // namespace

@@ -2,6 +2,7 @@
 // the picker's bounded texts.
 #include "dialog_test_app.h"
 #include "tests/support/test_support.h"
+#include "ui/effect_dlg.h"
 #include "ui/folder_dialog.h"
 #include "ui/new_source_dlg.h"
 
@@ -105,14 +106,15 @@ TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     });
     EXPECT_EQ(title, QString::fromUtf8("フォルダーを選んでください。"));
     EXPECT_EQ(startDir, QString::fromStdString(dir.Path()));
+    // Stored as set files keep paths, with backslashes.
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(),
-              QString::fromStdString(dir.Path() + "音/sub/"));
+              QString::fromStdString(dir.Path() + "音/sub/").replace('/', '\\'));
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_FILENAME)->text(), QStringLiteral("name"));
     EXPECT_EQ(dlg.m_strWavePath, ""); // taken only on OK
 
     // The root already ends with the separator: it goes in unchanged.
     PickFolder(dlg, [](QFileDialog& chooser) { Choose(chooser, QStringLiteral("/")); });
-    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("/"));
+    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("\\"));
 
     // A cancelled picker leaves the field as it was.
     EditOf(dlg, IDC_NEWSET_WAVEPATH)->setText(QStringLiteral("typed again"));
@@ -141,8 +143,12 @@ TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "", "kept");
+    MessageRecorder messages;
     PickFolder(dlg, [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(deep)); });
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("kept"));
+    // Said, not silently dropped.
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, Sj("フォルダーのパスが長すぎます。"));
 }
 
 TEST(FolderDialogTextTest, TextsAreCutOrRefusedToTheirRoom) {
@@ -170,6 +176,44 @@ TEST_F(NewSourceDlgTest, InitialPathIsPreselectedOnlyWhenItFits) {
         EXPECT_EQ(picker.GetInitialPath(),
                   initial.size() <= CFolderDialog::kPathMax ? initial : "");
     }
+}
+
+} // namespace
+
+namespace {
+
+// On the platform the dialogs were designed on, the focused push button is the default while it
+// has the focus: Enter presses it (Cancel, Browse), and OK again once the focus is in a field.
+template <class Dlg>
+void EnterOnButtons(const std::function<int()>& run, int browseId, int editId) {
+    for (const int focus : {IDCANCEL, browseId}) {
+        bool chooserOpened = false;
+        WhenModal<Dlg>([&](Dlg& dlg) {
+            if (focus == browseId)
+                WhenModal<QFileDialog>([&](QFileDialog& chooser) {
+                    chooserOpened = true;
+                    chooser.reject();
+                });
+            for (const int id : {focus, editId}) {
+                if (!dlg.isVisible())
+                    break;
+                dlg.GetDlgItem(id)->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(dlg.focusWidget(), Qt::Key_Return);
+            }
+        });
+        EXPECT_EQ(run(), focus == IDCANCEL ? IDCANCEL : IDOK) << focus;
+        EXPECT_EQ(chooserOpened, focus == browseId) << focus;
+    }
+}
+
+TEST(DefaultButtonTest, EnterPressesTheFocusedButton) {
+    EnsureDialogTestApp();
+    NewSetValues set;
+    EnterOnButtons<CNewSourceDlg>([&] { return RunNewSetDialog(nullptr, "/tmp/", set); },
+                                  IDC_NEWSET_BROWSE, IDC_NEWSET_FILENAME);
+    EffectEditorValues effect;
+    EnterOnButtons<CEffectDlg>([&] { return RunEffectEditor(nullptr, "/tmp/", effect); },
+                               IDC_EFFECT_BROWSE, IDC_EFFECT_NAME);
 }
 
 } // namespace

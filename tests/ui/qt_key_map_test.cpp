@@ -146,7 +146,18 @@ const MapCase kCases[] = {
     {"Henkan key on a US layout", Qt::Key_unknown, false, 0, 100, Us, 0, false},
     // Keys we have no code for.
     {"unknown", Qt::Key_unknown, false, 0, 0, Us, 0, false},
-    {"volume", Qt::Key_VolumeUp, false, 0x1008FF13, 123, Us, 0, false},
+    // Browser, volume, media keys and F13-F24 (named by XKB as XF86 keys), Help and Cancel.
+    {"volume up", Qt::Key_VolumeUp, false, 0x1008FF13, 123, Us, 0xAF, false},
+    {"mute", Qt::Key_VolumeMute, false, 0x1008FF12, 121, Us, 0xAD, false},
+    {"play/pause", Qt::Key_MediaTogglePlayPause, false, 0x1008FF14, 172, Us, 0xB3, false},
+    {"next", Qt::Key_MediaNext, false, 0x1008FF17, 171, Us, 0xB0, false},
+    {"browser back", Qt::Key_Back, false, 0x1008FF26, 166, Us, 0xA6, false},
+    {"mail", Qt::Key_LaunchMail, false, 0x1008FF19, 163, Jp, 0xB4, false},
+    {"F13 as XF86Tools", Qt::Key_Tools, false, 0x1008FF81, 191, Us, 0x7C, false},
+    {"F18 as XF86Launch9", Qt::Key_Launch9, false, 0x1008FF49, 196, Us, 0x81, false},
+    {"F24", Qt::Key_unknown, false, 0, 202, Us, 0x87, false},
+    {"Help", Qt::Key_Help, false, 0xFF6A, 146, Us, 0x2F, false},
+    {"Cancel", Qt::Key_Cancel, false, 0xFF69, 0, Us, 0x03, false},
     {"F25", Qt::Key_F25, false, 0, 0, Us, 0, false},
     {"no key", 0, false, 0, 0, Us, 0, false},
 };
