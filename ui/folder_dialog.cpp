@@ -16,11 +16,11 @@ void CFolderDialog::Reset() {
     m_szInitialPath.clear();
 }
 
-int CFolderDialog::DoModal(std::string_view cp932InitialPath) {
+int CFolderDialog::DoModal(std::string_view osInitialPath) {
     Reset();
     // A cut path would name another folder: one that does not fit is not preselected at all.
-    if (cp932InitialPath.size() <= kPathMax) {
-        m_szInitialPath = std::string(cp932InitialPath);
+    if (Cp932FromUtf8(osInitialPath).size() <= kPathMax) {
+        m_szInitialPath = std::string(osInitialPath);
     }
     return Browse();
 }
@@ -32,7 +32,7 @@ int CFolderDialog::Browse() {
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     if (!m_szInitialPath.empty()) {
-        chooser.setDirectory(QString::fromStdString(ToOsPath(m_szInitialPath)));
+        chooser.setDirectory(QStringFromUtf8(m_szInitialPath));
     }
     if (chooser.exec() != QDialog::Accepted) {
         return IDCANCEL;
@@ -41,8 +41,8 @@ int CFolderDialog::Browse() {
     if (chosen.isEmpty()) {
         return IDCANCEL;
     }
-    const std::string path = Cp932FromQString(chosen.first());
-    if (path.empty() || path.size() > kPathMax) {
+    const std::string path = chosen.first().toStdString();
+    if (path.empty() || Cp932FromUtf8(path).size() > kPathMax) {
         return -1;
     }
     m_szPath = path;

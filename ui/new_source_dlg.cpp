@@ -63,23 +63,30 @@ bool CNewSourceDlg::OnInitDialog() {
     return true;
 }
 
-void CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
+bool CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
     auto exchange = [&](int id, std::string& member) {
-        if (QLineEdit* edit = Edit(id)) {
-            if (bSaveAndValidate) {
-                member = Cp932FromQString(edit->text());
-            } else {
-                edit->setText(QStringFromCp932(member));
-            }
+        QLineEdit* edit = Edit(id);
+        if (!edit) {
+            return true;
         }
+        if (!bSaveAndValidate) {
+            edit->setText(QStringFromCp932(member));
+            return true;
+        }
+        if (!TryCp932FromQString(edit->text(), member)) {
+            RefuseField(edit, UnholdableTextMessage());
+            return false;
+        }
+        return true;
     };
-    exchange(IDC_NEWSET_WAVEPATH, m_strWavePath);
-    exchange(IDC_NEWSET_FILENAME, m_strFileName);
+    return exchange(IDC_NEWSET_WAVEPATH, m_strWavePath) &&
+           exchange(IDC_NEWSET_FILENAME, m_strFileName);
 }
 
 void CNewSourceDlg::accept() {
-    DoDataExchange(true);
-    QDialog::accept();
+    if (DoDataExchange(true)) {
+        QDialog::accept();
+    }
 }
 
 void CNewSourceDlg::OnBrowseFolder() {
@@ -90,13 +97,13 @@ void CNewSourceDlg::OnBrowseFolder() {
     if (picker.DoModal(m_strInitialFolder) != IDOK) {
         return;
     }
+    // The system's path until OK stores it: nothing is lost on the way to the field.
     std::string path = picker.GetPathName();
-    // '/' is never the second byte of a two-byte character, so the last byte tells.
     if (path.empty() || path.back() != '/') {
         path += '/';
     }
     if (QLineEdit* wavePath = Edit(IDC_NEWSET_WAVEPATH)) {
-        wavePath->setText(QStringFromCp932(path));
+        wavePath->setText(QStringFromUtf8(path));
     }
 }
 

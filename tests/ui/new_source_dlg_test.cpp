@@ -91,7 +91,7 @@ TEST_F(NewSourceDlgTest, EnterAtOnceAcceptsBothFieldsEmpty) {
 TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     TempDir dir;
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.Path() + "音/sub")));
-    CNewSourceDlg dlg(dir.Cp932());
+    CNewSourceDlg dlg(dir.Path());
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "name", "typed");
@@ -125,6 +125,36 @@ TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     EXPECT_EQ(dlg.m_strFileName, "name");
 }
 
+// A picked folder stays whole in the field; what CP932 cannot hold is refused on OK, the field
+// focused, and 〜 as input methods type it is taken.
+TEST_F(NewSourceDlgTest, TextCp932CannotHoldIsRefusedOnOk) {
+    TempDir dir;
+    const std::string folder = dir.Path() + "効果音 〜 é";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    CNewSourceDlg dlg(dir.Path());
+    dlg.OnInitDialog();
+    dlg.show();
+    Type(dlg, "新 〜.txt", "");
+    PickFolder(dlg, [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(folder)); });
+    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QString::fromStdString(folder + "/"));
+    for (int field : {IDC_NEWSET_WAVEPATH, IDC_NEWSET_FILENAME}) {
+        MessageRecorder messages;
+        Click(dlg, IDOK);
+        EXPECT_NE(dlg.result(), QDialog::Accepted);
+        ASSERT_EQ(messages.Texts().size(), 1u);
+        EXPECT_NE(messages.Texts()[0].find(Sj("CP932（Shift-JIS）で表せない")), std::string::npos);
+        EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(field));
+        EXPECT_EQ(dlg.m_strFileName, "");
+        EditOf(dlg, IDC_NEWSET_WAVEPATH)->setText(QString::fromUtf8("効果音 〜\\"));
+        EditOf(dlg, IDC_NEWSET_FILENAME)->setText(QString::fromUtf8("¥.txt"));
+    }
+    EditOf(dlg, IDC_NEWSET_FILENAME)->setText(QString::fromUtf8("新 〜.txt"));
+    Click(dlg, IDOK);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_strFileName, Sj("新 〜.txt"));
+    EXPECT_EQ(dlg.m_strWavePath, Sj("効果音 〜\\"));
+}
+
 // A folder whose path does not fit the picker's 259 bytes is not taken.
 TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     TempDir dir;
@@ -134,10 +164,10 @@ TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     CFolderDialog picker("t");
     WhenModal<QFileDialog>(
         [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(deep)); });
-    EXPECT_EQ(picker.DoModal(dir.Cp932()), -1);
+    EXPECT_EQ(picker.DoModal(dir.Path()), -1);
     EXPECT_EQ(picker.GetPathName(), "");
 
-    CNewSourceDlg dlg(dir.Cp932());
+    CNewSourceDlg dlg(dir.Path());
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "", "kept");
