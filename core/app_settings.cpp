@@ -5,6 +5,7 @@
 
 #include "base/atomic_file.h"
 #include "base/text.h"
+#include "core/data_folder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -144,8 +145,8 @@ const std::string& DefaultSoundsFile() {
 }
 
 void AppSettings::LocateFiles() {
-    // The directory is enough: LocateFilesFrom cuts after the last separator.
-    LocateFilesFrom(ExecutableDirectory());
+    // The folder is enough: LocateFilesFrom cuts after the last separator.
+    LocateFilesFrom(LocateDataFolder(ExecutableDirectory()));
 }
 
 void AppSettings::LocateFilesFrom(const std::string& executablePath) {
