@@ -4,6 +4,7 @@
 #include "ui/dialog_support.h"
 #include "ui/folder_dialog.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -63,6 +64,19 @@ bool CNewSourceDlg::OnInitDialog() {
     return true;
 }
 
+// A picked folder below a home folder CP932 cannot name (Ünïcode) can still be stored relative
+// to the folder the sets live in, which is the current directory the WAVE folder is read from.
+bool CNewSourceDlg::TryRelativeWavePath(const QString& text, std::string& member) const {
+    if (!QDir::isAbsolutePath(text) || m_strInitialFolder.empty()) {
+        return false;
+    }
+    QString relative = QDir(QStringFromUtf8(m_strInitialFolder)).relativeFilePath(text);
+    if (text.endsWith('/') && !relative.endsWith('/')) {
+        relative += '/';
+    }
+    return TryCp932FromQString(relative, member);
+}
+
 bool CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
     auto exchange = [&](int id, std::string& member) {
         QLineEdit* edit = Edit(id);
@@ -73,7 +87,8 @@ bool CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
             edit->setText(QStringFromCp932(member));
             return true;
         }
-        if (!TryCp932FromQString(edit->text(), member)) {
+        if (!TryCp932FromQString(edit->text(), member) &&
+            !(id == IDC_NEWSET_WAVEPATH && TryRelativeWavePath(edit->text(), member))) {
             RefuseField(edit, UnholdableTextMessage());
             return false;
         }

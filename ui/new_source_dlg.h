@@ -44,6 +44,7 @@ protected:
     // false when a field holds text CP932 cannot hold (refused, focused).
     bool DoDataExchange(bool bSaveAndValidate);
     void OnBrowseFolder();
+    bool TryRelativeWavePath(const QString& text, std::string& member) const;
 
 private:
     QLineEdit* Edit(int id) const;

@@ -153,6 +153,14 @@ TEST_F(NewSourceDlgTest, TextCp932CannotHoldIsRefusedOnOk) {
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(dlg.m_strFileName, Sj("新 〜.txt"));
     EXPECT_EQ(dlg.m_strWavePath, Sj("効果音 〜\\"));
+
+    // Below a folder CP932 cannot name, a folder it can is taken relative to the sets' folder.
+    CNewSourceDlg below(dir.Path() + "Ünï/.local/share/otomaru/");
+    below.OnInitDialog();
+    Type(below, "a.txt", (dir.Path() + "Ünï/効果音 〜/").c_str());
+    Click(below, IDOK);
+    EXPECT_EQ(below.result(), QDialog::Accepted);
+    EXPECT_EQ(below.m_strWavePath, Sj("../../../効果音 〜/"));
 }
 
 // A folder whose path does not fit the picker's 259 bytes is not taken.
