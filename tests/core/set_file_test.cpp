@@ -53,8 +53,8 @@ struct StubLoader {
 // Runs the body with the process's current directory at `dir`, restoring it afterwards.
 class ScopedCurrentDirectory {
 public:
-    explicit ScopedCurrentDirectory(const std::string& cp932Dir) : m_old(GetCurrentDirectoryA()) {
-        EXPECT_TRUE(SetCurrentDirectoryA(cp932Dir));
+    explicit ScopedCurrentDirectory(const std::string& osDir) : m_old(GetCurrentDirectoryA()) {
+        EXPECT_TRUE(SetCurrentDirectoryA(osDir));
     }
     ~ScopedCurrentDirectory() { SetCurrentDirectoryA(m_old); }
 
