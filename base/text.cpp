@@ -1,8 +1,12 @@
 #include "base/text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <iconv.h>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,6 +56,82 @@ std::string Convert(std::string_view in, const char* from, const char* to,
     }
     iconv_close(cd);
     return out;
+}
+
+// Whole-string conversion that fails on the first character without a form on the other side.
+bool ConvertExactly(std::string_view in, const char* from, const char* to, std::string& out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string result;
+    char buffer[1024];
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    bool ok = true;
+    while (ok && srcLeft > 0) {
+        char* dst = buffer;
+        size_t dstLeft = sizeof buffer;
+        const size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        result.append(buffer, static_cast<size_t>(dst - buffer));
+        ok = r != static_cast<size_t>(-1) || errno == E2BIG;
+    }
+    iconv_close(cd);
+    if (ok)
+        out = std::move(result);
+    return ok;
+}
+
+// The first of each pair of Unicode readings, and the one CP932 reads its bytes back as.
+struct Reading {
+    std::string_view other;
+    std::string_view cp932Reading;
+};
+constexpr Reading kReadings[] = {
+    {"\u301C", "\uFF5E"}, {"\u2212", "\uFF0D"}, {"\u2014", "\u2015"}, {"\u2016", "\u2225"},
+    {"\u00A2", "\uFFE0"}, {"\u00A3", "\uFFE1"}, {"\u00AC", "\uFFE2"},
+};
+
+std::string WithCp932Readings(std::string_view utf8) {
+    std::string out(utf8);
+    for (const Reading& r : kReadings) {
+        for (std::size_t at = out.find(r.other); at != std::string::npos;
+             at = out.find(r.other, at + r.cp932Reading.size()))
+            out.replace(at, r.other.size(), r.cp932Reading);
+    }
+    return out;
+}
+
+bool Exists(const std::string& osPath) {
+    struct stat st {};
+    return lstat(osPath.c_str(), &st) == 0;
+}
+
+// The entry of the folder whose stored form is `cp932Name` under any reading; empty when none.
+std::string FindEntryStoredAs(const std::string& osDir, std::string_view cp932Name) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(osDir.empty() ? "." : osDir.c_str()),
+                                            &closedir);
+    if (!dir)
+        return {};
+    std::vector<std::string> found;
+    while (const dirent* e = readdir(dir.get())) {
+        std::string stored;
+        if (TryCp932FromUtf8(e->d_name, stored) && stored == cp932Name)
+            found.emplace_back(e->d_name);
+    }
+    // The order of a listing is the file system's; the smallest name keeps the choice stable.
+    return found.empty() ? std::string() : *std::min_element(found.begin(), found.end());
+}
+
+// Backslashes to slashes, walking CP932 characters; the text stays CP932.
+std::string SlashSeparated(std::string_view cp932Path) {
+    std::string path(cp932Path);
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (IsLeadByte(path, i))
+            ++i;
+        else if (path[i] == '\\')
+            path[i] = '/';
+    }
+    return path;
 }
 
 } // namespace
@@ -124,15 +204,66 @@ std::string Utf8FromCp932(std::string_view cp932) {
     return Convert(cp932, "CP932", "UTF-8", "\xEF\xBF\xBD");
 }
 
-std::string ToOsPath(std::string_view cp932Path) {
-    std::string path(cp932Path);
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        if (IsLeadByte(path, i))
+bool TryCp932FromUtf8(std::string_view utf8, std::string& cp932) {
+    std::string stored;
+    std::string readBack;
+    if (!ConvertExactly(utf8, "UTF-8", "CP932", stored) ||
+        !ConvertExactly(stored, "CP932", "UTF-8", readBack) || readBack != WithCp932Readings(utf8))
+        return false;
+    cp932 = std::move(stored);
+    return true;
+}
+
+bool HasTwoReadings(std::string_view cp932) {
+    for (std::size_t i = 0; i < cp932.size(); ++i) {
+        if (!IsLeadByte(cp932, i))
+            continue;
+        const unsigned code =
+            static_cast<unsigned char>(cp932[i]) << 8 | static_cast<unsigned char>(cp932[i + 1]);
+        switch (code) {
+        case 0x8160:
+        case 0x817C:
+        case 0x815C:
+        case 0x8161:
+        case 0x8191:
+        case 0x8192:
+        case 0x81CA:
+            return true;
+        default:
             ++i;
-        else if (path[i] == '\\')
-            path[i] = '/';
+        }
     }
-    return Utf8FromCp932(path);
+    return false;
+}
+
+std::string ToOsPath(std::string_view cp932Path) {
+    return JoinOsPath({}, cp932Path);
+}
+
+std::string JoinOsPath(std::string_view osDir, std::string_view cp932Path) {
+    const std::string path = SlashSeparated(cp932Path);
+    std::string direct = std::string(osDir) + Utf8FromCp932(path);
+    if (!HasTwoReadings(path) || Exists(direct))
+        return direct;
+    // Part by part: a part that exists as read is kept, one that does not is looked up among
+    // its folder's entries. '/' is never the second byte of a character.
+    std::string out(osDir);
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find('/', begin);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string_view part = std::string_view(path).substr(begin, end - begin);
+        const std::string plain = Utf8FromCp932(part);
+        std::string chosen;
+        if (HasTwoReadings(part) && !Exists(out + plain))
+            chosen = FindEntryStoredAs(out, part);
+        out += chosen.empty() ? plain : chosen;
+        if (end < path.size())
+            out += '/';
+        begin = end + 1;
+    }
+    return out;
 }
 
 std::string ToStoredPath(std::string_view cp932Path) {
@@ -151,16 +282,16 @@ std::string ExecutableDirectory() {
         return {};
     std::string path(buffer.data(), static_cast<size_t>(n));
     path.erase(path.rfind('/') + 1);
-    return Cp932FromUtf8(path);
+    return path;
 }
 
 std::string GetCurrentDirectoryA() {
     std::vector<char> buffer(4096);
     if (!getcwd(buffer.data(), buffer.size()))
         return {};
-    return Cp932FromUtf8(buffer.data());
+    return buffer.data();
 }
 
-bool SetCurrentDirectoryA(const std::string& cp932Path) {
-    return chdir(ToOsPath(cp932Path).c_str()) == 0;
+bool SetCurrentDirectoryA(const std::string& osPath) {
+    return chdir(osPath.c_str()) == 0;
 }

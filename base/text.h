@@ -1,5 +1,7 @@
 // Text inside the program is CP932 bytes, as the files hold it. Conversion happens only at the
-// borders: the operating system (UTF-8 paths) and the widgets (QString, see ui/).
+// borders: the operating system (UTF-8 paths) and the widgets (QString, see ui/). Paths the
+// system gives us (the executable's or data folder, the current directory, what a chooser
+// returns) stay in the system's encoding and are only ever joined to stored parts.
 #pragma once
 
 #include <cstddef>
@@ -30,17 +32,30 @@ std::int32_t AtoI(std::string_view text);
 std::string Cp932FromUtf8(std::string_view utf8);
 std::string Utf8FromCp932(std::string_view cp932);
 
+// Strict UTF-8 -> CP932: false (and cp932 untouched) when a character has no CP932 form that
+// reads back as itself or as its other reading (so "¥", which CP932 would store as the
+// backslash, is refused too), or when the UTF-8 is broken.
+bool TryCp932FromUtf8(std::string_view utf8, std::string& cp932);
+// Whether the text holds a character whose CP932 bytes have two Unicode readings (〜/～,
+// −/－, —/―, ‖/∥, ¢/￠, £/￡, ¬/￢).
+bool HasTwoReadings(std::string_view cp932);
+
 // A path as stored in a set file (backslash separators, CP932) -> the path to hand to the
-// operating system (slash separators, UTF-8).
+// operating system (slash separators, UTF-8). A relative path stays relative to the current
+// directory. Where the plain reading names nothing but a part of the path holds a character
+// with two readings, the file existing under the other reading is named.
 std::string ToOsPath(std::string_view cp932Path);
+// The same, joined to a folder in the system's encoding (ending with '/'), which is never
+// converted.
+std::string JoinOsPath(std::string_view osDir, std::string_view cp932Path);
 
 // A path entered on this host -> its stored form: every '/' becomes '\', so an absolute path can
 // never read back as a comment line.
 std::string ToStoredPath(std::string_view cp932Path);
 
-// The running executable's directory (CP932, ending with '/').
+// The running executable's directory (system encoding, ending with '/').
 std::string ExecutableDirectory();
 
-// The process's current directory (CP932, ending without a separator) and its change.
+// The process's current directory (system encoding, ending without a separator) and its change.
 std::string GetCurrentDirectoryA();
-bool SetCurrentDirectoryA(const std::string& cp932Path);
+bool SetCurrentDirectoryA(const std::string& osPath);

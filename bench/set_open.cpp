@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
         return device.LoadWaveFile(path, slot);
     };
 
-    const std::string setPath = Cp932FromUtf8(dir + "set.txt");
+    const std::string setPath = dir + "set.txt"; // a system path, as the program holds it
     const long rssBefore = PeakRssKiB();
     double loadBest = 1e9;
     double loadCpuBest = 1e9;

@@ -5,6 +5,7 @@
 
 #include "base/atomic_file.h"
 #include "base/text.h"
+#include "core/data_folder.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -144,21 +145,13 @@ const std::string& DefaultSoundsFile() {
 }
 
 void AppSettings::LocateFiles() {
-    std::string dir = ExecutableDirectory();
-    // The directory is enough: LocateFilesFrom cuts after the last separator.
-    LocateFilesFrom(dir);
+    // The folder is enough: LocateFilesFrom cuts after the last separator.
+    LocateFilesFrom(LocateDataFolder(ExecutableDirectory()));
 }
 
 void AppSettings::LocateFilesFrom(const std::string& executablePath) {
-    // '/' is never the second byte of a two-byte character; a backslash may be (ソ), so it is
-    // searched character by character.
-    std::size_t slash = executablePath.rfind('/');
-    std::size_t backslash = FindLastBackslash(executablePath);
-    std::size_t cut = std::string::npos;
-    if (slash != std::string::npos)
-        cut = slash;
-    if (backslash != std::string::npos && (cut == std::string::npos || backslash > cut))
-        cut = backslash;
+    // A system path: '/' is its only separator.
+    const std::size_t cut = executablePath.rfind('/');
     m_strExeDir = cut == std::string::npos ? std::string() : executablePath.substr(0, cut + 1);
     m_strIniPath = m_strExeDir.empty() ? std::string() : m_strExeDir + "Otomaru.ini";
 }
@@ -179,7 +172,7 @@ std::string AppSettings::ReadValue(const std::string& section, const std::string
                                    const std::string& defaultValue) {
     std::string text;
     std::string value;
-    if (!m_strIniPath.empty() && ReadWholeFile(ToOsPath(m_strIniPath), text)) {
+    if (!m_strIniPath.empty() && ReadWholeFile(m_strIniPath, text)) {
         KeyPlace place = FindKey(text, section, key);
         if (place.keyFound) {
             std::string_view v = Trim(
@@ -200,7 +193,7 @@ bool AppSettings::WriteValue(const std::string& section, const std::string& key,
                              const std::string& value) {
     if (m_strIniPath.empty())
         return false;
-    const std::string osPath = ToOsPath(m_strIniPath);
+    const std::string& osPath = m_strIniPath;
     std::string text;
     // A file that exists but cannot be read is not overwritten: that would lose its other keys.
     if (!ReadWholeFile(osPath, text))

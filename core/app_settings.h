@@ -9,9 +9,11 @@ public:
     AppSettings() = default;
     virtual ~AppSettings() = default;
 
-    // Sets m_strExeDir (ending with '/') and m_strIniPath from the running executable.
+    // Sets m_strExeDir (ending with '/') and m_strIniPath from the running executable: its
+    // folder, or the user's data folder when that is not writable (see LocateDataFolder). Both
+    // are in the system's encoding; only the values inside the file are CP932.
     void LocateFiles();
-    // The same from a given executable path (CP932), for tests and tools.
+    // The same from a given executable path (system encoding), for tests and tools.
     void LocateFilesFrom(const std::string& executablePath);
     void LoadSettings();
     void SaveSettings();

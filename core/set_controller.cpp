@@ -45,6 +45,13 @@ const std::string& TextBadSetFileName() {
     return k;
 }
 
+const std::string& TextUnstorableSetName() {
+    static const std::string k =
+        Cp932FromUtf8("は、ファイル名にCP932（Shift-JIS）で表せない文字があるため開けません。"
+                      "ファイル名を変えてください。");
+    return k;
+}
+
 const std::string& TextNoComma() {
     static const std::string k =
         Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
@@ -119,7 +126,7 @@ bool CSetController::OnInitDialog() {
 
     m_hKeyLayout = LoadKeyLayout(m_view.KeyboardLayoutHint());
 
-    m_strSetFilePath = m_settings.m_strExeDir + m_settings.m_strSoundsFile;
+    m_strSetFilePath = JoinOsPath(m_settings.m_strExeDir, m_settings.m_strSoundsFile);
     ReadCurrentSet();
     FillSetSelector();
     m_view.LoadPopupMenus();
@@ -249,7 +256,13 @@ void CSetController::SwitchSet() {
     if (index < 0)
         return;
     const std::string fileName = m_view.GetSetSelectorText(index);
-    const std::string newPath = m_settings.m_strExeDir + fileName;
+    if (std::find(m_unstorableSetNames.begin(), m_unstorableSetNames.end(), fileName) !=
+        m_unstorableSetNames.end()) {
+        AfxMessageBox(fileName + TextUnstorableSetName(), MB_OK | MB_ICONEXCLAMATION);
+        FillSetSelector(); // back on the set that stays open
+        return;
+    }
+    const std::string newPath = JoinOsPath(m_settings.m_strExeDir, fileName);
     if (newPath == m_strSetFilePath)
         return;
 
@@ -267,7 +280,7 @@ bool CSetController::IsUsableSetFileName(const std::string& fileName) const {
     if (fileName.find('/') != std::string::npos || FindBackslash(fileName) != std::string::npos)
         return false;
     std::error_code ec;
-    return !std::filesystem::is_directory(ToOsPath(m_settings.m_strExeDir + fileName), ec);
+    return !std::filesystem::is_directory(JoinOsPath(m_settings.m_strExeDir, fileName), ec);
 }
 
 void CSetController::NewSet() {
@@ -282,8 +295,9 @@ void CSetController::NewSet() {
         AfxMessageBox(TextBadSetFileName());
         return;
     }
-    const std::string newPath = m_settings.m_strExeDir + values.strFileName;
-    if (FileExists(newPath) && !Ask(values.strFileName + TextAskOverwrite()))
+    const std::string newPath = JoinOsPath(m_settings.m_strExeDir, values.strFileName);
+    std::error_code existsEc;
+    if (std::filesystem::exists(newPath, existsEc) && !Ask(values.strFileName + TextAskOverwrite()))
         return;
 
     CloseSet();
@@ -312,13 +326,22 @@ void CSetController::FillSetSelector() {
 
     // The host lists a directory in no particular order; sorted names keep the selector stable.
     std::vector<std::string> names;
+    m_unstorableSetNames.clear();
     std::error_code ec;
-    std::filesystem::directory_iterator it(ToOsPath(m_settings.m_strExeDir), ec);
+    std::filesystem::directory_iterator it(m_settings.m_strExeDir, ec);
     for (const std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
         std::error_code typeEc;
         if (!it->is_regular_file(typeEc))
             continue;
-        std::string name = Cp932FromUtf8(it->path().filename().string());
+        const std::string osName = it->path().filename().string();
+        std::string name;
+        // A name CP932 cannot hold could never be remembered: it is listed, so that choosing
+        // it tells why it does not open.
+        if (!TryCp932FromUtf8(osName, name)) {
+            name = Cp932FromUtf8(osName);
+            if (EndsWithTxt(name))
+                m_unstorableSetNames.push_back(name);
+        }
         if (EndsWithTxt(name))
             names.push_back(std::move(name));
     }

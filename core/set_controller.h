@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CSetController : public IKeyTriggerTarget {
 public:
@@ -78,4 +79,6 @@ private:
     HKL m_hKeyLayout = nullptr;
     CSoundDevice m_device;
     SoundBufferSlot m_pJingle;
+    // Selector entries of set files whose names CP932 cannot hold (shown with '?').
+    std::vector<std::string> m_unstorableSetNames;
 };

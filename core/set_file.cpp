@@ -23,8 +23,9 @@ const std::string& MagicLine() {
     return k;
 }
 
-void ShowPathMessage(const std::string& path, const std::string& text) {
-    AfxMessageBox(path + text, MB_OK | MB_ICONEXCLAMATION);
+// The path is the system's; a character CP932 has no form for shows as '?' in the message only.
+void ShowPathMessage(const std::string& osPath, const std::string& text) {
+    AfxMessageBox(Cp932FromUtf8(osPath) + text, MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Buffered reading of line pieces: the bytes up to and including the next LF, at most kMaxPiece.
@@ -108,7 +109,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
     static const std::string kNoWaveDir = Cp932FromUtf8("にパス定義がありません。");
 
     table.RemoveAll();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ToOsPath(path).c_str(), "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         ShowPathMessage(path, kCannotRead);
         return false;
@@ -200,7 +201,7 @@ bool WriteSetFile(const std::string& path, const std::string& waveDir, const Eff
         }
         text += "\r\n";
     }
-    if (!WriteFileAtomically(ToOsPath(path), text)) {
+    if (!WriteFileAtomically(path, text)) {
         ShowPathMessage(path, kCannotWrite);
         return false;
     }

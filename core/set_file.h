@@ -16,7 +16,8 @@ using WaveLoader = std::function<std::uint32_t(const std::string& fullPath, Soun
 // Empties the table, then reads the file. Returns true when the file opened and its first two
 // lines were valid: the WAVE directory is then set and the table refilled (the caller rebuilds
 // the effect list). Effects whose WAVE file is missing or does not load are kept without a sound.
-// Failures are reported by message (caption "Otomaru").
+// Failures are reported by message (caption "Otomaru"). The set file's path is the system's
+// (see JoinOsPath); the WAVE paths in it are CP932, relative to the current directory.
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
                  const WaveLoader& load);
 

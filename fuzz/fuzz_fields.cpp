@@ -1,6 +1,8 @@
 // SplitFields and TrimLineEnd over arbitrary lines, against a plain model: every comma delimits
 // (a comma is never a trail byte), a delimiter that ends the line gives no further field, the
 // eighth field ends at the eighth delimiter, and nothing is read or written outside the line.
+// Also: the strict UTF-8 -> CP932 conversion is stable over a round trip.
+#include "base/text.h"
 #include "core/set_file.h"
 
 #include <cstdint>
@@ -56,6 +58,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (slots[i] < buffer.data() || slots[i] > buffer.data() + line.size() ||
             expected[static_cast<std::size_t>(i)] != slots[i])
+            __builtin_trap();
+    }
+
+    // A text taken as CP932 reads back as a text that is taken again as the same bytes.
+    std::string stored;
+    if (TryCp932FromUtf8(input, stored)) {
+        std::string again;
+        if (!TryCp932FromUtf8(Utf8FromCp932(stored), again) || again != stored)
             __builtin_trap();
     }
     return 0;

@@ -139,7 +139,11 @@ bool CEffectDlg::DoDataExchange(bool bSaveAndValidate) {
             edit->setText(QStringFromCp932(member));
             return true;
         }
-        std::string text = Cp932FromQString(edit->text());
+        std::string text;
+        if (!TryCp932FromQString(edit->text(), text)) {
+            RefuseField(edit, UnholdableTextMessage());
+            return false;
+        }
         if (!IsStorableFieldText(text)) {
             RefuseField(edit, UnstorableMessage());
             return false;

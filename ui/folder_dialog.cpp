@@ -17,11 +17,11 @@ void CFolderDialog::Reset() {
     m_strRefusal.clear();
 }
 
-int CFolderDialog::DoModal(std::string_view cp932InitialPath) {
+int CFolderDialog::DoModal(std::string_view osInitialPath) {
     Reset();
     // A cut path would name another folder: one that does not fit is not preselected at all.
-    if (cp932InitialPath.size() <= kPathMax) {
-        m_szInitialPath = std::string(cp932InitialPath);
+    if (Cp932FromUtf8(osInitialPath).size() <= kPathMax) {
+        m_szInitialPath = std::string(osInitialPath);
     }
     return Browse();
 }
@@ -33,7 +33,7 @@ int CFolderDialog::Browse() {
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
     if (!m_szInitialPath.empty()) {
-        chooser.setDirectory(QString::fromStdString(ToOsPath(m_szInitialPath)));
+        chooser.setDirectory(QStringFromUtf8(m_szInitialPath));
     }
     if (chooser.exec() != QDialog::Accepted) {
         return IDCANCEL;
@@ -42,13 +42,9 @@ int CFolderDialog::Browse() {
     if (chosen.isEmpty()) {
         return IDCANCEL;
     }
-    const std::string path = Cp932FromQString(chosen.first());
-    // A set file holds CP932: a name it cannot carry would be stored as another folder's.
-    if (QStringFromCp932(path) != chosen.first()) {
-        m_strRefusal = Cp932FromUtf8("このフォルダーの名前には使えない文字が含まれています。");
-        return -1;
-    }
-    if (path.empty() || path.size() > kPathMax) {
+    // The system's path: whether the set file can carry it is decided when the set is made.
+    const std::string path = chosen.first().toStdString();
+    if (path.empty() || Cp932FromUtf8(path).size() > kPathMax) {
         m_strRefusal = Cp932FromUtf8("フォルダーのパスが長すぎます。");
         return -1;
     }

@@ -1,7 +1,7 @@
 // The folder picker of the new-set dialog: a directory chooser that opens on a given folder and
 // answers with the chosen folder's path. Its texts keep the bounds the program has always given
-// them (title 255 bytes, paths 259 bytes, CP932): longer texts are cut or refused, never copied
-// past their room.
+// them (title 255 bytes, paths 259 bytes as CP932 would store them): longer texts are cut or
+// refused, never copied past their room. Paths are the system's, never converted.
 #pragma once
 
 #include <string>
@@ -17,11 +17,12 @@ public:
     // A title that does not fit is cut at a character boundary.
     explicit CFolderDialog(std::string_view cp932Title = {}, QWidget* pOwner = nullptr);
 
-    // Opens the chooser on `cp932InitialPath` (preselected when it fits and is given).
+    // Opens the chooser on `osInitialPath` (preselected when it fits and is given).
     // IDOK (1) with the chosen folder in GetPathName, IDCANCEL (2), or -1 when the chosen folder
     // has no path that fits.
-    int DoModal(std::string_view cp932InitialPath = {});
-    // The chosen folder's path (CP932, without a trailing separator unless it is the root).
+    int DoModal(std::string_view osInitialPath = {});
+    // The chosen folder's path (system encoding, without a trailing separator unless it is the
+    // root).
     const std::string& GetPathName() const { return m_szPath; }
     const std::string& GetTitle() const { return m_szTitle; }
     const std::string& GetInitialPath() const { return m_szInitialPath; }
@@ -34,8 +35,8 @@ private:
     int Browse();
 
     QWidget* m_pOwner;
-    std::string m_szInitialPath; // CP932, at most kPathMax bytes; empty = none
-    std::string m_szPath;        // CP932, at most kPathMax bytes
+    std::string m_szInitialPath; // at most kPathMax bytes as CP932; empty = none
+    std::string m_szPath;        // at most kPathMax bytes as CP932
     std::string m_szTitle;       // CP932, at most kTitleMax bytes
     std::string m_strRefusal;
 };

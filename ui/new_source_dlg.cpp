@@ -4,6 +4,7 @@
 #include "ui/dialog_support.h"
 #include "ui/folder_dialog.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -63,23 +64,44 @@ bool CNewSourceDlg::OnInitDialog() {
     return true;
 }
 
-void CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
+// A picked folder below a home folder CP932 cannot name (Ünïcode) can still be stored relative
+// to the folder the sets live in, which is the current directory the WAVE folder is read from.
+bool CNewSourceDlg::TryRelativeWavePath(const QString& text, std::string& member) const {
+    if (!QDir::isAbsolutePath(text) || m_strInitialFolder.empty()) {
+        return false;
+    }
+    QString relative = QDir(QStringFromUtf8(m_strInitialFolder)).relativeFilePath(text);
+    if (text.endsWith('/') && !relative.endsWith('/')) {
+        relative += '/';
+    }
+    return TryCp932FromQString(relative, member);
+}
+
+bool CNewSourceDlg::DoDataExchange(bool bSaveAndValidate) {
     auto exchange = [&](int id, std::string& member) {
-        if (QLineEdit* edit = Edit(id)) {
-            if (bSaveAndValidate) {
-                member = Cp932FromQString(edit->text());
-            } else {
-                edit->setText(QStringFromCp932(member));
-            }
+        QLineEdit* edit = Edit(id);
+        if (!edit) {
+            return true;
         }
+        if (!bSaveAndValidate) {
+            edit->setText(QStringFromCp932(member));
+            return true;
+        }
+        if (!TryCp932FromQString(edit->text(), member) &&
+            !(id == IDC_NEWSET_WAVEPATH && TryRelativeWavePath(edit->text(), member))) {
+            RefuseField(edit, UnholdableTextMessage());
+            return false;
+        }
+        return true;
     };
-    exchange(IDC_NEWSET_WAVEPATH, m_strWavePath);
-    exchange(IDC_NEWSET_FILENAME, m_strFileName);
+    return exchange(IDC_NEWSET_WAVEPATH, m_strWavePath) &&
+           exchange(IDC_NEWSET_FILENAME, m_strFileName);
 }
 
 void CNewSourceDlg::accept() {
-    DoDataExchange(true);
-    QDialog::accept();
+    if (DoDataExchange(true)) {
+        QDialog::accept();
+    }
 }
 
 void CNewSourceDlg::OnBrowseFolder() {
@@ -94,15 +116,13 @@ void CNewSourceDlg::OnBrowseFolder() {
         }
         return;
     }
-    // Stored as every path is, with backslashes. The separator test walks characters: the
-    // last byte of a folder named ...ソ is a 0x5C too.
-    std::string path = ToStoredPath(picker.GetPathName());
-    const std::size_t last = FindLastBackslash(path);
-    if (last == std::string::npos || last + 1 != path.size()) {
-        path += '\\';
+    // The system's path until OK stores it: nothing is lost on the way to the field.
+    std::string path = picker.GetPathName();
+    if (path.empty() || path.back() != '/') {
+        path += '/';
     }
     if (QLineEdit* wavePath = Edit(IDC_NEWSET_WAVEPATH)) {
-        wavePath->setText(QStringFromCp932(path));
+        wavePath->setText(QStringFromUtf8(path));
     }
 }
 

@@ -1,5 +1,6 @@
 // The new-set dialog: asks for the new sound-source file's name and the set's WAVE directory,
-// typed or picked with the folder picker. It neither tests nor changes either text.
+// typed or picked with the folder picker. It refuses text that CP932 cannot hold and changes
+// neither text otherwise.
 #pragma once
 
 #include "core/mixer_view.h"
@@ -32,7 +33,7 @@ public:
     bool OnInitDialog();
     QWidget* GetDlgItem(int id) const;
 
-    std::string m_strInitialFolder; // CP932
+    std::string m_strInitialFolder; // system encoding
     std::string m_strWavePath;      // CP932
     std::string m_strFileName;      // CP932
 
@@ -40,8 +41,10 @@ public slots:
     void accept() override;
 
 protected:
-    void DoDataExchange(bool bSaveAndValidate);
+    // false when a field holds text CP932 cannot hold (refused, focused).
+    bool DoDataExchange(bool bSaveAndValidate);
     void OnBrowseFolder();
+    bool TryRelativeWavePath(const QString& text, std::string& member) const;
 
 private:
     QLineEdit* Edit(int id) const;

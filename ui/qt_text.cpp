@@ -16,6 +16,12 @@ QString QStringFromCp932(std::string_view cp932) {
     return QStringFromUtf8(Utf8FromCp932(cp932));
 }
 
+bool TryCp932FromQString(const QString& text, std::string& cp932) {
+    QByteArray utf8 = text.toUtf8();
+    return TryCp932FromUtf8(
+        std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())), cp932);
+}
+
 std::string Cp932FromQString(const QString& text) {
     QByteArray utf8 = text.toUtf8();
     return Cp932FromUtf8(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));

@@ -9,6 +9,8 @@
 
 QString QStringFromCp932(std::string_view cp932);
 std::string Cp932FromQString(const QString& text);
+// Strict: false when CP932 cannot hold every character of the text (see TryCp932FromUtf8).
+bool TryCp932FromQString(const QString& text, std::string& cp932);
 
 // A UTF-8 literal of the program's own texts as a QString ("&" mnemonics kept).
 inline QString QStringFromUtf8(std::string_view utf8) {

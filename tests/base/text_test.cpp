@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
 namespace {
 
@@ -94,6 +95,54 @@ TEST(TextTest, HostPathsTurnOnlyRealBackslashesIntoSlashes) {
     EXPECT_EQ(ToOsPath(Sj("snd\\ソ\\a.wav")), "snd/ソ/a.wav");
     EXPECT_EQ(ToOsPath("\\home\\a\\x.wav"), "/home/a/x.wav");
     EXPECT_EQ(ToStoredPath(Sj("/home/ソ/x.wav")), Sj("\\home\\ソ\\x.wav"));
+}
+
+// Only what CP932 stores as itself, or as its other reading, may be stored.
+TEST(TextTest, StrictConversionRefusesWhatCp932WouldAlter) {
+    struct Row {
+        const char* utf8;
+        bool holdable;
+        const char* cp932;
+    };
+    const Row rows[] = {
+        {"音源.txt", true, "\x89\xB9\x8C\xB9.txt"},
+        {"〜", true, "\x81\x60"}, // U+301C, as input methods type it
+        {"～", true, "\x81\x60"},
+        {"−£¬", true, "\x81\x7C\x81\x92\x81\xCA"},
+        {"é", false, ""},
+        {"Ü", false, ""},
+        {"¥", false, ""}, // would be stored as the backslash
+        {"\xF0\x9F\x8E\xB5", false, ""},
+        {"a\xFF", false, ""},
+    };
+    for (const Row& r : rows) {
+        std::string out = "unchanged";
+        EXPECT_EQ(TryCp932FromUtf8(r.utf8, out), r.holdable) << r.utf8;
+        EXPECT_EQ(out, r.holdable ? std::string(r.cp932) : "unchanged") << r.utf8;
+    }
+}
+
+// A stored name with a two-reading character opens the file under whichever reading exists,
+// below a system folder whose name CP932 cannot hold at all.
+TEST(TextTest, StoredNamesOpenTheFileUnderEitherReading) {
+    TempDir dir;
+    const std::string base = dir.Path() + "Ünïcode 〜 é/";
+    const std::string typed = base + "効果音 〜/"; // U+301C
+    ASSERT_TRUE(std::filesystem::create_directories(typed));
+    ASSERT_TRUE(WriteText(typed + "a−b.wav", "x"));    // U+2212
+    ASSERT_TRUE(WriteText(base + "plain～.wav", "x")); // U+FF5E, CP932's own reading
+    struct Row {
+        const char* stored;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"効果音 〜\\a−b.wav", typed + "a−b.wav"},
+        {"plain〜.wav", base + "plain～.wav"},
+        {"効果音 〜\\none〜.wav", typed + "none～.wav"}, // missing: the plain reading
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(JoinOsPath(base, Sj(r.stored)), r.expected) << r.stored;
+    EXPECT_FALSE(HasTwoReadings(Sj("音源\\ソ.txt")));
 }
 
 } // namespace

@@ -32,8 +32,8 @@ protected:
 
     // --- the directory beside the "executable"
     std::string HostPath(const std::string& utf8Name) const { return m_dir.Path() + utf8Name; }
-    // The executable directory as the program holds it (CP932, ends with '/').
-    std::string ExeDir() const { return m_dir.Cp932(); }
+    // The executable directory as the program holds it (system encoding, ends with '/').
+    std::string ExeDir() const { return m_dir.Path(); }
 
     // A short mono sound of `frames` frames at 22050 Hz.
     void MakeWave(const std::string& utf8Name, std::size_t frames = 441) {

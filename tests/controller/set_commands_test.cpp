@@ -244,5 +244,28 @@ TEST_F(SetCommandsTest, NewSetNameWithATrailByteLikeABackslashIsAccepted) {
     ctl.NewSet();
     EXPECT_EQ(MessageTexts().size(), 1u);
     EXPECT_EQ(FileText("ソ.txt"), SetText("", {}));
-    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + name);
+    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "ソ.txt");
+}
+
+// A set file named with a character CP932 has no form for is listed and tells why it does not
+// open; one named with the input methods' 〜 opens and is remembered in CP932.
+TEST_F(SetCommandsTest, SetFileNamesOutsideCp932AreExplainedNotLost) {
+    CSetController& ctl = StartPlayingA();
+    const EffectEntryPtr entry = ctl.Effects().GetPtrAt(0);
+    MakeSet("café.txt", "", {});
+    MakeSet("効果 〜.txt", "", {}); // U+301C
+    ctl.FillSetSelector();
+    m_view.ChooseSet(Sj("caf?.txt"));
+    ASSERT_GE(m_view.GetSetSelectorCurSel(), 0);
+    ctl.SwitchSet();
+    ASSERT_EQ(MessageTexts().size(), 1u);
+    EXPECT_NE(MessageTexts()[0].find(Sj("CP932（Shift-JIS）で表せない文字")), std::string::npos);
+    EXPECT_EQ(m_view.SelectorItems()[m_view.SelectorCurSel()], "a.txt");
+    ExpectAStillOpen(entry);
+
+    m_view.ChooseSet(Sj("効果 〜.txt"));
+    ctl.SwitchSet();
+    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "効果 〜.txt");
+    EXPECT_TRUE(IniRemembers(Sj("効果 〜.txt")));
+    EXPECT_EQ(MessageTexts().size(), 1u);
 }

@@ -23,7 +23,7 @@ TEST_F(ControllerTest, FirstStartInAnEmptyDirectory) {
     // Settings created with the default, and the default set looked for beside the executable.
     EXPECT_TRUE(IniRemembers(Sj("音源.txt")));
     EXPECT_EQ(ctl.Settings().m_strSoundsFile, Sj("音源.txt"));
-    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + Sj("音源.txt"));
+    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "音源.txt");
     ASSERT_EQ(m_messages.Messages().size(), 1u);
     EXPECT_EQ(m_messages.Messages()[0].text, ExeDir() + Sj("音源.txtが読み込めません。"));
     EXPECT_EQ(m_messages.Messages()[0].caption, "Otomaru");

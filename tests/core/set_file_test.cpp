@@ -53,8 +53,8 @@ struct StubLoader {
 // Runs the body with the process's current directory at `dir`, restoring it afterwards.
 class ScopedCurrentDirectory {
 public:
-    explicit ScopedCurrentDirectory(const std::string& cp932Dir) : m_old(GetCurrentDirectoryA()) {
-        EXPECT_TRUE(SetCurrentDirectoryA(cp932Dir));
+    explicit ScopedCurrentDirectory(const std::string& osDir) : m_old(GetCurrentDirectoryA()) {
+        EXPECT_TRUE(SetCurrentDirectoryA(osDir));
     }
     ~ScopedCurrentDirectory() { SetCurrentDirectoryA(m_old); }
 
@@ -194,12 +194,12 @@ TEST_F(SetFileFixture, FirstTwoLinesDecideWhetherTheFileIsASet) {
 
 TEST_F(SetFileFixture, MissingFileIsReportedAndEmptiesTheTable) {
     table.Add(EffectEntry{});
-    const std::string path = dir.Cp932("音源.txt"); // does not exist
+    const std::string path = dir.Path() + "音源.txt"; // does not exist
     EXPECT_FALSE(ReadSetFile(path, table, waveDir, loader.Fn()));
     EXPECT_EQ(table.GetSize(), 0);
     EXPECT_EQ(waveDir, "unchanged");
     ASSERT_EQ(messages.Texts().size(), 1u);
-    EXPECT_EQ(messages.Texts()[0], path + Sj("が読み込めません。"));
+    EXPECT_EQ(messages.Texts()[0], Sj(path + "が読み込めません。"));
 }
 
 TEST_F(SetFileFixture, EffectLinesBecomeEntriesInFileOrder) {

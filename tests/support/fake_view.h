@@ -23,7 +23,7 @@ public:
     struct EditorCall {
         std::string waveDir;
         EffectEditorValues values;    // as the dialog was opened
-        std::string currentDirectory; // CP932, while it was open
+        std::string currentDirectory; // system encoding, while it was open
     };
     struct NewSetAnswer {
         int result = IDOK;

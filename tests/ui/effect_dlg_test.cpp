@@ -165,16 +165,23 @@ TEST_F(EffectDlgTest, FirstFaultyNumberIsReportedFocusedAndSelected) {
     EXPECT_EQ(dlg.m_nVolume, -7000);
 }
 
-// A comma or a line break would split the effect's line in the set file.
+// A comma or a line break would split the effect's line in the set file; a character CP932
+// cannot hold would be stored altered.
 TEST_F(EffectDlgTest, UnstorableTextsAreRefusedWhereTheyAre) {
+    const std::string comma = Sj("カンマ（,）と改行は使えません。");
+    const std::string cp932 =
+        Sj("CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。");
     struct Case {
         int id;
         QString text;
+        const std::string& message;
     };
     const Case cases[] = {
-        {IDC_EFFECT_FILE, QStringLiteral("a,b.wav")},
-        {IDC_EFFECT_NAME, QString::fromUtf8("ドン,カッ")},
-        {IDC_EFFECT_NAME, QStringLiteral("two\nlines")},
+        {IDC_EFFECT_FILE, QStringLiteral("a,b.wav"), comma},
+        {IDC_EFFECT_NAME, QString::fromUtf8("ドン,カッ"), comma},
+        {IDC_EFFECT_NAME, QStringLiteral("two\nlines"), comma},
+        {IDC_EFFECT_FILE, QString::fromUtf8("café.wav"), cp932},
+        {IDC_EFFECT_NAME, QString::fromUtf8("¥100"), cp932},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text.toStdString());
@@ -186,7 +193,7 @@ TEST_F(EffectDlgTest, UnstorableTextsAreRefusedWhereTheyAre) {
         PressOk(dlg);
         EXPECT_TRUE(dlg.isVisible());
         ASSERT_EQ(messages.Messages().size(), 1u);
-        EXPECT_EQ(messages.Messages()[0].text, Sj("カンマ（,）と改行は使えません。"));
+        EXPECT_EQ(messages.Messages()[0].text, c.message);
         EXPECT_EQ(messages.Messages()[0].caption, "Otomaru");
         EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(c.id));
         EXPECT_EQ(EditOf(dlg, c.id)->selectedText(), EditOf(dlg, c.id)->text());

@@ -89,7 +89,7 @@ protected:
                               "long.wav," + Sj("長い") + ",6,50,0,-1,0,0",
                               "missing.wav," + Sj("無い") + ",0,51,0,-10000,3,500"});
         WriteSet("b.txt", {"short.wav,B,0,52,0,0,1,0"});
-        m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+        m_dlg = std::make_unique<CMixerDlg>(m_dir.Path() + "otomaru");
         m_dlg->Create();
         m_dlg->show();
         QApplication::processEvents();

@@ -92,7 +92,7 @@ TEST_F(NewSourceDlgTest, EnterAtOnceAcceptsBothFieldsEmpty) {
 TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     TempDir dir;
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir.Path() + "音/sub")));
-    CNewSourceDlg dlg(dir.Cp932());
+    CNewSourceDlg dlg(dir.Path());
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "name", "typed");
@@ -127,6 +127,44 @@ TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     EXPECT_EQ(dlg.m_strFileName, "name");
 }
 
+// A picked folder stays whole in the field; what CP932 cannot hold is refused on OK, the field
+// focused, and 〜 as input methods type it is taken.
+TEST_F(NewSourceDlgTest, TextCp932CannotHoldIsRefusedOnOk) {
+    TempDir dir;
+    const std::string folder = dir.Path() + "効果音 〜 é";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+    CNewSourceDlg dlg(dir.Path());
+    dlg.OnInitDialog();
+    dlg.show();
+    Type(dlg, "新 〜.txt", "");
+    PickFolder(dlg, [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(folder)); });
+    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QString::fromStdString(folder + "/"));
+    for (int field : {IDC_NEWSET_WAVEPATH, IDC_NEWSET_FILENAME}) {
+        MessageRecorder messages;
+        Click(dlg, IDOK);
+        EXPECT_NE(dlg.result(), QDialog::Accepted);
+        ASSERT_EQ(messages.Texts().size(), 1u);
+        EXPECT_NE(messages.Texts()[0].find(Sj("CP932（Shift-JIS）で表せない")), std::string::npos);
+        EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(field));
+        EXPECT_EQ(dlg.m_strFileName, "");
+        EditOf(dlg, IDC_NEWSET_WAVEPATH)->setText(QString::fromUtf8("効果音 〜\\"));
+        EditOf(dlg, IDC_NEWSET_FILENAME)->setText(QString::fromUtf8("¥.txt"));
+    }
+    EditOf(dlg, IDC_NEWSET_FILENAME)->setText(QString::fromUtf8("新 〜.txt"));
+    Click(dlg, IDOK);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(dlg.m_strFileName, Sj("新 〜.txt"));
+    EXPECT_EQ(dlg.m_strWavePath, Sj("効果音 〜\\"));
+
+    // Below a folder CP932 cannot name, a folder it can is taken relative to the sets' folder.
+    CNewSourceDlg below(dir.Path() + "Ünï/.local/share/otomaru/");
+    below.OnInitDialog();
+    Type(below, "a.txt", (dir.Path() + "Ünï/効果音 〜/").c_str());
+    Click(below, IDOK);
+    EXPECT_EQ(below.result(), QDialog::Accepted);
+    EXPECT_EQ(below.m_strWavePath, Sj("../../../効果音 〜/"));
+}
+
 // A folder whose path does not fit the picker's 259 bytes is not taken.
 TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     TempDir dir;
@@ -136,10 +174,10 @@ TEST_F(NewSourceDlgTest, FolderTooLongForThePathIsNotTaken) {
     CFolderDialog picker("t");
     WhenModal<QFileDialog>(
         [&](QFileDialog& chooser) { Choose(chooser, QString::fromStdString(deep)); });
-    EXPECT_EQ(picker.DoModal(dir.Cp932()), -1);
+    EXPECT_EQ(picker.DoModal(dir.Path()), -1);
     EXPECT_EQ(picker.GetPathName(), "");
 
-    CNewSourceDlg dlg(dir.Cp932());
+    CNewSourceDlg dlg(dir.Path());
     dlg.OnInitDialog();
     dlg.show();
     Type(dlg, "", "kept");
