@@ -106,15 +106,15 @@ TEST_F(NewSourceDlgTest, PickedFolderFillsThePathWithOneTrailingSeparator) {
     });
     EXPECT_EQ(title, QString::fromUtf8("フォルダーを選んでください。"));
     EXPECT_EQ(startDir, QString::fromStdString(dir.Path()));
-    // Stored as set files keep paths, with backslashes.
+    // The system's path until OK; the set file gets backslashes when the set is made.
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(),
-              QString::fromStdString(dir.Path() + "音/sub/").replace('/', '\\'));
+              QString::fromStdString(dir.Path() + "音/sub/"));
     EXPECT_EQ(EditOf(dlg, IDC_NEWSET_FILENAME)->text(), QStringLiteral("name"));
     EXPECT_EQ(dlg.m_strWavePath, ""); // taken only on OK
 
     // The root already ends with the separator: it goes in unchanged.
     PickFolder(dlg, [](QFileDialog& chooser) { Choose(chooser, QStringLiteral("/")); });
-    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("\\"));
+    EXPECT_EQ(EditOf(dlg, IDC_NEWSET_WAVEPATH)->text(), QStringLiteral("/"));
 
     // A cancelled picker leaves the field as it was.
     EditOf(dlg, IDC_NEWSET_WAVEPATH)->setText(QStringLiteral("typed again"));
