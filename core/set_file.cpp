@@ -5,6 +5,7 @@
 
 #include "base/atomic_file.h"
 #include "base/message.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 
 #include <cstdio>
@@ -46,10 +47,6 @@ private:
     std::FILE* m_file;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 void AppendField(std::string& out, const std::string& text) {
     // The file holds C strings: a text ends at its first NUL, as a formatted write would end it.
     out.append(text.c_str());
@@ -89,7 +86,9 @@ int SplitFields(char* line, char delimiter, char** slots, int slotCount) {
 }
 
 bool FileExists(const std::string& path) {
-    if (path.empty())
+    if (path.empty() || path.back() == '/')
+        return false;
+    if (const std::size_t backslash = FindLastBackslash(path); backslash == path.size() - 1)
         return false;
     struct stat st {};
     return stat(ToOsPath(path).c_str(), &st) == 0;
@@ -102,15 +101,23 @@ std::string ResolveWavePath(const std::string& waveDir, const std::string& pathT
 }
 
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
-                 const WaveLoader& load) {
+                 const WaveLoader& load, std::string* shown) {
     static const std::string kCannotRead = Cp932FromUtf8("が読み込めません。");
     static const std::string kNotSetFile = Cp932FromUtf8("は音源定義ファイルではありません。");
     static const std::string kNoWaveDir = Cp932FromUtf8("にパス定義がありません。");
 
+    if (shown)
+        shown->clear();
+    auto report = [&](const std::string& text) {
+        ShowPathMessage(path, text);
+        if (shown)
+            *shown = path + text;
+    };
     table.RemoveAll();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(ToOsPath(path).c_str(), "rb"));
+    // Only a regular file is read: a FIFO or a device would hold the window's thread.
+    FilePtr file = FOpenRegularFileForReading(ToOsPath(path));
     if (!file) {
-        ShowPathMessage(path, kCannotRead);
+        report(kCannotRead);
         return false;
     }
     CLineReader reader(file.get());
@@ -120,23 +127,23 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         if (!std::ferror(file.get()))
             return false;
         table.RemoveAll();
-        ShowPathMessage(path, kCannotRead);
+        report(kCannotRead);
         return true;
     };
     std::string line;
     if (!reader.ReadPiece(line)) {
         if (!readFailed())
-            ShowPathMessage(path, kNotSetFile);
+            report(kNotSetFile);
         return false;
     }
     TrimLineEnd(line);
     if (line != MagicLine()) {
-        ShowPathMessage(path, kNotSetFile);
+        report(kNotSetFile);
         return false;
     }
     if (!reader.ReadPiece(line)) {
         if (!readFailed())
-            ShowPathMessage(path, kNoWaveDir);
+            report(kNoWaveDir);
         return false;
     }
     TrimLineEnd(line);
