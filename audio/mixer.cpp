@@ -126,8 +126,11 @@ void MixerCore::Abandon(std::unique_ptr<MixerVoice> voice) {
             voice.reset(); // the mixer does not know it: free it here
             return;
         }
+        // A released buffer falls silent at once, as on the platform the program was designed
+        // on: no sound may be left behind without an owner that could stop it.
         if (voice->m_nControl.compare_exchange_weak(
-                w, w | MixerVoice::kOrphan, std::memory_order_acq_rel, std::memory_order_acquire)) {
+                w, (w | MixerVoice::kOrphan) & ~MixerVoice::kPlaying, std::memory_order_acq_rel,
+                std::memory_order_acquire)) {
             break;
         }
     }

@@ -122,8 +122,8 @@ public:
     // Start returns false once the core is shut down.
     bool Start(MixerVoice* voice);
     void Halt(MixerVoice* voice);
-    // The owner drops its voice. The voice is freed here when the mixer does not hold it,
-    // otherwise by the reaper once it stops.
+    // The owner drops its voice: it stops at once. The voice is freed here when the mixer does
+    // not hold it, otherwise by the reaper once the mixer has let it go.
     void Abandon(std::unique_ptr<MixerVoice> voice);
 
     // Frees voices that were abandoned while sounding and have stopped since. Not realtime.

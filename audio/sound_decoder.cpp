@@ -4,6 +4,7 @@
 // those three containers are accepted back, which keeps libsndfile's other parsers out of reach.
 #include "audio/sound_decoder.h"
 
+#include "base/regular_file.h"
 #include "base/text.h"
 
 #include <sndfile.h>
@@ -234,11 +235,9 @@ HRESULT DecodeSoundBytes(const std::uint8_t* data, std::size_t size, DecodedSoun
 
 HRESULT DecodeSoundFile(const std::string& path, DecodedSound* out, std::size_t maxBytes) {
     *out = DecodedSound{};
-    // Non-blocking, so that a FIFO under an effect's name cannot hold the opening thread; then
-    // only a regular file is read.
-    const FileDescriptor file(open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const FileDescriptor file(OpenRegularFileForReading(ToOsPath(path)));
     struct stat status {};
-    if (file.fd < 0 || fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode))
+    if (file.fd < 0 || fstat(file.fd, &status) != 0)
         return E_FAIL;
     ByteSource source;
     source.fd = file.fd;

@@ -104,7 +104,8 @@ public:
         std::memcpy(m_format.data(), &head, sizeof head);
     }
 
-    // Deleter of the user's shared_ptr: a sounding buffer stays with the mixer until it stops.
+    // Deleter of the user's shared_ptr: a sounding buffer is silenced and stays with the mixer
+    // until the mixer lets it go.
     struct Release {
         void operator()(CSoundBuffer* buffer) const {
             std::shared_ptr<MixerCore> core = buffer->m_core;

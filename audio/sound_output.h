@@ -4,7 +4,8 @@
 // benchmarks pull frame by frame.
 //
 // Ownership: devices and buffers are shared_ptr; "Release" is dropping the pointer. A buffer that
-// is still sounding when its last user pointer goes is kept alive by the mixer until it stops.
+// is still sounding when its last user pointer goes falls silent from the next mixed block; the
+// mixer keeps its memory until it has let the voice go.
 //
 // Threads: every buffer operation may be called from any thread while the mixer runs. None takes
 // a lock that the mixer waits on, and Play/Stop/SetPan/SetVolume/SetCurrentPosition never

@@ -3,6 +3,7 @@
 // sized by the file is the format record (at most 18 + 65535 bytes).
 #include "audio/wave_file.h"
 
+#include "base/regular_file.h"
 #include "base/text.h"
 
 #include <algorithm>
@@ -173,13 +174,13 @@ HRESULT CWaveFile::Open(const std::string& path) {
     m_ckData = MMCKINFO{};
     m_ckRiff = MMCKINFO{};
 
-    m_hmmio = std::fopen(ToOsPath(path).c_str(), "rb");
+    // Only a regular file, opened without waiting: a directory reads as nothing, and a FIFO or a
+    // device could block the window's thread for ever.
+    m_hmmio = FOpenRegularFileForReading(ToOsPath(path)).release();
     if (!m_hmmio)
         return E_FAIL;
-    // Only a regular file: a directory reads as nothing, and a pipe or device could block the
-    // window's thread for ever.
     struct stat info {};
-    if (fstat(fileno(m_hmmio), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fstat(fileno(m_hmmio), &info) != 0) {
         Close();
         return E_FAIL;
     }
@@ -198,6 +199,9 @@ HRESULT CWaveFile::Open(const std::string& path) {
     // format is found too. The file stays open on failure until Close.
     if (!Seek(std::uint64_t{m_ckRiff.dwDataOffset} + 4) || !FindChunk(kData, m_ckData))
         return E_FAIL;
+    // The search stopped at the RIFF chunk's end, but sample reads stop only at the file's:
+    // encoders that stream write a placeholder RIFF size and leave the samples past it.
+    m_nLimit = m_nFileSize;
     return S_OK;
 }
 

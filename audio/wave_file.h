@@ -53,8 +53,8 @@ public:
     MMCKINFO m_ckRiff;
 
 private:
-    // The buffered chunk reader. Nothing is ever read at or past m_nLimit, the smaller of the
-    // RIFF chunk's end and the file's end.
+    // The buffered chunk reader. Nothing is ever read at or past m_nLimit: while chunks are
+    // searched, the smaller of the RIFF chunk's end and the file's end; for samples, the file's.
     bool Seek(std::uint64_t position);
     std::uint32_t ReadRaw(void* destination, std::uint32_t count);
     bool Fill();

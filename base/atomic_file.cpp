@@ -68,6 +68,50 @@ bool WriteAll(int fd, std::string_view data, const AtomicWriteFault& fault) {
     return true;
 }
 
+// The file a path finally names, following symbolic links (also one pointing at nothing yet),
+// so that the link stays and the file it points at is replaced in its own folder.
+std::string FollowLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::string link(PATH_MAX, '\0');
+        const ssize_t n = readlink(path.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size())
+            return path;
+        link.resize(static_cast<std::size_t>(n));
+        if (link.front() != '/') {
+            const std::size_t slash = path.rfind('/');
+            link = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + link;
+        }
+        path = std::move(link);
+    }
+    return path;
+}
+
+// A file with other hard links is rewritten where it is, so that every name keeps seeing it.
+// The old bytes are kept in memory and put back if the rewrite fails part way.
+bool RewriteInPlace(const std::string& target, std::string_view data,
+                    const AtomicWriteFault& fault) {
+    const int fd = open(target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string old;
+    char chunk[8192];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0)
+        old.append(chunk, static_cast<std::size_t>(n));
+    bool ok = n == 0 && lseek(fd, 0, SEEK_SET) == 0 && ftruncate(fd, 0) == 0 &&
+              WriteAll(fd, data, fault) && fsync(fd) == 0;
+    const int error = errno;
+    if (!ok && n == 0 && lseek(fd, 0, SEEK_SET) == 0 && ftruncate(fd, 0) == 0)
+        (void)WriteAll(fd, old, nullptr);
+    if (close(fd) != 0 && ok)
+        return false;
+    errno = error;
+    return ok;
+}
+
 } // namespace
 
 AtomicWriteFault SetAtomicWriteFault(AtomicWriteFault fault) {
@@ -85,18 +129,20 @@ bool WriteFileAtomically(const std::string& osPath, std::string_view data) {
     if (osPath.empty())
         return false;
 
-    std::string target = osPath;
+    const std::string target = FollowLinks(osPath);
     struct stat st {};
-    if (lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(target.c_str(), nullptr)) {
-            target = real;
-            std::free(real);
-        }
-    }
     bool haveOld = stat(target.c_str(), &st) == 0;
-    if (haveOld && S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
+    if (haveOld && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
+    }
+    // A file the user may not open for writing is not written, although its folder would let
+    // a new file take its name (read-only files, and whatever the system refuses).
+    if (haveOld) {
+        const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (probe < 0)
+            return false;
+        close(probe);
     }
 
     std::size_t slash = target.rfind('/');
@@ -131,8 +177,14 @@ bool WriteFileAtomically(const std::string& osPath, std::string_view data) {
     }
     if (close(fd) != 0)
         return fail(false);
-    if (Injected(fault, AtomicWriteStep::Rename) || rename(tmpPath.c_str(), target.c_str()) != 0)
+    if (haveOld && st.st_nlink > 1) {
+        if (Injected(fault, AtomicWriteStep::Rename) || !RewriteInPlace(target, data, fault))
+            return fail(false);
+        unlink(tmpPath.c_str());
+    } else if (Injected(fault, AtomicWriteStep::Rename) ||
+               rename(tmpPath.c_str(), target.c_str()) != 0) {
         return fail(false);
+    }
 
     // The new name must survive a crash too. Some file systems cannot sync a directory; the
     // file itself is already in place, so that is not a failure of the write.

@@ -10,8 +10,11 @@
 enum class AtomicWriteStep { Create, Write, Sync, Close, Rename };
 
 // Writes `data` to the host path (UTF-8). Returns false on any failure; the old file is then
-// exactly as it was and no temporary file is left behind. A symbolic link stays a link: the file
-// it points at is replaced. The replaced file keeps its permission bits.
+// exactly as it was and no temporary file is left behind. A file that exists but cannot be
+// opened for writing, or is no regular file, is refused. A symbolic link stays a link: the file
+// it points at is replaced in its own folder. A file with other hard links is rewritten in
+// place once the new content is safe in the temporary. The replaced file keeps its permission
+// bits.
 bool WriteFileAtomically(const std::string& osPath, std::string_view data);
 
 // Test seam for failures that cannot be produced on demand (a sync or rename that fails):

@@ -4,6 +4,7 @@
 #include "core/app_settings.h"
 
 #include "base/atomic_file.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 #include "core/data_folder.h"
 
@@ -126,8 +127,7 @@ KeyPlace FindKey(const std::string& text, std::string_view section, std::string_
 // The whole file; false when it exists but cannot be read (a missing file reads as empty).
 bool ReadWholeFile(const std::string& osPath, std::string& text) {
     text.clear();
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(osPath.c_str(), "rb"),
-                                                         &std::fclose);
+    FilePtr file = FOpenRegularFileForReading(osPath); // a FIFO must not hold the start-up
     if (!file)
         return errno == ENOENT;
     char buffer[4096];
@@ -191,7 +191,9 @@ std::string AppSettings::ReadValue(const std::string& section, const std::string
 
 bool AppSettings::WriteValue(const std::string& section, const std::string& key,
                              const std::string& value) {
-    if (m_strIniPath.empty())
+    // A line break would end the line and turn the rest into lines of their own: such a value
+    // (a set file named with one) stays in memory only.
+    if (m_strIniPath.empty() || value.find_first_of("\r\n") != std::string::npos)
         return false;
     const std::string& osPath = m_strIniPath;
     std::string text;

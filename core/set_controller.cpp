@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -58,12 +59,17 @@ const std::string& TextNoComma() {
     return k;
 }
 
+// Every OK box of the file, set and command family carries the exclamation icon.
+void Tell(const std::string& text) {
+    AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
+}
+
 // The set file separates its fields with commas and has no escape: a comma in a name or path
 // would shift every later field of the line when it is read back.
 bool FitsTheSetFile(const EffectEditorValues& values) {
     if (IsStorableFieldText(values.strName) && IsStorableFieldText(values.strWavePath))
         return true;
-    AfxMessageBox(TextNoComma());
+    Tell(TextNoComma());
     return false;
 }
 
@@ -87,10 +93,18 @@ private:
     std::string m_strSaved;
 };
 
+// The "*.txt" search of the platform the sets come from ignores letter case: "SET.TXT" is a set.
 bool EndsWithTxt(const std::string& name) {
     static const std::string kExt = ".txt";
-    return name.size() >= kExt.size() &&
-           name.compare(name.size() - kExt.size(), kExt.size(), kExt) == 0;
+    if (name.size() < kExt.size())
+        return false;
+    const std::string_view tail = std::string_view(name).substr(name.size() - kExt.size());
+    for (std::size_t i = 0; i < kExt.size(); ++i) {
+        const char c = tail[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c) != kExt[i])
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -139,12 +153,38 @@ void CSetController::DestroyWindow() {
 }
 
 bool CSetController::ReadCurrentSet() {
-    const bool ok = ReadSetFile(m_strSetFilePath, m_effects, m_strWaveDir,
-                                [this](const std::string& fullPath, SoundBufferSlot& slot) {
-                                    return m_device.LoadWaveFile(fullPath, slot);
-                                });
+    std::string shown;
+    const bool ok = ReadSetFile(
+        m_strSetFilePath, m_effects, m_strWaveDir,
+        [this](const std::string& fullPath, SoundBufferSlot& slot) {
+            return m_device.LoadWaveFile(fullPath, slot);
+        },
+        &shown);
+    // A missing set may be made by the first Add; one that is there but was not read whole
+    // (not a set, unreadable, cut by an I/O error) would be lost under a write.
+    m_strSetNotRead = ok || !OsPathExists(m_strSetFilePath) ? std::string() : shown;
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     return ok;
+}
+
+bool CSetController::MayWriteSet() const {
+    if (m_strSetNotRead.empty())
+        return true;
+    Tell(m_strSetNotRead);
+    return false;
+}
+
+void CSetController::LoadSound(EffectEntry& entry) {
+    const std::string fullPath = ResolveWavePath(m_strWaveDir, entry.strWavePath);
+    if (!FileExists(fullPath))
+        return;
+    SoundBufferSlot slot;
+    const std::uint32_t length = m_device.LoadWaveFile(fullPath, slot);
+    if (length == 0 || !slot)
+        return;
+    // No job can hold an entry without a sound, so the window's thread may give it one.
+    entry.pBuffer = std::move(slot);
+    entry.dwDataLength = length;
 }
 
 void CSetController::PlaySelected() {
@@ -155,6 +195,8 @@ void CSetController::PlaySelected() {
 }
 
 void CSetController::AddEffect() {
+    if (!MayWriteSet())
+        return;
     EffectEditorValues values; // empty path and name, no hotkey, centre, full, once, no gap
     int result;
     {
@@ -167,16 +209,13 @@ void CSetController::AddEffect() {
     const std::string storedPath = ToStoredPath(values.strWavePath);
     const std::string fullPath = ResolveWavePath(m_strWaveDir, storedPath);
     if (!FileExists(fullPath)) {
-        AfxMessageBox(fullPath + TextCannotLoad());
+        Tell(fullPath + TextCannotLoad());
         return;
     }
+    // A file that does not load (the loader has said why) or a closed device still gives an
+    // entry, without a sound: it is kept in the set like one read from the file, and sounds once
+    // the set is read again with a file and a device that work.
     EffectEntry entry;
-    entry.dwDataLength = m_device.LoadWaveFile(fullPath, entry.pBuffer);
-    if (entry.dwDataLength == 0) {
-        // The loader has said why; an entry that can never sound is not worth a row.
-        CSoundDevice::ReleaseBuffer(entry.pBuffer);
-        return;
-    }
     entry.strName = values.strName;
     entry.strWavePath = storedPath;
     entry.nModifiers = values.wModifiers;
@@ -185,6 +224,7 @@ void CSetController::AddEffect() {
     entry.nVolume = values.nVolume;
     entry.nRepeat = values.nRepeat;
     entry.nInterval = values.nInterval;
+    LoadSound(entry);
     m_effects.Add(entry);
 
     m_view.FillEffectList(m_effects, m_hKeyLayout);
@@ -193,7 +233,7 @@ void CSetController::AddEffect() {
 
 void CSetController::EditEffect() {
     const int mark = m_view.GetEffectSelectionMark();
-    if (mark < 0 || mark >= m_effects.GetSize())
+    if (mark < 0 || mark >= m_effects.GetSize() || !MayWriteSet())
         return;
     EffectEntry& entry = m_effects.GetAt(mark);
 
@@ -214,7 +254,7 @@ void CSetController::EditEffect() {
     if (result != IDOK || !FitsTheSetFile(values))
         return;
 
-    // The sound stays as loaded: a new path is used the next time the set is read.
+    // A sound stays as loaded: a new path is used the next time the set is read.
     entry.nKey = values.wKey;
     entry.nModifiers = values.wModifiers;
     entry.strWavePath = ToStoredPath(values.strWavePath);
@@ -223,6 +263,9 @@ void CSetController::EditEffect() {
     entry.nPan = values.nPan;
     entry.nInterval = values.nInterval;
     entry.nRepeat = values.nRepeat;
+    // An effect kept without a sound gets one as soon as its path names a file that loads.
+    if (!entry.pBuffer)
+        LoadSound(entry);
     if (entry.pBuffer) {
         entry.pBuffer->SetPan(values.nPan);
         entry.pBuffer->SetVolume(values.nVolume);
@@ -236,13 +279,13 @@ void CSetController::EditEffect() {
 
 void CSetController::DeleteEffect() {
     const int mark = m_view.GetEffectSelectionMark();
-    if (mark < 0 || mark >= m_effects.GetSize())
+    if (mark < 0 || mark >= m_effects.GetSize() || !MayWriteSet())
         return;
     const EffectEntryPtr entry = m_effects.GetPtrAt(mark);
     if (!Ask(entry->strName + TextAskDelete()))
         return;
     if (m_playbacks.IsPlaying(entry.get())) {
-        AfxMessageBox(TextPlayingNoDelete());
+        Tell(TextPlayingNoDelete());
         return;
     }
     CSoundDevice::ReleaseBuffer(entry->pBuffer);
@@ -292,7 +335,7 @@ void CSetController::NewSet() {
 
     // Both checks come before anything is closed, so a refusal leaves the open set as it was.
     if (!IsUsableSetFileName(values.strFileName)) {
-        AfxMessageBox(TextBadSetFileName());
+        Tell(TextBadSetFileName());
         return;
     }
     const std::string newPath = JoinOsPath(m_settings.m_strExeDir, values.strFileName);

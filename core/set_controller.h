@@ -54,6 +54,8 @@ public:
     const AppSettings& Settings() const { return m_settings; }
     const std::string& WaveDirectory() const { return m_strWaveDir; }
     const std::string& SetFilePath() const { return m_strSetFilePath; }
+    // False after a failed read of a set file that is there: Add, Edit and Delete refuse.
+    bool SetMayBeWritten() const { return m_strSetNotRead.empty(); }
     HKL KeyLayout() const { return m_hKeyLayout; }
     CSoundDevice& Device() { return m_device; }
 
@@ -61,6 +63,10 @@ private:
     // Reads the set file path into the table and rebuilds the effect list, also after a failed
     // read, so that no row is left showing an entry of the set that was closed.
     bool ReadCurrentSet();
+    // Whether Add, Edit and Delete may write the set file; says why not when they may not.
+    bool MayWriteSet() const;
+    // Gives an entry the sound its path names, when that file is there and loads.
+    void LoadSound(EffectEntry& entry);
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
 
@@ -73,6 +79,8 @@ private:
     std::string m_strExecutablePath;
     std::string m_strWaveDir;
     std::string m_strSetFilePath;
+    // The message of the failed read of a set file that is there; empty when it may be written.
+    std::string m_strSetNotRead;
     EffectTable m_effects;
     ActivePlayList m_playbacks;
     AppSettings m_settings;

@@ -5,6 +5,7 @@
 
 #include "base/atomic_file.h"
 #include "base/message.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 
 #include <cstdio>
@@ -24,8 +25,13 @@ const std::string& MagicLine() {
 }
 
 // The path is the system's; a character CP932 has no form for shows as '?' in the message only.
+// The message as shown: the path in CP932 (a character it cannot hold as '?'), then the text.
+std::string PathMessage(const std::string& osPath, const std::string& text) {
+    return Cp932FromUtf8(osPath) + text;
+}
+
 void ShowPathMessage(const std::string& osPath, const std::string& text) {
-    AfxMessageBox(Cp932FromUtf8(osPath) + text, MB_OK | MB_ICONEXCLAMATION);
+    AfxMessageBox(PathMessage(osPath, text), MB_OK | MB_ICONEXCLAMATION);
 }
 
 // Buffered reading of line pieces: the bytes up to and including the next LF, at most kMaxPiece.
@@ -45,10 +51,6 @@ public:
 
 private:
     std::FILE* m_file;
-};
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
 void AppendField(std::string& out, const std::string& text) {
@@ -90,10 +92,16 @@ int SplitFields(char* line, char delimiter, char** slots, int slotCount) {
 }
 
 bool FileExists(const std::string& path) {
-    if (path.empty())
+    if (path.empty() || path.back() == '/')
         return false;
+    if (const std::size_t backslash = FindLastBackslash(path); backslash == path.size() - 1)
+        return false;
+    return OsPathExists(ToOsPath(path));
+}
+
+bool OsPathExists(const std::string& osPath) {
     struct stat st {};
-    return stat(ToOsPath(path).c_str(), &st) == 0;
+    return stat(osPath.c_str(), &st) == 0;
 }
 
 std::string ResolveWavePath(const std::string& waveDir, const std::string& pathText) {
@@ -103,15 +111,23 @@ std::string ResolveWavePath(const std::string& waveDir, const std::string& pathT
 }
 
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
-                 const WaveLoader& load) {
+                 const WaveLoader& load, std::string* shown) {
     static const std::string kCannotRead = Cp932FromUtf8("が読み込めません。");
     static const std::string kNotSetFile = Cp932FromUtf8("は音源定義ファイルではありません。");
     static const std::string kNoWaveDir = Cp932FromUtf8("にパス定義がありません。");
 
+    if (shown)
+        shown->clear();
+    auto report = [&](const std::string& text) {
+        ShowPathMessage(path, text);
+        if (shown)
+            *shown = PathMessage(path, text);
+    };
     table.RemoveAll();
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    // Only a regular file is read: a FIFO or a device would hold the window's thread.
+    FilePtr file = FOpenRegularFileForReading(path);
     if (!file) {
-        ShowPathMessage(path, kCannotRead);
+        report(kCannotRead);
         return false;
     }
     CLineReader reader(file.get());
@@ -121,23 +137,23 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         if (!std::ferror(file.get()))
             return false;
         table.RemoveAll();
-        ShowPathMessage(path, kCannotRead);
+        report(kCannotRead);
         return true;
     };
     std::string line;
     if (!reader.ReadPiece(line)) {
         if (!readFailed())
-            ShowPathMessage(path, kNotSetFile);
+            report(kNotSetFile);
         return false;
     }
     TrimLineEnd(line);
     if (line != MagicLine()) {
-        ShowPathMessage(path, kNotSetFile);
+        report(kNotSetFile);
         return false;
     }
     if (!reader.ReadPiece(line)) {
         if (!readFailed())
-            ShowPathMessage(path, kNoWaveDir);
+            report(kNoWaveDir);
         return false;
     }
     TrimLineEnd(line);

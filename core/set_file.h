@@ -16,10 +16,11 @@ using WaveLoader = std::function<std::uint32_t(const std::string& fullPath, Soun
 // Empties the table, then reads the file. Returns true when the file opened and its first two
 // lines were valid: the WAVE directory is then set and the table refilled (the caller rebuilds
 // the effect list). Effects whose WAVE file is missing or does not load are kept without a sound.
-// Failures are reported by message (caption "Otomaru"). The set file's path is the system's
-// (see JoinOsPath); the WAVE paths in it are CP932, relative to the current directory.
+// Failures are reported by message (caption "Otomaru"); `shown`, when given, receives the text
+// of that message (empty after a whole read). The set file's path is the system's (see
+// JoinOsPath); the WAVE paths in it are CP932, relative to the current directory.
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
-                 const WaveLoader& load);
+                 const WaveLoader& load, std::string* shown = nullptr);
 
 // Writes the set through a temporary file renamed over the old one. On any failure the old file
 // stays as it was and "<path>に書き込み出来ません。" is shown; returns false.
@@ -33,8 +34,11 @@ void TrimLineEnd(std::string& line);
 // Splits `line` in place at `delimiter` (Shift-JIS aware) into at most slotCount fields; returns
 // how many slots received one.
 int SplitFields(char* line, char delimiter, char** slots, int slotCount);
-// Whether something (a file or a directory) exists at the CP932 path.
+// Whether something (a file or a directory) exists at the CP932 path. A path ending in a
+// separator names nothing, as the designed platform's directory search found nothing for it.
 bool FileExists(const std::string& path);
+// The same for a path in the system's encoding (the set file's own path).
+bool OsPathExists(const std::string& osPath);
 // The path a WAVE path text names: the WAVE directory followed directly by the text when the
 // text holds no backslash, the text unchanged otherwise.
 std::string ResolveWavePath(const std::string& waveDir, const std::string& pathText);

@@ -82,6 +82,18 @@ std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgByte
     return static_cast<std::uint32_t>(ms);
 }
 
+std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& format) {
+    const bool linear = format.wFormatTag == WAVE_FORMAT_PCM ||
+                        format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT ||
+                        format.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    const std::uint64_t frameRate = std::uint64_t{format.nBlockAlign} * format.nSamplesPerSec;
+    if (!linear || frameRate == 0 || format.nAvgBytesPerSec == frameRate)
+        return ComputeDefaultWait(dataLength, format.nAvgBytesPerSec);
+    return ComputeDefaultWait(dataLength / format.nBlockAlign * format.nBlockAlign,
+                              static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                  frameRate, std::numeric_limits<std::uint32_t>::max())));
+}
+
 void WaitWhileRunning(std::uint32_t ms, PlayJob& job, Clock::time_point from) {
     char line[16];
     std::snprintf(line, sizeof line, "%d\n", static_cast<std::int32_t>(ms));
@@ -119,7 +131,7 @@ unsigned PlayJobThread(PlayJobPtr job) {
     WAVEFORMATEX format{};
     std::uint32_t defaultWait = 0;
     if (buffer->GetFormat(&format, sizeof format, nullptr) == DS_OK)
-        defaultWait = ComputeDefaultWait(entry.dwDataLength, format.nAvgBytesPerSec);
+        defaultWait = ComputeDefaultWait(entry.dwDataLength, format);
 
     buffer->SetPan(entry.nPan);
     buffer->SetVolume(entry.nVolume);
@@ -143,9 +155,10 @@ unsigned PlayJobThread(PlayJobPtr job) {
         ++plays;
 
         const std::int32_t interval = entry.nInterval;
-        const std::uint32_t wait = (plays != entry.nRepeat && interval != 0)
-                                       ? static_cast<std::uint32_t>(interval)
-                                       : defaultWait;
+        const std::uint32_t wait =
+            std::max(kMinimumWaitMs, (plays != entry.nRepeat && interval != 0)
+                                         ? static_cast<std::uint32_t>(interval)
+                                         : defaultWait);
         // Fallen behind by more than a whole wait (a stalled machine): start the schedule afresh
         // rather than firing the missed plays back to back.
         const Clock::time_point now = Clock::now();

@@ -90,3 +90,10 @@ void WaitWhileRunning(
 // The sound's playing time in milliseconds: data bytes / bytes per second, truncated. A rate of
 // 0 gives 0; a time beyond 32 bits is held at 0xFFFFFFFF (as good as "until stopped").
 std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgBytesPerSec);
+// The same from the buffer's format. A header's byte rate is only a claim: where a linear format
+// (PCM, float) carries one other than block align x sample rate (0 included), the length is
+// taken from the frame count and the sample rate, which is what the mixer plays.
+std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& format);
+
+// The shortest wait between two plays: a worker never restarts its sound without sleeping.
+constexpr std::uint32_t kMinimumWaitMs = 1;

@@ -179,18 +179,22 @@ TEST(SoundOutputMix, PanAndVolumeWhilePlayingTakeEffectAtTheNextBlock) {
     EXPECT_EQ(out.Render(1), (std::vector<std::int16_t>{0, 0}));
 }
 
-TEST(SoundOutputMix, ReleaseWhileSoundingPlaysOnToTheEnd) {
+TEST(SoundOutputMix, ReleaseWhileSoundingFallsSilentAtOnce) {
     OfflineSoundOutput out(kRate);
     SoundBufferPtr b = MakeMono16(out.Device(), kRate, Ramp(30));
-    ASSERT_TRUE(b);
+    SoundBufferPtr other = MakeMono16(out.Device(), kRate, Ramp(30));
+    ASSERT_TRUE(b && other);
     b->Play(0, 0, 0);
+    other->Play(0, 0, 0);
     out.Render(10);
     b.reset();
+    // Only the buffer still held sounds on.
     auto left = Channel(out.Render(25), 0);
     std::vector<std::int16_t> want = Ramp(30);
     want.erase(want.begin(), want.begin() + 10);
     want.resize(25, 0);
     EXPECT_EQ(left, want);
+    other.reset();
     SoundOutputInfo info;
     ASSERT_TRUE(GetSoundOutputInfo(out.Device(), &info));
     EXPECT_EQ(info.nFramesMixed, 35u);

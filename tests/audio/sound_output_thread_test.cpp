@@ -114,8 +114,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
 
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(operations.load(), kThreads * 3000);
-    // Everything still held was stopped; what was released while sounding plays out (at most
-    // 200 frames), after which the output is silent.
+    // Everything still held was stopped and what was released is silent: the output is too.
     out.Render(300);
     EXPECT_EQ(out.Render(64), std::vector<std::int16_t>(128, 0));
     SoundOutputInfo info;

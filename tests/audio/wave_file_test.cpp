@@ -213,22 +213,31 @@ TEST(WaveFileRead, TruncatedDataDeliversWhatIsThereThenFails) {
     EXPECT_EQ(out[40], 0xEE);
 }
 
-// The RIFF chunk's end bounds the reads even when the file goes on.
-TEST(WaveFileRead, StopsAtTheRiffEnd) {
-    auto image = WaveBuilder().Fmt(1, 1, 8000, 8).Data(Bytes(20)).Build();
-    const std::uint32_t riffSize = 4 + 24 + 8 + 12; // 12 of the 20 sample bytes inside
-    image[4] = static_cast<std::uint8_t>(riffSize);
-    TempDir dir;
-    ASSERT_TRUE(WriteBytes(dir.Path() + "a.wav", image));
-    CWaveFile reader;
-    ASSERT_EQ(reader.Open(dir.Cp932("a.wav")), S_OK);
-    EXPECT_EQ(reader.DataSize(), 20u);
-    EXPECT_EQ(reader.AvailableDataSize(), 12u);
-    std::vector<std::uint8_t> out(20, 0);
-    std::uint32_t delivered = 0;
-    EXPECT_EQ(reader.Read(20, out.data(), &delivered), E_FAIL);
-    EXPECT_EQ(out[11], 12);
-    EXPECT_EQ(out[12], 0);
+// The RIFF chunk's end bounds the chunk search, not the samples: a RIFF size that understates
+// the file (a streaming encoder's placeholder) still loads the whole data chunk; the file's end
+// bounds it.
+TEST(WaveFileRead, SamplesPastAnUnderstatedRiffSizeLoadWhole) {
+    struct Row {
+        std::uint32_t riffSize, declared, inFile, available;
+    } rows[] = {
+        {4 + 24 + 8 + 12, 20, 20, 20}, // 12 of the 20 sample bytes inside the RIFF chunk
+        {4 + 24 + 8, 20, 20, 20},      // none inside
+        {4 + 24 + 8 + 12, 30, 20, 20}, // and the data chunk claims more than the file holds
+    };
+    for (const Row& row : rows) {
+        auto image = WaveBuilder().Fmt(1, 1, 8000, 8).Data(Bytes(row.inFile), row.declared).Build();
+        image[4] = static_cast<std::uint8_t>(row.riffSize);
+        TempDir dir;
+        ASSERT_TRUE(WriteBytes(dir.Path() + "a.wav", image));
+        CWaveFile reader;
+        ASSERT_EQ(reader.Open(dir.Cp932("a.wav")), S_OK) << row.riffSize;
+        EXPECT_EQ(reader.DataSize(), row.declared);
+        EXPECT_EQ(reader.AvailableDataSize(), row.available);
+        std::vector<std::uint8_t> out(row.available, 0);
+        std::uint32_t delivered = 0;
+        EXPECT_EQ(reader.Read(row.available, out.data(), &delivered), S_OK);
+        EXPECT_EQ(out, Bytes(row.available));
+    }
 }
 
 TEST(WaveFileRead, FailsWithoutAnOpenFile) {

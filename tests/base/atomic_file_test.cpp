@@ -162,10 +162,63 @@ TEST(AtomicWriteTest, ReplacementKeepsPermissionsAndLinks) {
     ASSERT_EQ(stat((dir.Path() + "real.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 
+    // Links of every kind stay links: the file they lead to is written in its own folder.
+    std::filesystem::create_directory(dir.Path() + "sub");
+    ASSERT_TRUE(WriteText(dir.Path() + "sub/far.txt", "old"));
+    std::filesystem::create_symlink("sub/far.txt", dir.Path() + "relative.txt");
+    std::filesystem::create_symlink("sub/none.txt", dir.Path() + "dangling.txt");
+    std::filesystem::create_hard_link(dir.Path() + "sub/far.txt", dir.Path() + "hard.txt");
+    struct Row {
+        const char* written;
+        const char* read;
+    } rows[] = {{"relative.txt", "sub/far.txt"},
+                {"dangling.txt", "sub/none.txt"},
+                {"hard.txt", "sub/far.txt"}};
+    for (const Row& row : rows) {
+        ASSERT_TRUE(WriteFileAtomically(dir.Path() + row.written, row.written)) << row.written;
+        EXPECT_EQ(ReadText(dir.Path() + row.read), row.written);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() + "relative.txt"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path() + "dangling.txt"));
+    EXPECT_TRUE(std::filesystem::equivalent(dir.Path() + "hard.txt", dir.Path() + "sub/far.txt"));
+    EXPECT_EQ(DirectoryNames(dir.Path() + "sub"),
+              std::vector<std::string>({"far.txt", "none.txt"}));
+
     // A directory in the way is no file to replace.
     std::filesystem::create_directory(dir.Path() + "d");
     EXPECT_FALSE(WriteFileAtomically(dir.Path() + "d", "x"));
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() + "d"));
+}
+
+// Read-only files are not replaced although their folder would allow it. Root may write any
+// file, so the writes run as an unprivileged user.
+TEST(AtomicWriteTest, FilesTheUserMayNotWriteAreLeftAlone) {
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+    const std::string ini = "[Environment]\r\nSoundsFile=\"a.txt\"\r\n";
+    ASSERT_TRUE(WriteText(dir.Path() + "set.txt", kOldSet));
+    ASSERT_TRUE(WriteText(dir.Path() + "Otomaru.ini", ini));
+    for (const char* name : {"set.txt", "Otomaru.ini"})
+        ASSERT_EQ(chmod((dir.Path() + name).c_str(), 0444), 0);
+
+    const std::string result = RunAsNobody([&] {
+        MessageRecorder messages;
+        EffectTable table;
+        table.Add(EffectEntry{});
+        std::string r = WriteSetFile(dir.Cp932("set.txt"), "new\\", table) ? "written" : "refused";
+        AppSettings settings;
+        settings.LocateFilesFrom(dir.Cp932("otomaru"));
+        settings.m_strSoundsFile = "b.txt";
+        settings.SaveSettings();
+        r += settings.WriteValue("Environment", "SoundsFile", "b.txt") ? "|written" : "|refused";
+        for (const std::string& t : messages.Texts())
+            r += "|" + t;
+        return r;
+    });
+    EXPECT_EQ(result, "refused|refused|" + dir.Cp932("set.txt") + Sj("に書き込み出来ません。"));
+    EXPECT_EQ(ReadText(dir.Path() + "set.txt"), kOldSet);
+    EXPECT_EQ(ReadText(dir.Path() + "Otomaru.ini"), ini);
+    EXPECT_EQ(DirectoryNames(dir.Path()), std::vector<std::string>({"Otomaru.ini", "set.txt"}));
 }
 
 TEST(AtomicWriteTest, FailedSettingsWriteKeepsTheOldFileSilently) {

@@ -3,6 +3,7 @@
 #include "tests/controller/controller_fixture.h"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 class EffectCommandsTest : public ControllerTest {
 protected:
@@ -213,17 +214,28 @@ TEST_F(EffectCommandsTest, AddOfAMissingFileShowsTheFullPath) {
     EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
 }
 
-TEST_F(EffectCommandsTest, AddOfAFileThatDoesNotDecodeAddsNothing) {
-    CSetController& ctl = StartWithTwoEffects();
-    ASSERT_TRUE(WriteText(HostPath("junk.wav"), "this is not a RIFF file at all"));
-    m_view.QueueEditor(Ok("junk.wav", "壊"));
-    ctl.AddEffect();
-    // The loader reports it (sound-device family); the set does not change.
-    ASSERT_FALSE(m_messages.Messages().empty());
-    EXPECT_EQ(m_messages.Messages().back().caption, "Error");
-    EXPECT_EQ(ctl.Effects().GetSize(), 2);
-    EXPECT_EQ(m_view.CountCalls("FillEffectList"), 0);
-    EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo}));
+// A file that is there but gives no sound (it does not decode, or the device is closed) still
+// gives an entry: greyed, in the file, and sounding once the set is read with both working.
+TEST_F(EffectCommandsTest, AddOfAFileThatGivesNoSoundKeepsItWithoutOne) {
+    for (const bool closeDevice : {false, true}) {
+        CSetController& ctl = StartWithTwoEffects();
+        ASSERT_TRUE(WriteText(HostPath("new.wav"), "not a RIFF file"));
+        if (closeDevice) {
+            MakeWave("new.wav");
+            ctl.Device().Close();
+        }
+        m_messages.Clear();
+        m_view.QueueEditor(Ok("new.wav", "新", 0, 67));
+        ctl.AddEffect();
+        EXPECT_EQ(m_messages.Messages().size(), closeDevice ? 0u : 1u); // the loader's own
+        ASSERT_EQ(ctl.Effects().GetSize(), 3);
+        EXPECT_FALSE(ctl.Effects().GetAt(2).IsAvailable());
+        EXPECT_EQ(SetOnDisk(), ExpectedSet({kLineOne, kLineTwo,
+                                            EffectLine("new.wav", "新", 0, 67, 0, 0, 1, 0)}));
+        MakeWave("new.wav");
+        m_ctl.reset();
+        EXPECT_TRUE(Start().Effects().GetAt(2).IsAvailable());
+    }
 }
 
 TEST_F(EffectCommandsTest, EditorKeepsTheCurrentDirectoryWhateverItsResult) {
@@ -346,6 +358,26 @@ TEST_F(EffectCommandsTest, EditedPathTakesEffectAtTheNextRead) {
     EXPECT_EQ(ctl.Effects().GetAt(0).dwDataLength, 882u * 2);
 }
 
+// An effect kept without a sound gets one when an edit points it at a file that loads.
+TEST_F(EffectCommandsTest, EditingAGreyedEffectsPathToALoadableFileLoadsIt) {
+    MakeWave("one.wav");
+    MakeSet("s.txt", ExeDir(), {EffectLine("gone.wav", "無", 0, 65, -200, 0, 1, 0)});
+    Remember("s.txt");
+    CSetController& ctl = Start();
+    m_view.m_nEffectMark = 0;
+    std::int32_t pan = 0;
+    for (const char* path : {"still-gone.wav", "one.wav"}) {
+        EXPECT_FALSE(ctl.Effects().GetAt(0).IsAvailable());
+        m_view.QueueEditor(Ok(path, "無", 0, 65, -200));
+        ctl.EditEffect();
+    }
+    ASSERT_TRUE(ctl.Effects().GetAt(0).IsAvailable());
+    ctl.Effects().GetAt(0).pBuffer->GetPan(&pan);
+    EXPECT_EQ(pan, -200);
+    EXPECT_EQ(FileText("s.txt"),
+              SetText(ExeDir(), {EffectLine("one.wav", "無", 0, 65, -200, 0, 1, 0)}));
+}
+
 TEST_F(EffectCommandsTest, EditCancelledChangesNothing) {
     CSetController& ctl = StartWithTwoEffects();
     m_view.m_nEffectMark = 0;
@@ -456,3 +488,59 @@ TEST_P(CommaTest, AddAndEditRefuseACommaAndChangeNothing) {
 INSTANTIATE_TEST_SUITE_P(Commas, CommaTest,
                          ::testing::Values(CommaRow{"one.wav", "甲,乙"}, CommaRow{"a,b.wav", "甲"},
                                            CommaRow{"one.wav", ","}));
+
+// --- A set file that is there but was not read whole is never written over
+
+TEST_F(ControllerTest, AddRefusesToWriteOverWhatWasNotReadAsASet) {
+    const struct Row {
+        const char* name;
+        std::string content; // "fifo": a FIFO
+        const char* utf8Text;
+    } rows[] = {{"notes.txt", "my notes\r\n", "は音源定義ファイルではありません。"},
+                {"short.txt", "MOK_FILE\r\n", "にパス定義がありません。"},
+                {"pipe.txt", "fifo", "が読み込めません。"}};
+    for (const Row& row : rows) {
+        if (row.content == "fifo")
+            EXPECT_EQ(mkfifo(HostPath(row.name).c_str(), 0644), 0);
+        else
+            EXPECT_TRUE(WriteText(HostPath(row.name), row.content));
+        Remember(row.name);
+        m_messages.Clear();
+        Start().AddEffect(); // no editor answer queued: it must not open
+        const std::string said = ExeDir() + row.name + Sj(row.utf8Text);
+        EXPECT_EQ(MessageTexts(), (std::vector<std::string>{said, said}));
+        EXPECT_EQ(m_messages.Messages().back().type, MB_OK | MB_ICONEXCLAMATION);
+        EXPECT_TRUE(m_view.EditorCalls().empty());
+        EXPECT_EQ(std::filesystem::is_fifo(HostPath(row.name)) ? "fifo" : FileText(row.name),
+                  row.content);
+    }
+}
+
+// The command family's OK boxes carry the exclamation icon, like its questions.
+TEST_F(EffectCommandsTest, OkBoxesOfTheCommandsCarryTheExclamationIcon) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.QueueEditor(Ok("", "空")); // an empty path names the WAVE folder: no file
+    ctl.AddEffect();
+    m_view.QueueEditor(Ok("a,b.wav", "甲"));
+    ctl.AddEffect();
+    m_view.m_nEffectMark = 1;
+    ctl.PlaySelected();
+    m_messages.Answer(IDYES);
+    ctl.DeleteEffect();
+    ctl.StopAll();
+    m_messages.Answer(IDYES);
+    m_view.QueueNewSet({IDOK, {"", "a/b.txt"}});
+    ctl.NewSet();
+    std::vector<std::string> got;
+    for (const auto& m : m_messages.Messages())
+        got.push_back(Utf8FromCp932(m.text) + ((m.type & MB_ICONEXCLAMATION) ? " !" : "") +
+                      (m.caption == "Otomaru" ? "" : " ?"));
+    EXPECT_EQ(
+        got,
+        (std::vector<std::string>{
+            Utf8FromCp932(ExeDir()) + "が読み込めませんでした。 !",
+            "効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。 !",
+            "二を削除してよろしいですか？ !", "再生中のWAVEファイルは削除出来ません。 !",
+            "新規音源ファイルを作成しますか？ !",
+            "音源ファイル名が正しくありません。フォルダを含まないファイル名を指定して下さい。 !"}));
+}

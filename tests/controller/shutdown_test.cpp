@@ -35,8 +35,12 @@ TEST_F(ShutdownTest, DestroyWindowLeavesNoJobNoBufferNoThread) {
     EXPECT_GE(ThreadCount(), m_nBaseThreads + 3);
     const std::string iniBefore = FileText("Otomaru.ini");
     const std::string setBefore = FileText("s.txt");
+    const std::vector<std::int16_t> silence(2 * 256, 0);
+    EXPECT_NE(m_output.Render(256), silence); // the two-second jingle and the effects
 
     ctl.DestroyWindow();
+    // Stopped or given back, every buffer is silent at once: no sound is left without a row.
+    EXPECT_EQ(m_output.Render(256), silence);
 
     EXPECT_EQ(ctl.Playbacks().GetSize(), 0);
     EXPECT_EQ(ctl.Effects().GetSize(), 0);

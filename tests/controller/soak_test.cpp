@@ -112,10 +112,13 @@ protected:
             ctl.StopAll();
             break;
         case Command::Add: {
+            // A set that is there but did not read (garbage.txt) is refused before the editor.
             const std::size_t opened = m_view.EditorCalls().size();
-            m_view.QueueEditor({Pick(5) == 0 ? IDCANCEL : IDOK, RandomEditorValues(), {}});
+            const bool opens = ctl.SetMayBeWritten();
+            if (opens)
+                m_view.QueueEditor({Pick(5) == 0 ? IDCANCEL : IDOK, RandomEditorValues(), {}});
             ctl.AddEffect();
-            ASSERT_EQ(m_view.EditorCalls().size(), opened + 1);
+            ASSERT_EQ(m_view.EditorCalls().size(), opened + (opens ? 1 : 0));
             break;
         }
         case Command::Edit: {
@@ -243,8 +246,9 @@ protected:
         } else {
             ASSERT_EQ(ctl.Effects().GetSize(), 0);
         }
-        // The settings file remembers the current set.
+        // The settings file remembers the current set; what was not a set is never written over.
         ASSERT_TRUE(IniRemembers(ctl.Settings().m_strSoundsFile));
+        ASSERT_EQ(FileText("garbage.txt"), "not a set\r\n");
     }
 
     std::mt19937 m_random{20261208};

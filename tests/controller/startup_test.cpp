@@ -106,8 +106,8 @@ TEST_F(ControllerTest, StartUpOpensTheRememberedSetAndListsTheTxtFiles) {
     EXPECT_EQ(m_view.EffectRows()[0], ctl.Effects().GetPtrAt(0));
     EXPECT_EQ(m_view.EffectRows()[1], ctl.Effects().GetPtrAt(1));
 
-    // Plain *.txt files only, sorted, the open one chosen.
-    EXPECT_EQ(m_view.SelectorItems(), (std::vector<std::string>{"a.txt", "b.txt"}));
+    // Plain *.txt files only, in any letter case, sorted, the open one chosen.
+    EXPECT_EQ(m_view.SelectorItems(), (std::vector<std::string>{"a.txt", "b.txt", "upper.TXT"}));
     EXPECT_EQ(m_view.SelectorCurSel(), 1);
 }
 

@@ -155,6 +155,20 @@ TEST_F(AppSettingsFixture, UnquotedHandWrittenValueIsSavedBackQuoted) {
     EXPECT_EQ(Ini(), "[Environment]\r\nSoundsFile=\"hand.txt\"\r\n");
 }
 
+// A set named with a line break (a file name may hold one) would break the file: it stays in
+// memory and the file keeps every byte.
+TEST_F(AppSettingsFixture, ValueWithALineBreakIsNeverWritten) {
+    const std::string before = "[Environment]\r\nSoundsFile=\"a.txt\"\r\n";
+    for (const char* name : {"a\nb.txt", "a\rb.txt", "a\r\n[Other]\r\nb.txt", "\n"}) {
+        WriteIni(before);
+        settings.m_strSoundsFile = name;
+        settings.SaveSettings();
+        EXPECT_FALSE(settings.WriteValue("Environment", "SoundsFile", name));
+        EXPECT_EQ(Ini(), before);
+        EXPECT_EQ(settings.m_strSoundsFile, name);
+    }
+}
+
 TEST(AppSettingsTest, DirectoryNamedWithSoWorksEndToEnd) {
     TempDir dir;
     ASSERT_TRUE(std::filesystem::create_directory(dir.Path() + "ソ"));

@@ -148,6 +148,30 @@ TEST(SetFileTextTest, PathTextWithoutBackslashIsJoinedByPlainConcatenation) {
         EXPECT_EQ(ResolveWavePath(r.dir, r.text), r.full) << Utf8FromCp932(r.text);
 }
 
+// As the platform's directory search: a path ending in a separator names nothing, so an empty
+// entered path joined to the WAVE directory is no file; a trail byte 0x5C is no separator.
+TEST(SetFileTextTest, FileExistsFindsFilesAndFoldersButNothingEndingInASeparator) {
+    TempDir dir;
+    ASSERT_TRUE(WriteText(dir.Path() + "a.wav", "x"));
+    ASSERT_TRUE(WriteText(dir.Path() + "ソ", "x"));
+    std::filesystem::create_directory(dir.Path() + "sub");
+    const struct Row {
+        std::string path;
+        bool exists;
+    } rows[] = {
+        {dir.Cp932("a.wav"), true},
+        {dir.Cp932("sub"), true},
+        {dir.Cp932("ソ"), true},
+        {dir.Cp932(), false},
+        {dir.Cp932("sub/"), false},
+        {dir.Cp932("sub\\"), false},
+        {"", false},
+        {dir.Cp932("none.wav"), false},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(FileExists(r.path), r.exists) << Utf8FromCp932(r.path);
+}
+
 TEST_F(SetFileFixture, FirstTwoLinesDecideWhetherTheFileIsASet) {
     const std::string notSet = Sj("は音源定義ファイルではありません。");
     const std::string noDir = Sj("にパス定義がありません。");

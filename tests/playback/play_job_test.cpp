@@ -133,25 +133,52 @@ TEST(PlayJobThread, CountZeroPlaysUntilStopped) {
     }
 }
 
-TEST(PlayJobThread, DefaultWaitIsZeroWhenTheFormatCannotBeRead) {
-    Playing p;
-    p.buffer->SetGetFormatResult(DSERR_GENERIC);
-    p.Start(2, 0, 1000);
-    ASSERT_TRUE(p.Finish());
-    EXPECT_EQ(p.debug.Lines(), (Strings{"0\n", "0\n"}));
-    EXPECT_EQ(p.buffer->Count("Play(0,0,0)"), 2);
+// A byte rate of 0 (or any other than the frames' own) in a header: the length comes from the
+// frame count and the sample rate, so a job stays listed while its sound plays.
+TEST(DefaultWait, ComesFromTheFramesWhenTheByteRateCannotBeTrusted) {
+    struct Row {
+        std::uint16_t tag, channels;
+        std::uint32_t rate, avg;
+        std::uint16_t align;
+        std::uint32_t length, ms;
+    } rows[] = {
+        {WAVE_FORMAT_PCM, 1, 8000, 16000, 2, 16000, 1000},      // trusted
+        {WAVE_FORMAT_PCM, 1, 8000, 0, 2, 16000, 1000},          // no byte rate
+        {WAVE_FORMAT_PCM, 1, 8000, 1, 2, 16000, 1000},          // a lying one
+        {WAVE_FORMAT_PCM, 2, 22050, 0, 4, 88203, 1000},         // a partial frame is no frame
+        {WAVE_FORMAT_IEEE_FLOAT, 2, 44100, 0, 8, 352800, 1000}, //
+        {WAVE_FORMAT_EXTENSIBLE, 2, 48000, 7, 6, 288000, 1000}, //
+        {2, 1, 22050, 4096, 1024, 4096, 1000},   // compressed: its rate is all we have
+        {WAVE_FORMAT_PCM, 0, 0, 0, 0, 16000, 0}, // nothing to go on
+    };
+    for (const Row& row : rows) {
+        WAVEFORMATEX f{row.tag, row.channels, row.rate, row.avg, row.align, 16, 0};
+        EXPECT_EQ(ComputeDefaultWait(row.length, f), row.ms) << row.tag << " at " << row.avg;
+    }
 }
 
-TEST(PlayJobThread, DefaultWaitIsZeroForAZeroByteRate) {
+TEST(PlayJobThread, ZeroByteRateWaitsTheFramesLength) {
     Playing p;
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = 8000;
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 8000, 0, 2, 16, 0};
     p.buffer->SetReportedFormat(format);
-    p.Start(1, 0, 1000);
+    p.Start(1, 0, 10); // 882 bytes: 441 frames at 8000 Hz
     ASSERT_TRUE(p.Finish());
-    EXPECT_EQ(p.debug.Lines(), (Strings{"0\n"}));
+    EXPECT_EQ(p.debug.Lines(), (Strings{"55\n"}));
+}
+
+// Without a length (an unreadable format), endless plays with no interval still sleep between
+// plays rather than spin.
+TEST(PlayJobThread, NeverLoopsWithoutWaiting) {
+    Playing p;
+    p.buffer->SetGetFormatResult(DSERR_GENERIC);
+    p.Start(0, 0, 1000);
+    ASSERT_TRUE(p.buffer->WaitForCount("Play(0,0,0)", 5));
+    p.list.StopSelected(0);
+    ASSERT_TRUE(p.Finish());
+    const Strings lines = p.debug.Lines();
+    ASSERT_GE(lines.size(), 4u);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line, std::to_string(kMinimumWaitMs) + "\n");
 }
 
 TEST(PlayJobThread, FailedPlayIsReportedOncePerPlayAndThePlaysGoOn) {

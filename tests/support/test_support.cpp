@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 std::string Sj(std::string_view utf8) {
     return Cp932FromUtf8(utf8);
@@ -155,4 +158,36 @@ bool ThreadCountReturnsTo(int expected) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
+}
+
+std::string RunAsNobody(const std::function<std::string()>& body) {
+    int out[2];
+    if (pipe(out) != 0)
+        return "pipe failed";
+    const pid_t child = fork();
+    if (child < 0)
+        return "fork failed";
+    if (child == 0) {
+        close(out[0]);
+        std::string result;
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            result = "could not drop root";
+        else
+            result = body();
+        (void)!write(out[1], result.data(), result.size());
+        _exit(0);
+    }
+    close(out[1]);
+    std::string result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        result.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        result += " (child did not end cleanly)";
+    return result;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,3 +88,7 @@ std::vector<std::string> TableRows(const EffectTable& table);
 // moment after the join) until no more than `expected` are left.
 int ThreadCount();
 bool ThreadCountReturnsTo(int expected);
+
+// Runs `body` in a child process without root's rights (root reads and writes even files with
+// no permission bits), and returns what the body returned.
+std::string RunAsNobody(const std::function<std::string()>& body);
