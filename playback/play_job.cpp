@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 using Clock = std::chrono::steady_clock;
 
@@ -82,14 +83,95 @@ std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgByte
     return static_cast<std::uint32_t>(ms);
 }
 
-void WaitWhileRunning(std::uint32_t ms, PlayJob& job, Clock::time_point from) {
+namespace {
+
+void WriteWaitLine(std::uint32_t ms) {
     char line[16];
     std::snprintf(line, sizeof line, "%d\n", static_cast<std::int32_t>(ms));
     OutputDebugStringA(line);
+}
 
-    const Clock::time_point deadline = from + std::chrono::milliseconds(ms);
+// False when the job was asked to stop before the deadline.
+bool SleepUntil(PlayJob& job, Clock::time_point deadline) {
     std::unique_lock lock(job.waitMutex);
-    job.waitCv.wait_until(lock, deadline, [&job] { return job.bRun.load() == 0; });
+    return !job.waitCv.wait_until(lock, deadline, [&job] { return job.bRun.load() == 0; });
+}
+
+} // namespace
+
+void WaitWhileRunning(std::uint32_t ms, PlayJob& job, Clock::time_point from) {
+    WriteWaitLine(ms);
+    SleepUntil(job, from + std::chrono::milliseconds(ms));
+}
+
+std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec) {
+    // Split so that no wait, however long, overflows; rounded to the nearest frame.
+    return ms / 1000 * framesPerSec + (ms % 1000 * framesPerSec + 500) / 1000;
+}
+
+RepeatClock::RepeatClock(ISoundBufferSchedule& schedule) : m_schedule(schedule) {
+    std::uint32_t block = 0;
+    if (m_schedule.GetOutputClock(&m_nAnchor, &m_nRate, &block) != DS_OK || m_nRate == 0)
+        m_nRate = 22050;
+}
+
+std::uint64_t RepeatClock::LeadFrames() {
+    std::uint64_t next = 0;
+    std::uint32_t rate = 0;
+    std::uint32_t block = 0;
+    m_schedule.GetOutputClock(&next, &rate, &block);
+    // Two blocks: the block that holds the frame is begun up to one block before it, and the
+    // mixer may start the one before that while we hand over. The rest covers a late wake-up.
+    const std::uint32_t period = block != 0 ? block : kAssumedBlockFrames;
+    return 2ull * period + OutputFramesIn(kWakeMarginMs, m_nRate);
+}
+
+HRESULT RepeatClock::PlayFirst() {
+    m_nFromAnchorMs = 0;
+    return m_schedule.PlayAtNextBlock(&m_nAnchor);
+}
+
+HRESULT RepeatClock::PlayNext(std::uint32_t lastWait) {
+    std::uint64_t next = 0;
+    std::uint32_t rate = 0;
+    std::uint32_t block = 0;
+    m_schedule.GetOutputClock(&next, &rate, &block);
+    const std::uint64_t frame = NextFrame();
+    // Fallen behind by more than a whole wait: count afresh from the next block, as the wall
+    // clock schedule does, rather than piling late starts onto one block.
+    if (next > frame + OutputFramesIn(lastWait, m_nRate))
+        return PlayFirst();
+    return m_schedule.PlayAtFrame(frame);
+}
+
+void RepeatClock::Advance(std::uint32_t wait) {
+    m_nFromAnchorMs += wait;
+}
+
+std::uint64_t RepeatClock::NextFrame() const {
+    return m_nAnchor + OutputFramesIn(m_nFromAnchorMs, m_nRate);
+}
+
+bool RepeatClock::WaitToHandOver(PlayJob& job, Clock::time_point due) {
+    const std::uint64_t lead = LeadFrames();
+    const std::uint64_t frame = NextFrame();
+    const Clock::time_point wallDeadline =
+        due - std::chrono::nanoseconds(lead * 1000000000ull / m_nRate);
+    for (;;) {
+        std::uint64_t next = 0;
+        std::uint32_t rate = 0;
+        std::uint32_t block = 0;
+        m_schedule.GetOutputClock(&next, &rate, &block);
+        const Clock::time_point now = Clock::now();
+        if (next + lead >= frame || now >= wallDeadline)
+            return job.bRun.load() != 0;
+        // The output's clock may run apart from ours (SDL's dummy driver runs 5% fast): sleep
+        // to where the frames say, then look again.
+        const Clock::time_point estimate =
+            now + std::chrono::nanoseconds((frame - lead - next) * 1000000000ull / m_nRate);
+        if (!SleepUntil(job, std::min(estimate, wallDeadline)))
+            return false;
+    }
 }
 
 namespace {
@@ -125,15 +207,29 @@ unsigned PlayJobThread(PlayJobPtr job) {
     buffer->SetVolume(entry.nVolume);
     buffer->Stop();
 
+    // Our buffers start on an exact output frame: the plays after the first are handed to the
+    // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
+    ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer);
+    std::optional<RepeatClock> frames;
+    if (schedule)
+        frames.emplace(*schedule);
+
     // When each play is due. The first is now; each next one is due a wait after the previous
     // one was due, not after it actually started, so wake-up delays do not add up.
     Clock::time_point due = Clock::now();
     std::int32_t plays = 0;
+    std::uint32_t wait = 0;
     while (job->bRun.load() != 0 && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
-        buffer->SetCurrentPosition(0);
-        if (job->bRun.load() == 0)
-            break;
-        if (buffer->Play(0, 0, 0) != DS_OK)
+        HRESULT played = DSERR_INVALIDCALL;
+        if (frames)
+            played = plays == 0 ? frames->PlayFirst() : frames->PlayNext(wait);
+        if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
+            buffer->SetCurrentPosition(0);
+            if (job->bRun.load() == 0)
+                break;
+            played = buffer->Play(0, 0, 0);
+        }
+        if (played != DS_OK)
             OutputDebugStringA("Play Error!\n");
         if (job->bRun.load() == 0) {
             // The stop may have silenced the buffer just before this Play restarted it.
@@ -143,16 +239,21 @@ unsigned PlayJobThread(PlayJobPtr job) {
         ++plays;
 
         const std::int32_t interval = entry.nInterval;
-        const std::uint32_t wait = (plays != entry.nRepeat && interval != 0)
-                                       ? static_cast<std::uint32_t>(interval)
-                                       : defaultWait;
+        wait = (plays != entry.nRepeat && interval != 0) ? static_cast<std::uint32_t>(interval)
+                                                         : defaultWait;
         // Fallen behind by more than a whole wait (a stalled machine): start the schedule afresh
         // rather than firing the missed plays back to back.
         const Clock::time_point now = Clock::now();
         if (now - due > std::chrono::milliseconds(wait))
             due = now;
-        WaitWhileRunning(wait, *job, due);
         due += std::chrono::milliseconds(wait);
+        if (frames && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
+            frames->Advance(wait);
+            WriteWaitLine(wait);
+            frames->WaitToHandOver(*job, due);
+        } else {
+            WaitWhileRunning(wait, *job, due - std::chrono::milliseconds(wait));
+        }
     }
 
     Finish(job);

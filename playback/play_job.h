@@ -90,3 +90,40 @@ void WaitWhileRunning(
 // The sound's playing time in milliseconds: data bytes / bytes per second, truncated. A rate of
 // 0 gives 0; a time beyond 32 bits is held at 0xFFFFFFFF (as good as "until stopped").
 std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgBytesPerSec);
+
+// Output frames in `ms` milliseconds at `framesPerSec`, to the nearest frame. Repeats take it of
+// the whole time since the first play, never adding rounded pieces, so no error builds up.
+std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
+
+// The worker's schedule on the output's clock, for buffers that start at a frame: the first play
+// lands on the very next block, each later one on that frame plus the waits since, converted at
+// the output rate. Worker thread only.
+class RepeatClock {
+public:
+    // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
+    // it has mixed any (the largest it mixes at once).
+    static constexpr std::uint32_t kWakeMarginMs = 20;
+    static constexpr std::uint32_t kAssumedBlockFrames = 512;
+
+    explicit RepeatClock(ISoundBufferSchedule& schedule);
+
+    // The first play, or a fresh start of the schedule.
+    HRESULT PlayFirst();
+    // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
+    HRESULT PlayNext(std::uint32_t lastWait);
+    // The next play comes `wait` milliseconds after the last one.
+    void Advance(std::uint32_t wait);
+    std::uint64_t NextFrame() const;
+    // Sleeps until the next play is due to be handed over: a lead of two blocks and a margin
+    // before its frame by the output's clock, at the latest that lead before `due` by ours.
+    // False when the job was asked to stop.
+    bool WaitToHandOver(PlayJob& job, std::chrono::steady_clock::time_point due);
+
+private:
+    std::uint64_t LeadFrames();
+
+    ISoundBufferSchedule& m_schedule;
+    std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
+    std::uint32_t m_nRate = 0;         // output frames per second
+    std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
+};
