@@ -146,6 +146,7 @@ MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame
     if (IsShutdown()) {
         return StartResult::kShutdown;
     }
+    frame = std::min<std::uint64_t>(frame, ~0ull - 1); // a slot holds frame + 1
     // Reserve a slot first: while the reservation is counted the mixer keeps the voice listed.
     std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
     std::uint32_t nw;
