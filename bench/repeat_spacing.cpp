@@ -158,6 +158,7 @@ std::vector<std::uint64_t> OfflineOnsets(bool scheduled, std::int32_t repeats,
 
 std::vector<std::uint64_t> DiskOnsets(bool scheduled, std::int32_t repeats, std::int32_t interval,
                                       const std::string& file) {
+    const auto opened = std::chrono::steady_clock::now();
     {
         SoundDevicePtr device;
         if (DirectSoundCreate(nullptr, &device, nullptr) != DS_OK)
@@ -172,6 +173,10 @@ std::vector<std::uint64_t> DiskOnsets(bool scheduled, std::int32_t repeats, std:
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     std::vector<std::uint64_t> onsets;
     FindOnsets(samples.data(), samples.size() / 2, 0, onsets);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+    std::printf("  (the disk driver wrote %.2f s of sound in %.2f s)\n",
+                static_cast<double>(samples.size() / 2) / kRate, wall);
     return onsets;
 }
 

@@ -1,6 +1,8 @@
 // The playback worker: pan, volume, then the plays and waits that the entry's repeat count and
 // interval ask for, then "play done" to the window. Waits sleep on the job's condition variable
-// so that a stop is seen at once, and follow a fixed schedule so that repeats never drift.
+// so that a stop is seen at once, and follow a fixed schedule so that repeats never drift. On
+// our own buffers the repeats are also placed on exact output frames, handed to the mixer ahead
+// of time, so neither the block edges nor the worker's wake-up move them.
 #include "playback/play_job.h"
 
 #include "base/debug_sink.h"
@@ -111,19 +113,24 @@ std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec) {
 
 RepeatClock::RepeatClock(ISoundBufferSchedule& schedule) : m_schedule(schedule) {
     std::uint32_t block = 0;
-    if (m_schedule.GetOutputClock(&m_nAnchor, &m_nRate, &block) != DS_OK || m_nRate == 0)
+    if (m_schedule.GetOutputClock(&m_nLastSeen, &m_nRate, &block) != DS_OK || m_nRate == 0)
         m_nRate = 22050;
+    m_nAnchor = m_nLastSeen;
+    m_lastAdvance = Clock::now();
 }
 
-std::uint64_t RepeatClock::LeadFrames() {
+std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
     std::uint64_t next = 0;
     std::uint32_t rate = 0;
-    std::uint32_t block = 0;
-    m_schedule.GetOutputClock(&next, &rate, &block);
-    // Two blocks: the block that holds the frame is begun up to one block before it, and the
-    // mixer may start the one before that while we hand over. The rest covers a late wake-up.
-    const std::uint32_t period = block != 0 ? block : kAssumedBlockFrames;
-    return 2ull * period + OutputFramesIn(kWakeMarginMs, m_nRate);
+    std::uint32_t frames = 0;
+    m_schedule.GetOutputClock(&next, &rate, &frames);
+    if (next != m_nLastSeen) {
+        m_nLastSeen = next;
+        m_lastAdvance = Clock::now();
+    }
+    if (block)
+        *block = frames;
+    return next;
 }
 
 HRESULT RepeatClock::PlayFirst() {
@@ -132,10 +139,7 @@ HRESULT RepeatClock::PlayFirst() {
 }
 
 HRESULT RepeatClock::PlayNext(std::uint32_t lastWait) {
-    std::uint64_t next = 0;
-    std::uint32_t rate = 0;
-    std::uint32_t block = 0;
-    m_schedule.GetOutputClock(&next, &rate, &block);
+    const std::uint64_t next = ReadClock(nullptr);
     const std::uint64_t frame = NextFrame();
     // Fallen behind by more than a whole wait: count afresh from the next block, as the wall
     // clock schedule does, rather than piling late starts onto one block.
@@ -152,24 +156,38 @@ std::uint64_t RepeatClock::NextFrame() const {
     return m_nAnchor + OutputFramesIn(m_nFromAnchorMs, m_nRate);
 }
 
-bool RepeatClock::WaitToHandOver(PlayJob& job, Clock::time_point due) {
-    const std::uint64_t lead = LeadFrames();
+bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool handOver) {
+    std::uint32_t block = 0;
+    ReadClock(&block);
+    // Two blocks: the block that holds the frame is begun up to one block before it, and the
+    // mixer may begin the one before that while we hand over. The margin covers a late wake-up.
+    const std::uint64_t lead = handOver ? 2ull * (block != 0 ? block : kAssumedBlockFrames) +
+                                              OutputFramesIn(kWakeMarginMs, m_nRate)
+                                        : 0;
     const std::uint64_t frame = NextFrame();
     const Clock::time_point wallDeadline =
         due - std::chrono::nanoseconds(lead * 1000000000ull / m_nRate);
     for (;;) {
-        std::uint64_t next = 0;
-        std::uint32_t rate = 0;
-        std::uint32_t block = 0;
-        m_schedule.GetOutputClock(&next, &rate, &block);
+        const std::uint64_t next = ReadClock(nullptr);
         const Clock::time_point now = Clock::now();
-        if (next + lead >= frame || now >= wallDeadline)
-            return job.bRun.load() != 0;
-        // The output's clock may run apart from ours (SDL's dummy driver runs 5% fast): sleep
-        // to where the frames say, then look again.
-        const Clock::time_point estimate =
-            now + std::chrono::nanoseconds((frame - lead - next) * 1000000000ull / m_nRate);
-        if (!SleepUntil(job, std::min(estimate, wallDeadline)))
+        if (job.bRun.load() == 0)
+            return false;
+        if (next + lead >= frame)
+            return true;
+        // An output that pulls no frames (an offline output nobody renders, a stalled device)
+        // leaves the wall clock to decide.
+        const bool stalled = now - m_lastAdvance > std::chrono::milliseconds(kStallMs);
+        if (stalled && now >= wallDeadline)
+            return true;
+        // The output's clock runs apart from ours (SDL's dummy driver runs 5% fast, its disk
+        // driver slow under load): sleep most of the way by the frames, then look again.
+        const std::uint64_t ns = (frame - lead - next) * 1000000000ull / m_nRate;
+        Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
+        if (stalled)
+            wake = std::min(wake, wallDeadline);
+        else
+            wake = std::min(wake, m_lastAdvance + std::chrono::milliseconds(kStallMs + 1));
+        if (!SleepUntil(job, std::max(wake, now)))
             return false;
     }
 }
@@ -247,10 +265,12 @@ unsigned PlayJobThread(PlayJobPtr job) {
         if (now - due > std::chrono::milliseconds(wait))
             due = now;
         due += std::chrono::milliseconds(wait);
-        if (frames && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
+        if (frames) {
+            // Until the next play is to be handed over, or until the last one has sounded its
+            // wait by the output's clock (its frames may come later than ours say).
             frames->Advance(wait);
             WriteWaitLine(wait);
-            frames->WaitToHandOver(*job, due);
+            frames->WaitForNextFrame(*job, due, entry.nRepeat == 0 || plays < entry.nRepeat);
         } else {
             WaitWhileRunning(wait, *job, due - std::chrono::milliseconds(wait));
         }

@@ -101,9 +101,11 @@ std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
 class RepeatClock {
 public:
     // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
-    // it has mixed any (the largest it mixes at once).
-    static constexpr std::uint32_t kWakeMarginMs = 20;
+    // it has mixed any (the largest it mixes at once); how long an output may pull no frames
+    // before the wall clock decides instead.
+    static constexpr std::uint32_t kWakeMarginMs = 40;
     static constexpr std::uint32_t kAssumedBlockFrames = 512;
+    static constexpr std::uint32_t kStallMs = 50;
 
     explicit RepeatClock(ISoundBufferSchedule& schedule);
 
@@ -114,16 +116,20 @@ public:
     // The next play comes `wait` milliseconds after the last one.
     void Advance(std::uint32_t wait);
     std::uint64_t NextFrame() const;
-    // Sleeps until the next play is due to be handed over: a lead of two blocks and a margin
-    // before its frame by the output's clock, at the latest that lead before `due` by ours.
+    // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
+    // and a margin before it (then the play is handed to the mixer); otherwise until it is
+    // reached. While the output pulls no frames, until `due` (less that lead) by our clock.
     // False when the job was asked to stop.
-    bool WaitToHandOver(PlayJob& job, std::chrono::steady_clock::time_point due);
+    bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
 
 private:
-    std::uint64_t LeadFrames();
+    // The output's next block frame; notes when it last moved.
+    std::uint64_t ReadClock(std::uint32_t* block);
 
     ISoundBufferSchedule& m_schedule;
     std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
     std::uint32_t m_nRate = 0;         // output frames per second
     std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
+    std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
+    std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
 };
