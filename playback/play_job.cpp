@@ -179,8 +179,9 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
         const bool stalled = now - m_lastAdvance > std::chrono::milliseconds(kStallMs);
         if (stalled && now >= wallDeadline)
             return true;
-        // The output's clock runs apart from ours (SDL's dummy driver runs 5% fast, its disk
-        // driver slow under load): sleep most of the way by the frames, then look again.
+        // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
+        // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
+        // the way by the frames, then look again.
         const std::uint64_t ns = (frame - lead - next) * 1000000000ull / m_nRate;
         Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
         if (stalled)
