@@ -127,6 +127,7 @@ std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
     if (next != m_nLastSeen) {
         m_nLastSeen = next;
         m_lastAdvance = Clock::now();
+        m_bMoved = true;
     }
     if (block)
         *block = frames;
@@ -174,9 +175,11 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
             return false;
         if (next + lead >= frame)
             return true;
-        // An output that pulls no frames (an offline output nobody renders, a stalled device)
-        // leaves the wall clock to decide.
-        const bool stalled = now - m_lastAdvance > std::chrono::milliseconds(kStallMs);
+        // An output that pulls no frames (an offline output nobody renders, a device stalled
+        // for long) leaves the wall clock to decide. A busy machine starves SDL's thread for
+        // tens of milliseconds now and then: that is not yet a stall.
+        const std::chrono::milliseconds patience(m_bMoved ? kStallMs : kIdleMs);
+        const bool stalled = now - m_lastAdvance > patience;
         if (stalled && now >= wallDeadline)
             return true;
         // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
@@ -187,7 +190,7 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
         if (stalled)
             wake = std::min(wake, wallDeadline);
         else
-            wake = std::min(wake, m_lastAdvance + std::chrono::milliseconds(kStallMs + 1));
+            wake = std::min(wake, m_lastAdvance + patience + std::chrono::milliseconds(1));
         if (!SleepUntil(job, std::max(wake, now)))
             return false;
     }

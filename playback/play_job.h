@@ -102,10 +102,11 @@ class RepeatClock {
 public:
     // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
     // it has mixed any (the largest it mixes at once); how long an output may pull no frames
-    // before the wall clock decides instead.
+    // before the wall clock decides instead, once it has pulled some during the job and before.
     static constexpr std::uint32_t kWakeMarginMs = 40;
     static constexpr std::uint32_t kAssumedBlockFrames = 512;
-    static constexpr std::uint32_t kStallMs = 50;
+    static constexpr std::uint32_t kStallMs = 500;
+    static constexpr std::uint32_t kIdleMs = 50;
 
     explicit RepeatClock(ISoundBufferSchedule& schedule);
 
@@ -132,4 +133,5 @@ private:
     std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
     std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
     std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
+    bool m_bMoved = false;                               // it has moved during this job
 };
