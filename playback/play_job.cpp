@@ -185,7 +185,9 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
         // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
         // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
         // the way by the frames, then look again.
-        const std::uint64_t ns = (frame - lead - next) * 1000000000ull / m_nRate;
+        const std::uint64_t left = frame - lead - next; // a wait of -1 is 2^32 ms: divide first
+        const std::uint64_t ns =
+            left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
         Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
         if (stalled)
             wake = std::min(wake, wallDeadline);
