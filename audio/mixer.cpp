@@ -13,7 +13,11 @@
 namespace {
 
 constexpr std::uint32_t kFlagBits =
-    MixerVoice::kPlaying | MixerVoice::kListed | MixerVoice::kOrphan;
+    MixerVoice::kPlaying | MixerVoice::kListed | MixerVoice::kOrphan | MixerVoice::kPendingMask;
+
+std::uint32_t Pending(std::uint32_t control) {
+    return (control & MixerVoice::kPendingMask) / MixerVoice::kPendingUnit;
+}
 
 std::uint32_t Generation(std::uint32_t control) {
     return control & ~kFlagBits;
@@ -116,7 +120,84 @@ bool MixerCore::Start(MixerVoice* voice) {
 }
 
 void MixerCore::Halt(MixerVoice* voice) {
-    voice->m_nControl.fetch_and(~MixerVoice::kPlaying, std::memory_order_acq_rel);
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
+    if (Pending(w) == 0) {
+        voice->m_nControl.fetch_and(~MixerVoice::kPlaying, std::memory_order_acq_rel);
+        return;
+    }
+    // Empty the slots before counting the stop: a mixer that read the old count and took a slot
+    // first sees the new count when it commits, and one that read the new count finds the slots
+    // already empty.
+    std::uint32_t cancelled = 0;
+    for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
+        if (slot.exchange(0, std::memory_order_seq_cst) != 0) {
+            ++cancelled;
+        }
+    }
+    voice->m_nCancels.fetch_add(1, std::memory_order_seq_cst);
+    w = voice->m_nControl.load(std::memory_order_seq_cst);
+    while (!voice->m_nControl.compare_exchange_weak(
+        w, (w & ~MixerVoice::kPlaying) - cancelled * MixerVoice::kPendingUnit,
+        std::memory_order_seq_cst)) {
+    }
+}
+
+MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame) {
+    if (IsShutdown()) {
+        return StartResult::kShutdown;
+    }
+    frame = std::min<std::uint64_t>(frame, ~0ull - 1); // a slot holds frame + 1
+    // Reserve a slot first: while the reservation is counted the mixer keeps the voice listed.
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
+    std::uint32_t nw;
+    do {
+        if (Pending(w) >= MixerVoice::kStartSlots) {
+            return StartResult::kFull;
+        }
+        nw = (w | MixerVoice::kListed) + MixerVoice::kPendingUnit;
+    } while (!voice->m_nControl.compare_exchange_weak(w, nw, std::memory_order_seq_cst));
+    if ((w & MixerVoice::kListed) == 0) {
+        voice->m_pNextQueued = m_pQueueHead.load(std::memory_order_relaxed);
+        while (!m_pQueueHead.compare_exchange_weak(
+            voice->m_pNextQueued, voice, std::memory_order_seq_cst, std::memory_order_relaxed)) {
+        }
+    }
+    // Filled slots never outnumber the reservations of others, so a free one exists.
+    for (;;) {
+        for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
+            std::uint64_t expected = 0;
+            if (slot.compare_exchange_strong(expected, frame + 1, std::memory_order_seq_cst)) {
+                return StartResult::kWaiting;
+            }
+        }
+    }
+}
+
+bool MixerCore::Retract(MixerVoice* voice, std::uint64_t frame) {
+    for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
+        std::uint64_t expected = frame + 1;
+        if (slot.compare_exchange_strong(expected, 0, std::memory_order_seq_cst)) {
+            voice->m_nControl.fetch_sub(MixerVoice::kPendingUnit, std::memory_order_seq_cst);
+            return true;
+        }
+    }
+    return false;
+}
+
+MixerCore::StartResult MixerCore::StartNext(MixerVoice* voice, std::uint64_t* frame) {
+    for (int attempt = 0;; ++attempt) {
+        const std::uint64_t at = NextBlockFrame();
+        const StartResult result = StartAt(voice, at);
+        *frame = at;
+        // Unchanged after the slot was filled: the block at `at` had not begun, and it looks at
+        // the slot when it does. Otherwise take the start back and aim at the new next block;
+        // when the mixer has already taken it, it began at `at` (one block later only if this
+        // thread stalled for a whole block between the two lines).
+        if (result != StartResult::kWaiting || NextBlockFrame() == at || attempt == 3 ||
+            !Retract(voice, at)) {
+            return result;
+        }
+    }
 }
 
 void MixerCore::Abandon(std::unique_ptr<MixerVoice> voice) {
@@ -207,7 +288,7 @@ void MixerCore::Admit(MixerVoice* voice) {
 bool MixerCore::TryRelease(MixerVoice* voice, std::uint32_t control) {
     voice->m_nRestPosition.store(voice->m_nPos, std::memory_order_release);
     std::uint32_t w = control;
-    while ((w & MixerVoice::kPlaying) == 0) {
+    while ((w & MixerVoice::kPlaying) == 0 && Pending(w) == 0) {
         if (voice->m_nControl.compare_exchange_weak(w, w & ~MixerVoice::kListed,
                                                     std::memory_order_acq_rel,
                                                     std::memory_order_acquire)) {
@@ -228,6 +309,7 @@ void MixerCore::MixFloat(float* out, std::size_t frames) {
     }
     while (frames > 0) {
         std::size_t n = std::min(frames, kMaxBlock);
+        m_nBlockFrames.store(n, std::memory_order_relaxed);
         MixBlock(out, n);
         out += 2 * n;
         frames -= n;
@@ -306,6 +388,26 @@ void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::si
 
 } // namespace
 
+// Mixes up to `frames` frames of the voice from its position; false once it has played to its
+// end (or has nothing to play).
+bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, float* out, std::size_t frames) {
+    if (p == nullptr || v->m_nPos >= p->nFrames) {
+        return false;
+    }
+    const float gl = v->m_fGainL * (1.0f / 32768.0f);
+    const float gr = v->m_fGainR * (1.0f / 32768.0f);
+    const std::size_t n = std::min<std::size_t>(frames, p->nFrames - v->m_nPos);
+    if (p->pData == nullptr) {
+        // silence: only the position moves
+    } else if (p->nChannels == 1) {
+        MixMono(out, p->pData + v->m_nPos, n, gl, gr);
+    } else {
+        MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
+    }
+    v->m_nPos += static_cast<std::uint32_t>(n);
+    return v->m_nPos < p->nFrames;
+}
+
 // With hundreds of voices the hardware prefetcher loses track of the streams: ask for the next
 // voice's samples while this one is mixed.
 void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
@@ -323,9 +425,13 @@ void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
 
 void MixerCore::MixBlock(float* out, std::size_t frames) {
     std::fill(out, out + 2 * frames, 0.0f);
+    const std::uint64_t blockStart = m_nFramesMixed.load(std::memory_order_relaxed);
+    // Before any start is looked at: a starting thread that still reads the old value has filled
+    // its slot before this store, so this block sees the slot (see StartNext).
+    m_nFramesClaimed.store(blockStart + frames, std::memory_order_seq_cst);
 
     // Newly started voices, oldest first; those without a free slot wait in line.
-    MixerVoice* fresh = m_pQueueHead.exchange(nullptr, std::memory_order_acquire);
+    MixerVoice* fresh = m_pQueueHead.exchange(nullptr, std::memory_order_seq_cst);
     MixerVoice* ordered = nullptr;
     while (fresh != nullptr) {
         MixerVoice* next = fresh->m_pNextQueued;
@@ -349,7 +455,7 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
     std::size_t i = 0;
     while (i < m_nActive) {
         MixerVoice* v = m_active[i];
-        std::uint32_t w = v->m_nControl.load(std::memory_order_acquire);
+        std::uint32_t w = v->m_nControl.load(std::memory_order_seq_cst);
         const PreparedSound* p = v->m_pPrepared.load(std::memory_order_acquire);
         std::int64_t request = v->m_nPositionRequest.load(std::memory_order_relaxed);
         if (request >= 0) { // the common case reads without a locked instruction
@@ -362,18 +468,29 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             }
             v->m_nPos = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame, p->nFrames));
         }
-        if ((w & MixerVoice::kPlaying) == 0) {
+        if (Pending(w) != 0 && (w & MixerVoice::kOrphan) != 0) {
+            Halt(v); // nobody is left to hear the starts it was waiting for
+            w = v->m_nControl.load(std::memory_order_seq_cst);
+        }
+        const bool wasPlaying = (w & MixerVoice::kPlaying) != 0;
+        std::uint32_t begins[MixerVoice::kStartSlots];
+        const std::size_t nBegins =
+            Pending(w) != 0 ? TakeStarts(v, blockStart, frames, begins, w) : 0;
+        if (!wasPlaying && nBegins == 0) {
             if (TryRelease(v, w)) {
                 m_active[i] = m_active[--m_nActive];
                 continue;
             }
-            w = v->m_nControl.load(std::memory_order_acquire); // a Play got in: mix it
+            w = v->m_nControl.load(std::memory_order_seq_cst);
+            if ((w & MixerVoice::kPlaying) == 0) {
+                ++i; // silent until a start at a later frame
+                continue;
+            }
         }
         if (i + 1 < m_nActive) {
             PrefetchBlock(m_active[i + 1], frames);
         }
-        bool ended = true;
-        if (p != nullptr && v->m_nPos < p->nFrames) {
+        if (p != nullptr) {
             std::uint64_t levels = v->m_nLevels.load(std::memory_order_acquire);
             if (levels != v->m_nCachedLevels) {
                 v->m_nCachedLevels = levels;
@@ -382,24 +499,27 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
                     static_cast<std::int32_t>(static_cast<std::uint32_t>(levels >> 32));
                 ChannelGains(volume, pan, &v->m_fGainL, &v->m_fGainR);
             }
-            const float gl = v->m_fGainL * (1.0f / 32768.0f);
-            const float gr = v->m_fGainR * (1.0f / 32768.0f);
-            std::size_t n = std::min<std::size_t>(frames, p->nFrames - v->m_nPos);
-            if (p->pData == nullptr) {
-                // silence: only the position moves
-            } else if (p->nChannels == 1) {
-                MixMono(out, p->pData + v->m_nPos, n, gl, gr);
-            } else {
-                MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
-            }
-            v->m_nPos += static_cast<std::uint32_t>(n);
-            ended = v->m_nPos >= p->nFrames;
         }
-        if (!ended) {
+        // What it plays up to its first start in this block, then from the beginning at each.
+        bool sounding = wasPlaying || nBegins == 0;
+        std::size_t at = 0;
+        for (std::size_t b = 0; b < nBegins; ++b) {
+            if (sounding) {
+                sounding = MixSpan(v, p, out + 2 * at, begins[b] - at);
+            }
+            at = begins[b];
+            v->m_nPos = 0;
+            sounding = true;
+        }
+        if (sounding) {
+            sounding = MixSpan(v, p, out + 2 * at, frames - at);
+        }
+        if (sounding) {
             ++i;
             continue;
         }
-        // Played to its end: back to the start, and let go unless a fresh Play came meanwhile.
+        // Played to its end: back to the start, and let go unless a fresh Play came meanwhile
+        // or a start at a later frame waits.
         v->m_nPos = 0;
         v->m_nRestPosition.store(0, std::memory_order_release);
         const std::uint32_t generation = Generation(w);
@@ -408,13 +528,14 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             if ((w & MixerVoice::kPlaying) != 0 && Generation(w) != generation) {
                 break;
             }
-            if (v->m_nControl.compare_exchange_weak(
-                    w, w & ~(MixerVoice::kPlaying | MixerVoice::kListed), std::memory_order_acq_rel,
-                    std::memory_order_acquire)) {
-                if ((w & MixerVoice::kOrphan) != 0) {
+            const bool waits = Pending(w) != 0;
+            const std::uint32_t cleared =
+                waits ? MixerVoice::kPlaying : MixerVoice::kPlaying | MixerVoice::kListed;
+            if (v->m_nControl.compare_exchange_weak(w, w & ~cleared, std::memory_order_seq_cst)) {
+                if (!waits && (w & MixerVoice::kOrphan) != 0) {
                     PushDead(v);
                 }
-                removed = true;
+                removed = !waits;
                 break;
             }
         }
@@ -426,4 +547,49 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
     }
     m_nActiveCount.store(m_nActive, std::memory_order_relaxed);
     m_nFramesMixed.fetch_add(frames, std::memory_order_acq_rel);
+}
+
+std::size_t MixerCore::TakeStarts(MixerVoice* voice, std::uint64_t blockStart, std::size_t frames,
+                                  std::uint32_t* offsets, std::uint32_t& control) {
+    const std::uint32_t cancels = voice->m_nCancels.load(std::memory_order_seq_cst);
+    const std::uint64_t blockEnd = blockStart + frames;
+    std::size_t taken = 0;
+    for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
+        std::uint64_t value = slot.load(std::memory_order_seq_cst);
+        while (value != 0 && value - 1 < blockEnd) {
+            if (slot.compare_exchange_weak(value, 0, std::memory_order_seq_cst)) {
+                const std::uint64_t frame = value - 1;
+                // Insertion sort: there are a handful at most.
+                std::uint32_t offset =
+                    frame <= blockStart ? 0 : static_cast<std::uint32_t>(frame - blockStart);
+                std::size_t j = taken++;
+                for (; j > 0 && offsets[j - 1] > offset; --j) {
+                    offsets[j] = offsets[j - 1];
+                }
+                offsets[j] = offset;
+                break;
+            }
+        }
+    }
+    if (taken == 0) {
+        return 0;
+    }
+    // Give the reservations back; the voice plays from its first start unless a Stop came since
+    // the count was read (that Stop may have missed the slots taken here).
+    for (;;) {
+        const bool stopped = voice->m_nCancels.load(std::memory_order_seq_cst) != cancels;
+        std::uint32_t next = control - static_cast<std::uint32_t>(taken) * MixerVoice::kPendingUnit;
+        if (!stopped) {
+            next |= MixerVoice::kPlaying;
+        }
+        if (voice->m_nControl.compare_exchange_weak(control, next, std::memory_order_seq_cst)) {
+            control = next;
+            if (stopped) {
+                return 0;
+            }
+            voice->m_nStartedAtFrame.store(blockStart + offsets[taken - 1],
+                                           std::memory_order_release);
+            return taken;
+        }
+    }
 }

@@ -3,9 +3,9 @@
 // prepares (decoding, fold-down, resampling) is done before the mixer sees it; the mixer scales
 // 16-bit samples and sums them in float.
 //
-// Threads: any number of threads call Start/Halt/SetLevels/RequestPosition; one thread at a time
-// mixes (the SDL callback or the caller of the offline output). No call the mixer makes waits on
-// a lock, allocates or frees.
+// Threads: any number of threads call Start/StartAt/Halt/SetLevels/RequestPosition; one thread at a
+// time mixes (the SDL callback or the caller of the offline output). No call the mixer makes waits
+// on a lock, allocates or frees.
 #pragma once
 
 #include <atomic>
@@ -48,12 +48,17 @@ public:
     virtual ~MixerVoice() = default;
 
     // Control word: playing, listed (in the start queue or the active array), orphaned (its
-    // owner is gone; the mixer hands it back for freeing once it stops) and a play generation in
+    // owner is gone; the mixer hands it back for freeing once it stops), the number of starts
+    // handed over for a later frame (a voice with any stays listed), and a play generation in
     // the upper bits, so that the mixer can tell a fresh Play from the one it is finishing.
     static constexpr std::uint32_t kPlaying = 1;
     static constexpr std::uint32_t kListed = 2;
     static constexpr std::uint32_t kOrphan = 4;
-    static constexpr std::uint32_t kGenerationUnit = 8;
+    static constexpr std::uint32_t kPendingUnit = 8;
+    static constexpr std::uint32_t kPendingMask = 0xF8;
+    static constexpr std::uint32_t kGenerationUnit = 256;
+    // Starts at a frame that may wait at once (a worker hands over a few ahead of time).
+    static constexpr std::size_t kStartSlots = 16;
 
     bool IsPlaying() const { return (m_nControl.load(std::memory_order_acquire) & kPlaying) != 0; }
 
@@ -69,8 +74,14 @@ private:
     std::atomic<const PreparedSound*> m_pPrepared{nullptr};
     // Output frame the next Play starts from; written by the mixer when it lets the voice go.
     std::atomic<std::uint32_t> m_nRestPosition{0};
-    // Output frame of the block that first carried the voice after its last start (diagnostics).
+    // Output frame of the block that first carried the voice after its last start, or of the
+    // last start at a frame (diagnostics).
     std::atomic<std::uint64_t> m_nStartedAtFrame{0};
+    // Starts at a frame: output frame + 1, 0 = free. Filled by the starting thread under a
+    // reservation counted in the control word; emptied by the mixer as it begins them or by Stop.
+    std::atomic<std::uint64_t> m_nStartAt[kStartSlots] = {};
+    // Stops that took back waiting starts, so the mixer can tell one came while it began some.
+    std::atomic<std::uint32_t> m_nCancels{0};
 
     // Start queue link: written by the starting thread before the push, read by the mixer.
     MixerVoice* m_pNextQueued = nullptr;
@@ -121,7 +132,23 @@ public:
     // Buffer operations; any thread; no allocation, no lock.
     // Start returns false once the core is shut down.
     bool Start(MixerVoice* voice);
+    // Stops the voice and takes back every start at a frame that has not begun.
     void Halt(MixerVoice* voice);
+
+    // Starts at an exact frame, beside the operations above; any thread; no allocation, no lock.
+    enum class StartResult { kWaiting, kFull, kShutdown };
+    // The voice plays from its beginning with its first sample on output frame `frame`, cutting
+    // what it plays there; a frame already mixed starts at the next block.
+    StartResult StartAt(MixerVoice* voice, std::uint64_t frame);
+    // StartAt on the first frame of the next block, which `frame` receives: as soon as Play.
+    StartResult StartNext(MixerVoice* voice, std::uint64_t* frame);
+    // The first frame of the next block the mixer has not begun: the earliest frame a start
+    // handed over now lands on exactly.
+    std::uint64_t NextBlockFrame() const {
+        return m_nFramesClaimed.load(std::memory_order_seq_cst);
+    }
+    // Frames of the mixer's latest block (the output's period, at most kMaxBlock).
+    std::size_t BlockFrames() const { return m_nBlockFrames.load(std::memory_order_relaxed); }
     // The owner drops its voice: it stops at once. The voice is freed here when the mixer does
     // not hold it, otherwise by the reaper once the mixer has let it go.
     void Abandon(std::unique_ptr<MixerVoice> voice);
@@ -148,9 +175,16 @@ public:
 private:
     void MixBlock(float* out, std::size_t frames);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
+    static bool MixSpan(MixerVoice* voice, const PreparedSound* p, float* out, std::size_t frames);
     void Admit(MixerVoice* voice);
-    // Lets a stopped voice go; false when a racing Play kept it.
+    // Lets a stopped voice go; false when a racing Play or a waiting start kept it.
     bool TryRelease(MixerVoice* voice, std::uint32_t control);
+    // Takes the voice's starts that fall in this block: their offsets, sorted, in `offsets`; the
+    // count of those that sound (none when a Stop came meanwhile). Updates `control`.
+    std::size_t TakeStarts(MixerVoice* voice, std::uint64_t blockStart, std::size_t frames,
+                           std::uint32_t* offsets, std::uint32_t& control);
+    // Takes back a start not yet begun; true when it will not sound.
+    bool Retract(MixerVoice* voice, std::uint64_t frame);
     void PushDead(MixerVoice* voice);
     void ReleaseAllAfterShutdown();
 
@@ -159,6 +193,9 @@ private:
     std::atomic<MixerVoice*> m_pDeadHead{nullptr};
     std::atomic<bool> m_bShutdown{false};
     std::atomic<std::uint64_t> m_nFramesMixed{0};
+    // End of the block being mixed, stored before the block looks at any start.
+    std::atomic<std::uint64_t> m_nFramesClaimed{0};
+    std::atomic<std::size_t> m_nBlockFrames{0};
     std::atomic<std::size_t> m_nActiveCount{0};
 
     // Mixer thread only.

@@ -88,7 +88,9 @@ void PopulatePages(void* block, std::size_t bytes) {
 } // namespace
 
 // A secondary buffer: the caller's bytes in the buffer's own format, and what the mixer plays.
-class CSoundBuffer final : public IDirectSoundBuffer, public MixerVoice {
+class CSoundBuffer final : public IDirectSoundBuffer,
+                           public ISoundBufferSchedule,
+                           public MixerVoice {
 public:
     CSoundBuffer(std::shared_ptr<MixerCore> core, const DSBUFFERDESC& desc,
                  const SampleFormat& format)
@@ -230,6 +232,28 @@ public:
         return DS_OK;
     }
 
+    HRESULT GetOutputClock(std::uint64_t* nextFrame, std::uint32_t* framesPerSec,
+                           std::uint32_t* blockFrames) override {
+        if (nextFrame == nullptr || framesPerSec == nullptr || blockFrames == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        *nextFrame = m_core->NextBlockFrame();
+        *framesPerSec = m_core->Format().nSamplesPerSec;
+        *blockFrames = static_cast<std::uint32_t>(m_core->BlockFrames());
+        return DS_OK;
+    }
+
+    HRESULT PlayAtFrame(std::uint64_t frame) override {
+        return Scheduled(m_core->StartAt(this, frame));
+    }
+
+    HRESULT PlayAtNextBlock(std::uint64_t* frame) override {
+        if (frame == nullptr) {
+            return DSERR_INVALIDPARAM;
+        }
+        return Scheduled(m_core->StartNext(this, frame));
+    }
+
     void LoseNextLock() { m_bLoseNextLock.store(true); }
 
     bool HasMemory() const { return m_memory != nullptr; }
@@ -287,6 +311,18 @@ public:
     }
 
 private:
+    static HRESULT Scheduled(MixerCore::StartResult result) {
+        switch (result) {
+        case MixerCore::StartResult::kWaiting:
+            return DS_OK;
+        case MixerCore::StartResult::kFull:
+            return DSERR_INVALIDCALL;
+        case MixerCore::StartResult::kShutdown:
+            break;
+        }
+        return DSERR_NODRIVER;
+    }
+
     std::uint8_t* Bytes() { return reinterpret_cast<std::uint8_t*>(m_memory.get()); }
 
     bool InMemory(const void* region, std::uint32_t bytes) {
@@ -535,6 +571,10 @@ bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info) {
     info->nFramesMixed = backend.Core()->FramesMixed();
     info->nActiveVoices = backend.Core()->ActiveVoices();
     return true;
+}
+
+ISoundBufferSchedule* QueryBufferSchedule(IDirectSoundBuffer* buffer) {
+    return dynamic_cast<CSoundBuffer*>(buffer);
 }
 
 bool SimulateBufferLost(const SoundBufferPtr& buffer) {

@@ -121,6 +121,29 @@ public:
 
 using SoundBufferPtr = std::shared_ptr<IDirectSoundBuffer>;
 
+// Starts on an exact output frame: an addition beside the operations above, for repeats that
+// must land on their sample. Frames count the output's mixed frames since it opened. Any thread;
+// no lock, no allocation, like Play. Stop takes back every start that has not begun.
+class ISoundBufferSchedule {
+public:
+    virtual ~ISoundBufferSchedule() = default;
+    // nextFrame: the first frame of the next block the mixer has not begun, the earliest a start
+    // handed over now lands on exactly; framesPerSec: the output rate; blockFrames: the frames
+    // of the mixer's latest block (one period; 0 before the first).
+    virtual HRESULT GetOutputClock(std::uint64_t* nextFrame, std::uint32_t* framesPerSec,
+                                   std::uint32_t* blockFrames) = 0;
+    // Plays from the beginning with the first sample on `frame`, cutting what the buffer plays
+    // there; a frame already mixed starts at the next block. DSERR_INVALIDCALL when 16 starts
+    // already wait, DSERR_NODRIVER once the output is closed.
+    virtual HRESULT PlayAtFrame(std::uint64_t frame) = 0;
+    // PlayAtFrame on the first frame of the very next block (as soon as Play would sound), which
+    // `frame` receives.
+    virtual HRESULT PlayAtNextBlock(std::uint64_t* frame) = 0;
+};
+
+// The schedule of one of our buffers; nullptr for any other buffer.
+ISoundBufferSchedule* QueryBufferSchedule(IDirectSoundBuffer* buffer);
+
 class IDirectSound {
 public:
     virtual ~IDirectSound() = default;

@@ -1,6 +1,8 @@
 // The playback worker: pan, volume, then the plays and waits that the entry's repeat count and
 // interval ask for, then "play done" to the window. Waits sleep on the job's condition variable
-// so that a stop is seen at once, and follow a fixed schedule so that repeats never drift.
+// so that a stop is seen at once, and follow a fixed schedule so that repeats never drift. On
+// our own buffers the repeats are also placed on exact output frames, handed to the mixer ahead
+// of time, so neither the block edges nor the worker's wake-up move them.
 #include "playback/play_job.h"
 
 #include "base/debug_sink.h"
@@ -9,6 +11,7 @@
 #include <climits>
 #include <cstdio>
 #include <limits>
+#include <optional>
 
 using Clock = std::chrono::steady_clock;
 
@@ -94,14 +97,117 @@ std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& f
                                   frameRate, std::numeric_limits<std::uint32_t>::max())));
 }
 
-void WaitWhileRunning(std::uint32_t ms, PlayJob& job, Clock::time_point from) {
+namespace {
+
+void WriteWaitLine(std::uint32_t ms) {
     char line[16];
     std::snprintf(line, sizeof line, "%d\n", static_cast<std::int32_t>(ms));
     OutputDebugStringA(line);
+}
 
-    const Clock::time_point deadline = from + std::chrono::milliseconds(ms);
+// False when the job was asked to stop before the deadline.
+bool SleepUntil(PlayJob& job, Clock::time_point deadline) {
     std::unique_lock lock(job.waitMutex);
-    job.waitCv.wait_until(lock, deadline, [&job] { return job.bRun.load() == 0; });
+    return !job.waitCv.wait_until(lock, deadline, [&job] { return job.bRun.load() == 0; });
+}
+
+} // namespace
+
+void WaitWhileRunning(std::uint32_t ms, PlayJob& job, Clock::time_point from) {
+    WriteWaitLine(ms);
+    SleepUntil(job, from + std::chrono::milliseconds(ms));
+}
+
+std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec) {
+    // Split so that no wait, however long, overflows; rounded to the nearest frame.
+    return ms / 1000 * framesPerSec + (ms % 1000 * framesPerSec + 500) / 1000;
+}
+
+RepeatClock::RepeatClock(ISoundBufferSchedule& schedule) : m_schedule(schedule) {
+    std::uint32_t block = 0;
+    if (m_schedule.GetOutputClock(&m_nLastSeen, &m_nRate, &block) != DS_OK || m_nRate == 0)
+        m_nRate = 22050;
+    m_nAnchor = m_nLastSeen;
+    m_lastAdvance = Clock::now();
+}
+
+std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
+    std::uint64_t next = 0;
+    std::uint32_t rate = 0;
+    std::uint32_t frames = 0;
+    m_schedule.GetOutputClock(&next, &rate, &frames);
+    if (next != m_nLastSeen) {
+        m_nLastSeen = next;
+        m_lastAdvance = Clock::now();
+        m_bMoved = true;
+    }
+    if (block)
+        *block = frames;
+    return next;
+}
+
+HRESULT RepeatClock::PlayFirst() {
+    m_nFromAnchorMs = 0;
+    return m_schedule.PlayAtNextBlock(&m_nAnchor);
+}
+
+HRESULT RepeatClock::PlayNext(std::uint32_t lastWait) {
+    const std::uint64_t next = ReadClock(nullptr);
+    const std::uint64_t frame = NextFrame();
+    // Fallen behind by more than a whole wait: count afresh from the next block, as the wall
+    // clock schedule does, rather than piling late starts onto one block.
+    if (next > frame + OutputFramesIn(lastWait, m_nRate))
+        return PlayFirst();
+    return m_schedule.PlayAtFrame(frame);
+}
+
+void RepeatClock::Advance(std::uint32_t wait) {
+    m_nFromAnchorMs += wait;
+}
+
+std::uint64_t RepeatClock::NextFrame() const {
+    return m_nAnchor + OutputFramesIn(m_nFromAnchorMs, m_nRate);
+}
+
+bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool handOver) {
+    std::uint32_t block = 0;
+    ReadClock(&block);
+    // Two blocks: the block that holds the frame is begun up to one block before it, and the
+    // mixer may begin the one before that while we hand over. The margin covers a late wake-up.
+    const std::uint64_t lead = handOver ? 2ull * (block != 0 ? block : kAssumedBlockFrames) +
+                                              OutputFramesIn(kWakeMarginMs, m_nRate)
+                                        : 0;
+    const std::uint64_t frame = NextFrame();
+    const Clock::time_point wallDeadline =
+        due - std::chrono::nanoseconds(lead * 1000000000ull / m_nRate);
+    for (;;) {
+        const std::uint64_t next = ReadClock(nullptr);
+        const Clock::time_point now = Clock::now();
+        if (job.bRun.load() == 0)
+            return false;
+        if (next + lead >= frame)
+            return true;
+        // An output that pulls no frames (an offline output nobody renders, a device stalled
+        // for long) leaves the wall clock to decide. A busy machine starves SDL's thread for
+        // tens of milliseconds now and then: that is not yet a stall.
+        const std::chrono::milliseconds patience(m_bMoved ? kStallMs : kIdleMs);
+        const bool stalled = now - m_lastAdvance > patience;
+        if (stalled && now >= wallDeadline)
+            return true;
+        // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
+        // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
+        // the way by the frames, then look again.
+        const std::uint64_t left = frame - lead - next; // a wait of -1 is 2^32 ms: divide first
+        const std::uint64_t ns =
+            left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
+        Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
+        if (stalled)
+            wake = std::min(wake, wallDeadline);
+        else
+            wake = std::min(wake, m_lastAdvance + patience + std::chrono::milliseconds(1));
+        if (!SleepUntil(job, std::max(wake, now)))
+            return false;
+    }
 }
 
 namespace {
@@ -137,15 +243,29 @@ unsigned PlayJobThread(PlayJobPtr job) {
     buffer->SetVolume(entry.nVolume);
     buffer->Stop();
 
+    // Our buffers start on an exact output frame: the plays after the first are handed to the
+    // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
+    ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer);
+    std::optional<RepeatClock> frames;
+    if (schedule)
+        frames.emplace(*schedule);
+
     // When each play is due. The first is now; each next one is due a wait after the previous
     // one was due, not after it actually started, so wake-up delays do not add up.
     Clock::time_point due = Clock::now();
     std::int32_t plays = 0;
+    std::uint32_t wait = 0;
     while (job->bRun.load() != 0 && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
-        buffer->SetCurrentPosition(0);
-        if (job->bRun.load() == 0)
-            break;
-        if (buffer->Play(0, 0, 0) != DS_OK)
+        HRESULT played = DSERR_INVALIDCALL;
+        if (frames)
+            played = plays == 0 ? frames->PlayFirst() : frames->PlayNext(wait);
+        if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
+            buffer->SetCurrentPosition(0);
+            if (job->bRun.load() == 0)
+                break;
+            played = buffer->Play(0, 0, 0);
+        }
+        if (played != DS_OK)
             OutputDebugStringA("Play Error!\n");
         if (job->bRun.load() == 0) {
             // The stop may have silenced the buffer just before this Play restarted it.
@@ -155,17 +275,24 @@ unsigned PlayJobThread(PlayJobPtr job) {
         ++plays;
 
         const std::int32_t interval = entry.nInterval;
-        const std::uint32_t wait =
-            std::max(kMinimumWaitMs, (plays != entry.nRepeat && interval != 0)
-                                         ? static_cast<std::uint32_t>(interval)
-                                         : defaultWait);
+        wait = std::max(kMinimumWaitMs, (plays != entry.nRepeat && interval != 0)
+                                            ? static_cast<std::uint32_t>(interval)
+                                            : defaultWait);
         // Fallen behind by more than a whole wait (a stalled machine): start the schedule afresh
         // rather than firing the missed plays back to back.
         const Clock::time_point now = Clock::now();
         if (now - due > std::chrono::milliseconds(wait))
             due = now;
-        WaitWhileRunning(wait, *job, due);
         due += std::chrono::milliseconds(wait);
+        if (frames) {
+            // Until the next play is to be handed over, or until the last one has sounded its
+            // wait by the output's clock (its frames may come later than ours say).
+            frames->Advance(wait);
+            WriteWaitLine(wait);
+            frames->WaitForNextFrame(*job, due, entry.nRepeat == 0 || plays < entry.nRepeat);
+        } else {
+            WaitWhileRunning(wait, *job, due - std::chrono::milliseconds(wait));
+        }
     }
 
     Finish(job);

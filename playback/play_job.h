@@ -97,3 +97,48 @@ std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& f
 
 // The shortest wait between two plays: a worker never restarts its sound without sleeping.
 constexpr std::uint32_t kMinimumWaitMs = 1;
+
+// Output frames in `ms` milliseconds at `framesPerSec`, to the nearest frame. Repeats take it of
+// the whole time since the first play, never adding rounded pieces, so no error builds up.
+std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
+
+// The worker's schedule on the output's clock, for buffers that start at a frame: the first play
+// lands on the very next block, each later one on that frame plus the waits since, converted at
+// the output rate. Worker thread only.
+class RepeatClock {
+public:
+    // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
+    // it has mixed any (the largest it mixes at once); how long an output may pull no frames
+    // before the wall clock decides instead, once it has pulled some during the job and before.
+    static constexpr std::uint32_t kWakeMarginMs = 40;
+    static constexpr std::uint32_t kAssumedBlockFrames = 512;
+    static constexpr std::uint32_t kStallMs = 500;
+    static constexpr std::uint32_t kIdleMs = 50;
+
+    explicit RepeatClock(ISoundBufferSchedule& schedule);
+
+    // The first play, or a fresh start of the schedule.
+    HRESULT PlayFirst();
+    // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
+    HRESULT PlayNext(std::uint32_t lastWait);
+    // The next play comes `wait` milliseconds after the last one.
+    void Advance(std::uint32_t wait);
+    std::uint64_t NextFrame() const;
+    // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
+    // and a margin before it (then the play is handed to the mixer); otherwise until it is
+    // reached. While the output pulls no frames, until `due` (less that lead) by our clock.
+    // False when the job was asked to stop.
+    bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
+
+private:
+    // The output's next block frame; notes when it last moved.
+    std::uint64_t ReadClock(std::uint32_t* block);
+
+    ISoundBufferSchedule& m_schedule;
+    std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
+    std::uint32_t m_nRate = 0;         // output frames per second
+    std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
+    std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
+    std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
+    bool m_bMoved = false;                               // it has moved during this job
+};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -54,7 +55,11 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                     continue;
                 }
                 HRESULT hr = DS_OK;
-                switch (rng() % 7) {
+                ISoundBufferSchedule* schedule = QueryBufferSchedule(b.get());
+                std::uint64_t next = 0;
+                std::uint32_t rate = 0;
+                std::uint32_t frames = 0;
+                switch (rng() % 9) {
                 case 0:
                 case 1:
                     hr = b->Play(0, 0, 0);
@@ -71,9 +76,21 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                 case 5:
                     hr = b->SetCurrentPosition(static_cast<std::uint32_t>(rng() % 200) * 2);
                     break;
-                case 6: // release (often while sounding) and replace
+                case 7: // a start at a frame, now and then one already mixed; may find 16 waiting
+                    schedule->GetOutputClock(&next, &rate, &frames);
+                    hr =
+                        schedule->PlayAtFrame(std::max<std::uint64_t>(next, 50) - 50 + rng() % 300);
+                    hr = hr == DSERR_INVALIDCALL ? DS_OK : hr;
+                    break;
+                case 8:
+                    hr = schedule->PlayAtNextBlock(&next);
+                    hr = hr == DSERR_INVALIDCALL ? DS_OK : hr;
+                    break;
+                case 6: // release (often while sounding or waiting to start) and replace
                     if (rng() % 2 == 0) {
                         b->Play(0, 0, 0);
+                    } else {
+                        schedule->PlayAtFrame(out.FramesRendered() + 200);
                     }
                     b = fresh();
                     break;
@@ -98,6 +115,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                 shared->Stop();
                 shared->SetCurrentPosition(0);
                 shared->Play(0, 0, 0);
+                QueryBufferSchedule(shared.get())->PlayAtFrame(out.FramesRendered() + i % 100);
                 shared->SetVolume(-(i % 100));
             }
         });

@@ -1,0 +1,135 @@
+// The worker's repeats on a real buffer, heard in an offline output that a thread renders in real
+// time as a sound card would: each onset lies on the first play's frame plus the waits so far at
+// the output rate, and a stop takes back a start already handed to the mixer.
+#include "playback/active_play_list.h"
+#include "tests/support/fake_buffer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kRate = 22050;
+constexpr std::size_t kPeriod = 256;
+constexpr std::int16_t kMark = 30000;
+
+// Renders one period per period of wall time and notes the frames where the sound begins.
+class PacedOutput {
+public:
+    PacedOutput() : m_thread([this] { Run(); }) {}
+    ~PacedOutput() {
+        m_bRun = false;
+        m_thread.join();
+    }
+    OfflineSoundOutput& Output() { return m_out; }
+    std::vector<std::uint64_t> Onsets() {
+        std::lock_guard lock(m_mutex);
+        return m_onsets;
+    }
+
+private:
+    void Run() {
+        auto next = std::chrono::steady_clock::now();
+        std::vector<std::int16_t> block;
+        while (m_bRun) {
+            {
+                std::lock_guard lock(m_mutex);
+                const std::uint64_t at = m_out.FramesRendered();
+                block.clear();
+                m_out.Render(kPeriod, block);
+                for (std::size_t i = 0; i < kPeriod; ++i)
+                    if (block[2 * i] == kMark)
+                        m_onsets.push_back(at + i);
+            }
+            next += std::chrono::nanoseconds(1000000000ull * kPeriod / kRate);
+            std::this_thread::sleep_until(next);
+        }
+    }
+
+    OfflineSoundOutput m_out{kRate};
+    std::mutex m_mutex;
+    std::vector<std::uint64_t> m_onsets;
+    std::atomic<bool> m_bRun{true};
+    std::thread m_thread;
+};
+
+// A sound of `ms` milliseconds whose first frame alone carries the mark.
+EffectEntryPtr MarkedEntry(const SoundDevicePtr& device, std::uint32_t ms, std::int32_t repeat,
+                           std::int32_t interval) {
+    const std::uint32_t frames = kRate * ms / 1000;
+    WAVEFORMATEX f{WAVE_FORMAT_PCM, 1, kRate, 2 * kRate, 2, 16, 0};
+    DSBUFFERDESC d;
+    d.dwFlags = 360672;
+    d.dwBufferBytes = 2 * frames;
+    d.lpwfxFormat = &f;
+    auto entry = std::make_shared<EffectEntry>();
+    if (device->CreateSoundBuffer(&d, &entry->pBuffer, nullptr) != DS_OK)
+        return nullptr;
+    void* p = nullptr;
+    std::uint32_t n = 0;
+    entry->pBuffer->Lock(0, d.dwBufferBytes, &p, &n, nullptr, nullptr, 0);
+    std::vector<std::int16_t> samples(frames, 1000);
+    samples[0] = kMark;
+    std::memcpy(p, samples.data(), n);
+    entry->pBuffer->Unlock(p, n, nullptr, 0);
+    entry->dwDataLength = d.dwBufferBytes;
+    entry->strName = "marked";
+    entry->nRepeat = repeat;
+    entry->nInterval = interval;
+    return entry;
+}
+
+TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
+    struct Row {
+        std::int32_t repeat, interval;
+        std::uint32_t soundMs;
+        std::vector<std::uint64_t> afterFirst; // frames from the first onset
+    } rows[] = {
+        {1, 100, 20, {0}},
+        {3, 100, 20, {0, 2205, 4410}},
+        {4, 0, 50, {0, 1080, 2161, 3241}}, // the sound's 49 ms, 1080.45 frames, never summed
+        {6, 10, 2, {0, 221, 441, 662, 882, 1103}},
+    };
+    for (const Row& row : rows) {
+        PacedOutput paced;
+        EffectEntryPtr entry =
+            MarkedEntry(paced.Output().Device(), row.soundMs, row.repeat, row.interval);
+        ASSERT_TRUE(entry);
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        PlayJobPtr job = done.WaitPop();
+        ASSERT_TRUE(job);
+        list.OnPlayDone(job.get());
+        // The job ends its last wait by our clock; its sound may sit in the next block.
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        std::vector<std::uint64_t> onsets = paced.Onsets();
+        ASSERT_EQ(onsets.size(), row.afterFirst.size()) << row.repeat << "/" << row.interval;
+        const std::uint64_t first = onsets.front();
+        for (std::uint64_t& onset : onsets)
+            onset -= first;
+        EXPECT_EQ(onsets, row.afterFirst) << row.repeat << "/" << row.interval;
+    }
+}
+
+TEST(RepeatSchedule, StopTakesBackAStartAlreadyHandedOver) {
+    PacedOutput paced;
+    EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 5, 0, 200);
+    ASSERT_TRUE(entry);
+    DebugRecorder debug;
+    PlayDoneQueue done;
+    ActivePlayList list;
+    ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+    // The second wait line follows the hand-over of the second play, which is due ~40 ms later.
+    ASSERT_TRUE(debug.WaitForLine("200\n", 2));
+    list.StopAll();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(paced.Onsets().size(), 1u);
+}
+
+} // namespace
