@@ -1,0 +1,181 @@
+// A private PulseAudio daemon with two null sinks and a recorder on each sink's monitor, for the
+// device tests and benchmarks. The daemon and the recorders run in a runtime folder and home of
+// their own; every process started here is ended by its own id. Header-only, so the benchmarks
+// share it without the test main.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+class PulseRig {
+public:
+    // The sinks' descriptions: SDL lists devices by them.
+    static constexpr const char* kSinkA = "OtomaruA";
+    static constexpr const char* kSinkB = "OtomaruB";
+    static constexpr int kRate = 22050;
+
+    PulseRig() {
+        char pattern[] = "/tmp/otomaru-pulse-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        m_dir = made != nullptr ? made : "";
+        std::filesystem::create_directories(m_dir + "/run");
+        std::filesystem::create_directories(m_dir + "/home");
+        chmod((m_dir + "/run").c_str(), 0700);
+        // Before SDL first looks: the client library reads these when it connects.
+        setenv("XDG_RUNTIME_DIR", (m_dir + "/run").c_str(), 1);
+        setenv("HOME", (m_dir + "/home").c_str(), 1);
+        unsetenv("PULSE_SERVER");
+        setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    }
+
+    ~PulseRig() {
+        StopRecorders();
+        StopServer();
+        std::error_code ec;
+        if (!m_dir.empty() && getenv("OTOMARU_KEEP_PULSE") == nullptr)
+            std::filesystem::remove_all(m_dir, ec);
+    }
+
+    PulseRig(const PulseRig&) = delete;
+    PulseRig& operator=(const PulseRig&) = delete;
+
+    static bool Available() {
+        return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
+    }
+
+    // Returns once the daemon answers.
+    bool StartServer() {
+        const pid_t starter =
+            Spawn({"/usr/bin/pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n",
+                   "--log-target=file:" + m_dir + "/pulse.log",
+                   std::string("--load=module-null-sink sink_name=a "
+                               "sink_properties=device.description=") +
+                       kSinkA,
+                   std::string("--load=module-null-sink sink_name=b "
+                               "sink_properties=device.description=") +
+                       kSinkB,
+                   // Last: a client that connects finds the sinks there. SDL 2.26 crashes on a
+                   // server without a default sink.
+                   "--load=module-native-protocol-unix"});
+        int status = 0;
+        if (starter <= 0 || waitpid(starter, &status, 0) != starter || status != 0)
+            return false;
+        std::ifstream pidFile(m_dir + "/run/pulse/pid");
+        pidFile >> m_server;
+        return m_server > 0;
+    }
+
+    void StopServer() {
+        if (m_server <= 0)
+            return;
+        kill(m_server, SIGTERM);
+        // Not our child (it daemonised): wait until the id is gone.
+        for (int i = 0; i < 500 && kill(m_server, 0) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        m_server = 0;
+    }
+
+    bool ServerRunning() const { return m_server > 0; }
+
+    // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
+    bool StartRecorders() {
+        StopRecorders();
+        ++m_nTake;
+        for (int i = 0; i < 2; ++i) {
+            const std::string sink = i == 0 ? "a" : "b";
+            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + sink + ".monitor",
+                                   "--format=s16le", "--rate=" + std::to_string(kRate),
+                                   "--channels=2", "--latency-msec=10", RecordingPath(i)});
+            if (m_recorder[i] <= 0)
+                return false;
+        }
+        return true;
+    }
+
+    void StopRecorders() {
+        for (pid_t& pid : m_recorder) {
+            if (pid <= 0)
+                continue;
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            pid = 0;
+        }
+    }
+
+    // sink 0 = a, 1 = b: stereo samples recorded so far in the current take.
+    std::vector<std::int16_t> Recorded(int sink) const {
+        std::ifstream in(RecordingPath(sink), std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        std::vector<std::int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
+
+    // The loudest the pitch gets in any 4096-frame window of the left channel (a sine of full
+    // scale reads 1.0): Goertzel's filter, windows overlapping by half.
+    static double Level(const std::vector<std::int16_t>& stereo, double hz) {
+        constexpr std::size_t kWindow = 4096;
+        const double coeff = 2 * std::cos(2 * M_PI * hz / kRate);
+        double best = 0;
+        for (std::size_t at = 0; at + 2 * kWindow <= stereo.size(); at += kWindow) {
+            double s1 = 0;
+            double s2 = 0;
+            for (std::size_t i = 0; i < kWindow; ++i) {
+                const double s0 = stereo[at + 2 * i] / 32768.0 + coeff * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+            best = std::max(best, 2 * std::sqrt(std::max(power, 0.0)) / kWindow);
+        }
+        return best;
+    }
+
+    const std::string& Dir() const { return m_dir; }
+
+private:
+    std::string RecordingPath(int sink) const {
+        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
+    }
+
+    static pid_t Spawn(const std::vector<std::string>& args) {
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return rc == 0 ? pid : -1;
+    }
+
+    std::string m_dir;
+    pid_t m_server = 0;
+    pid_t m_recorder[2] = {0, 0};
+    int m_nTake = 0;
+};
