@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CSetController : public IKeyTriggerTarget {
 public:
@@ -42,6 +43,15 @@ public:
     void StopAll();
     void OnPlayDone(const PlayJobPtr& job);
 
+    // Output devices (names UTF-8, as the sound system gives them). A choice takes effect at
+    // once, sounds already playing included, and is remembered in Otomaru.ini.
+    std::vector<std::string> OutputDeviceNames() const;
+    const OutputRoute& Route() const { return m_route; }
+    void ChooseOutputDevice(const std::string& name); // empty = the system default
+    void ChooseMonitorDevice(bool on, const std::string& name);
+    // One line about the sound output for the window's title (CP932); empty while all is well.
+    std::string SoundStatusLine() const;
+
     // Keyboard and mouse triggers; true = the key-down is consumed.
     bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]);
     void OnClickEffectList(bool ctrlDown);
@@ -62,6 +72,8 @@ private:
     bool ReadCurrentSet();
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
+    // Applies m_route to the output and stores it in Otomaru.ini.
+    void ApplyRoute();
 
     // Workers post "play done" through this; cut when the controller goes, so that a worker that
     // outlived its stop can never reach a view that is gone.
@@ -78,4 +90,5 @@ private:
     HKL m_hKeyLayout = nullptr;
     CSoundDevice m_device;
     SoundBufferSlot m_pJingle;
+    OutputRoute m_route;
 };

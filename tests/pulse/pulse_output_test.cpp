@@ -90,8 +90,11 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
     SoundDevicePtr device;
     ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
     EXPECT_EQ(Status(device).main, OutputState::Waiting);
-    SoundBufferPtr early = MakeTone(device, 0.3, 440);
-    ASSERT_TRUE(early);
+
+    std::vector<SoundBufferPtr> tones;
+    for (double hz : {440.0, 880.0})
+        tones.push_back(MakeTone(device, 0.3, hz));
+    ASSERT_TRUE(tones[0] && tones[1]);
 
     ASSERT_TRUE(rig.StartServer());
     ASSERT_TRUE(rig.StartRecorders());
@@ -112,14 +115,13 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
         {"chosen B", {PulseRig::kSinkB, false, {}}, 440, false, true},
         {"A with a monitor on B", {PulseRig::kSinkA, true, PulseRig::kSinkB}, 880, true, true},
     };
-    std::vector<SoundBufferPtr> tones;
-    for (const Step& step : steps) {
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
         SCOPED_TRACE(step.what);
-        tones.push_back(MakeTone(device, 0.3, step.hz));
         ASSERT_TRUE(SetOutputRoute(device, step.route));
         ASSERT_GE(WaitFor([&] { return Settled(device, step.route); }, 2s), 0ms);
         ASSERT_GE(WaitFor([&] { return Flowing(device, step.route); }, 4s), 0ms);
-        tones.back()->Play(0, 0, 0);
+        tones[i]->Play(0, 0, 0);
         std::this_thread::sleep_for(500ms);
     }
 
@@ -148,6 +150,5 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
     EXPECT_GT(PulseRig::Level(rig.Recorded(1), 1320), 0.1);
     tones.clear();
     device.reset();
-    early.reset();
     longTone.reset();
 }

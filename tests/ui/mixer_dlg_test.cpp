@@ -176,7 +176,8 @@ TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
         titles << a->text();
     EXPECT_EQ(titles,
               QStringList({QString::fromUtf8("ファイル(&F)"), QString::fromUtf8("効果音リスト(&P)"),
-                           QString::fromUtf8("再生リスト"), QString::fromUtf8("ヘルプ(&H)")}));
+                           QString::fromUtf8("再生リスト"), QString::fromUtf8("ヘルプ(&H)"),
+                           QString::fromUtf8("出力デバイス")}));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_HELP_ABOUT)->text(),
               QString::fromUtf8("Otomaruについて(&A)"));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_PLAY_STOP)->text(), QString::fromUtf8("選択WAVEを停止"));
@@ -432,3 +433,45 @@ TEST_F(MixerDlgTest, FinishedPlaybackLeavesThePlayList) {
 }
 
 } // namespace
+
+// The device menu: choices take effect, are remembered only once made, and a chosen device that
+// is missing shows as one line in the title while the default plays.
+TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
+    const std::string ini = m_dir.Path() + "Otomaru.ini";
+    EXPECT_EQ(ReadText(ini).find("OutputDevice"), std::string::npos);
+    QMenu* menu = m_dlg->MenuBar().actions().back()->menu();
+    ASSERT_NE(menu, nullptr);
+    auto item = [](QMenu* in, const char* text) -> QAction* {
+        for (QAction* a : in->actions())
+            if (a->text() == QString::fromUtf8(text))
+                return a;
+        return nullptr;
+    };
+    emit menu->aboutToShow();
+    ASSERT_NE(item(menu, "既定のデバイス"), nullptr);
+    EXPECT_TRUE(item(menu, "既定のデバイス")->isChecked());
+    QMenu* monitor = item(menu, "モニター出力")->menu();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_TRUE(item(monitor, "なし")->isChecked());
+
+    item(monitor, "既定のデバイス")->trigger();
+    EXPECT_TRUE(m_dlg->Controller().Route().bMonitor);
+    EXPECT_NE(ReadText(ini).find("MonitorDevice=\"*\""), std::string::npos);
+    emit menu->aboutToShow();
+    monitor = item(menu, "モニター出力")->menu();
+    EXPECT_TRUE(item(monitor, "既定のデバイス")->isChecked());
+    item(monitor, "なし")->trigger();
+    EXPECT_FALSE(m_dlg->Controller().Route().bMonitor);
+    EXPECT_NE(ReadText(ini).find("MonitorDevice=\"\""), std::string::npos);
+
+    m_dlg->Controller().ChooseOutputDevice("Gone");
+    EXPECT_NE(ReadText(ini).find("OutputDevice=\"Gone\""), std::string::npos);
+    EXPECT_TRUE(WaitFor(
+        [&] { return m_dlg->windowTitle().contains(QString::fromUtf8("見つかりません")); }));
+    emit menu->aboutToShow();
+    ASSERT_NE(item(menu, "Gone"), nullptr);
+    EXPECT_TRUE(item(menu, "Gone")->isChecked());
+    item(menu, "既定のデバイス")->trigger();
+    EXPECT_TRUE(
+        WaitFor([&] { return m_dlg->windowTitle() == QString("Otomaru Ver " OTOMARU_VERSION); }));
+}

@@ -1,0 +1,63 @@
+#include "ui/device_menu.h"
+
+#include "core/set_controller.h"
+#include "ui/qt_text.h"
+
+#include <QActionGroup>
+
+#include <algorithm>
+
+namespace {
+
+const char* const kDefaultDevice = "既定のデバイス";
+const char* const kNoMonitor = "なし";
+
+} // namespace
+
+CDeviceMenu::CDeviceMenu(CSetController& controller, QWidget* parent)
+    : QMenu(QStringFromUtf8("出力デバイス"), parent), m_controller(controller) {
+    connect(this, &QMenu::aboutToShow, this, &CDeviceMenu::Rebuild);
+    Rebuild();
+}
+
+void CDeviceMenu::Rebuild() {
+    clear();
+    const std::vector<std::string> names = m_controller.OutputDeviceNames();
+    const OutputRoute& route = m_controller.Route();
+
+    auto* mainGroup = new QActionGroup(this);
+    auto addMain = [&](const QString& text, const std::string& name) {
+        QAction* action = addAction(text);
+        action->setCheckable(true);
+        action->setChecked(route.strMain == name);
+        mainGroup->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, name] { m_controller.ChooseOutputDevice(name); });
+    };
+    addMain(QStringFromUtf8(kDefaultDevice), {});
+    for (const std::string& name : names)
+        addMain(QString::fromStdString(name), name);
+    // A chosen device that is missing now stays in the list, checked, so the choice is visible.
+    if (!route.strMain.empty() &&
+        std::find(names.begin(), names.end(), route.strMain) == names.end())
+        addMain(QString::fromStdString(route.strMain), route.strMain);
+
+    addSeparator();
+    QMenu* monitor = addMenu(QStringFromUtf8("モニター出力"));
+    auto* monitorGroup = new QActionGroup(monitor);
+    auto addMonitor = [&](const QString& text, bool on, const std::string& name) {
+        QAction* action = monitor->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(route.bMonitor == on && (!on || route.strMonitor == name));
+        monitorGroup->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, on, name] { m_controller.ChooseMonitorDevice(on, name); });
+    };
+    addMonitor(QStringFromUtf8(kNoMonitor), false, {});
+    addMonitor(QStringFromUtf8(kDefaultDevice), true, {});
+    for (const std::string& name : names)
+        addMonitor(QString::fromStdString(name), true, name);
+    if (route.bMonitor && !route.strMonitor.empty() &&
+        std::find(names.begin(), names.end(), route.strMonitor) == names.end())
+        addMonitor(QString::fromStdString(route.strMonitor), true, route.strMonitor);
+}

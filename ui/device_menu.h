@@ -1,0 +1,20 @@
+// The menu "出力デバイス": the system default and every playback device the sound system lists,
+// and under "モニター出力" the second device that plays the same mix. The list is read afresh
+// each time the menu opens, from what the output last saw (it never asks the sound server).
+#pragma once
+
+#include <QMenu>
+
+class CSetController;
+
+class CDeviceMenu : public QMenu {
+    Q_OBJECT
+public:
+    CDeviceMenu(CSetController& controller, QWidget* parent);
+
+    // Rebuilds the items from the controller's device list and route (also done on opening).
+    void Rebuild();
+
+private:
+    CSetController& m_controller;
+};
