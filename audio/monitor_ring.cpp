@@ -122,6 +122,7 @@ bool MonitorRing::Read(std::int16_t* stereo, std::size_t frames) {
     }
     const double alpha = std::min(1.0, static_cast<double>(frames) / (m_dRate * kSmoothingSeconds));
     m_dFillAverage += (fill - m_dFillAverage) * alpha;
+    m_dPublishedFill.store(m_dFillAverage, std::memory_order_relaxed);
     const double error =
         (m_dFillAverage - static_cast<double>(m_nTarget)) / (m_dRate * kCorrectionSeconds);
     m_dRatio = 1.0 + std::clamp(error, -kMaxCorrection, kMaxCorrection);

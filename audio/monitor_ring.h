@@ -46,8 +46,8 @@ public:
     std::uint64_t Written() const { return m_nWrite.load(std::memory_order_acquire); }
     double ReadPosition() const { return m_dReadPos; }
     double Ratio() const { return m_dRatio; }
-    // Frames between the newest written frame and the reader, smoothed.
-    double AverageFill() const { return m_dFillAverage; }
+    // Frames between the newest written frame and the reader, smoothed; any thread.
+    double AverageFill() const { return m_dPublishedFill.load(std::memory_order_relaxed); }
     std::uint64_t Resyncs() const { return m_nResyncs.load(std::memory_order_relaxed); }
     std::uint64_t Underruns() const { return m_nUnderruns.load(std::memory_order_relaxed); }
 
@@ -71,6 +71,7 @@ private:
     double m_dReadPos = 0.0;
     double m_dFillAverage = 0.0;
     double m_dRatio = 1.0;
+    std::atomic<double> m_dPublishedFill{0.0};
     std::atomic<std::uint64_t> m_nResyncs{0};
     std::atomic<std::uint64_t> m_nUnderruns{0};
 };

@@ -28,6 +28,8 @@ struct OutputStatus {
     OutputState monitor = OutputState::Off;
     std::uint64_t nOpens = 0;         // devices opened so far: first opens, changes and returns
     std::uint64_t nMonitorFrames = 0; // frames the monitor device has taken
+    double dMonitorLag = 0;           // frames the monitor plays behind the main mix, smoothed
+    std::uint64_t nStandIns = 0;      // monitor blocks mixed while the main output was silent
 };
 
 // The route the next SDL output starts with, so that its first sound already goes where the

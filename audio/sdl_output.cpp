@@ -33,6 +33,7 @@ constexpr auto kRetryChosenEvery = std::chrono::seconds(2);
 constexpr std::size_t kRingFrames = 32768;
 // Frames the monitor mixes per step while it stands in for the main output.
 constexpr std::size_t kStandInFrames = 512;
+constexpr std::int64_t kStandInAfterNs = 150'000'000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -137,6 +138,8 @@ public:
         s.monitor = m_monitorState.load();
         s.nOpens = m_nOpens.load();
         s.nMonitorFrames = m_nMonitorFrames.load(std::memory_order_relaxed);
+        s.dMonitorLag = m_ring.AverageFill();
+        s.nStandIns = m_nStandIns.load(std::memory_order_relaxed);
         return s;
     }
 
@@ -201,6 +204,7 @@ private:
         // The main output is gone or stalls: mix here until it is back, then take the ring up
         // again once it has refilled.
         self->m_ring.Restart();
+        self->m_nStandIns.fetch_add(1, std::memory_order_relaxed);
         if (self->m_mixing.test_and_set(std::memory_order_acquire)) {
             std::memset(stream, 0, static_cast<std::size_t>(len));
             return;
@@ -437,7 +441,8 @@ private:
     std::atomic<bool> m_bFeedMonitor{false};
     std::atomic<std::int64_t> m_nMainBeat{0};
     std::atomic<std::uint64_t> m_nMonitorFrames{0};
-    std::atomic<std::int64_t> m_nStaleNs{40'000'000};
+    std::atomic<std::uint64_t> m_nStandIns{0};
+    std::atomic<std::int64_t> m_nStaleNs{kStandInAfterNs};
     MonitorRing m_ring; // written by the main callback, read by the monitor callback
     std::unique_ptr<std::uint8_t[]> m_standIn; // the monitor callback's mix while it stands in
 };
