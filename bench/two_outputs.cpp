@@ -163,10 +163,27 @@ int main(int argc, char** argv) {
     rig.StopRecorders();
     const std::vector<double> a = Onsets(rig.Recorded(0));
     const std::vector<double> b = Onsets(rig.Recorded(1));
-    const std::size_t n = std::min(a.size(), b.size());
+    // A click may be missing at either end of a recording: pair each click on A with the one on
+    // B nearest to it after the typical offset, and drop pairs that do not fit it.
+    auto nearest = [&](double at) {
+        return *std::min_element(b.begin(), b.end(), [at](double x, double y) {
+            return std::abs(x - at) < std::abs(y - at);
+        });
+    };
     std::vector<double> offsetMs;
-    for (std::size_t i = 0; i < n; ++i)
-        offsetMs.push_back((b[i] - a[i]) * 1000.0 / PulseRig::kRate);
+    if (!b.empty()) {
+        std::vector<double> rough;
+        for (double x : a)
+            rough.push_back(nearest(x) - x);
+        std::nth_element(rough.begin(), rough.begin() + rough.size() / 2, rough.end());
+        const double typical = rough.empty() ? 0 : rough[rough.size() / 2];
+        for (double x : a) {
+            const double d = nearest(x + typical) - x;
+            if (std::abs(d - typical) < 0.1 * PulseRig::kRate)
+                offsetMs.push_back(d * 1000.0 / PulseRig::kRate);
+        }
+    }
+    const std::size_t n = offsetMs.size();
     if (n >= 2) {
         const auto [lo, hi] = std::minmax_element(offsetMs.begin(), offsetMs.end());
         // Least squares slope of the offset over the click number (two clicks a second).
@@ -178,10 +195,11 @@ int main(int argc, char** argv) {
             sxy += (static_cast<double>(i) - meanX) * (offsetMs[i] - meanY);
             sxx += (static_cast<double>(i) - meanX) * (static_cast<double>(i) - meanX);
         }
-        std::printf("%d s, main on A, monitor on B: %zu clicks on A, %zu on B; offset B-A first "
+        std::printf("%d s, main on A, monitor on B: %zu clicks on A, %zu on B, %zu paired; offset "
+                    "B-A first "
                     "%.2f ms, last %.2f ms, spread %.2f ms, drift %.3f ms per minute "
                     "(the recorders' own start offset is in the first figure)\n",
-                    seconds, a.size(), b.size(), offsetMs.front(), offsetMs.back(), *hi - *lo,
+                    seconds, a.size(), b.size(), n, offsetMs.front(), offsetMs.back(), *hi - *lo,
                     sxy / sxx * 120);
     } else {
         std::printf("%d s: too few clicks recorded (%zu on A, %zu on B)\n", seconds, a.size(),
