@@ -1,12 +1,12 @@
 // A private PulseAudio daemon with two null sinks and a recorder on each sink's monitor, for the
 // device tests and benchmarks. The daemon and the recorders run in a runtime folder and home of
-// their own; every process started here is ended by its own id. Header-only, so the benchmarks
-// share it without the test main.
+// their own; every process started here is our child, ended by its own id, and ends with us.
+// Header-only, so the benchmarks share it without the test main.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,8 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 class PulseRig {
 public:
@@ -62,37 +60,31 @@ public:
         return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
     }
 
-    // Returns once the daemon answers.
+    // Returns once the daemon takes connections. It is our child and ends with this process,
+    // even when a test stops half-way.
     bool StartServer() {
-        const pid_t starter =
-            Spawn({"/usr/bin/pulseaudio", "--daemonize=yes", "--exit-idle-time=-1", "-n",
-                   "--log-target=file:" + m_dir + "/pulse.log",
-                   std::string("--load=module-null-sink sink_name=a "
-                               "sink_properties=device.description=") +
-                       kSinkA,
-                   std::string("--load=module-null-sink sink_name=b "
-                               "sink_properties=device.description=") +
-                       kSinkB,
-                   // Last: a client that connects finds the sinks there. SDL 2.26 crashes on a
-                   // server without a default sink.
-                   "--load=module-native-protocol-unix"});
-        int status = 0;
-        if (starter <= 0 || waitpid(starter, &status, 0) != starter || status != 0)
-            return false;
-        std::ifstream pidFile(m_dir + "/run/pulse/pid");
-        pidFile >> m_server;
-        return m_server > 0;
+        const std::string socket = m_dir + "/run/pulse/native";
+        std::filesystem::remove(socket);
+        m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                          "--use-pid-file=no", "--log-target=file:" + m_dir + "/pulse.log",
+                          std::string("--load=module-null-sink sink_name=a "
+                                      "sink_properties=device.description=") +
+                              kSinkA,
+                          std::string("--load=module-null-sink sink_name=b "
+                                      "sink_properties=device.description=") +
+                              kSinkB,
+                          // Last: a client that connects finds the sinks there. SDL 2.26 crashes on
+                          // a server without a default sink.
+                          "--load=module-native-protocol-unix"});
+        for (int i = 0; i < 500 && m_server > 0; ++i) {
+            if (std::filesystem::exists(socket))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
 
-    void StopServer() {
-        if (m_server <= 0)
-            return;
-        kill(m_server, SIGTERM);
-        // Not our child (it daemonised): wait until the id is gone.
-        for (int i = 0; i < 500 && kill(m_server, 0) == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        m_server = 0;
-    }
+    void StopServer() { End(m_server); }
 
     bool ServerRunning() const { return m_server > 0; }
 
@@ -112,14 +104,8 @@ public:
     }
 
     void StopRecorders() {
-        for (pid_t& pid : m_recorder) {
-            if (pid <= 0)
-                continue;
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            pid = 0;
-        }
+        for (pid_t& pid : m_recorder)
+            End(pid);
     }
 
     // sink 0 = a, 1 = b: stereo samples recorded so far in the current take.
@@ -159,19 +145,34 @@ private:
         return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
     }
 
+    static void End(pid_t& pid) {
+        if (pid <= 0)
+            return;
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = 0;
+    }
+
+    // fork and exec rather than posix_spawn: the child asks to be ended when we end.
     static pid_t Spawn(const std::vector<std::string>& args) {
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return rc == 0 ? pid : -1;
+        const pid_t parent = getpid();
+        const pid_t pid = fork();
+        if (pid != 0)
+            return pid;
+        // Only async-signal-safe calls from here to exec.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
     }
 
     std::string m_dir;
