@@ -259,10 +259,9 @@ private:
         // A chosen device that is listed but would not open is tried again only now and then,
         // so that the fallback does not stutter.
         const bool retryChosen = changed || Clock::now() - m_lastChosenFailure > kRetryChosenEvery;
-        if (m_main.id != 0 && m_main.name != mainName && retryChosen) {
-            Close(m_main);    // a new choice, or the chosen device is back, or it went
-            Close(m_monitor); // reopened below, after the main output
-        }
+        if (m_main.id != 0 && m_main.name != mainName && retryChosen)
+            Close(m_main); // a new choice, or the chosen device is back, or it went; the
+                           // monitor plays on, standing in until the main output is back
         if (m_main.id == 0)
             OpenMainOrDefault(mainName);
 
