@@ -86,8 +86,6 @@ public:
 
     void StopServer() { End(m_server); }
 
-    bool ServerRunning() const { return m_server > 0; }
-
     // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
     bool StartRecorders() {
         StopRecorders();
@@ -137,8 +135,6 @@ public:
         }
         return best;
     }
-
-    const std::string& Dir() const { return m_dir; }
 
 private:
     std::string RecordingPath(int sink) const {
