@@ -151,6 +151,27 @@ int main(int argc, char** argv) {
     rig.StartRecorders();
     SoundBufferPtr click = MakeClick(device);
 
+    // The recorders start a little apart: a reference click played to both sinks at once
+    // through a combined sink (which keeps its two outputs aligned) measures that offset.
+    bool haveReference = false;
+    {
+        std::vector<std::int16_t> ref(2 * PulseRig::kRate, 0);
+        for (int i = 0; i < 110; ++i)
+            ref[PulseRig::kRate + 2 * i] = ref[PulseRig::kRate + 2 * i + 1] = 20000;
+        const std::string path = std::string(std::getenv("HOME")) + "/reference.raw";
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (f != nullptr) {
+            std::fwrite(ref.data(), 2, ref.size(), f);
+            std::fclose(f);
+            haveReference =
+                PulseRig::Run({"/usr/bin/pactl", "load-module", "module-combine-sink",
+                               "sink_name=ab", "slaves=a,b"}) &&
+                PulseRig::Run({"/usr/bin/pacat", "--device=ab", "--format=s16le",
+                               "--rate=" + std::to_string(PulseRig::kRate), "--channels=2", path});
+        }
+        std::this_thread::sleep_for(1s);
+    }
+
     // 1. Clicks for the run; the program's own view of the monitor's lag beside them.
     std::vector<double> lags;
     const auto start = Clock::now();
@@ -161,8 +182,16 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(2500ms); // a null sink's monitor hands sound on late
     rig.StopRecorders();
-    const std::vector<double> a = Onsets(rig.Recorded(0));
-    const std::vector<double> b = Onsets(rig.Recorded(1));
+    std::vector<double> a = Onsets(rig.Recorded(0));
+    std::vector<double> b = Onsets(rig.Recorded(1));
+    double recorderOffset = 0; // frames B's recording runs behind A's
+    if (haveReference && !a.empty() && !b.empty()) {
+        recorderOffset = b.front() - a.front();
+        a.erase(a.begin());
+        b.erase(b.begin());
+        for (double& x : b)
+            x -= recorderOffset;
+    }
     // A click may be missing at either end of a recording: pair each click on A with the one on
     // B nearest to it after the typical offset, and drop pairs that do not fit it.
     auto nearest = [&](double at) {
@@ -196,11 +225,13 @@ int main(int argc, char** argv) {
             sxx += (static_cast<double>(i) - meanX) * (static_cast<double>(i) - meanX);
         }
         std::printf("%d s, main on A, monitor on B: %zu clicks on A, %zu on B, %zu paired; offset "
-                    "B-A first "
+                    "B-A largest %.2f ms, first "
                     "%.2f ms, last %.2f ms, spread %.2f ms, drift %.3f ms per minute "
-                    "(the recorders' own start offset is in the first figure)\n",
-                    seconds, a.size(), b.size(), n, offsetMs.front(), offsetMs.back(), *hi - *lo,
-                    sxy / sxx * 120);
+                    "(%s)\n",
+                    seconds, a.size(), b.size(), n, std::max(std::abs(*lo), std::abs(*hi)),
+                    offsetMs.front(), offsetMs.back(), *hi - *lo, sxy / sxx * 120,
+                    haveReference ? "recorders aligned by a reference click through a combined sink"
+                                  : "the recorders' own start offset is in the offsets");
     } else {
         std::printf("%d s: too few clicks recorded (%zu on A, %zu on B)\n", seconds, a.size(),
                     b.size());

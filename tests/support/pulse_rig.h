@@ -86,6 +86,14 @@ public:
 
     void StopServer() { End(m_server); }
 
+    // Runs a program (pactl, pacat) against the daemon and waits for it; true when it succeeded.
+    static bool Run(const std::vector<std::string>& args) {
+        pid_t pid = Spawn(args);
+        int status = 0;
+        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    }
+
     // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
     bool StartRecorders() {
         StopRecorders();
