@@ -3,6 +3,7 @@
 #pragma once
 
 #include "audio/mixer.h"
+#include "audio/output_route.h"
 #include "audio/sound_output.h"
 
 #include <memory>
@@ -30,6 +31,11 @@ public:
     // Frames the output asks for per callback (0 when the caller decides).
     virtual std::uint32_t PeriodFrames() const = 0;
 
+    // Device choice; outputs without devices keep the defaults.
+    virtual bool SetRoute(const OutputRoute&) { return false; }
+    virtual OutputStatus Status() const { return {}; }
+    virtual std::vector<std::string> DeviceNames() const { return {}; }
+
 protected:
     // Makes the output play `format` (the mixer core already knows nothing of it yet).
     virtual HRESULT Reopen(const OutputFormat& format) = 0;
@@ -42,6 +48,9 @@ private:
 
 // The device object over an output.
 SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend);
+// The output behind a device object of ours; null for any other.
+std::shared_ptr<OutputBackend> BackendOf(const SoundDevicePtr& device);
 
-// Opens the SDL2 output (audio/sdl_output.cpp). A failure code when no device opens.
+// Opens the SDL2 output (audio/sdl_output.cpp). When no device opens yet the output still comes
+// up and waits for one; a failure code only when the output cannot be made at all.
 HRESULT OpenSdlBackend(const OutputFormat& format, std::shared_ptr<OutputBackend>* backend);

@@ -1,16 +1,46 @@
-// The real output: SDL2's default playback device, fed by the mixer from SDL's callback. Only
-// forwards; SDL's environment variables (SDL_AUDIODRIVER, SDL_DISKAUDIOFILE, ...) keep working.
+// The real output: SDL2 playback devices fed by the mixer from SDL's callbacks. SDL's environment
+// variables (SDL_AUDIODRIVER, SDL_DISKAUDIOFILE, ...) keep working.
+//
+// A watcher thread owns every device: it opens the chosen one (or the system default while the
+// chosen one is missing), notices a device that SDL has lost, and when nothing opens starts SDL's
+// audio afresh, since a sound server that went away leaves SDL's connection dead for good. The
+// mixer keeps its voices across all of this, so the sound picks up where it was.
+//
+// The monitor device plays the same mix through a MonitorRing that the main callback fills; while
+// the main output is missing or stalls, the monitor's callback mixes for itself instead. Which
+// callback mixes is decided by a flag taken without waiting.
+#include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
 
 #include <SDL.h>
 
-#include <mutex>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 namespace {
 
 constexpr Uint16 kPeriodFrames = 256;
 constexpr Uint16 kFallbackPeriodFrames = 512;
+constexpr auto kWatchTick = std::chrono::milliseconds(100);
+constexpr auto kRestartEvery = std::chrono::milliseconds(300);
+constexpr auto kRetryChosenEvery = std::chrono::seconds(2);
+// The ring holds far more than any target; the target covers both periods twice over.
+constexpr std::size_t kRingFrames = 32768;
+// Frames the monitor mixes per step while it stands in for the main output.
+constexpr std::size_t kStandInFrames = 512;
+constexpr std::int64_t kStandInAfterNs = 150'000'000;
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+        .count();
+}
 
 // SDL's disk driver paces itself by whole milliseconds per period, so 256 frames at 22050 Hz
 // (11.6 ms, paced as 11) would write the file 4% faster than real time and stretch every repeat
@@ -26,97 +56,401 @@ Uint16 ChoosePeriod(int samplesPerSec) {
     return kPeriodFrames;
 }
 
-bool InitSdlAudio() {
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] { ok = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0; });
-    return ok;
+// SDL's audio subsystem is process-wide: starting, stopping, enumerating, opening and closing go
+// through this lock. Every fresh start bumps the generation, since device ids are handed out again
+// after one and an id of an older generation names nothing of ours.
+std::mutex g_sdlLock;
+std::uint64_t g_nSdlGeneration = 0;
+
+bool StartSdlAudioLocked() {
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
+        return true;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return false;
+    ++g_nSdlGeneration;
+    return true;
+}
+
+void RestartSdlAudioLocked() {
+    if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    StartSdlAudioLocked();
 }
 
 class CSdlBackend final : public OutputBackend {
 public:
-    explicit CSdlBackend(std::shared_ptr<MixerCore> core) : OutputBackend(std::move(core)) {}
+    explicit CSdlBackend(std::shared_ptr<MixerCore> core)
+        : OutputBackend(std::move(core)), m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
+          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {}
 
     ~CSdlBackend() override {
-        Close();
-        // The callback has returned for good: the mixer may let every voice go.
+        {
+            std::lock_guard<std::mutex> guard(m_wishLock);
+            m_bQuit = true;
+        }
+        m_wake.notify_all();
+        if (m_watcher.joinable())
+            m_watcher.join();
+        {
+            std::lock_guard<std::mutex> sdl(g_sdlLock);
+            Close(m_main);
+            Close(m_monitor);
+        }
+        // The callbacks have returned for good: the mixer may let every voice go.
         Core()->Shutdown();
     }
 
-    HRESULT Open(const OutputFormat& format) {
+    // The first attempt runs on the caller's thread, so that a device present at start-up plays
+    // the jingle at once; the watcher takes over from there.
+    void Start(const OutputFormat& format, const OutputRoute& route) {
         Core()->SetFormat(format);
+        {
+            std::lock_guard<std::mutex> guard(m_wishLock);
+            m_wish = route;
+            m_bWishChanged = false;
+        }
+        {
+            std::lock_guard<std::mutex> sdl(g_sdlLock);
+            Tend(route, true);
+        }
+        m_watcher = std::thread([this] { Watch(); });
+    }
+
+    std::string DriverName() const override {
+        std::lock_guard<std::mutex> guard(m_infoLock);
+        return m_strDriver;
+    }
+    std::uint32_t PeriodFrames() const override { return m_nPeriod.load(); }
+
+    bool SetRoute(const OutputRoute& route) override {
+        {
+            std::lock_guard<std::mutex> guard(m_wishLock);
+            m_wish = route;
+            m_bWishChanged = true;
+        }
+        m_wake.notify_all();
+        return true;
+    }
+
+    OutputStatus Status() const override {
+        OutputStatus s;
+        s.main = m_mainState.load();
+        s.monitor = m_monitorState.load();
+        s.nOpens = m_nOpens.load();
+        s.nMonitorFrames = m_nMonitorFrames.load(std::memory_order_relaxed);
+        s.dMonitorLag = m_ring.AverageFill();
+        s.nStandIns = m_nStandIns.load(std::memory_order_relaxed);
+        return s;
+    }
+
+    std::vector<std::string> DeviceNames() const override {
+        std::lock_guard<std::mutex> guard(m_infoLock);
+        return m_names;
+    }
+
+protected:
+    HRESULT Reopen(const OutputFormat& format) override {
+        std::lock_guard<std::mutex> sdl(g_sdlLock);
+        const OutputFormat old = Core()->Format();
+        const bool wasOpen = m_main.id != 0;
+        const std::string mainName = m_main.name;
+        Close(m_main);
+        Close(m_monitor);
+        Core()->SetFormat(format);
+        if (!wasOpen || OpenMain(mainName)) {
+            return DS_OK; // a waiting output opens in the new format when a device comes
+        }
+        Core()->SetFormat(old);
+        OpenMain(mainName);
+        return DSERR_BADFORMAT;
+    }
+
+private:
+    struct Device {
+        SDL_AudioDeviceID id = 0;
+        std::uint64_t generation = 0;
+        std::string name; // what it was opened as; empty = the system default
+    };
+
+    static void SDLCALL MainCallback(void* userdata, Uint8* stream, int len) {
+        auto* self = static_cast<CSdlBackend*>(userdata);
+        const OutputFormat f = self->Core()->Format();
+        const std::size_t frames =
+            static_cast<std::size_t>(len) / (f.nChannels * f.wBitsPerSample / 8);
+        self->m_nMainBeat.store(NowNs(), std::memory_order_relaxed);
+        if (self->m_mixing.test_and_set(std::memory_order_acquire)) {
+            // The monitor is standing in for this output this very moment.
+            std::memset(stream, f.wBitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(len));
+            return;
+        }
+        self->Core()->MixOutput(stream, frames);
+        self->m_mixing.clear(std::memory_order_release);
+        if (self->m_bFeedMonitor.load(std::memory_order_acquire))
+            self->m_ring.WriteFormat(stream, frames, f);
+    }
+
+    static void SDLCALL MonitorCallback(void* userdata, Uint8* stream, int len) {
+        auto* self = static_cast<CSdlBackend*>(userdata);
+        auto* out = reinterpret_cast<std::int16_t*>(stream);
+        std::size_t frames = static_cast<std::size_t>(len) / 4;
+        self->m_nMonitorFrames.fetch_add(frames, std::memory_order_relaxed);
+        const bool mainAlive = self->m_bMainOpen.load(std::memory_order_acquire) &&
+                               NowNs() - self->m_nMainBeat.load(std::memory_order_relaxed) <
+                                   self->m_nStaleNs.load(std::memory_order_relaxed);
+        if (mainAlive) {
+            self->m_ring.Read(out, frames);
+            return;
+        }
+        // The main output is gone or stalls: mix here until it is back, then take the ring up
+        // again once it has refilled.
+        self->m_ring.Restart();
+        self->m_nStandIns.fetch_add(1, std::memory_order_relaxed);
+        if (self->m_mixing.test_and_set(std::memory_order_acquire)) {
+            std::memset(stream, 0, static_cast<std::size_t>(len));
+            return;
+        }
+        const OutputFormat f = self->Core()->Format();
+        while (frames > 0) {
+            const std::size_t n = std::min(frames, kStandInFrames);
+            self->Core()->MixOutput(self->m_standIn.get(), n);
+            ToStereo16(self->m_standIn.get(), n, f, out);
+            out += 2 * n;
+            frames -= n;
+        }
+        self->m_mixing.clear(std::memory_order_release);
+    }
+
+    void Watch() {
+        std::unique_lock<std::mutex> lock(m_wishLock);
+        while (!m_bQuit) {
+            m_wake.wait_for(lock, kWatchTick, [this] { return m_bQuit || m_bWishChanged; });
+            if (m_bQuit)
+                break;
+            const OutputRoute wish = m_wish;
+            const bool changed = std::exchange(m_bWishChanged, false);
+            lock.unlock();
+            {
+                std::lock_guard<std::mutex> sdl(g_sdlLock);
+                Tend(wish, changed);
+            }
+            lock.lock();
+        }
+    }
+
+    // One look at the devices (under g_sdlLock): drop lost ones, follow the route, reopen.
+    void Tend(const OutputRoute& wish, bool changed) {
+        if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
+            if (Clock::now() - m_lastRestart < kRestartEvery && !changed) {
+                return;
+            }
+            m_lastRestart = Clock::now();
+            if (!StartSdlAudioLocked()) {
+                m_mainState = OutputState::Waiting;
+                m_monitorState = wish.bMonitor ? OutputState::Waiting : OutputState::Off;
+                return;
+            }
+        }
+        DropIfLost(m_main);
+        DropIfLost(m_monitor);
+        ReadNames();
+
+        const bool chosenThere = wish.strMain.empty() || Listed(wish.strMain);
+        const std::string mainName = chosenThere ? wish.strMain : std::string();
+        // A chosen device that is listed but would not open is tried again only now and then,
+        // so that the fallback does not stutter.
+        const bool retryChosen = changed || Clock::now() - m_lastChosenFailure > kRetryChosenEvery;
+        if (m_main.id != 0 && m_main.name != mainName && retryChosen)
+            Close(m_main); // a new choice, or the chosen device is back, or it went; the
+                           // monitor plays on, standing in until the main output is back
+        if (m_main.id == 0)
+            OpenMainOrDefault(mainName);
+
+        const bool monitorThere = wish.strMonitor.empty() || Listed(wish.strMonitor);
+        if (m_monitor.id != 0 && (!wish.bMonitor || m_monitor.name != wish.strMonitor))
+            Close(m_monitor);
+        if (m_monitor.id == 0 && wish.bMonitor && monitorThere)
+            OpenMonitor(wish.strMonitor);
+
+        if (m_main.id == 0 && m_monitor.id == 0 && Clock::now() - m_lastRestart >= kRestartEvery) {
+            // Nothing opens: the sound server may have gone and come back, which SDL does not
+            // notice by itself.
+            m_lastRestart = Clock::now();
+            RestartSdlAudioLocked();
+            if (SDL_WasInit(SDL_INIT_AUDIO) != 0) {
+                ReadNames();
+                OpenMainOrDefault(mainName);
+                if (wish.bMonitor && (wish.strMonitor.empty() || Listed(wish.strMonitor)))
+                    OpenMonitor(wish.strMonitor);
+            }
+        }
+
+        m_mainState = m_main.id == 0                ? OutputState::Waiting
+                      : m_main.name == wish.strMain ? OutputState::Playing
+                                                    : OutputState::Fallback;
+        m_monitorState = !wish.bMonitor      ? OutputState::Off
+                         : m_monitor.id != 0 ? OutputState::Playing
+                                             : OutputState::Waiting;
+    }
+
+    bool Listed(const std::string& name) const {
+        std::lock_guard<std::mutex> guard(m_infoLock);
+        return std::find(m_names.begin(), m_names.end(), name) != m_names.end();
+    }
+
+    void ReadNames() {
+        std::vector<std::string> names;
+        const int n = SDL_GetNumAudioDevices(0);
+        for (int i = 0; i < n; ++i) {
+            const char* name = SDL_GetAudioDeviceName(i, 0);
+            if (name != nullptr)
+                names.emplace_back(name);
+        }
+        const char* driver = SDL_GetCurrentAudioDriver();
+        std::lock_guard<std::mutex> guard(m_infoLock);
+        m_names = std::move(names);
+        m_strDriver = driver != nullptr ? driver : "";
+    }
+
+    void DropIfLost(Device& d) {
+        if (d.id == 0)
+            return;
+        if (d.generation != g_nSdlGeneration) {
+            d = Device{}; // SDL started afresh: the id is gone already
+        } else if (SDL_GetAudioDeviceStatus(d.id) == SDL_AUDIO_STOPPED) {
+            Close(d);
+        } else {
+            return;
+        }
+        if (&d == &m_main)
+            m_bMainOpen.store(false, std::memory_order_release);
+        else
+            m_bFeedMonitor.store(false, std::memory_order_release);
+    }
+
+    void Close(Device& d) {
+        if (&d == &m_main)
+            m_bMainOpen.store(false, std::memory_order_release);
+        else
+            m_bFeedMonitor.store(false, std::memory_order_release);
+        if (d.id != 0 && d.generation == g_nSdlGeneration)
+            SDL_CloseAudioDevice(d.id);
+        d = Device{};
+    }
+
+    SDL_AudioDeviceID OpenOne(const std::string& name, SDL_AudioSpec want, SDL_AudioSpec* have) {
+        const char* device = name.empty() ? nullptr : name.c_str();
+        SDL_AudioDeviceID id =
+            SDL_OpenAudioDevice(device, 0, &want, have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+        if (id != 0 && have->samples != want.samples) {
+            // The driver would not keep 256 frames; 512 is the next period we accept.
+            SDL_CloseAudioDevice(id);
+            want.samples = kFallbackPeriodFrames;
+            id = SDL_OpenAudioDevice(device, 0, &want, have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+        }
+        return id;
+    }
+
+    void OpenMainOrDefault(const std::string& name) {
+        if (OpenMain(name) || name.empty())
+            return;
+        m_lastChosenFailure = Clock::now();
+        OpenMain({});
+    }
+
+    bool OpenMain(const std::string& name) {
+        if (SDL_WasInit(SDL_INIT_AUDIO) == 0)
+            return false;
+        const OutputFormat format = Core()->Format();
         SDL_AudioSpec want{};
         want.freq = static_cast<int>(format.nSamplesPerSec);
         want.format = format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16SYS;
         want.channels = static_cast<Uint8>(format.nChannels);
         want.samples = ChoosePeriod(want.freq);
-        want.callback = &CSdlBackend::Callback;
-        want.userdata = Core().get();
+        want.callback = &CSdlBackend::MainCallback;
+        want.userdata = this;
         SDL_AudioSpec have{};
-        m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
-        if (m_device != 0 && have.samples != want.samples) {
-            // The driver would not keep 256 frames; 512 is the next period we accept.
-            SDL_CloseAudioDevice(m_device);
-            want.samples = kFallbackPeriodFrames;
-            m_device =
-                SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
-        }
-        if (m_device == 0) {
-            return DSERR_NODRIVER;
-        }
+        const SDL_AudioDeviceID id = OpenOne(name, want, &have);
+        if (id == 0)
+            return false;
+        m_main = {id, g_nSdlGeneration, name};
         m_nPeriod = have.samples;
-        SDL_PauseAudioDevice(m_device, 0);
-        return DS_OK;
+        m_nOpens.fetch_add(1);
+        // Silent this long, the main output is taken as stalled and the monitor mixes.
+        m_nStaleNs = std::max<std::int64_t>(40'000'000, 3'000'000'000LL * have.samples /
+                                                            std::max(have.freq, 1));
+        m_nMainBeat.store(NowNs(), std::memory_order_relaxed);
+        m_bMainOpen.store(true, std::memory_order_release);
+        SDL_PauseAudioDevice(id, 0);
+        return true;
     }
 
-    std::string DriverName() const override {
-        const char* name = SDL_GetCurrentAudioDriver();
-        return name != nullptr ? name : "";
-    }
-    std::uint32_t PeriodFrames() const override { return m_nPeriod; }
-
-protected:
-    HRESULT Reopen(const OutputFormat& format) override {
-        const OutputFormat old = Core()->Format();
-        Close();
-        if (Open(format) == DS_OK) {
-            return DS_OK;
-        }
-        Open(old);
-        return DSERR_BADFORMAT;
-    }
-
-private:
-    static void SDLCALL Callback(void* userdata, Uint8* stream, int len) {
-        auto* core = static_cast<MixerCore*>(userdata);
-        const OutputFormat f = core->Format();
-        const int frameBytes = f.nChannels * (f.wBitsPerSample / 8);
-        core->MixOutput(stream, static_cast<std::size_t>(len / frameBytes));
-    }
-
-    void Close() {
-        if (m_device != 0) {
-            SDL_CloseAudioDevice(m_device);
-            m_device = 0;
-        }
+    bool OpenMonitor(const std::string& name) {
+        if (SDL_WasInit(SDL_INIT_AUDIO) == 0)
+            return false;
+        const OutputFormat format = Core()->Format();
+        SDL_AudioSpec want{};
+        want.freq = static_cast<int>(format.nSamplesPerSec);
+        want.format = AUDIO_S16SYS;
+        want.channels = 2;
+        want.samples = ChoosePeriod(want.freq);
+        want.callback = &CSdlBackend::MonitorCallback;
+        want.userdata = this;
+        SDL_AudioSpec have{};
+        const SDL_AudioDeviceID id = OpenOne(name, want, &have);
+        if (id == 0)
+            return false;
+        m_monitor = {id, g_nSdlGeneration, name};
+        m_nOpens.fetch_add(1);
+        // Two periods of each side: blocks of either size never drain the ring.
+        m_ring.SetTarget(
+            2 * (std::max<std::size_t>(m_nPeriod.load(), kPeriodFrames) + have.samples),
+            format.nSamplesPerSec);
+        m_ring.Restart();
+        m_bFeedMonitor.store(true, std::memory_order_release);
+        SDL_PauseAudioDevice(id, 0);
+        return true;
     }
 
-    SDL_AudioDeviceID m_device = 0;
-    std::uint32_t m_nPeriod = 0;
+    // The watcher's wish, guarded by m_wishLock.
+    std::mutex m_wishLock;
+    std::condition_variable m_wake;
+    OutputRoute m_wish;
+    bool m_bWishChanged = true;
+    bool m_bQuit = false;
+    std::thread m_watcher;
+
+    // Under g_sdlLock.
+    Device m_main;
+    Device m_monitor;
+    Clock::time_point m_lastRestart{};
+    Clock::time_point m_lastChosenFailure{};
+
+    // What the window may read.
+    mutable std::mutex m_infoLock; // never taken by a callback
+    std::vector<std::string> m_names;
+    std::string m_strDriver;
+    std::atomic<std::uint32_t> m_nPeriod{0};
+    std::atomic<OutputState> m_mainState{OutputState::Waiting};
+    std::atomic<OutputState> m_monitorState{OutputState::Off};
+    std::atomic<std::uint64_t> m_nOpens{0};
+
+    // Shared with the callbacks: lock-free.
+    std::atomic_flag m_mixing = ATOMIC_FLAG_INIT;
+    std::atomic<bool> m_bMainOpen{false};
+    std::atomic<bool> m_bFeedMonitor{false};
+    std::atomic<std::int64_t> m_nMainBeat{0};
+    std::atomic<std::uint64_t> m_nMonitorFrames{0};
+    std::atomic<std::uint64_t> m_nStandIns{0};
+    std::atomic<std::int64_t> m_nStaleNs{kStandInAfterNs};
+    MonitorRing m_ring; // written by the main callback, read by the monitor callback
+    std::unique_ptr<std::uint8_t[]> m_standIn; // the monitor callback's mix while it stands in
 };
 
 } // namespace
 
 HRESULT OpenSdlBackend(const OutputFormat& format, std::shared_ptr<OutputBackend>* backend) {
-    if (!InitSdlAudio()) {
-        return DSERR_NODRIVER;
-    }
-    auto core = std::make_shared<MixerCore>(format);
-    auto sdl = std::make_shared<CSdlBackend>(core);
-    HRESULT hr = sdl->Open(format);
-    if (hr != DS_OK) {
-        return hr;
-    }
+    auto sdl = std::make_shared<CSdlBackend>(std::make_shared<MixerCore>(format));
+    sdl->Start(format, StartRoute());
     *backend = std::move(sdl);
     return DS_OK;
 }

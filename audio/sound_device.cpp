@@ -352,6 +352,18 @@ bool CSoundDevice::PlayFromStart(SoundBufferSlot& slot) {
     return true;
 }
 
+bool CSoundDevice::SetOutputRoute(const OutputRoute& route) {
+    return m_nState == 1 && ::SetOutputRoute(m_pDirectSound, route);
+}
+
+bool CSoundDevice::GetOutputStatus(OutputStatus* status) const {
+    return m_nState == 1 && ::GetOutputStatus(m_pDirectSound, status);
+}
+
+std::vector<std::string> CSoundDevice::OutputDeviceNames() const {
+    return m_nState == 1 ? ::OutputDeviceNames(m_pDirectSound) : std::vector<std::string>{};
+}
+
 void CSoundDevice::ReleaseBuffer(SoundBufferSlot& slot) {
     slot.reset();
 }

@@ -3,11 +3,13 @@
 // shown at once in a message box captioned "Error"; the caller carries on without that sound.
 #pragma once
 
+#include "audio/output_route.h"
 #include "audio/sound_output.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A variable owned by the caller that holds one buffer or nothing.
 using SoundBufferSlot = SoundBufferPtr;
@@ -32,6 +34,12 @@ public:
     // Paths ending in .flac, .ogg, .opus or .mp3 are decoded; every other path is read as WAVE.
     std::uint32_t LoadWaveFile(const std::string& path, SoundBufferSlot& slot);
     bool PlayFromStart(SoundBufferSlot& slot);
+
+    // Which devices the open output plays on, and how they are doing; false while closed or on
+    // an output without devices. Never waits for a device.
+    bool SetOutputRoute(const OutputRoute& route);
+    bool GetOutputStatus(OutputStatus* status) const;
+    std::vector<std::string> OutputDeviceNames() const;
     static void ReleaseBuffer(SoundBufferSlot& slot);
 
     // The resource images the device can find, by id (the jingle is 132). Tests install others.

@@ -528,6 +528,11 @@ SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend) {
     return std::make_shared<CDirectSound>(std::move(backend));
 }
 
+std::shared_ptr<OutputBackend> BackendOf(const SoundDevicePtr& device) {
+    auto* ds = dynamic_cast<CDirectSound*>(device.get());
+    return ds != nullptr ? ds->Backend() : nullptr;
+}
+
 HRESULT DirectSoundCreate(const void*, SoundDevicePtr* device, void* outer) {
     if (device == nullptr || outer != nullptr) {
         return DSERR_INVALIDPARAM;

@@ -168,25 +168,42 @@ void AppSettings::SaveSettings() {
     WriteValue(SectionName(), KeyName(), m_strSoundsFile);
 }
 
+bool AppSettings::ReadExistingValue(const std::string& section, const std::string& key,
+                                    std::string* value) {
+    std::string text;
+    value->clear();
+    if (m_strIniPath.empty() || !ReadWholeFile(m_strIniPath, text))
+        return false;
+    KeyPlace place = FindKey(text, section, key);
+    if (!place.keyFound)
+        return false;
+    std::string_view v =
+        Trim(std::string_view(text).substr(place.valueBegin, place.valueEnd - place.valueBegin));
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
+        v = v.substr(1, v.size() - 2);
+    v = CutCp932(v, kMaxValue);
+    *value = v;
+    return true;
+}
+
 std::string AppSettings::ReadValue(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) {
-    std::string text;
     std::string value;
-    if (!m_strIniPath.empty() && ReadWholeFile(m_strIniPath, text)) {
-        KeyPlace place = FindKey(text, section, key);
-        if (place.keyFound) {
-            std::string_view v = Trim(
-                std::string_view(text).substr(place.valueBegin, place.valueEnd - place.valueBegin));
-            if (v.size() >= 2 && v.front() == '"' && v.back() == '"')
-                v = v.substr(1, v.size() - 2);
-            v = CutCp932(v, kMaxValue);
-            value = v;
-        }
-    }
+    ReadExistingValue(section, key, &value);
     if (!value.empty())
         return value;
     WriteValue(section, key, defaultValue);
     return defaultValue;
+}
+
+void AppSettings::LoadDeviceSettings() {
+    ReadExistingValue(SectionName(), "OutputDevice", &m_strOutputDevice);
+    ReadExistingValue(SectionName(), "MonitorDevice", &m_strMonitorDevice);
+}
+
+void AppSettings::SaveDeviceSettings() {
+    WriteValue(SectionName(), "OutputDevice", m_strOutputDevice);
+    WriteValue(SectionName(), "MonitorDevice", m_strMonitorDevice);
 }
 
 bool AppSettings::WriteValue(const std::string& section, const std::string& key,

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class AppSettings {
 public:
@@ -19,12 +20,23 @@ public:
     void SaveSettings();
     std::string ReadValue(const std::string& section, const std::string& key,
                           const std::string& defaultValue);
+    // The key's value, without writing a default when it is missing (false then).
+    bool ReadExistingValue(const std::string& section, const std::string& key, std::string* value);
     // Writes through a temporary file renamed over the old one; keeps every other line.
     bool WriteValue(const std::string& section, const std::string& key, const std::string& value);
 
     std::string m_strExeDir;
     std::string m_strIniPath;
     std::string m_strSoundsFile;
+
+    // [Environment] OutputDevice / MonitorDevice (CP932): which devices play. Absent or empty
+    // OutputDevice is the system default; absent or empty MonitorDevice is no monitor, and
+    // kMonitorOnDefault a monitor on the system default. Written only when the user chooses.
+    void LoadDeviceSettings();
+    void SaveDeviceSettings();
+    std::string m_strOutputDevice;
+    std::string m_strMonitorDevice;
+    static constexpr std::string_view kMonitorOnDefault = "*";
 };
 
 // The default set file name, CP932 ("音源.txt").

@@ -43,6 +43,15 @@ public:
     void StopAll();
     void OnPlayDone(const PlayJobPtr& job);
 
+    // Output devices (names UTF-8, as the sound system gives them). A choice takes effect at
+    // once, sounds already playing included, and is remembered in Otomaru.ini.
+    std::vector<std::string> OutputDeviceNames() const;
+    const OutputRoute& Route() const { return m_route; }
+    void ChooseOutputDevice(const std::string& name); // empty = the system default
+    void ChooseMonitorDevice(bool on, const std::string& name);
+    // One line about the sound output for the window's title (CP932); empty while all is well.
+    std::string SoundStatusLine() const;
+
     // Keyboard and mouse triggers; true = the key-down is consumed.
     bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]);
     void OnClickEffectList(bool ctrlDown);
@@ -69,6 +78,8 @@ private:
     void LoadSound(EffectEntry& entry);
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
+    // Applies m_route to the output and stores it in Otomaru.ini.
+    void ApplyRoute();
 
     // Workers post "play done" through this; cut when the controller goes, so that a worker that
     // outlived its stop can never reach a view that is gone.
@@ -89,4 +100,5 @@ private:
     SoundBufferSlot m_pJingle;
     // Selector entries of set files whose names CP932 cannot hold (shown with '?').
     std::vector<std::string> m_unstorableSetNames;
+    OutputRoute m_route;
 };

@@ -3,6 +3,7 @@
 #include "core/row_text.h"
 #include "input/key_layout.h"
 #include "ui/about_dlg.h"
+#include "ui/device_menu.h"
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
@@ -23,6 +24,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 
@@ -127,6 +129,8 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pMenuBar = new QMenuBar(this);
     for (const MenuData& menu : MainMenuBar())
         m_pMenuBar->addMenu(MakeMenu(menu, m_pMenuBar, true));
+    m_pDeviceMenu = new CDeviceMenu(m_controller, m_pMenuBar);
+    m_pMenuBar->addMenu(m_pDeviceMenu);
     const QSize client = DluToPixels(tmpl.size, font());
     const int barHeight = m_pMenuBar->sizeHint().height();
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -185,6 +189,12 @@ bool CMixerDlg::Create() {
     // Window part of the start-up: icons; the controller runs the rest and calls back.
     setWindowIcon(LoadIcon(IDR_MAINFRAME));
     const bool ok = m_controller.OnInitDialog();
+    // How the sound output is doing: one line in the title, never a box.
+    m_strBaseTitle = windowTitle();
+    auto* statusTimer = new QTimer(this);
+    connect(statusTimer, &QTimer::timeout, this, &CMixerDlg::ShowSoundStatus);
+    statusTimer->start(250);
+    ShowSoundStatus();
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);
     return ok;
@@ -245,6 +255,15 @@ void CMixerDlg::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     m_pSystemMenu->popup(event->globalPos());
+}
+
+void CMixerDlg::ShowSoundStatus() {
+    const std::string line = m_controller.SoundStatusLine();
+    const QString title = line.empty()
+                              ? m_strBaseTitle
+                              : m_strBaseTitle + QStringLiteral(" - ") + QStringFromCp932(line);
+    if (windowTitle() != title)
+        setWindowTitle(title);
 }
 
 // --- handlers ---------------------------------------------------------------------------------

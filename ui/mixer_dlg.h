@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+class CDeviceMenu;
 class CEffectListCtrl;
 class CKeyFilter;
 class QAction;
@@ -102,6 +103,8 @@ private:
     void NewSet();
 
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
+    // The sound output's status line, appended to the title while something is wrong.
+    void ShowSoundStatus();
 
     // Workers post "play done" from their own threads; once the window is gone they post
     // nothing. Declared before the controller, whose playbacks may still post while it goes.
@@ -122,6 +125,8 @@ private:
     QMenu* m_pPlayMenu = nullptr;
     QMenu* m_pSystemMenu = nullptr;
     CKeyFilter* m_pKeyFilter = nullptr;
+    CDeviceMenu* m_pDeviceMenu = nullptr;
+    QString m_strBaseTitle;
     bool m_bCreated = false;
     bool m_bWindowDestroyed = false;
 };

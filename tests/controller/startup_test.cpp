@@ -157,3 +157,34 @@ TEST_F(ControllerTest, DamagedSetIsReportedAndLeavesNoRows) {
     EXPECT_TRUE(m_view.EffectRows().empty());
     EXPECT_EQ(m_view.SelectorCurSel(), 0);
 }
+
+// The remembered devices become the route the output starts with; nothing is written for them
+// until the user chooses.
+TEST_F(ControllerTest, StartUpRoutesTheSoundToTheRememberedDevices) {
+    struct Case {
+        const char* what;
+        std::string keys; // CP932 lines after SoundsFile
+        OutputRoute route;
+    };
+    const Case cases[] = {
+        {"nothing remembered", "", {}},
+        {"a device and a monitor on the default",
+         "OutputDevice=\"OtomaruB\"\r\nMonitorDevice=\"*\"\r\n",
+         {"OtomaruB", true, {}}},
+        {"a monitor by a Japanese name",
+         "MonitorDevice=\"" + Sj("ヘッドホン") + "\"\r\n",
+         {{}, true, "ヘッドホン"}},
+        {"empty values", "OutputDevice=\"\"\r\nMonitorDevice=\"\"\r\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(WriteText(HostPath("Otomaru.ini"),
+                              "[Environment]\r\nSoundsFile=\"a.txt\"\r\n" + c.keys));
+        CSetController& ctl = Start();
+        EXPECT_EQ(ctl.Route(), c.route);
+        EXPECT_EQ(StartRoute(), c.route);
+        EXPECT_EQ(FileText("Otomaru.ini").find("Device") == std::string::npos, c.keys.empty());
+        m_ctl.reset();
+    }
+    SetStartRoute({});
+}

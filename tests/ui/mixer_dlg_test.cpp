@@ -6,6 +6,7 @@
 #include "core/row_text.h"
 #include "tests/support/test_support.h"
 #include "ui/about_dlg.h"
+#include "ui/device_menu.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/mixer_resource.h"
 
@@ -176,7 +177,8 @@ TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
         titles << a->text();
     EXPECT_EQ(titles,
               QStringList({QString::fromUtf8("ファイル(&F)"), QString::fromUtf8("効果音リスト(&P)"),
-                           QString::fromUtf8("再生リスト"), QString::fromUtf8("ヘルプ(&H)")}));
+                           QString::fromUtf8("再生リスト"), QString::fromUtf8("ヘルプ(&H)"),
+                           QString::fromUtf8("出力デバイス")}));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_HELP_ABOUT)->text(),
               QString::fromUtf8("Otomaruについて(&A)"));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_PLAY_STOP)->text(), QString::fromUtf8("選択WAVEを停止"));
@@ -479,3 +481,87 @@ TEST_F(MixerDlgTest, SelectorChoosesNothingWhenTheOpenSetIsNotListed) {
 }
 
 } // namespace
+
+// The device menu: choices take effect, are remembered only once made, and a chosen device that
+// is missing shows as one line in the title while the default plays.
+TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
+    const std::string ini = m_dir.Path() + "Otomaru.ini";
+    EXPECT_EQ(ReadText(ini).find("OutputDevice"), std::string::npos);
+    QMenu* menu = m_dlg->MenuBar().actions().back()->menu();
+    ASSERT_NE(menu, nullptr);
+    auto item = [](QMenu* in, const char* text) -> QAction* {
+        for (QAction* a : in->actions())
+            if (a->text() == QString::fromUtf8(text))
+                return a;
+        return nullptr;
+    };
+    emit menu->aboutToShow();
+    ASSERT_NE(item(menu, "既定のデバイス"), nullptr);
+    EXPECT_TRUE(item(menu, "既定のデバイス")->isChecked());
+    QMenu* monitor = item(menu, "モニター出力")->menu();
+    ASSERT_NE(monitor, nullptr);
+    EXPECT_TRUE(item(monitor, "なし")->isChecked());
+
+    item(monitor, "既定のデバイス")->trigger();
+    EXPECT_TRUE(m_dlg->Controller().Route().bMonitor);
+    EXPECT_NE(ReadText(ini).find("MonitorDevice=\"*\""), std::string::npos);
+    emit menu->aboutToShow();
+    monitor = item(menu, "モニター出力")->menu();
+    EXPECT_TRUE(item(monitor, "既定のデバイス")->isChecked());
+    item(monitor, "なし")->trigger();
+    EXPECT_FALSE(m_dlg->Controller().Route().bMonitor);
+    EXPECT_NE(ReadText(ini).find("MonitorDevice=\"\""), std::string::npos);
+
+    m_dlg->Controller().ChooseOutputDevice("Gone");
+    EXPECT_NE(ReadText(ini).find("OutputDevice=\"Gone\""), std::string::npos);
+    EXPECT_TRUE(WaitFor(
+        [&] { return m_dlg->windowTitle().contains(QString::fromUtf8("見つかりません")); }));
+    emit menu->aboutToShow();
+    ASSERT_NE(item(menu, "Gone"), nullptr);
+    EXPECT_TRUE(item(menu, "Gone")->isChecked());
+    item(menu, "既定のデバイス")->trigger();
+    EXPECT_TRUE(
+        WaitFor([&] { return m_dlg->windowTitle() == QString("Otomaru Ver " OTOMARU_VERSION); }));
+}
+
+// The virtual microphone command, against a stand-in pactl that logs its arguments: the
+// commands each server needs, and the new device chosen as the output.
+TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
+    struct Case {
+        const char* server;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"PulseAudio",
+         "info\nload-module module-null-sink sink_name=otomaru_mic "
+         "sink_properties=device.description=OtomaruMic\nload-module module-remap-source "
+         "master=otomaru_mic.monitor source_name=otomaru_mic_in "
+         "source_properties=device.description=OtomaruMicIn\n"},
+        {"PulseAudio (on PipeWire 0.3.65)",
+         "info\nload-module module-null-sink media.class=Audio/Source/Virtual "
+         "sink_name=otomaru_mic sink_properties=device.description=OtomaruMic\n"},
+    };
+    const QByteArray savedPath = qgetenv("PATH");
+    WriteText(m_dir.Path() + "pactl", "#!/bin/sh\necho \"$@\" >> \"$PACTL_LOG\"\n"
+                                      "[ \"$1\" = info ] && echo \"Server Name: $PACTL_SERVER\"\n"
+                                      "exit 0\n");
+    std::filesystem::permissions(m_dir.Path() + "pactl", std::filesystem::perms::owner_all);
+    qputenv("PATH", QByteArray::fromStdString(m_dir.Path()) + ":" + savedPath);
+    auto* menu = qobject_cast<CDeviceMenu*>(m_dlg->MenuBar().actions().back()->menu());
+    ASSERT_NE(menu, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server);
+        const std::string log = m_dir.Path() + "pactl.log";
+        std::filesystem::remove(log);
+        qputenv("PACTL_LOG", QByteArray::fromStdString(log));
+        qputenv("PACTL_SERVER", c.server);
+        m_dlg->Controller().ChooseOutputDevice({});
+        int result = -1;
+        menu->CreateVirtualMicrophone([&](bool ok) { result = ok; });
+        EXPECT_TRUE(WaitFor([&] { return result != -1; }));
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(ReadText(log), c.log);
+        EXPECT_EQ(m_dlg->Controller().Route().strMain, CDeviceMenu::kVirtualMicName);
+    }
+    qputenv("PATH", savedPath);
+}

@@ -1,0 +1,154 @@
+// The SDL output against a real sound server: the chosen device, a monitor beside it, and the
+// way back after the server goes away, heard through recorders on the null sinks' monitors.
+#include "audio/output_backend.h"
+#include "audio/output_route.h"
+#include "tests/support/pulse_rig.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Polls until the condition holds; the time it took, or a negative duration on timeout.
+Clock::duration WaitFor(const std::function<bool()>& condition, Clock::duration timeout) {
+    const auto start = Clock::now();
+    while (!condition()) {
+        if (Clock::now() - start > timeout)
+            return -1ms;
+        std::this_thread::sleep_for(5ms);
+    }
+    return Clock::now() - start;
+}
+
+SoundBufferPtr MakeTone(const SoundDevicePtr& device, double seconds, double hz) {
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = PulseRig::kRate;
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = 2;
+    f.nAvgBytesPerSec = 2 * PulseRig::kRate;
+    const auto frames = static_cast<std::uint32_t>(seconds * PulseRig::kRate);
+    DSBUFFERDESC desc;
+    desc.dwBufferBytes = frames * 2;
+    desc.lpwfxFormat = &f;
+    SoundBufferPtr buffer;
+    if (device->CreateSoundBuffer(&desc, &buffer, nullptr) != DS_OK)
+        return nullptr;
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    std::uint32_t b1 = 0;
+    std::uint32_t b2 = 0;
+    buffer->Lock(0, desc.dwBufferBytes, &p1, &b1, &p2, &b2, 0);
+    auto* s = static_cast<std::int16_t*>(p1);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        s[i] = static_cast<std::int16_t>(8000 * std::sin(i * 2 * M_PI * hz / PulseRig::kRate));
+    buffer->Unlock(p1, b1, p2, b2);
+    return buffer;
+}
+
+OutputStatus Status(const SoundDevicePtr& device) {
+    OutputStatus s;
+    GetOutputStatus(device, &s);
+    return s;
+}
+
+bool Settled(const SoundDevicePtr& device, const OutputRoute& route) {
+    const OutputStatus s = Status(device);
+    return s.main == OutputState::Playing &&
+           s.monitor == (route.bMonitor ? OutputState::Playing : OutputState::Off);
+}
+
+// A null sink takes a fresh stream's first block only after about 1.7 s: wait until the
+// outputs of the route really take sound.
+bool Flowing(const SoundDevicePtr& device, const OutputRoute& route) {
+    SoundOutputInfo before;
+    GetSoundOutputInfo(device, &before);
+    const std::uint64_t monitorBefore = Status(device).nMonitorFrames;
+    std::this_thread::sleep_for(50ms);
+    SoundOutputInfo after;
+    GetSoundOutputInfo(device, &after);
+    return after.nFramesMixed > before.nFramesMixed + 256 &&
+           (!route.bMonitor || Status(device).nMonitorFrames > monitorBefore + 256);
+}
+
+} // namespace
+
+TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
+    if (!PulseRig::Available())
+        GTEST_SKIP() << "pulseaudio and parec are not installed";
+    PulseRig rig;
+
+    // Made while no server runs: the output waits, and the effect gets its buffer all the same.
+    SetStartRoute({PulseRig::kSinkB, false, {}});
+    SoundDevicePtr device;
+    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    EXPECT_EQ(Status(device).main, OutputState::Waiting);
+
+    std::vector<SoundBufferPtr> tones;
+    for (double hz : {440.0, 880.0})
+        tones.push_back(MakeTone(device, 0.3, hz));
+    ASSERT_TRUE(tones[0] && tones[1]);
+
+    ASSERT_TRUE(rig.StartServer());
+    ASSERT_TRUE(rig.StartRecorders());
+    const auto cameUp = WaitFor([&] { return Status(device).main == OutputState::Playing; }, 3s);
+    EXPECT_GE(cameUp, 0ms);
+    EXPECT_LT(cameUp, 2s);
+
+    // Each step plays its own pitch; the recordings are read afterwards, since a null sink's
+    // monitor hands the sound on about 1.4 s late.
+    struct Step {
+        const char* what;
+        OutputRoute route;
+        double hz;
+        bool onA;
+        bool onB;
+    };
+    const Step steps[] = {
+        {"chosen B", {PulseRig::kSinkB, false, {}}, 440, false, true},
+        {"A with a monitor on B", {PulseRig::kSinkA, true, PulseRig::kSinkB}, 880, true, true},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        const Step& step = steps[i];
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(SetOutputRoute(device, step.route));
+        ASSERT_GE(WaitFor([&] { return Settled(device, step.route); }, 2s), 0ms);
+        ASSERT_GE(WaitFor([&] { return Flowing(device, step.route); }, 4s), 0ms);
+        tones[i]->Play(0, 0, 0);
+        std::this_thread::sleep_for(500ms);
+    }
+
+    // A sound that is playing when the server goes keeps its place and goes on after.
+    SoundBufferPtr longTone = MakeTone(device, 4.0, 1320);
+    longTone->Play(0, 0, 0);
+    std::this_thread::sleep_for(2s);
+    rig.StopRecorders();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        EXPECT_EQ(PulseRig::Level(rig.Recorded(0), step.hz) > 0.1, step.onA);
+        EXPECT_EQ(PulseRig::Level(rig.Recorded(1), step.hz) > 0.1, step.onB);
+    }
+
+    rig.StopServer();
+    EXPECT_GE(WaitFor([&] { return Status(device).main == OutputState::Waiting; }, 2s), 0ms);
+    ASSERT_TRUE(rig.StartServer());
+    ASSERT_TRUE(rig.StartRecorders());
+    const auto back = WaitFor([&] { return Settled(device, steps[1].route); }, 3s);
+    EXPECT_GE(back, 0ms);
+    EXPECT_LT(back, 2s);
+    ASSERT_GE(WaitFor([&] { return Flowing(device, steps[1].route); }, 4s), 0ms);
+    std::this_thread::sleep_for(1500ms);
+    rig.StopRecorders();
+    EXPECT_GT(PulseRig::Level(rig.Recorded(0), 1320), 0.1);
+    EXPECT_GT(PulseRig::Level(rig.Recorded(1), 1320), 0.1);
+    tones.clear();
+    device.reset();
+    longTone.reset();
+}

@@ -1,0 +1,186 @@
+// A private PulseAudio daemon with two null sinks and a recorder on each sink's monitor, for the
+// device tests and benchmarks. The daemon and the recorders run in a runtime folder and home of
+// their own; every process started here is our child, ended by its own id, and ends with us.
+// Header-only, so the benchmarks share it without the test main.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+class PulseRig {
+public:
+    // The sinks' descriptions: SDL lists devices by them.
+    static constexpr const char* kSinkA = "OtomaruA";
+    static constexpr const char* kSinkB = "OtomaruB";
+    static constexpr int kRate = 22050;
+
+    PulseRig() {
+        char pattern[] = "/tmp/otomaru-pulse-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        m_dir = made != nullptr ? made : "";
+        std::filesystem::create_directories(m_dir + "/run");
+        std::filesystem::create_directories(m_dir + "/home");
+        chmod((m_dir + "/run").c_str(), 0700);
+        // Before SDL first looks: the client library reads these when it connects.
+        setenv("XDG_RUNTIME_DIR", (m_dir + "/run").c_str(), 1);
+        setenv("HOME", (m_dir + "/home").c_str(), 1);
+        unsetenv("PULSE_SERVER");
+        setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+    }
+
+    ~PulseRig() {
+        StopRecorders();
+        StopServer();
+        std::error_code ec;
+        if (!m_dir.empty() && getenv("OTOMARU_KEEP_PULSE") == nullptr)
+            std::filesystem::remove_all(m_dir, ec);
+    }
+
+    PulseRig(const PulseRig&) = delete;
+    PulseRig& operator=(const PulseRig&) = delete;
+
+    static bool Available() {
+        return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
+    }
+
+    // Returns once the daemon takes connections. It is our child and ends with this process,
+    // even when a test stops half-way.
+    bool StartServer() {
+        const std::string socket = m_dir + "/run/pulse/native";
+        std::filesystem::remove(socket);
+        m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
+                          "--use-pid-file=no", "--log-target=file:" + m_dir + "/pulse.log",
+                          std::string("--load=module-null-sink sink_name=a "
+                                      "sink_properties=device.description=") +
+                              kSinkA,
+                          std::string("--load=module-null-sink sink_name=b "
+                                      "sink_properties=device.description=") +
+                              kSinkB,
+                          // Last: a client that connects finds the sinks there. SDL 2.26 crashes on
+                          // a server without a default sink.
+                          "--load=module-native-protocol-unix"});
+        for (int i = 0; i < 500 && m_server > 0; ++i) {
+            if (std::filesystem::exists(socket))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    void StopServer() { End(m_server); }
+
+    // Runs a program (pactl, pacat) against the daemon and waits for it; true when it succeeded.
+    static bool Run(const std::vector<std::string>& args) {
+        pid_t pid = Spawn(args);
+        int status = 0;
+        return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    }
+
+    // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
+    bool StartRecorders() {
+        StopRecorders();
+        ++m_nTake;
+        for (int i = 0; i < 2; ++i) {
+            const std::string sink = i == 0 ? "a" : "b";
+            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + sink + ".monitor",
+                                   "--format=s16le", "--rate=" + std::to_string(kRate),
+                                   "--channels=2", "--latency-msec=10", RecordingPath(i)});
+            if (m_recorder[i] <= 0)
+                return false;
+        }
+        return true;
+    }
+
+    void StopRecorders() {
+        for (pid_t& pid : m_recorder)
+            End(pid);
+    }
+
+    // sink 0 = a, 1 = b: stereo samples recorded so far in the current take.
+    std::vector<std::int16_t> Recorded(int sink) const {
+        std::ifstream in(RecordingPath(sink), std::ios::binary);
+        std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        std::vector<std::int16_t> samples(bytes.size() / 2);
+        std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+        return samples;
+    }
+
+    // The loudest the pitch gets in any 4096-frame window of the left channel (a sine of full
+    // scale reads 1.0): Goertzel's filter, windows overlapping by half.
+    static double Level(const std::vector<std::int16_t>& stereo, double hz) {
+        constexpr std::size_t kWindow = 4096;
+        const double coeff = 2 * std::cos(2 * M_PI * hz / kRate);
+        double best = 0;
+        for (std::size_t at = 0; at + 2 * kWindow <= stereo.size(); at += kWindow) {
+            double s1 = 0;
+            double s2 = 0;
+            for (std::size_t i = 0; i < kWindow; ++i) {
+                const double s0 = stereo[at + 2 * i] / 32768.0 + coeff * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+            best = std::max(best, 2 * std::sqrt(std::max(power, 0.0)) / kWindow);
+        }
+        return best;
+    }
+
+private:
+    std::string RecordingPath(int sink) const {
+        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
+    }
+
+    static void End(pid_t& pid) {
+        if (pid <= 0)
+            return;
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = 0;
+    }
+
+    // fork and exec rather than posix_spawn: the child asks to be ended when we end.
+    static pid_t Spawn(const std::vector<std::string>& args) {
+        std::vector<char*> argv;
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const pid_t parent = getpid();
+        const pid_t pid = fork();
+        if (pid != 0)
+            return pid;
+        // Only async-signal-safe calls from here to exec.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+
+    std::string m_dir;
+    pid_t m_server = 0;
+    pid_t m_recorder[2] = {0, 0};
+    int m_nTake = 0;
+};

@@ -1,0 +1,132 @@
+#include "ui/device_menu.h"
+
+#include "base/message.h"
+#include "base/text.h"
+#include "core/set_controller.h"
+#include "ui/qt_text.h"
+
+#include <QActionGroup>
+#include <QProcess>
+
+#include <algorithm>
+
+namespace {
+
+const char* const kDefaultDevice = "既定のデバイス";
+const char* const kNoMonitor = "なし";
+const char* const kMakeVirtualMic = "仮想マイクを作成";
+
+} // namespace
+
+CDeviceMenu::CDeviceMenu(CSetController& controller, QWidget* parent)
+    : QMenu(QStringFromUtf8("出力デバイス"), parent), m_controller(controller) {
+    connect(this, &QMenu::aboutToShow, this, &CDeviceMenu::Rebuild);
+    Rebuild();
+}
+
+void CDeviceMenu::Rebuild() {
+    clear();
+    const std::vector<std::string> names = m_controller.OutputDeviceNames();
+    const OutputRoute& route = m_controller.Route();
+
+    auto* mainGroup = new QActionGroup(this);
+    auto addMain = [&](const QString& text, const std::string& name) {
+        QAction* action = addAction(text);
+        action->setCheckable(true);
+        action->setChecked(route.strMain == name);
+        mainGroup->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, name] { m_controller.ChooseOutputDevice(name); });
+    };
+    addMain(QStringFromUtf8(kDefaultDevice), {});
+    for (const std::string& name : names)
+        addMain(QString::fromStdString(name), name);
+    // A chosen device that is missing now stays in the list, checked, so the choice is visible.
+    if (!route.strMain.empty() &&
+        std::find(names.begin(), names.end(), route.strMain) == names.end())
+        addMain(QString::fromStdString(route.strMain), route.strMain);
+
+    addSeparator();
+    QMenu* monitor = addMenu(QStringFromUtf8("モニター出力"));
+    auto* monitorGroup = new QActionGroup(monitor);
+    auto addMonitor = [&](const QString& text, bool on, const std::string& name) {
+        QAction* action = monitor->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(route.bMonitor == on && (!on || route.strMonitor == name));
+        monitorGroup->addAction(action);
+        connect(action, &QAction::triggered, this,
+                [this, on, name] { m_controller.ChooseMonitorDevice(on, name); });
+    };
+    addMonitor(QStringFromUtf8(kNoMonitor), false, {});
+    addMonitor(QStringFromUtf8(kDefaultDevice), true, {});
+    for (const std::string& name : names)
+        addMonitor(QString::fromStdString(name), true, name);
+    if (route.bMonitor && !route.strMonitor.empty() &&
+        std::find(names.begin(), names.end(), route.strMonitor) == names.end())
+        addMonitor(QString::fromStdString(route.strMonitor), true, route.strMonitor);
+
+    addSeparator();
+    connect(addAction(QStringFromUtf8(kMakeVirtualMic)), &QAction::triggered, this, [this] {
+        CreateVirtualMicrophone([](bool ok) {
+            if (!ok)
+                AfxMessageBox(Cp932FromUtf8("仮想マイクを作成できませんでした (pactl)。"));
+        });
+    });
+}
+
+void CDeviceMenu::RunPactl(const QStringList& args,
+                           std::function<void(bool, const QString&)> next) {
+    auto* process = new QProcess(this);
+    connect(process, &QProcess::finished, this,
+            [process, next](int code, QProcess::ExitStatus status) {
+                next(status == QProcess::NormalExit && code == 0,
+                     QString::fromUtf8(process->readAllStandardOutput()));
+                process->deleteLater();
+            });
+    connect(process, &QProcess::errorOccurred, this, [process, next](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) {
+            next(false, {});
+            process->deleteLater();
+        }
+    });
+    process->start(QStringLiteral("pactl"), args);
+}
+
+void CDeviceMenu::CreateVirtualMicrophone(std::function<void(bool)> done) {
+    auto finish = [this, done](bool ok) {
+        if (ok)
+            m_controller.ChooseOutputDevice(kVirtualMicName);
+        if (done)
+            done(ok);
+    };
+    const QString description =
+        QStringLiteral("sink_properties=device.description=") + kVirtualMicName;
+    RunPactl({QStringLiteral("info")}, [this, finish, description](bool ok, const QString& info) {
+        if (!ok) {
+            finish(false);
+            return;
+        }
+        if (info.contains(QStringLiteral("PipeWire"))) {
+            // One node: a playback device for us and a microphone for everyone else.
+            RunPactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                      QStringLiteral("media.class=Audio/Source/Virtual"),
+                      QStringLiteral("sink_name=otomaru_mic"), description},
+                     [finish](bool loaded, const QString&) { finish(loaded); });
+            return;
+        }
+        RunPactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                  QStringLiteral("sink_name=otomaru_mic"), description},
+                 [this, finish](bool loaded, const QString&) {
+                     if (!loaded) {
+                         finish(false);
+                         return;
+                     }
+                     RunPactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
+                               QStringLiteral("master=otomaru_mic.monitor"),
+                               QStringLiteral("source_name=otomaru_mic_in"),
+                               QStringLiteral("source_properties=device.description=") +
+                                   kVirtualMicName + QStringLiteral("In")},
+                              [finish](bool remapped, const QString&) { finish(remapped); });
+                 });
+    });
+}
