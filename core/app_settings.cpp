@@ -167,6 +167,11 @@ void AppSettings::LoadSettings() {
     if (m_strIniPath.empty())
         return;
     m_strSoundsFile = ReadValue(SectionName(), KeyName(), DefaultSoundsFile());
+    m_bGlobalHotkeys = PeekValue(SectionName(), "GlobalHotkeys") == "1";
+}
+
+bool AppSettings::SaveGlobalHotkeys() {
+    return WriteValue(SectionName(), "GlobalHotkeys", m_bGlobalHotkeys ? "1" : "0");
 }
 
 void AppSettings::SaveSettings() {
@@ -177,6 +182,14 @@ void AppSettings::SaveSettings() {
 
 std::string AppSettings::ReadValue(const std::string& section, const std::string& key,
                                    const std::string& defaultValue) {
+    std::string value = PeekValue(section, key);
+    if (!value.empty())
+        return value;
+    WriteValue(section, key, defaultValue);
+    return defaultValue;
+}
+
+std::string AppSettings::PeekValue(const std::string& section, const std::string& key) {
     std::string text;
     std::string value;
     if (!m_strIniPath.empty() && ReadWholeFile(ToOsPath(m_strIniPath), text)) {
@@ -190,10 +203,7 @@ std::string AppSettings::ReadValue(const std::string& section, const std::string
             value = v;
         }
     }
-    if (!value.empty())
-        return value;
-    WriteValue(section, key, defaultValue);
-    return defaultValue;
+    return value;
 }
 
 bool AppSettings::WriteValue(const std::string& section, const std::string& key,

@@ -70,6 +70,7 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::Command, ID_PLAY_STOP, &CMixerDlg::StopSelected},
     {Msg::Command, IDC_NEW, &CMixerDlg::NewSet},
     {Msg::RClick, IDC_PLAYLIST, &CMixerDlg::OnRclickPlayList},
+    {Msg::Command, ID_FILE_GLOBAL_HOTKEYS, &CMixerDlg::OnGlobalHotkeys},
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
@@ -128,6 +129,7 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
             child->move(child->x(), child->y() + barHeight);
     }
     m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
+    GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setCheckable(true);
     setFixedSize(client.width(), client.height() + barHeight);
 
     // The window menu cannot be extended here; its About item lives on this menu instead.
@@ -179,6 +181,7 @@ bool CMixerDlg::Create() {
     // Window part of the start-up: icons; the controller runs the rest and calls back.
     setWindowIcon(LoadIcon(IDR_MAINFRAME));
     const bool ok = m_controller.OnInitDialog();
+    GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(m_controller.Settings().m_bGlobalHotkeys);
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);
     return ok;
@@ -291,6 +294,10 @@ void CMixerDlg::SwitchSet() {
 }
 void CMixerDlg::NewSet() {
     m_controller.NewSet();
+}
+void CMixerDlg::OnGlobalHotkeys() {
+    // The action has already flipped its check mark.
+    m_controller.SetGlobalHotkeys(GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked());
 }
 
 // --- IMixerView -------------------------------------------------------------------------------

@@ -100,6 +100,7 @@ private:
     void StopAll();
     void SwitchSet();
     void NewSet();
+    void OnGlobalHotkeys();
 
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
 
