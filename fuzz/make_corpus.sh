@@ -52,4 +52,10 @@ printf '[Environment]\r\nSoundsFile =  "spaced.txt"  \r\nOther="1"' > "$out/fuzz
 
 printf 'a,b,1,2,3,4,5,6\r\n' > "$out/fuzz_fields/plain"
 printf '\203\054,\203\134,x' > "$out/fuzz_fields/lead"
+
+r="$out/fuzz_remote"
+mkdir -p "$r"
+printf 'Play \351\225\267\343\201\204\nPlayKey Ctrl + F1\nStopAll\nList\nActivate\n' > "$r/requests"
+printf '0 10\nchime\t1\nab1 5\nnone\n' > "$r/replies"
+printf 'Play\nList x\n0 99999999999\n' > "$r/bad"
 echo "seed corpus written to $out"
