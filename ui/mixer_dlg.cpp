@@ -5,6 +5,7 @@
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
+#include "ui/global_hotkeys.h"
 #include "ui/icons.h"
 #include "ui/key_filter.h"
 #include "ui/mixer_resource.h"
@@ -144,9 +145,21 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
         },
         [this] { return m_controller.KeyLayout(); }, this);
     qApp->installEventFilter(m_pKeyFilter);
+
+    // Presses from outside the window go through the same matching as the window's own.
+    m_pGlobalHotkeys = new CGlobalHotkeys(
+        [this](unsigned message, const std::uint8_t keyState[256]) {
+            return m_controller.TranslateKeyMessage(message, keyState);
+        },
+        [this] { return m_controller.KeyLayout(); }, this);
+    connect(m_pGlobalHotkeys, &CGlobalHotkeys::Unavailable, this, [this] {
+        GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(false);
+        m_controller.SetGlobalHotkeys(false);
+    });
 }
 
 CMixerDlg::~CMixerDlg() {
+    m_pGlobalHotkeys->SetEnabled(false); // no grab may outlive the controller it fires
     {
         std::lock_guard lock(m_pPostTarget->mutex);
         m_pPostTarget->pDlg = nullptr;
@@ -182,6 +195,7 @@ bool CMixerDlg::Create() {
     setWindowIcon(LoadIcon(IDR_MAINFRAME));
     const bool ok = m_controller.OnInitDialog();
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(m_controller.Settings().m_bGlobalHotkeys);
+    m_pGlobalHotkeys->SetEnabled(m_controller.Settings().m_bGlobalHotkeys);
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);
     return ok;
@@ -193,6 +207,7 @@ int CMixerDlg::exec() {
 }
 
 void CMixerDlg::done(int result) {
+    m_pGlobalHotkeys->SetEnabled(false);
     if (!m_bWindowDestroyed) {
         m_bWindowDestroyed = true;
         m_controller.DestroyWindow();
@@ -297,7 +312,9 @@ void CMixerDlg::NewSet() {
 }
 void CMixerDlg::OnGlobalHotkeys() {
     // The action has already flipped its check mark.
-    m_controller.SetGlobalHotkeys(GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked());
+    const bool on = GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked();
+    m_controller.SetGlobalHotkeys(on);
+    m_pGlobalHotkeys->SetEnabled(on);
 }
 
 // --- IMixerView -------------------------------------------------------------------------------
@@ -361,6 +378,7 @@ std::string CMixerDlg::KeyboardLayoutHint() {
 
 void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
     m_pEffectList->SetRows(EffectListRows(table, layout));
+    m_pGlobalHotkeys->SetTable(table);
 }
 
 void CMixerDlg::FillPlayList(const ActivePlayList& jobs) {

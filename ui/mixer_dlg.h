@@ -15,6 +15,7 @@
 #include <string>
 
 class CEffectListCtrl;
+class CGlobalHotkeys;
 class CKeyFilter;
 class QAction;
 class QComboBox;
@@ -52,6 +53,7 @@ public:
     QMenu* GetPopupMenu(int menuId) const;
     // The stand-in for the window menu (right click on an empty part of the window).
     QMenu* GetSystemMenu() const { return m_pSystemMenu; }
+    CGlobalHotkeys& GlobalHotkeys() const { return *m_pGlobalHotkeys; }
 
     // IMixerView
     void* WindowHandle() override;
@@ -123,6 +125,7 @@ private:
     QMenu* m_pPlayMenu = nullptr;
     QMenu* m_pSystemMenu = nullptr;
     CKeyFilter* m_pKeyFilter = nullptr;
+    CGlobalHotkeys* m_pGlobalHotkeys = nullptr;
     bool m_bCreated = false;
     bool m_bWindowDestroyed = false;
 };
