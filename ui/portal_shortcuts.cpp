@@ -48,10 +48,11 @@ CPortalShortcuts::CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter
     : QObject(parent), m_bus(bus), m_translate(std::move(translate)), m_layout(std::move(layout)) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<Shortcuts>();
+    // Taken as whole messages: Qt 6.4 never called the typed slots of these signals.
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
-                  SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+                  SLOT(OnActivated(QDBusMessage)));
     m_bus.connect(kService, kPath, kInterface, QStringLiteral("Deactivated"), this,
-                  SLOT(OnDeactivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+                  SLOT(OnDeactivated(QDBusMessage)));
 }
 
 CPortalShortcuts::~CPortalShortcuts() {
@@ -171,10 +172,17 @@ void CPortalShortcuts::CloseSession() {
     m_keyState.ReleaseAll();
 }
 
-void CPortalShortcuts::OnActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
-                                   const QVariantMap&) {
+bool CPortalShortcuts::OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const {
+    const QVariantList args = signal.arguments();
+    if (args.size() < 2 || m_strSession.isEmpty())
+        return false;
+    return args[0].value<QDBusObjectPath>().path() == m_strSession &&
+           HotkeyOfShortcutId(args[1].toString(), hotkey);
+}
+
+void CPortalShortcuts::OnActivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
-    if (session.path() != m_strSession || !HotkeyOfShortcutId(id, hotkey))
+    if (!OurHotkey(signal, hotkey))
         return;
     m_keyState.SyncModifiers(hotkey.nModifiers & MOD_CODE_SHIFT, hotkey.nModifiers & MOD_CODE_CTRL,
                              hotkey.nModifiers & MOD_CODE_ALT);
@@ -183,10 +191,9 @@ void CPortalShortcuts::OnActivated(const QDBusObjectPath& session, const QString
         m_translate(WM_KEYDOWN, m_keyState.Data());
 }
 
-void CPortalShortcuts::OnDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong,
-                                     const QVariantMap&) {
+void CPortalShortcuts::OnDeactivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
-    if (session.path() != m_strSession || !HotkeyOfShortcutId(id, hotkey))
+    if (!OurHotkey(signal, hotkey))
         return;
     m_keyState.KeyUp(hotkey.nKey);
     if (m_translate)

@@ -7,6 +7,7 @@
 #include "ui/key_filter.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QVariantMap>
@@ -33,14 +34,14 @@ public:
     static bool HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey);
 
 private slots:
-    void OnActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
-                     const QVariantMap& options);
-    void OnDeactivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp,
-                       const QVariantMap& options);
+    void OnActivated(const QDBusMessage& signal);
+    void OnDeactivated(const QDBusMessage& signal);
     void OnSessionResponse(uint response, const QVariantMap& results);
     void OnBindResponse(uint response, const QVariantMap& results);
 
 private:
+    // The hotkey of an activation of our session's shortcut.
+    bool OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const;
     QString RequestPath(const QString& token) const;
     QString NextToken();
     void CreateSession();

@@ -3,7 +3,6 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusContext>
 #include <QDBusMessage>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -33,29 +32,32 @@ constexpr int kClientTimeoutMs = 5000;
 
 } // namespace
 
-// The bus face of the server: one method per verb, failures as D-Bus errors carrying the text.
-class CRemoteBusObject : public QObject, protected QDBusContext {
+// The bus face of the server: one method per verb.
+class CRemoteBusObject : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.otomaru.Remote")
 public:
     explicit CRemoteBusObject(CRemoteServer& server) : QObject(&server), m_server(server) {}
 
 public slots:
-    Q_SCRIPTABLE QString Play(const QString& name) { return Run(RemoteVerb::Play, name); }
-    Q_SCRIPTABLE QString PlayKey(const QString& hotkey) { return Run(RemoteVerb::PlayKey, hotkey); }
-    Q_SCRIPTABLE QString StopAll() { return Run(RemoteVerb::StopAll, {}); }
-    Q_SCRIPTABLE QString List() { return Run(RemoteVerb::List, {}); }
-    Q_SCRIPTABLE QString Activate() { return Run(RemoteVerb::Activate, {}); }
+    // Each answers the exit status (0 done, 1 failed) and the text: the list, or why it failed.
+    Q_SCRIPTABLE int Play(const QString& name, QString& text) {
+        return Run(RemoteVerb::Play, name, text);
+    }
+    Q_SCRIPTABLE int PlayKey(const QString& hotkey, QString& text) {
+        return Run(RemoteVerb::PlayKey, hotkey, text);
+    }
+    Q_SCRIPTABLE int StopAll(QString& text) { return Run(RemoteVerb::StopAll, {}, text); }
+    Q_SCRIPTABLE int List(QString& text) { return Run(RemoteVerb::List, {}, text); }
+    Q_SCRIPTABLE int Activate(QString& text) { return Run(RemoteVerb::Activate, {}, text); }
 
 private:
-    QString Run(RemoteVerb verb, const QString& argument) {
+    int Run(RemoteVerb verb, const QString& argument, QString& text) {
         const QByteArray utf8 = argument.toUtf8();
         const RemoteReply reply = m_server.Handle(
             {verb, std::string(utf8.constData(), static_cast<std::size_t>(utf8.size()))});
-        const QString text = QString::fromStdString(reply.strText);
-        if (reply.nStatus != 0)
-            sendErrorReply(QString::fromLatin1(kRemoteFailedError), text);
-        return text;
+        text = QString::fromStdString(reply.strText);
+        return reply.nStatus;
     }
     CRemoteServer& m_server;
 };
@@ -171,13 +173,11 @@ std::optional<RemoteReply> SendOverBus(const std::string& dataFolder,
         call << QString::fromUtf8(request.strArgument.data(),
                                   static_cast<qsizetype>(request.strArgument.size()));
     const QDBusMessage answer = bus.call(call, QDBus::Block, kClientTimeoutMs);
-    if (answer.type() == QDBusMessage::ReplyMessage) {
-        const QString text = answer.arguments().value(0).toString();
-        return RemoteReply{0, text.toStdString()};
-    }
-    if (answer.errorName() == QLatin1String(kRemoteFailedError))
-        return RemoteReply{1, answer.errorMessage().toStdString()};
-    return std::nullopt;
+    const QVariantList values = answer.arguments();
+    if (answer.type() != QDBusMessage::ReplyMessage || values.size() != 2)
+        return std::nullopt;
+    const int status = values[0].toInt();
+    return RemoteReply{status == 0 ? 0 : 1, values[1].toString().toStdString()};
 }
 
 std::optional<RemoteReply> SendOverSocket(const std::string& dataFolder,

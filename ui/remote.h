@@ -21,7 +21,6 @@ QString RemoteServiceName(const std::string& dataFolder);
 QString RemoteSocketPath(const std::string& dataFolder); // empty without $XDG_RUNTIME_DIR
 inline constexpr const char* kRemoteObjectPath = "/org/otomaru/Remote";
 inline constexpr const char* kRemoteInterface = "org.otomaru.Remote";
-inline constexpr const char* kRemoteFailedError = "org.otomaru.Remote.Error.Failed";
 
 class CRemoteServer : public QObject {
     Q_OBJECT

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -29,20 +30,33 @@ private:
             return;
         m_dir = pattern;
         setenv("XDG_RUNTIME_DIR", m_dir.c_str(), 1);
-        const std::string command = "dbus-daemon --session --fork --print-address=1 --print-pid=1 "
-                                    "--address=unix:path=" +
-                                    m_dir + "/bus 2>/dev/null";
-        FILE* out = popen(command.c_str(), "r");
-        if (!out)
+        int out[2];
+        if (pipe(out) != 0)
             return;
-        char address[512] = {};
-        long pid = 0;
-        if (std::fscanf(out, "%511s %ld", address, &pid) == 2) {
-            m_address = address;
-            m_pid = static_cast<pid_t>(pid);
-            setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+        const std::string address = "--address=unix:path=" + m_dir + "/bus";
+        m_pid = fork();
+        if (m_pid == 0) {
+            // The daemon ends with the test program, however that ends.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            dup2(out[1], 1);
+            close(out[0]);
+            execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1",
+                   address.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
         }
-        pclose(out);
+        close(out[1]);
+        FILE* reader = fdopen(out[0], "r");
+        char line[512] = {};
+        if (m_pid < 0 || !reader || !std::fgets(line, sizeof line, reader)) {
+            if (m_pid > 0)
+                kill(m_pid, SIGTERM);
+            m_pid = 0;
+        } else {
+            m_address = QByteArray(line).trimmed();
+            setenv("DBUS_SESSION_BUS_ADDRESS", m_address.constData(), 1);
+        }
+        if (reader)
+            fclose(reader);
     }
     ~PrivateBus() {
         if (m_pid > 0)
@@ -58,6 +72,9 @@ private:
     QByteArray m_address;
     pid_t m_pid = 0;
 };
+
+// Before any test: Qt connects to the session bus once per process, and widgets may do so first.
+inline const bool kPrivateBusStarted = PrivateBus::Start();
 
 // Runs the event loop until the condition holds; generous, never a timing check.
 inline bool SpinUntil(const std::function<bool()>& condition, int limitMs = 10000) {
