@@ -69,7 +69,9 @@ void CGlobalHotkeys::SetEnabled(bool on) {
         m_pPortal->Probe([this](bool available) {
             m_bPortalProbed = true;
             if (!available) {
-                m_pPortal.reset();
+                // The answer's watcher belongs to the portal object: it goes once the answer is
+                // out.
+                m_pPortal.release()->deleteLater();
                 m_bEnabled = false;
                 AfxMessageBox(TextNoGlobalHotkeys(), MB_ICONEXCLAMATION);
                 emit Unavailable();
