@@ -164,7 +164,9 @@ namespace {
 std::optional<RemoteReply> SendOverBus(const std::string& dataFolder,
                                        const RemoteRequest& request) {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    // Asked first rather than learnt from a failed call: a process that ended right after an
+    // error reply had Qt's bus thread print type-registry complaints on standard error.
+    if (!bus.isConnected() || !bus.interface()->isServiceRegistered(RemoteServiceName(dataFolder)))
         return std::nullopt;
     QDBusMessage call = QDBusMessage::createMethodCall(
         RemoteServiceName(dataFolder), QString::fromLatin1(kRemoteObjectPath),

@@ -16,6 +16,7 @@ constexpr std::uint16_t kNumLockMask = XCB_MOD_MASK_2;
 constexpr std::uint16_t kLockMasks[] = {0, XCB_MOD_MASK_LOCK, kNumLockMask,
                                         XCB_MOD_MASK_LOCK | kNumLockMask};
 constexpr std::uint8_t kBadAccess = 10;
+constexpr int kRepeatWaitMs = 30;
 
 struct Named {
     std::uint32_t keysym;
@@ -110,6 +111,9 @@ CX11HotkeyGrabber::CX11HotkeyGrabber(CKeyFilter::TranslateFn translate, CKeyFilt
     if (!m_pConnection)
         return;
     m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(kRepeatWaitMs);
+    connect(&m_flushTimer, &QTimer::timeout, this, &CX11HotkeyGrabber::FlushPendingRelease);
     qGuiApp->installNativeEventFilter(this);
 }
 
@@ -223,9 +227,11 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
         Act(out.bPress, out.nKey,
             out.bPress == press && out.nKey == vk ? key->state : m_nPendingState);
     if (m_repeat.HasPending()) {
+        // The server sends a repeat's release and press back to back, but Qt's reader may hand
+        // them over in two batches when the machine is busy: wait a little, not for the queue
+        // to run dry.
         m_nPendingState = key->state;
-        QMetaObject::invokeMethod(this, &CX11HotkeyGrabber::FlushPendingRelease,
-                                  Qt::QueuedConnection);
+        m_flushTimer.start();
     }
     return true;
 }

@@ -9,6 +9,7 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
+#include <QTimer>
 
 #include <array>
 #include <cstdint>
@@ -54,4 +55,5 @@ private:
     CKeyState m_keyState;
     CKeyRepeatFilter m_repeat;
     std::uint16_t m_nPendingState = 0;
+    QTimer m_flushTimer;
 };
