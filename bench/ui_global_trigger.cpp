@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -120,16 +121,19 @@ public:
         m_playNs = 0;
         m_armed = true;
     }
-    // The moment Play took effect; spins until then.
+    // The moment Play took effect. The waiter sleeps: with the watcher spinning on one of the
+    // two cores, a spinning waiter would keep the playback's thread from running at all.
     std::uint64_t Wait() {
         while (m_armed)
-            std::this_thread::yield();
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
         return m_playNs;
     }
 
 private:
     void Run() {
         while (!m_quit) {
+            // Gives the core away at once whenever the playback's thread wants it.
+            std::this_thread::yield();
             if (!m_armed)
                 continue;
             std::uint32_t status = 0;
