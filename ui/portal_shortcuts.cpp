@@ -19,7 +19,7 @@ const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
 
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
 
-// The trigger the portal offers the user first, in the shortcuts specification's words; keys
+// The trigger the portal offers the user first, in the freedesktop shortcut notation; keys
 // without a plain name are left for the user to choose.
 QString PreferredTrigger(const GlobalHotkey& hotkey) {
     QString key;
