@@ -160,6 +160,13 @@ void AppSettings::LoadSettings() {
     if (m_strIniPath.empty())
         return;
     m_strSoundsFile = ReadValue(SectionName(), KeyName(), DefaultSoundsFile());
+    std::string globalHotkeys;
+    ReadExistingValue(SectionName(), "GlobalHotkeys", &globalHotkeys);
+    m_bGlobalHotkeys = globalHotkeys == "1";
+}
+
+bool AppSettings::SaveGlobalHotkeys() {
+    return WriteValue(SectionName(), "GlobalHotkeys", m_bGlobalHotkeys ? "1" : "0");
 }
 
 void AppSettings::SaveSettings() {

@@ -37,6 +37,10 @@ public:
     std::string m_strOutputDevice;
     std::string m_strMonitorDevice;
     static constexpr std::string_view kMonitorOnDefault = "*";
+    // GlobalHotkeys="1" in [Environment]: hotkeys fire while other programs have the keyboard.
+    // Absent means off and is left absent until the user chooses.
+    bool m_bGlobalHotkeys = false;
+    bool SaveGlobalHotkeys();
 };
 
 // The default set file name, CP932 ("音源.txt").

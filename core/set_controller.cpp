@@ -452,6 +452,11 @@ void CSetController::FillSetSelector() {
     }
 }
 
+void CSetController::SetGlobalHotkeys(bool on) {
+    m_settings.m_bGlobalHotkeys = on;
+    m_settings.SaveGlobalHotkeys();
+}
+
 void CSetController::StartPlayback(const EffectEntryPtr& entry) {
     if (!entry || !entry->IsAvailable())
         return;

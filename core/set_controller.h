@@ -36,6 +36,8 @@ public:
     void NewSet();
     void CloseSet();
     void FillSetSelector();
+    // The global-hotkey switch, remembered in Otomaru.ini.
+    void SetGlobalHotkeys(bool on);
 
     // Playbacks.
     void StartPlayback(const EffectEntryPtr& entry) override;

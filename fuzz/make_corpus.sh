@@ -65,4 +65,10 @@ for layout in "-c 1 -r 8000" "-c 2 -r 44100" "-c 6 -r 48000"; do
 done
 seeds="$here/../build-fuzz/fuzz/make_sound_seeds"
 if [ -x "$seeds" ]; then "$seeds" "$d"; else echo "no $seeds: libsndfile seeds skipped"; fi
+
+r="$out/fuzz_remote"
+mkdir -p "$r"
+printf 'Play \351\225\267\343\201\204\nPlayKey Ctrl + F1\nStopAll\nList\nActivate\n' > "$r/requests"
+printf '0 10\nchime\t1\nab1 5\nnone\n' > "$r/replies"
+printf 'Play\nList x\n0 99999999999\n' > "$r/bad"
 echo "seed corpus written to $out"

@@ -7,6 +7,7 @@
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
+#include "ui/global_hotkeys.h"
 #include "ui/icons.h"
 #include "ui/key_filter.h"
 #include "ui/mixer_resource.h"
@@ -74,6 +75,7 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::Command, ID_PLAY_STOP, &CMixerDlg::StopSelected},
     {Msg::Command, IDC_NEW, &CMixerDlg::NewSet},
     {Msg::RClick, IDC_PLAYLIST, &CMixerDlg::OnRclickPlayList},
+    {Msg::Command, ID_FILE_GLOBAL_HOTKEYS, &CMixerDlg::OnGlobalHotkeys},
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
@@ -138,6 +140,7 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
             child->move(child->x(), child->y() + barHeight);
     }
     m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
+    GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setCheckable(true);
     setFixedSize(client.width(), client.height() + barHeight);
 
     // The window menu cannot be extended here; its About item lives on this menu instead.
@@ -152,9 +155,21 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
         },
         [this] { return m_controller.KeyLayout(); }, this);
     qApp->installEventFilter(m_pKeyFilter);
+
+    // Presses from outside the window go through the same matching as the window's own.
+    m_pGlobalHotkeys = new CGlobalHotkeys(
+        [this](unsigned message, const std::uint8_t keyState[256]) {
+            return m_controller.TranslateKeyMessage(message, keyState);
+        },
+        [this] { return m_controller.KeyLayout(); }, this);
+    connect(m_pGlobalHotkeys, &CGlobalHotkeys::Unavailable, this, [this] {
+        GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(false);
+        m_controller.SetGlobalHotkeys(false);
+    });
 }
 
 CMixerDlg::~CMixerDlg() {
+    m_pGlobalHotkeys->SetEnabled(false); // no grab may outlive the controller it fires
     {
         std::lock_guard lock(m_pPostTarget->mutex);
         m_pPostTarget->pDlg = nullptr;
@@ -195,6 +210,8 @@ bool CMixerDlg::Create() {
     connect(statusTimer, &QTimer::timeout, this, &CMixerDlg::ShowSoundStatus);
     statusTimer->start(250);
     ShowSoundStatus();
+    GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(m_controller.Settings().m_bGlobalHotkeys);
+    m_pGlobalHotkeys->SetEnabled(m_controller.Settings().m_bGlobalHotkeys);
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);
     return ok;
@@ -206,6 +223,7 @@ int CMixerDlg::exec() {
 }
 
 void CMixerDlg::done(int result) {
+    m_pGlobalHotkeys->SetEnabled(false);
     if (!m_bWindowDestroyed) {
         m_bWindowDestroyed = true;
         m_controller.DestroyWindow();
@@ -317,6 +335,12 @@ void CMixerDlg::SwitchSet() {
 void CMixerDlg::NewSet() {
     m_controller.NewSet();
 }
+void CMixerDlg::OnGlobalHotkeys() {
+    // The action has already flipped its check mark.
+    const bool on = GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked();
+    m_controller.SetGlobalHotkeys(on);
+    m_pGlobalHotkeys->SetEnabled(on);
+}
 
 // --- IMixerView -------------------------------------------------------------------------------
 
@@ -385,6 +409,7 @@ std::string CMixerDlg::KeyboardLayoutHint() {
 
 void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
     m_pEffectList->SetRows(EffectListRows(table, layout));
+    m_pGlobalHotkeys->SetTable(table);
 }
 
 void CMixerDlg::FillPlayList(const ActivePlayList& jobs) {

@@ -16,6 +16,7 @@
 
 class CDeviceMenu;
 class CEffectListCtrl;
+class CGlobalHotkeys;
 class CKeyFilter;
 class QAction;
 class QComboBox;
@@ -53,6 +54,7 @@ public:
     QMenu* GetPopupMenu(int menuId) const;
     // The stand-in for the window menu (right click on an empty part of the window).
     QMenu* GetSystemMenu() const { return m_pSystemMenu; }
+    CGlobalHotkeys& GlobalHotkeys() const { return *m_pGlobalHotkeys; }
 
     // IMixerView
     void* WindowHandle() override;
@@ -101,6 +103,7 @@ private:
     void StopAll();
     void SwitchSet();
     void NewSet();
+    void OnGlobalHotkeys();
 
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
     // The sound output's status line, appended to the title while something is wrong.
@@ -127,6 +130,7 @@ private:
     CKeyFilter* m_pKeyFilter = nullptr;
     CDeviceMenu* m_pDeviceMenu = nullptr;
     QString m_strBaseTitle;
+    CGlobalHotkeys* m_pGlobalHotkeys = nullptr;
     bool m_bCreated = false;
     bool m_bWindowDestroyed = false;
 };

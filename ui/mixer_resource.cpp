@@ -3,7 +3,11 @@
 const std::vector<MenuData>& MainMenuBar() {
     static const std::vector<MenuData> bar = {
         {"ファイル(&F)",
-         {{ID_FILE_NEW, "新規音源ファイル(&N)"}, {0, nullptr}, {ID_FILE_EXIT, "終了(&X)"}}},
+         {{ID_FILE_NEW, "新規音源ファイル(&N)"},
+          {0, nullptr},
+          {ID_FILE_EXIT, "終了(&X)"},
+          {0, nullptr},
+          {ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"}}},
         {"効果音リスト(&P)",
          {{ID_EFFECT_PLAY, "選択WAVEを再生(&P)"},
           {0, nullptr},

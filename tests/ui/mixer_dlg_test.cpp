@@ -565,3 +565,30 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
     }
     qputenv("PATH", savedPath);
 }
+
+TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
+    QAction* item = m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS);
+    ASSERT_NE(item, nullptr);
+    // The last item of the file menu.
+    QMenu* fileMenu = m_dlg->MenuBar().actions().front()->menu();
+    EXPECT_EQ(fileMenu->actions().back(), item);
+    EXPECT_EQ(item->text(), QString::fromUtf8("グローバルホットキー(&G)"));
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+
+    const std::string ini = m_dir.Path() + "Otomaru.ini";
+    const std::string before = ReadText(ini);
+    EXPECT_EQ(before.find("GlobalHotkeys"), std::string::npos); // absent is off, and stays absent
+    for (const char* expected : {"GlobalHotkeys=\"1\"", "GlobalHotkeys=\"0\""}) {
+        item->trigger();
+        const std::string after = ReadText(ini);
+        // Only the one line was added or changed.
+        EXPECT_EQ(after.substr(0, before.size()), before);
+        EXPECT_EQ(after.substr(before.size()), std::string(expected) + "\r\n");
+    }
+    item->trigger();
+    m_dlg.reset();
+    m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+    m_dlg->Create();
+    EXPECT_TRUE(m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked());
+}

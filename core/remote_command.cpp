@@ -1,0 +1,89 @@
+#include "core/remote_command.h"
+
+#include "base/text.h"
+#include "core/row_text.h"
+#include "core/set_controller.h"
+
+#include <vector>
+
+namespace {
+
+std::string HotkeyKey(std::string_view text) {
+    std::string key;
+    for (char c : text) {
+        if (c == ' ' || c == '\t')
+            continue;
+        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
+    return key;
+}
+
+RemoteReply Failed(std::string text) {
+    return {1, std::move(text)};
+}
+
+// Starts every listed effect; fails when none of them can sound.
+RemoteReply PlayAll(const std::vector<EffectEntryPtr>& entries, CSetController& controller,
+                    const std::string& what) {
+    bool any = false;
+    for (const EffectEntryPtr& entry : entries) {
+        if (!entry->IsAvailable())
+            continue;
+        controller.StartPlayback(entry);
+        any = true;
+    }
+    if (!any)
+        return Failed(what + "の音が読み込まれていません。\n");
+    return {};
+}
+
+} // namespace
+
+bool SameHotkeyText(std::string_view a, std::string_view b) {
+    return HotkeyKey(a) == HotkeyKey(b);
+}
+
+RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller) {
+    const EffectTable& table = controller.Effects();
+    switch (request.verb) {
+    case RemoteVerb::Play: {
+        // The first effect of that name, as a double-click on its row would play it.
+        for (int i = 0; i < table.GetSize(); ++i) {
+            const EffectEntryPtr& entry = table.GetPtrAt(i);
+            if (Utf8FromCp932(entry->strName) == request.strArgument)
+                return PlayAll({entry}, controller, "「" + request.strArgument + "」");
+        }
+        return Failed("「" + request.strArgument + "」という効果音はありません。\n");
+    }
+    case RemoteVerb::PlayKey: {
+        // Every effect on that hotkey, as a press of it would play them.
+        std::vector<EffectEntryPtr> matches;
+        const std::string wanted = HotkeyKey(request.strArgument);
+        for (int i = 0; i < table.GetSize() && !wanted.empty(); ++i) {
+            const EffectEntryPtr& entry = table.GetPtrAt(i);
+            if (entry->nKey != 0 &&
+                HotkeyKey(Utf8FromCp932(EffectRowTexts(*entry, controller.KeyLayout())[1])) ==
+                    wanted)
+                matches.push_back(entry);
+        }
+        if (matches.empty())
+            return Failed("ホットキー「" + request.strArgument + "」の効果音はありません。\n");
+        return PlayAll(matches, controller, "ホットキー「" + request.strArgument + "」");
+    }
+    case RemoteVerb::StopAll:
+        controller.StopAll();
+        return {};
+    case RemoteVerb::List: {
+        RemoteReply reply;
+        for (int i = 0; i < table.GetSize(); ++i) {
+            const RowTexts row = EffectRowTexts(table.GetAt(i), controller.KeyLayout());
+            reply.strText += Utf8FromCp932(row[0]) + "\t" +
+                             (table.GetAt(i).nKey != 0 ? Utf8FromCp932(row[1]) : "") + "\n";
+        }
+        return reply;
+    }
+    case RemoteVerb::Activate:
+        break;
+    }
+    return Failed("この命令は使えません。\n");
+}

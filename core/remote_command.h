@@ -1,0 +1,15 @@
+// The remote's commands carried out on the open set: play by name, play by hotkey text, stop
+// all, list. Names and hotkeys are matched as the effect list shows them, in UTF-8.
+#pragma once
+
+#include "core/remote_protocol.h"
+
+#include <string_view>
+
+class CSetController;
+
+// Runs Play, PlayKey, StopAll and List; Activate belongs to the window and fails here.
+RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller);
+
+// Hotkey texts as typed on a command line: spaces and ASCII case do not count.
+bool SameHotkeyText(std::string_view a, std::string_view b);

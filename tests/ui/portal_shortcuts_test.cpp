@@ -1,0 +1,160 @@
+// Global hotkeys through the GlobalShortcuts portal, against a fake portal on a private bus that
+// records what is bound and sends activations as the desktop would.
+#include "dialog_test_app.h"
+#include "private_bus.h"
+
+#include "input/hotkey.h"
+#include "tests/support/test_support.h"
+#include "ui/global_hotkeys.h"
+#include "ui/portal_shortcuts.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+
+#include <gtest/gtest.h>
+
+using Shortcuts = QList<QPair<QString, QVariantMap>>;
+
+class FakePortal : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
+    Q_PROPERTY(uint version READ version)
+public:
+    explicit FakePortal(QDBusConnection bus) : m_bus(bus) {}
+    uint version() const { return 1; }
+
+    QStringList m_boundIds;
+    QStringList m_triggers;
+    QString m_session;
+    int m_nSessions = 0;
+
+    void Send(const char* name, const QString& id) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            "/org/freedesktop/portal/desktop", "org.freedesktop.portal.GlobalShortcuts", name);
+        signal << QVariant::fromValue(QDBusObjectPath(m_session)) << id << qulonglong(1)
+               << QVariantMap();
+        m_bus.send(signal);
+    }
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options) {
+        const QString token = options.value("handle_token").toString();
+        m_session = "/org/freedesktop/portal/desktop/session/x/" +
+                    options.value("session_handle_token").toString();
+        ++m_nSessions;
+        const QString request = Respond(token, {{"session_handle", m_session}});
+        return QDBusObjectPath(request);
+    }
+    QDBusObjectPath BindShortcuts(const QDBusObjectPath&, const Shortcuts& shortcuts,
+                                  const QString&, const QVariantMap& options) {
+        m_boundIds.clear();
+        m_triggers.clear();
+        for (const auto& [id, props] : shortcuts) {
+            m_boundIds << id;
+            m_triggers << props.value("preferred_trigger").toString();
+        }
+        return QDBusObjectPath(Respond(options.value("handle_token").toString(), {}));
+    }
+
+private:
+    QString Respond(const QString& token, const QVariantMap& results) {
+        QString sender = message().service().mid(1).replace('.', '_');
+        const QString path = "/org/freedesktop/portal/desktop/request/" + sender + "/" + token;
+        QDBusMessage response =
+            QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        response << uint(0) << results;
+        m_bus.send(response);
+        return path;
+    }
+    QDBusConnection m_bus;
+};
+
+namespace {
+
+class PortalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PrivateBus::Start())
+            GTEST_SKIP() << "no dbus-daemon";
+        EnsureDialogTestApp();
+        qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
+        qDBusRegisterMetaType<Shortcuts>();
+        qRegisterMetaType<Shortcuts>("Shortcuts"); // the fake's slot names the type so
+    }
+    // Every press and release the matching would see: the message and the keys held.
+    std::function<bool(unsigned, const std::uint8_t*)> Recorder() {
+        return [this](unsigned message, const std::uint8_t* state) {
+            std::string held;
+            for (int k : {0x10, 0x11, 0x12, 0x31, 0x70})
+                if (state[k] & 0x80)
+                    held += std::to_string(k) + " ";
+            m_seen.push_back((message == 0x0100 ? "down " : "up ") + held);
+            return false;
+        };
+    }
+    std::vector<std::string> m_seen;
+};
+
+TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
+    QDBusConnection portalSide =
+        QDBusConnection::connectToBus(QString::fromLatin1(PrivateBus::Address()), "fake-portal");
+    ASSERT_TRUE(portalSide.isConnected());
+    FakePortal fake(portalSide);
+    ASSERT_TRUE(portalSide.registerObject("/org/freedesktop/portal/desktop", &fake,
+                                          QDBusConnection::ExportAllSlots |
+                                              QDBusConnection::ExportAllProperties));
+    ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
+
+    CPortalShortcuts portal(Recorder(), {}, QDBusConnection::sessionBus());
+    bool available = false, answered = false;
+    portal.Probe([&](bool a) { available = a, answered = true; });
+    ASSERT_TRUE(SpinUntil([&] { return answered; }));
+    EXPECT_TRUE(available);
+
+    const std::vector<GlobalHotkey> hotkeys = {{0x31, 0}, {0x70, MOD_CODE_CTRL | MOD_CODE_SHIFT}};
+    portal.SetHotkeys(hotkeys);
+    ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 2; }));
+    EXPECT_EQ(fake.m_triggers, QStringList({"1", "CTRL+SHIFT+F1"}));
+    EXPECT_EQ(portal.SessionHandle(), fake.m_session);
+
+    // A press and a release of Ctrl+Shift+F1 on the desktop: the hotkey's keys down, then up.
+    fake.Send("Activated", fake.m_boundIds[1]);
+    fake.Send("Deactivated", fake.m_boundIds[1]);
+    fake.Send("Activated", "not-ours");
+    ASSERT_TRUE(SpinUntil([&] { return m_seen.size() >= 2; }));
+    SpinUntil([] { return false; }, 100);
+    EXPECT_EQ(m_seen, (std::vector<std::string>{"down 16 17 112 ", "up 16 17 "}));
+
+    // The same hotkeys again bind nothing new; changed ones get a session of their own.
+    portal.SetHotkeys(hotkeys);
+    SpinUntil([] { return false; }, 100);
+    EXPECT_EQ(fake.m_nSessions, 1);
+    portal.SetHotkeys({{0x31, 0}});
+    ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 1; }));
+    EXPECT_EQ(fake.m_nSessions, 2);
+
+    portalSide.unregisterService("org.freedesktop.portal.Desktop");
+    portalSide.unregisterObject("/org/freedesktop/portal/desktop");
+    QDBusConnection::disconnectFromBus("fake-portal");
+}
+
+TEST_F(PortalTest, WithoutThePortalTheSwitchExplainsTheCommandAndGoesOff) {
+    MessageRecorder messages;
+    qputenv("WAYLAND_DISPLAY", "wayland-test");
+    CGlobalHotkeys hotkeys(Recorder(), {});
+    bool off = false;
+    QObject::connect(&hotkeys, &CGlobalHotkeys::Unavailable, [&] { off = true; });
+    hotkeys.SetEnabled(true);
+    ASSERT_TRUE(SpinUntil([&] { return off; }));
+    qunsetenv("WAYLAND_DISPLAY");
+    EXPECT_FALSE(hotkeys.Enabled());
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_NE(messages.Messages()[0].text.find(Sj("otomaru --play")), std::string::npos);
+}
+
+} // namespace
+
+#include "portal_shortcuts_test.moc"

@@ -1,0 +1,265 @@
+// Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
+// holding the focus, and xdotool pressing keys as a user would.
+#include "tests/support/test_support.h"
+#include "ui/global_hotkeys.h"
+#include "ui/mixer_dlg.h"
+#include "ui/mixer_resource.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <xcb/xcb.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool SpinUntil(const std::function<bool()>& condition, int limitMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Settle(int ms) {
+    SpinUntil([] { return false; }, ms);
+}
+
+// The Xvfb and the application live for the whole test program; the server is ended by its id.
+class XServer {
+public:
+    static bool Start() { return Instance().m_pid > 0; }
+
+private:
+    XServer() {
+        if (system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
+            return;
+        // A display number given to this run, else the first free one from 200.
+        int number = qEnvironmentVariableIntValue("OTOMARU_TEST_DISPLAY");
+        for (int n = 200; number == 0 && n < 300; ++n) {
+            struct stat st;
+            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+            const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
+            if (stat(lock.c_str(), &st) != 0 && stat(sock.c_str(), &st) != 0)
+                number = n;
+        }
+        const std::string display = ":" + std::to_string(number);
+        m_pid = fork();
+        if (m_pid == 0) {
+            // The server ends with the test program, however that ends.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "800x600x24", "-noreset",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        unsetenv("WAYLAND_DISPLAY");
+        unsetenv("XDG_SESSION_TYPE");
+        bool up = false;
+        for (int i = 0; i < 100 && !up; ++i) {
+            usleep(50000);
+            xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+            up = !xcb_connection_has_error(c);
+            xcb_disconnect(c);
+        }
+        if (!up) {
+            kill(m_pid, SIGTERM);
+            m_pid = 0;
+            return;
+        }
+        static int argc = 1;
+        static char name[] = "x11_tests";
+        static char* argv[] = {name, nullptr};
+        m_app = new QApplication(argc, argv); // kept until exit, as Qt's globals need
+    }
+    ~XServer() {
+        if (m_pid > 0)
+            kill(m_pid, SIGTERM);
+    }
+    static XServer& Instance() {
+        static XServer server;
+        return server;
+    }
+    pid_t m_pid = 0;
+    QApplication* m_app = nullptr;
+};
+
+// Another X client: its window takes the focus, and it may hold a key of its own.
+class OtherClient {
+public:
+    OtherClient() : m_conn(xcb_connect(nullptr, nullptr)) {
+        xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(m_conn)).data;
+        m_root = screen->root;
+        m_window = xcb_generate_id(m_conn);
+        xcb_create_window(m_conn, XCB_COPY_FROM_PARENT, m_window, m_root, 0, 0, 200, 100, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(m_conn, m_window);
+        xcb_flush(m_conn);
+    }
+    ~OtherClient() { xcb_disconnect(m_conn); }
+    void TakeFocus() {
+        xcb_set_input_focus(m_conn, XCB_INPUT_FOCUS_POINTER_ROOT, m_window, XCB_CURRENT_TIME);
+        xcb_flush(m_conn);
+        Settle(100);
+    }
+    void Hold(std::uint8_t keycode, std::uint16_t modifiers) {
+        xcb_grab_key(m_conn, 1, m_root, modifiers, keycode, XCB_GRAB_MODE_ASYNC,
+                     XCB_GRAB_MODE_ASYNC);
+        free(xcb_get_input_focus_reply(m_conn, xcb_get_input_focus(m_conn), nullptr));
+    }
+
+private:
+    xcb_connection_t* m_conn;
+    xcb_window_t m_root = 0;
+    xcb_window_t m_window = 0;
+};
+
+// xdotool's events are in the server once it has ended; a round trip on Qt's connection puts
+// them in our queue, and a short spin lets Qt hand them out.
+void Xdotool(const QStringList& args) {
+    QProcess::execute(QStringLiteral("xdotool"), args);
+    xcb_connection_t* c = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    Settle(100);
+}
+
+class X11HotkeyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!XServer::Start())
+            GTEST_SKIP() << "no Xvfb or xdotool";
+        WriteBytes(m_dir.Path() + "long.wav",
+                   MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 4, 1000)));
+        // 1; Shift+F1; F5 (held by the other client).
+        WriteText(m_dir.Path() + "音源.txt", "MOK_FILE\r\n" + m_dir.Cp932() +
+                                                 "\r\nlong.wav,one,0,49,0,0,1,0\r\n"
+                                                 "long.wav,sf1,4,112,0,0,1,0\r\n"
+                                                 "long.wav,f5,0,116,0,0,1,0\r\n");
+        WriteText(m_dir.Path() + "Otomaru.ini",
+                  "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
+        m_other = std::make_unique<OtherClient>();
+        m_other->Hold(71, 0); // F5 with no modifier
+        m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+        m_dlg->Create();
+        m_dlg->show();
+        m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->trigger();
+        Settle(100);
+        m_other->TakeFocus();
+    }
+    void TearDown() override {
+        m_dlg.reset();
+        std::filesystem::current_path(m_savedDirectory);
+    }
+    int Playing() { return m_dlg->Controller().Playbacks().GetSize(); }
+    // A loaded machine may take a while to deliver; more than expected must not come either.
+    void ExpectPlaying(int n) {
+        SpinUntil([&] { return Playing() >= n; }, 3000);
+        Settle(100);
+        EXPECT_EQ(Playing(), n);
+    }
+
+    const std::filesystem::path m_savedDirectory = std::filesystem::current_path();
+    TempDir m_dir;
+    MessageRecorder m_messages;
+    std::unique_ptr<OtherClient> m_other;
+    std::unique_ptr<CMixerDlg> m_dlg;
+};
+
+TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
+    ASSERT_TRUE(m_dlg->GlobalHotkeys().Grabber() != nullptr);
+    // The key another client holds is named once, in one box; the rest work.
+    ASSERT_EQ(m_messages.Messages().size(), 1u);
+    EXPECT_NE(m_messages.Messages()[0].text.find("F5"), std::string::npos)
+        << m_messages.Messages()[0].text;
+    EXPECT_EQ(m_messages.Messages()[0].text.find("Shift"), std::string::npos);
+
+    // Held: once; released and pressed again: once more. Auto-repeat fires nothing.
+    Xdotool({"keydown", "1"});
+    Settle(900);
+    ExpectPlaying(1);
+    Xdotool({"keyup", "1"});
+    Xdotool({"key", "1"});
+    ExpectPlaying(2);
+
+    // Exact modifiers: Shift+F1 fires, F1 and Ctrl+Shift+F1 do not.
+    Xdotool({"key", "F1"});
+    Xdotool({"key", "ctrl+shift+F1"});
+    ExpectPlaying(2);
+    Xdotool({"key", "shift+F1"});
+    ExpectPlaying(3);
+    Xdotool({"key", "F5"});
+    ExpectPlaying(3);
+
+    // The table changed: grabbed again, and the taken key is not named a second time.
+    m_dlg->Controller().StopAll();
+    m_dlg->FillEffectList(m_dlg->Controller().Effects(), m_dlg->Controller().KeyLayout());
+    Settle(100);
+    EXPECT_EQ(m_messages.Messages().size(), 1u);
+    Xdotool({"key", "1"});
+    ExpectPlaying(1);
+
+    // With our own window focused the key goes the usual way, and fires once.
+    m_dlg->activateWindow();
+    ASSERT_TRUE(SpinUntil([&] { return QApplication::activeWindow() == m_dlg.get(); }));
+    Xdotool({"key", "1"});
+    ExpectPlaying(2);
+
+    // Switched off: nothing is grabbed any more.
+    m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->trigger();
+    m_other->TakeFocus();
+    Xdotool({"key", "1"});
+    ExpectPlaying(2);
+}
+
+TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
+    using D = CGlobalHotkeys::Desktop;
+    const struct {
+        const char* platform;
+        const char* session;
+        bool waylandDisplay;
+        D expected;
+    } desktops[] = {
+        {"xcb", "x11", false, D::X11},
+        {"xcb", "", false, D::X11},
+        {"xcb", "wayland", true, D::WaylandPortal}, // XWayland: grabs would see X programs only
+        {"wayland", "wayland", true, D::WaylandPortal},
+        {"offscreen", "", false, D::Other},
+    };
+    for (const auto& d : desktops)
+        EXPECT_EQ(CGlobalHotkeys::DesktopOf(d.platform, d.session, d.waylandDisplay), d.expected)
+            << d.platform << " " << d.session;
+
+    const struct {
+        GlobalHotkey hotkey;
+        bool reserved;
+    } keys[] = {
+        {{0x70, MOD_CODE_CTRL | MOD_CODE_ALT}, true},
+        {{0x7B, MOD_CODE_CTRL | MOD_CODE_ALT}, true},
+        {{0x08, MOD_CODE_CTRL | MOD_CODE_ALT}, true},
+        {{0x7C, MOD_CODE_CTRL | MOD_CODE_ALT}, false},
+        {{0x70, MOD_CODE_CTRL}, false},
+        {{0x08, MOD_CODE_ALT}, false},
+        {{0x70, MOD_CODE_CTRL | MOD_CODE_ALT | MOD_CODE_SHIFT}, true},
+    };
+    for (const auto& k : keys)
+        EXPECT_EQ(IsReservedHotkey(k.hotkey), k.reserved)
+            << k.hotkey.nKey << " " << k.hotkey.nModifiers;
+}
+
+} // namespace

@@ -1,0 +1,27 @@
+#include "ui/global_hotkey.h"
+
+#include "input/hotkey.h"
+
+#include <algorithm>
+
+std::vector<GlobalHotkey> GlobalHotkeysOf(const EffectTable& table) {
+    std::vector<GlobalHotkey> hotkeys;
+    for (int i = 0; i < table.GetSize(); ++i) {
+        const EffectEntry& entry = table.GetAt(i);
+        const GlobalHotkey hotkey{
+            entry.nKey.load(), entry.nModifiers & (MOD_CODE_ALT | MOD_CODE_CTRL | MOD_CODE_SHIFT)};
+        if (hotkey.nKey <= 0 || hotkey.nKey > 255)
+            continue;
+        if (std::find(hotkeys.begin(), hotkeys.end(), hotkey) == hotkeys.end())
+            hotkeys.push_back(hotkey);
+    }
+    return hotkeys;
+}
+
+bool IsReservedHotkey(const GlobalHotkey& hotkey) {
+    constexpr int kCtrlAlt = MOD_CODE_CTRL | MOD_CODE_ALT;
+    constexpr int VK_BACK = 0x08, VK_F1 = 0x70, VK_F12 = 0x7B;
+    if ((hotkey.nModifiers & kCtrlAlt) != kCtrlAlt)
+        return false;
+    return hotkey.nKey == VK_BACK || (hotkey.nKey >= VK_F1 && hotkey.nKey <= VK_F12);
+}

@@ -1,0 +1,120 @@
+#include "ui/global_hotkeys.h"
+
+#include "base/message.h"
+#include "base/text.h"
+#include "ui/portal_shortcuts.h"
+#include "ui/x11_hotkey_grabber.h"
+
+#include <QDBusConnection>
+#include <QGuiApplication>
+
+namespace {
+
+const std::string& TextTaken() {
+    static const std::string k = Cp932FromUtf8(
+        "次のホットキーは他のプログラムかシステムが使っているため、Otomaruの外では使えません。");
+    return k;
+}
+const std::string& TextNoGlobalHotkeys() {
+    static const std::string k =
+        Cp932FromUtf8("このデスクトップはグローバルホットキーを提供していません。\n"
+                      "代わりに、デスクトップのキーボードショートカットに次のようなコマンドを割り当"
+                      "てて下さい。\n\n"
+                      "otomaru --play \"効果音の名前\"\n"
+                      "otomaru --play-key \"Ctrl + F1\"\n"
+                      "otomaru --stop-all");
+    return k;
+}
+
+} // namespace
+
+CGlobalHotkeys::Desktop CGlobalHotkeys::DesktopOf(const std::string& platform,
+                                                  const std::string& sessionType,
+                                                  bool waylandDisplay) {
+    // On a Wayland session an X11 grab sees only other X11 programs' keys: the portal is the way.
+    const bool wayland =
+        platform.rfind("wayland", 0) == 0 || sessionType == "wayland" || waylandDisplay;
+    if (wayland)
+        return Desktop::WaylandPortal;
+    if (platform == "xcb")
+        return Desktop::X11;
+    return Desktop::Other;
+}
+
+CGlobalHotkeys::CGlobalHotkeys(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+                               QObject* parent)
+    : QObject(parent), m_translate(std::move(translate)), m_layout(std::move(layout)) {}
+
+CGlobalHotkeys::~CGlobalHotkeys() = default;
+
+void CGlobalHotkeys::SetEnabled(bool on) {
+    if (on == m_bEnabled)
+        return;
+    m_bEnabled = on;
+    m_reported.clear();
+    if (!on) {
+        m_pGrabber.reset();
+        m_pPortal.reset();
+        m_bPortalProbed = false;
+        return;
+    }
+    const Desktop desktop = DesktopOf(QGuiApplication::platformName().toStdString(),
+                                      qEnvironmentVariable("XDG_SESSION_TYPE").toStdString(),
+                                      !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    if (desktop == Desktop::X11 && CX11HotkeyGrabber::Available()) {
+        m_pGrabber = std::make_unique<CX11HotkeyGrabber>(m_translate, m_layout);
+    } else if (desktop == Desktop::WaylandPortal) {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        m_pPortal = std::make_unique<CPortalShortcuts>(m_translate, m_layout, bus);
+        m_pPortal->Probe([this](bool available) {
+            m_bPortalProbed = true;
+            if (!available) {
+                // The answer's watcher belongs to the portal object: it goes once the answer is
+                // out.
+                m_pPortal.release()->deleteLater();
+                m_bEnabled = false;
+                AfxMessageBox(TextNoGlobalHotkeys(), MB_ICONEXCLAMATION);
+                emit Unavailable();
+                return;
+            }
+            Apply();
+        });
+        return;
+    }
+    Apply();
+}
+
+void CGlobalHotkeys::SetTable(const EffectTable& table) {
+    m_hotkeys = GlobalHotkeysOf(table);
+    Apply();
+}
+
+void CGlobalHotkeys::Apply() {
+    if (!m_bEnabled)
+        return;
+    if (m_pGrabber) {
+        std::vector<GlobalHotkey> taken = m_pGrabber->SetHotkeys(m_hotkeys);
+        for (const GlobalHotkey& hotkey : m_hotkeys)
+            if (IsReservedHotkey(hotkey))
+                taken.push_back(hotkey);
+        ReportTaken(taken);
+    } else if (m_pPortal && m_bPortalProbed) {
+        m_pPortal->SetHotkeys(m_hotkeys);
+    }
+}
+
+void CGlobalHotkeys::ReportTaken(const std::vector<GlobalHotkey>& taken) {
+    std::string names;
+    const HKL layout = m_layout ? m_layout() : nullptr;
+    for (const GlobalHotkey& hotkey : taken) {
+        if (!m_reported.insert(hotkey).second)
+            continue;
+        names += "\n" + HotkeyText(hotkey.nModifiers, hotkey.nKey, layout);
+    }
+    if (names.empty())
+        return;
+    // Shown once the command that changed the table has finished.
+    QMetaObject::invokeMethod(
+        this, [text = TextTaken() + "\n" + names] { AfxMessageBox(text, MB_ICONEXCLAMATION); },
+        Qt::QueuedConnection);
+}

@@ -1,0 +1,55 @@
+// The global-hotkey switch at work: while it is on, the open set's hotkeys are taken from the
+// desktop (X11 grabs, or the Wayland portal) and grabbed again whenever the table changes.
+#pragma once
+
+#include "ui/global_hotkey.h"
+#include "ui/key_filter.h"
+
+#include <QObject>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+class CX11HotkeyGrabber;
+class CPortalShortcuts;
+
+class CGlobalHotkeys : public QObject {
+    Q_OBJECT
+public:
+    enum class Desktop { X11, WaylandPortal, WaylandWithout, Other };
+    // Which way this session offers. `platform` is Qt's platform name, `sessionType` is
+    // $XDG_SESSION_TYPE and `waylandDisplay` whether $WAYLAND_DISPLAY is set.
+    static Desktop DesktopOf(const std::string& platform, const std::string& sessionType,
+                             bool waylandDisplay);
+
+    CGlobalHotkeys(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+                   QObject* parent = nullptr);
+    ~CGlobalHotkeys() override;
+
+    void SetEnabled(bool on);
+    bool Enabled() const { return m_bEnabled; }
+    // The table changed (read, add, edit, delete, switch, new set).
+    void SetTable(const EffectTable& table);
+
+    CX11HotkeyGrabber* Grabber() const { return m_pGrabber.get(); }
+    CPortalShortcuts* Portal() const { return m_pPortal.get(); }
+
+signals:
+    // The desktop gives no global hotkeys (the user has been told): the switch goes back off.
+    void Unavailable();
+
+private:
+    void Apply();
+    void ReportTaken(const std::vector<GlobalHotkey>& taken);
+
+    CKeyFilter::TranslateFn m_translate;
+    CKeyFilter::LayoutFn m_layout;
+    bool m_bEnabled = false;
+    std::vector<GlobalHotkey> m_hotkeys;
+    std::set<GlobalHotkey> m_reported; // named once, whatever grabs follow
+    std::unique_ptr<CX11HotkeyGrabber> m_pGrabber;
+    std::unique_ptr<CPortalShortcuts> m_pPortal;
+    bool m_bPortalProbed = false;
+};

@@ -1,0 +1,201 @@
+#include "ui/portal_shortcuts.h"
+
+#include "base/text.h"
+#include "input/key_trigger.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
+const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+
+using Shortcuts = QList<QPair<QString, QVariantMap>>;
+
+// The trigger the portal offers the user first, in the freedesktop shortcut notation; keys
+// without a plain name are left for the user to choose.
+QString PreferredTrigger(const GlobalHotkey& hotkey) {
+    QString key;
+    if ((hotkey.nKey >= '0' && hotkey.nKey <= '9'))
+        key = QChar(hotkey.nKey);
+    else if (hotkey.nKey >= 'A' && hotkey.nKey <= 'Z')
+        key = QChar(hotkey.nKey + 32);
+    else if (hotkey.nKey >= 0x70 && hotkey.nKey <= 0x87)
+        key = QStringLiteral("F%1").arg(hotkey.nKey - 0x70 + 1);
+    else
+        return {};
+    QString trigger;
+    if (hotkey.nModifiers & MOD_CODE_CTRL)
+        trigger += QStringLiteral("CTRL+");
+    if (hotkey.nModifiers & MOD_CODE_ALT)
+        trigger += QStringLiteral("ALT+");
+    if (hotkey.nModifiers & MOD_CODE_SHIFT)
+        trigger += QStringLiteral("SHIFT+");
+    return trigger + key;
+}
+
+} // namespace
+
+CPortalShortcuts::CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+                                   const QDBusConnection& bus, QObject* parent)
+    : QObject(parent), m_bus(bus), m_translate(std::move(translate)), m_layout(std::move(layout)) {
+    qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
+    qDBusRegisterMetaType<Shortcuts>();
+    // Taken as whole messages: Qt 6.4 never called the typed slots of these signals.
+    m_bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
+                  SLOT(OnActivated(QDBusMessage)));
+    m_bus.connect(kService, kPath, kInterface, QStringLiteral("Deactivated"), this,
+                  SLOT(OnDeactivated(QDBusMessage)));
+}
+
+CPortalShortcuts::~CPortalShortcuts() {
+    CloseSession();
+}
+
+QString CPortalShortcuts::ShortcutId(const GlobalHotkey& hotkey) {
+    return QStringLiteral("hotkey-%1-%2").arg(hotkey.nModifiers).arg(hotkey.nKey);
+}
+
+bool CPortalShortcuts::HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey) {
+    const QStringList parts = id.split(QLatin1Char('-'));
+    if (parts.size() != 3 || parts[0] != QLatin1String("hotkey"))
+        return false;
+    bool okMods = false, okKey = false;
+    const int mods = parts[1].toInt(&okMods);
+    const int key = parts[2].toInt(&okKey);
+    if (!okMods || !okKey || mods < 0 || mods > 7 || key <= 0 || key > 255)
+        return false;
+    hotkey = {key, mods};
+    return true;
+}
+
+void CPortalShortcuts::Probe(std::function<void(bool)> done) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kInterface << QStringLiteral("version");
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done(!watcher->isError());
+    });
+}
+
+QString CPortalShortcuts::NextToken() {
+    return QStringLiteral("otomaru%1").arg(++m_nToken);
+}
+
+QString CPortalShortcuts::RequestPath(const QString& token) const {
+    QString sender = m_bus.baseService().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+}
+
+void CPortalShortcuts::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
+    if (hotkeys == m_hotkeys && (!m_strSession.isEmpty() || m_bCreating))
+        return;
+    m_hotkeys = hotkeys;
+    // A session binds its shortcuts once: changed ones need a session of their own.
+    CloseSession();
+    CreateSession();
+}
+
+void CPortalShortcuts::CreateSession() {
+    if (m_bCreating)
+        return;
+    m_bCreating = true;
+    const QString token = NextToken();
+    // The answer comes as a signal on the request's path; listen before asking.
+    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
+                  SLOT(OnSessionResponse(uint, QVariantMap)));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                       QStringLiteral("CreateSession"));
+    call << QVariantMap{{QStringLiteral("handle_token"), token},
+                        {QStringLiteral("session_handle_token"), token}};
+    m_bus.asyncCall(call);
+}
+
+void CPortalShortcuts::OnSessionResponse(uint response, const QVariantMap& results) {
+    m_bCreating = false;
+    if (response != 0)
+        return;
+    QVariant handle = results.value(QStringLiteral("session_handle"));
+    m_strSession = handle.canConvert<QDBusObjectPath>() && handle.userType() != QMetaType::QString
+                       ? handle.value<QDBusObjectPath>().path()
+                       : handle.toString();
+    Bind();
+}
+
+void CPortalShortcuts::Bind() {
+    if (m_strSession.isEmpty())
+        return;
+    Shortcuts shortcuts;
+    const HKL layout = m_layout ? m_layout() : nullptr;
+    for (const GlobalHotkey& hotkey : m_hotkeys) {
+        if (IsReservedHotkey(hotkey))
+            continue;
+        QVariantMap options{{QStringLiteral("description"),
+                             QString::fromStdString(Utf8FromCp932(
+                                 HotkeyText(hotkey.nModifiers, hotkey.nKey, layout)))}};
+        const QString trigger = PreferredTrigger(hotkey);
+        if (!trigger.isEmpty())
+            options.insert(QStringLiteral("preferred_trigger"), trigger);
+        shortcuts.append({ShortcutId(hotkey), options});
+    }
+    const QString token = NextToken();
+    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
+                  SLOT(OnBindResponse(uint, QVariantMap)));
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
+                                                       QStringLiteral("BindShortcuts"));
+    call << QVariant::fromValue(QDBusObjectPath(m_strSession)) << QVariant::fromValue(shortcuts)
+         << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
+    m_bus.asyncCall(call);
+}
+
+void CPortalShortcuts::OnBindResponse(uint, const QVariantMap&) {
+    // The user may have chosen other triggers or none; activations say what was pressed.
+}
+
+void CPortalShortcuts::CloseSession() {
+    if (m_strSession.isEmpty())
+        return;
+    m_bus.asyncCall(QDBusMessage::createMethodCall(kService, m_strSession,
+                                                   QStringLiteral("org.freedesktop.portal.Session"),
+                                                   QStringLiteral("Close")));
+    m_strSession.clear();
+    m_keyState.ReleaseAll();
+}
+
+bool CPortalShortcuts::OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const {
+    const QVariantList args = signal.arguments();
+    if (args.size() < 2 || m_strSession.isEmpty())
+        return false;
+    return args[0].value<QDBusObjectPath>().path() == m_strSession &&
+           HotkeyOfShortcutId(args[1].toString(), hotkey);
+}
+
+void CPortalShortcuts::OnActivated(const QDBusMessage& signal) {
+    GlobalHotkey hotkey;
+    if (!OurHotkey(signal, hotkey))
+        return;
+    m_keyState.SyncModifiers(hotkey.nModifiers & MOD_CODE_SHIFT, hotkey.nModifiers & MOD_CODE_CTRL,
+                             hotkey.nModifiers & MOD_CODE_ALT);
+    m_keyState.KeyDown(hotkey.nKey);
+    if (m_translate)
+        m_translate(WM_KEYDOWN, m_keyState.Data());
+}
+
+void CPortalShortcuts::OnDeactivated(const QDBusMessage& signal) {
+    GlobalHotkey hotkey;
+    if (!OurHotkey(signal, hotkey))
+        return;
+    m_keyState.KeyUp(hotkey.nKey);
+    if (m_translate)
+        m_translate(WM_KEYUP, m_keyState.Data());
+}

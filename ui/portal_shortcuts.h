@@ -1,0 +1,59 @@
+// Global hotkeys on Wayland through the desktop portal's GlobalShortcuts interface (KDE Plasma
+// 5.27 and later). Each distinct hotkey is one shortcut; its activation and deactivation are fed
+// through the same key-state table and matching as a focused press and release.
+#pragma once
+
+#include "ui/global_hotkey.h"
+#include "ui/key_filter.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QObject>
+#include <QVariantMap>
+
+#include <functional>
+#include <vector>
+
+class CPortalShortcuts : public QObject {
+    Q_OBJECT
+public:
+    CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+                     const QDBusConnection& bus, QObject* parent = nullptr);
+    ~CPortalShortcuts() override;
+
+    // Asks the bus whether the portal offers the interface; `done` is called once, later.
+    void Probe(std::function<void(bool available)> done);
+    // Binds these in a session of their own (made at the first call, made anew when they
+    // change: a session binds once).
+    void SetHotkeys(const std::vector<GlobalHotkey>& hotkeys);
+    const QString& SessionHandle() const { return m_strSession; }
+
+    // The shortcut id of a hotkey, and back.
+    static QString ShortcutId(const GlobalHotkey& hotkey);
+    static bool HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey);
+
+private slots:
+    void OnActivated(const QDBusMessage& signal);
+    void OnDeactivated(const QDBusMessage& signal);
+    void OnSessionResponse(uint response, const QVariantMap& results);
+    void OnBindResponse(uint response, const QVariantMap& results);
+
+private:
+    // The hotkey of an activation of our session's shortcut.
+    bool OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const;
+    QString RequestPath(const QString& token) const;
+    QString NextToken();
+    void CreateSession();
+    void Bind();
+    void CloseSession();
+
+    QDBusConnection m_bus;
+    CKeyFilter::TranslateFn m_translate;
+    CKeyFilter::LayoutFn m_layout;
+    std::vector<GlobalHotkey> m_hotkeys;
+    QString m_strSession;
+    bool m_bCreating = false;
+    int m_nToken = 0;
+    CKeyState m_keyState;
+};
