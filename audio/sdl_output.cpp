@@ -65,6 +65,9 @@ std::uint64_t g_nSdlGeneration = 0;
 bool StartSdlAudioLocked() {
     if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
         return true;
+    // SDL would turn SIGINT and SIGTERM into quit events nobody reads: a logout or `kill` must
+    // still end the program.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
     ++g_nSdlGeneration;

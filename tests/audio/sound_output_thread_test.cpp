@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <random>
 #include <thread>
@@ -188,6 +189,12 @@ TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
     EXPECT_EQ(info.driver, "dummy");
     EXPECT_TRUE(info.nPeriodFrames == 256 || info.nPeriodFrames == 512) << info.nPeriodFrames;
     EXPECT_EQ(info.nSamplesPerSec, 22050u);
+    // SDL keeps its hands off the signals that end the program.
+    for (const int signal : {SIGINT, SIGTERM}) {
+        struct sigaction action {};
+        ASSERT_EQ(sigaction(signal, nullptr, &action), 0);
+        EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
+    }
 
     SoundBufferPtr b = MakeMono16(device, 22050, std::vector<std::int16_t>(2205, 3000));
     ASSERT_TRUE(b);
