@@ -2,7 +2,6 @@
 // ends the process when it closes. With a remote option it only sends that command to the
 // instance running on the same data folder and exits with its result.
 #include "base/message.h"
-#include "base/text.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
 #include "ui/dialog_template.h"
@@ -25,7 +24,7 @@ namespace {
 std::string DataFolder() {
     AppSettings settings;
     settings.LocateFiles();
-    return ToOsPath(settings.m_strExeDir);
+    return settings.m_strExeDir;
 }
 
 enum class ArgsResult { Window, Remote, Bad };

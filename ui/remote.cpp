@@ -8,8 +8,12 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,12 +70,31 @@ QString RemoteServiceName(const std::string& dataFolder) {
     return QStringLiteral("org.otomaru.Otomaru.d") + FolderTag(dataFolder);
 }
 
-QString RemoteSocketPath(const std::string& dataFolder) {
+namespace {
+
+// The session's runtime folder; without one (a bare X server, a script run from cron) a folder of
+// our own in /tmp, used only while it is the user's and private to it.
+QString RuntimeFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return QString::fromLocal8Bit(runtime);
+    const std::string own = "/tmp/otomaru-" + std::to_string(getuid());
+    if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    struct stat st {};
+    if (lstat(own.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() ||
+        (st.st_mode & 077) != 0)
+        return {};
+    return QString::fromLocal8Bit(own.c_str());
+}
+
+} // namespace
+
+QString RemoteSocketPath(const std::string& dataFolder) {
+    const QString runtime = RuntimeFolder();
     if (runtime.isEmpty())
         return {};
-    return QString::fromLocal8Bit(runtime) + QStringLiteral("/otomaru-") + FolderTag(dataFolder) +
-           QStringLiteral(".sock");
+    return runtime + QStringLiteral("/otomaru-") + FolderTag(dataFolder) + QStringLiteral(".sock");
 }
 
 CRemoteServer::CRemoteServer(std::string dataFolder, QObject* parent)

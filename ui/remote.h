@@ -18,7 +18,7 @@ class QLocalSocket;
 
 // The names that stand for a data folder (a path in the system's encoding).
 QString RemoteServiceName(const std::string& dataFolder);
-QString RemoteSocketPath(const std::string& dataFolder); // empty without $XDG_RUNTIME_DIR
+QString RemoteSocketPath(const std::string& dataFolder); // empty when no private folder is found
 inline constexpr const char* kRemoteObjectPath = "/org/otomaru/Remote";
 inline constexpr const char* kRemoteInterface = "org.otomaru.Remote";
 
