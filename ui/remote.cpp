@@ -132,20 +132,18 @@ bool CRemoteServer::Listen() {
     const QString path = RemoteSocketPath(m_strDataFolder);
     if (path.isEmpty())
         return true;
-    m_pSocketServer = new QLocalServer(this);
-    m_pSocketServer->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_pSocketServer->listen(path)) {
-        // A socket file that nobody answers on is left from an instance that ended abruptly.
+    // Asked before listening: Qt's listen takes the name over from a running instance. A socket
+    // file that nobody answers on is left from an instance that ended abruptly.
+    {
         QLocalSocket probe;
         probe.connectToServer(path);
-        if (probe.waitForConnected(1000)) {
-            delete m_pSocketServer;
-            m_pSocketServer = nullptr;
+        if (probe.waitForConnected(1000))
             return false;
-        }
-        QLocalServer::removeServer(path);
-        m_pSocketServer->listen(path);
     }
+    QLocalServer::removeServer(path);
+    m_pSocketServer = new QLocalServer(this);
+    m_pSocketServer->setSocketOptions(QLocalServer::UserAccessOption);
+    m_pSocketServer->listen(path);
     connect(m_pSocketServer, &QLocalServer::newConnection, this, &CRemoteServer::OnNewConnection);
     return true;
 }

@@ -126,9 +126,9 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     // ends; another folder is free.
     CRemoteServer elsewhere(m_dir.Path());
     EXPECT_TRUE(elsewhere.Listen());
-    const ProcessRun plain = Otomaru({});
-    EXPECT_EQ(plain.exitCode, 0);
-    EXPECT_EQ(m_requests, std::vector<RemoteVerb>{RemoteVerb::Activate});
+    for (bool bus : {true, false})
+        EXPECT_EQ(Otomaru({}, bus).exitCode, 0) << bus;
+    EXPECT_EQ(m_requests, (std::vector<RemoteVerb>{RemoteVerb::Activate, RemoteVerb::Activate}));
 }
 
 TEST(RemoteProtocolTest, MessagesReadBackAndBadOnesAreRefused) {
