@@ -277,17 +277,29 @@ std::uint32_t CSoundDevice::LoadWaveFile(const std::string& path, SoundBufferSlo
     // A data chunk may claim more than the file holds: the buffer is the bytes really there,
     // so a lying size field can never make us allocate what the file does not have.
     const std::uint32_t size = reader.AvailableDataSize();
+    return FillNewBuffer(
+        reader.Format(), size, slot,
+        [&](void* region1, std::uint32_t bytes1, void* region2, std::uint32_t bytes2) {
+            std::uint32_t delivered = 0;
+            if (region1)
+                reader.Read(bytes1, region1, &delivered);
+            if (region2 && bytes2 != 0)
+                reader.Read(bytes2, region2, &delivered);
+        });
+}
 
+template <class Fill>
+std::uint32_t CSoundDevice::FillNewBuffer(const WAVEFORMATEX* format, std::uint32_t size,
+                                          SoundBufferSlot& slot, const Fill& fill) {
     DSBUFFERDESC desc;
     desc.dwFlags = kEffectFlags;
     desc.dwBufferBytes = size;
-    desc.lpwfxFormat = reader.Format();
+    desc.lpwfxFormat = format;
     if (m_pDirectSound->CreateSoundBuffer(&desc, &slot, nullptr) < 0 || !slot) {
         slot.reset();
         ShowError("バッファの作成に失敗");
         return 0;
     }
-
     void* region1 = nullptr;
     void* region2 = nullptr;
     std::uint32_t bytes1 = 0;
@@ -296,11 +308,7 @@ std::uint32_t CSoundDevice::LoadWaveFile(const std::string& path, SoundBufferSlo
         ReleaseBuffer(slot);
         return 0;
     }
-    std::uint32_t delivered = 0;
-    if (region1)
-        reader.Read(bytes1, region1, &delivered);
-    if (region2 && bytes2 != 0)
-        reader.Read(bytes2, region2, &delivered);
+    fill(region1, bytes1, region2, bytes2);
     slot->Unlock(region1, bytes1, region2, bytes2);
     return size;
 }
@@ -314,33 +322,19 @@ std::uint32_t CSoundDevice::LoadDecodedFile(const std::string& path, SoundBuffer
     }
     // Longer than a buffer holds: the size passed on makes CreateSoundBuffer refuse it.
     const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(sound.Bytes(), UINT32_MAX));
-    DSBUFFERDESC desc;
-    desc.dwFlags = kEffectFlags;
-    desc.dwBufferBytes = size;
-    desc.lpwfxFormat = &sound.format;
-    if (m_pDirectSound->CreateSoundBuffer(&desc, &slot, nullptr) < 0 || !slot) {
-        slot.reset();
-        ShowError("バッファの作成に失敗");
-        return 0;
-    }
-    void* region1 = nullptr;
-    void* region2 = nullptr;
-    std::uint32_t bytes1 = 0;
-    std::uint32_t bytes2 = 0;
-    if (LockWhole(*slot, size, &region1, &bytes1, &region2, &bytes2) < 0) {
-        ReleaseBuffer(slot);
-        return 0;
-    }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(sound.samples.data());
-    const std::uint32_t copy1 = std::min(bytes1, size);
-    const std::uint32_t copy2 = std::min(bytes2, size - copy1);
-    if (region1 && copy1)
-        std::memcpy(region1, bytes, copy1);
-    if (region2 && copy2)
-        std::memcpy(region2, bytes + copy1, copy2);
-    sound.samples = {}; // before Unlock prepares the mixer's copy: one copy less at the peak
-    slot->Unlock(region1, bytes1, region2, bytes2);
-    return size;
+    return FillNewBuffer(
+        &sound.format, size, slot,
+        [&](void* region1, std::uint32_t bytes1, void* region2, std::uint32_t bytes2) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(sound.samples.data());
+            const std::uint32_t copy1 = std::min(bytes1, size);
+            const std::uint32_t copy2 = std::min(bytes2, size - copy1);
+            if (region1 && copy1)
+                std::memcpy(region1, bytes, copy1);
+            if (region2 && copy2)
+                std::memcpy(region2, bytes + copy1, copy2);
+            // Freed before Unlock prepares the mixer's copy: one copy less at the peak.
+            sound.samples = {};
+        });
 }
 
 bool CSoundDevice::PlayFromStart(SoundBufferSlot& slot) {

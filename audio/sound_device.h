@@ -63,6 +63,11 @@ private:
     // A FLAC, Ogg Vorbis, Opus or MP3 effect, decoded whole (audio/sound_decoder.h); the
     // buffer then holds 16-bit PCM and the length returned is the decoded one.
     std::uint32_t LoadDecodedFile(const std::string& path, SoundBufferSlot& slot);
+    // Makes an effect's buffer of `size` bytes, locks it whole, lets `fill` write the regions and
+    // unlocks it: `size`, or 0 (with the message where the buffer could not be made).
+    template <class Fill>
+    std::uint32_t FillNewBuffer(const WAVEFORMATEX* format, std::uint32_t size,
+                                SoundBufferSlot& slot, const Fill& fill);
     // Lock from offset 0 for `bytes`, with the one Restore-and-retry after a lost buffer.
     static HRESULT LockWhole(IDirectSoundBuffer& buffer, std::uint32_t bytes, void** region1,
                              std::uint32_t* bytes1, void** region2, std::uint32_t* bytes2);
