@@ -7,6 +7,7 @@
 //
 //   repeat_spacing [offline|disk] [burner threads=0]
 #include "playback/active_play_list.h"
+#include "tests/support/paced_output.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,9 +25,8 @@
 
 namespace {
 
-constexpr std::uint32_t kRate = 22050;
-constexpr std::size_t kPeriod = 256;
-constexpr std::int16_t kMark = 30000;
+constexpr std::uint32_t kRate = PacedOutput::kRate;
+constexpr std::int16_t kMark = PacedOutput::kMark;
 
 void FindOnsets(const std::int16_t* stereo, std::size_t frames, std::uint64_t at,
                 std::vector<std::uint64_t>& onsets) {
@@ -34,44 +34,6 @@ void FindOnsets(const std::int16_t* stereo, std::size_t frames, std::uint64_t at
         if (stereo[2 * i] == kMark)
             onsets.push_back(at + i);
 }
-
-// The offline output, pulled one period per period of wall time on its own thread.
-class PacedOutput {
-public:
-    PacedOutput() : m_thread([this] { Run(); }) {}
-    ~PacedOutput() {
-        m_bRun = false;
-        m_thread.join();
-    }
-    SoundDevicePtr Device() { return m_out.Device(); }
-    std::vector<std::uint64_t> Onsets() {
-        std::lock_guard lock(m_mutex);
-        return m_onsets;
-    }
-
-private:
-    void Run() {
-        auto next = std::chrono::steady_clock::now();
-        std::vector<std::int16_t> block;
-        while (m_bRun) {
-            {
-                std::lock_guard lock(m_mutex);
-                const std::uint64_t at = m_out.FramesRendered();
-                block.clear();
-                m_out.Render(kPeriod, block);
-                FindOnsets(block.data(), kPeriod, at, m_onsets);
-            }
-            next += std::chrono::nanoseconds(1000000000ull * kPeriod / kRate);
-            std::this_thread::sleep_until(next);
-        }
-    }
-
-    OfflineSoundOutput m_out{kRate};
-    std::mutex m_mutex;
-    std::vector<std::uint64_t> m_onsets;
-    std::atomic<bool> m_bRun{true};
-    std::thread m_thread;
-};
 
 // Forwards every operation to our buffer but offers no frame schedule: the worker then plays
 // each repeat with Play when it is due, as designed.
@@ -150,7 +112,7 @@ void RunJob(SoundBufferPtr buffer, std::int32_t repeats, std::int32_t interval) 
 std::vector<std::uint64_t> OfflineOnsets(bool scheduled, std::int32_t repeats,
                                          std::int32_t interval) {
     PacedOutput paced;
-    SoundBufferPtr b = MarkedBuffer(paced.Device());
+    SoundBufferPtr b = MarkedBuffer(paced.Output().Device());
     RunJob(scheduled ? b : std::make_shared<PlainBuffer>(b), repeats, interval);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     return paced.Onsets();

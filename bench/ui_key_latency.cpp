@@ -8,6 +8,7 @@
 //   ui_key_latency [offline|dummy|disk] [presses=1000]
 #include "audio/mixer.h"
 #include "audio/sound_output.h"
+#include "tests/support/paced_output.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/mixer_dlg.h"
 
@@ -31,8 +32,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::uint32_t kRate = 22050;
-constexpr std::size_t kPeriod = 256;
+constexpr std::uint32_t kRate = PacedOutput::kRate;
 
 void WriteClick(const std::filesystem::path& path) {
     const std::uint32_t frames = kRate / 100; // 10 ms
@@ -56,31 +56,6 @@ void WriteClick(const std::filesystem::path& path) {
     o.write(reinterpret_cast<const char*>(samples.data()), data);
 }
 
-class PacedOutput {
-public:
-    PacedOutput() : m_thread([this] { Run(); }) {}
-    ~PacedOutput() {
-        m_bRun = false;
-        m_thread.join();
-    }
-    SoundOutputFactory Factory() const { return m_out.Factory(); }
-
-private:
-    void Run() {
-        auto next = Clock::now();
-        std::vector<std::int16_t> block;
-        while (m_bRun) {
-            block.clear();
-            m_out.Render(kPeriod, block);
-            next += std::chrono::nanoseconds(1000000000ull * kPeriod / kRate);
-            std::this_thread::sleep_until(next);
-        }
-    }
-    OfflineSoundOutput m_out{kRate};
-    std::atomic<bool> m_bRun{true};
-    std::thread m_thread;
-};
-
 double Percentile(std::vector<double> v, double q) {
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
@@ -99,7 +74,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<PacedOutput> paced;
     if (output == "offline") {
         paced = std::make_unique<PacedOutput>();
-        SetSoundOutputFactory(paced->Factory());
+        SetSoundOutputFactory(paced->Output().Factory());
     }
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));

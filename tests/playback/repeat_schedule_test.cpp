@@ -3,6 +3,7 @@
 // the output rate, and a stop takes back a start already handed to the mixer.
 #include "playback/active_play_list.h"
 #include "tests/support/fake_buffer.h"
+#include "tests/support/paced_output.h"
 
 #include <gtest/gtest.h>
 
@@ -14,49 +15,8 @@
 
 namespace {
 
-constexpr std::uint32_t kRate = 22050;
-constexpr std::size_t kPeriod = 256;
-constexpr std::int16_t kMark = 30000;
-
-// Renders one period per period of wall time and notes the frames where the sound begins.
-class PacedOutput {
-public:
-    PacedOutput() : m_thread([this] { Run(); }) {}
-    ~PacedOutput() {
-        m_bRun = false;
-        m_thread.join();
-    }
-    OfflineSoundOutput& Output() { return m_out; }
-    std::vector<std::uint64_t> Onsets() {
-        std::lock_guard lock(m_mutex);
-        return m_onsets;
-    }
-
-private:
-    void Run() {
-        auto next = std::chrono::steady_clock::now();
-        std::vector<std::int16_t> block;
-        while (m_bRun) {
-            {
-                std::lock_guard lock(m_mutex);
-                const std::uint64_t at = m_out.FramesRendered();
-                block.clear();
-                m_out.Render(kPeriod, block);
-                for (std::size_t i = 0; i < kPeriod; ++i)
-                    if (block[2 * i] == kMark)
-                        m_onsets.push_back(at + i);
-            }
-            next += std::chrono::nanoseconds(1000000000ull * kPeriod / kRate);
-            std::this_thread::sleep_until(next);
-        }
-    }
-
-    OfflineSoundOutput m_out{kRate};
-    std::mutex m_mutex;
-    std::vector<std::uint64_t> m_onsets;
-    std::atomic<bool> m_bRun{true};
-    std::thread m_thread;
-};
+constexpr std::uint32_t kRate = PacedOutput::kRate;
+constexpr std::int16_t kMark = PacedOutput::kMark;
 
 // A sound of `ms` milliseconds whose first frame alone carries the mark.
 EffectEntryPtr MarkedEntry(const SoundDevicePtr& device, std::uint32_t ms, std::int32_t repeat,
