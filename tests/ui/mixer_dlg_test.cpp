@@ -177,8 +177,8 @@ TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
         titles << a->text();
     EXPECT_EQ(titles,
               QStringList({QString::fromUtf8("ファイル(&F)"), QString::fromUtf8("効果音リスト(&P)"),
-                           QString::fromUtf8("再生リスト"), QString::fromUtf8("ヘルプ(&H)"),
-                           QString::fromUtf8("出力デバイス")}));
+                           QString::fromUtf8("再生リスト"), QString::fromUtf8("出力デバイス"),
+                           QString::fromUtf8("ヘルプ(&H)")}));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_HELP_ABOUT)->text(),
               QString::fromUtf8("Otomaruについて(&A)"));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_PLAY_STOP)->text(), QString::fromUtf8("選択WAVEを停止"));
@@ -487,7 +487,7 @@ TEST_F(MixerDlgTest, SelectorChoosesNothingWhenTheOpenSetIsNotListed) {
 TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
     const std::string ini = m_dir.Path() + "Otomaru.ini";
     EXPECT_EQ(ReadText(ini).find("OutputDevice"), std::string::npos);
-    QMenu* menu = m_dlg->MenuBar().actions().back()->menu();
+    QMenu* menu = m_dlg->MenuBar().findChild<CDeviceMenu*>();
     ASSERT_NE(menu, nullptr);
     auto item = [](QMenu* in, const char* text) -> QAction* {
         for (QAction* a : in->actions())
@@ -547,7 +547,7 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
                                       "exit 0\n");
     std::filesystem::permissions(m_dir.Path() + "pactl", std::filesystem::perms::owner_all);
     qputenv("PATH", QByteArray::fromStdString(m_dir.Path()) + ":" + savedPath);
-    auto* menu = qobject_cast<CDeviceMenu*>(m_dlg->MenuBar().actions().back()->menu());
+    auto* menu = m_dlg->MenuBar().findChild<CDeviceMenu*>();
     ASSERT_NE(menu, nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.server);
