@@ -10,6 +10,7 @@
 #include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
 #include "audio/output_route.h"
+#include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
 #include <algorithm>
@@ -29,31 +30,6 @@ using namespace std::chrono_literals;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-SoundBufferPtr MakeClick(const SoundDevicePtr& device) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = PulseRig::kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2 * PulseRig::kRate;
-    DSBUFFERDESC desc;
-    desc.dwBufferBytes = 2 * 110; // 5 ms
-    desc.lpwfxFormat = &f;
-    SoundBufferPtr buffer;
-    device->CreateSoundBuffer(&desc, &buffer, nullptr);
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    std::uint32_t b1 = 0;
-    std::uint32_t b2 = 0;
-    buffer->Lock(0, desc.dwBufferBytes, &p1, &b1, &p2, &b2, 0);
-    auto* s = static_cast<std::int16_t*>(p1);
-    for (int i = 0; i < 110; ++i)
-        s[i] = 20000;
-    buffer->Unlock(p1, b1, p2, b2);
-    return buffer;
 }
 
 // Frame indexes where the left channel rises past half scale after a quiet stretch.
@@ -149,7 +125,9 @@ int main(int argc, char** argv) {
     };
     WaitFor(flowing, 5s);
     rig.StartRecorders();
-    SoundBufferPtr click = MakeClick(device);
+    // A 5 ms click.
+    SoundBufferPtr click =
+        MakeMono16(device, PulseRig::kRate, std::vector<std::int16_t>(110, 20000));
 
     // The recorders start a little apart: a reference click played to both sinks at once
     // through a combined sink (which keeps its two outputs aligned) measures that offset.

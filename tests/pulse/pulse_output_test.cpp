@@ -2,6 +2,7 @@
 // way back after the server goes away, heard through recorders on the null sinks' monitors.
 #include "audio/output_backend.h"
 #include "audio/output_route.h"
+#include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
 #include <gtest/gtest.h>
@@ -27,30 +28,11 @@ Clock::duration WaitFor(const std::function<bool()>& condition, Clock::duration 
 }
 
 SoundBufferPtr MakeTone(const SoundDevicePtr& device, double seconds, double hz) {
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = PulseRig::kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2 * PulseRig::kRate;
-    const auto frames = static_cast<std::uint32_t>(seconds * PulseRig::kRate);
-    DSBUFFERDESC desc;
-    desc.dwBufferBytes = frames * 2;
-    desc.lpwfxFormat = &f;
-    SoundBufferPtr buffer;
-    if (device->CreateSoundBuffer(&desc, &buffer, nullptr) != DS_OK)
-        return nullptr;
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    std::uint32_t b1 = 0;
-    std::uint32_t b2 = 0;
-    buffer->Lock(0, desc.dwBufferBytes, &p1, &b1, &p2, &b2, 0);
-    auto* s = static_cast<std::int16_t*>(p1);
-    for (std::uint32_t i = 0; i < frames; ++i)
-        s[i] = static_cast<std::int16_t>(8000 * std::sin(i * 2 * M_PI * hz / PulseRig::kRate));
-    buffer->Unlock(p1, b1, p2, b2);
-    return buffer;
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * PulseRig::kRate));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] =
+            static_cast<std::int16_t>(8000 * std::sin(i * 2 * M_PI * hz / PulseRig::kRate));
+    return MakeMono16(device, PulseRig::kRate, samples);
 }
 
 OutputStatus Status(const SoundDevicePtr& device) {

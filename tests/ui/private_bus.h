@@ -3,9 +3,10 @@
 // the remote's socket.
 #pragma once
 
+#include "tests/support/spin_until.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QString>
 
 #include <csignal>
@@ -75,15 +76,3 @@ private:
 
 // Before any test: Qt connects to the session bus once per process, and widgets may do so first.
 inline const bool kPrivateBusStarted = PrivateBus::Start();
-
-// Runs the event loop until the condition holds; generous, never a timing check.
-inline bool SpinUntil(const std::function<bool()>& condition, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}

@@ -1,5 +1,6 @@
 // Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
 // holding the focus, and xdotool pressing keys as a user would.
+#include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
 #include "ui/global_hotkeys.h"
 #include "ui/mixer_dlg.h"
@@ -7,7 +8,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <xcb/xcb.h>
 
@@ -21,17 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool SpinUntil(const std::function<bool()>& condition, int limitMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 void Settle(int ms) {
     SpinUntil([] { return false; }, ms);
