@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -211,13 +213,14 @@ constexpr int kPhaseTaps = kHalfReach + 1; // taps per half
 constexpr int kLead = kPhaseTaps / 2;      // 28: tap i of either half is 2 (i - kLead) + phase
 constexpr double kHalfCutoff = 0.226;      // -6 dB point, of the input rate
 constexpr double kHalfBeta = 8.3;
-constexpr std::size_t kGroup = 32;   // floats of output the inner loop keeps in registers
+constexpr int kTapRoom = 64;         // taps per half as stored: the last eight are zero
+constexpr std::size_t kGroup = 256;  // floats of output per step, a multiple of every kernel's
 constexpr std::size_t kBlock = 1024; // frames per block: the inputs stay in the first-level cache
-constexpr std::size_t kSpan = kBlock + kPhaseTaps - 1;
+constexpr std::size_t kSpan = kBlock + kTapRoom - 1;
 
 struct HalfTaps {
-    float even[kPhaseTaps];
-    float odd[kPhaseTaps];
+    float even[kTapRoom];
+    float odd[kTapRoom];
 };
 
 const HalfTaps& HalfRateTaps() {
@@ -247,39 +250,99 @@ const HalfTaps& HalfRateTaps() {
 }
 
 // y[n] = sum of even[i] * e[n + kPlanes i] and odd[i] * o[n + kPlanes i] for the first
-// groups * kGroup floats of y (frames of kPlanes interleaved channels).
+// groups * kGroup floats of y (frames of kPlanes interleaved channels), in vectors of type V.
+//
+// Blocked so that loads stop being the limit: taps i and i + width / kPlanes of neighbouring
+// output vectors read the same input vector, so kHeld taps held in registers against kOut output
+// vectors need kOut + kHeld - 1 loads for kOut * kHeld multiply-adds, where one tap at a time
+// needed a load for each. kOut independent sums also keep the multiply-add units busy.
+template <class V, int kOut, int kHeld> struct HalfRateKernel {
+    static constexpr int kWidth = sizeof(V) / sizeof(float);
+
+    // One input vector's part in the kOut sums: tap kM - j of output vector j, where it is held.
+    template <int kM, int... kJ>
+    [[gnu::always_inline]] static void Feed(const float* x, const V* c, V* a,
+                                            std::integer_sequence<int, kJ...>) {
+        V v;
+        std::memcpy(&v, x + kWidth * kM, sizeof v);
+        (
+            [&] {
+                if constexpr (kM - kJ >= 0 && kM - kJ < kHeld)
+                    a[kJ] += c[kM - kJ] * v;
+            }(),
+            ...);
+    }
+
+    template <int... kM>
+    [[gnu::always_inline]] static void FeedAll(const float* x, const V* c, V* a,
+                                               std::integer_sequence<int, kM...>) {
+        (Feed<kM>(x, c, a, std::make_integer_sequence<int, kOut>{}), ...);
+    }
+
+    template <int kPlanes>
+    [[gnu::always_inline]] static void Run(const float* e, const float* o, const HalfTaps& taps,
+                                           std::size_t groups, float* y) {
+        constexpr int kStride = kWidth / kPlanes; // taps apart that share input vectors
+        constexpr int kRuns = (kPhaseTaps + kStride * kHeld - 1) / (kStride * kHeld);
+        static_assert(kStride * kHeld * kRuns <= kTapRoom);
+        constexpr std::size_t kStep = static_cast<std::size_t>(kOut * kWidth);
+        static_assert(kGroup % kStep == 0);
+        for (std::size_t g = 0; g < groups * (kGroup / kStep); ++g) {
+            V a[kOut] = {};
+            for (int phase = 0; phase < 2; ++phase) {
+                const float* in = (phase == 0 ? e : o) + g * kStep;
+                const float* weights = phase == 0 ? taps.even : taps.odd;
+                for (int r = 0; r < kStride; ++r) {
+                    for (int run = 0; run < kRuns; ++run) {
+                        const int first = kHeld * run; // c[u] is tap r + kStride * (first + u)
+                        V c[kHeld];
+                        for (int u = 0; u < kHeld; ++u)
+                            c[u] = V{} + weights[r + kStride * (first + u)];
+                        FeedAll(in + kPlanes * r + kWidth * first, c, a,
+                                std::make_integer_sequence<int, kOut + kHeld - 1>{});
+                    }
+                }
+            }
+            for (int j = 0; j < kOut; ++j)
+                std::memcpy(y + g * kStep + static_cast<std::size_t>(kWidth * j), &a[j],
+                            sizeof a[j]);
+        }
+    }
+};
+
+// Eight sums, seven taps held: sixteen 256-bit registers.
 template <int kPlanes>
 OTOMARU_SIMD_CLONES void HalfRateBlock(const float* e, const float* o, const HalfTaps& taps,
                                        std::size_t groups, float* y) {
-    for (std::size_t g = 0; g < groups; ++g) {
-        V8 a0{};
-        V8 a1{};
-        V8 a2{};
-        V8 a3{};
-        const float* pe = e + g * kGroup;
-        const float* po = o + g * kGroup;
-        for (int i = 0; i < kPhaseTaps; ++i) {
-            const float c = taps.even[i];
-            const float* x = pe + kPlanes * i;
-            a0 += c * LOAD8(x);
-            a1 += c * LOAD8(x + 8);
-            a2 += c * LOAD8(x + 16);
-            a3 += c * LOAD8(x + 24);
-        }
-        for (int i = 0; i < kPhaseTaps; ++i) {
-            const float c = taps.odd[i];
-            const float* x = po + kPlanes * i;
-            a0 += c * LOAD8(x);
-            a1 += c * LOAD8(x + 8);
-            a2 += c * LOAD8(x + 16);
-            a3 += c * LOAD8(x + 24);
-        }
-        float* py = y + g * kGroup;
-        *reinterpret_cast<V8u*>(py) = a0;
-        *reinterpret_cast<V8u*>(py + 8) = a1;
-        *reinterpret_cast<V8u*>(py + 16) = a2;
-        *reinterpret_cast<V8u*>(py + 24) = a3;
+    HalfRateKernel<V8, 8, 7>::template Run<kPlanes>(e, o, taps, groups, y);
+}
+
+#if OTOMARU_HAVE_WIDE_CLONE
+// Sixteen sums in 512-bit vectors where the processor has them: twice the multiply-adds an
+// instruction, and 32 registers. Mono holds four taps (64 with the zero tail, in steps of 16).
+using V16 = float __attribute__((vector_size(64)));
+
+template <int kPlanes>
+__attribute__((target("arch=x86-64-v4"))) void WideHalfRateBlock(const float* e, const float* o,
+                                                                 const HalfTaps& taps,
+                                                                 std::size_t groups, float* y) {
+    HalfRateKernel<V16, 16, kPlanes == 2 ? 7 : 4>::template Run<kPlanes>(e, o, taps, groups, y);
+}
+#endif
+
+std::atomic<bool> g_wideHalving{true};
+
+template <int kPlanes>
+void HalfRateBlocks(const float* e, const float* o, const HalfTaps& taps, std::size_t groups,
+                    float* y) {
+#if OTOMARU_HAVE_WIDE_CLONE
+    static const bool wide = __builtin_cpu_supports("x86-64-v4");
+    if (wide && g_wideHalving.load(std::memory_order_relaxed)) {
+        WideHalfRateBlock<kPlanes>(e, o, taps, groups, y);
+        return;
     }
+#endif
+    HalfRateBlock<kPlanes>(e, o, taps, groups, y);
 }
 
 // Fills e and o with frames 2 m0, 2 m0 + 2, ... and 2 m0 + 1, 2 m0 + 3, ... (`length` of each,
@@ -304,30 +367,6 @@ void FillPhases(const std::uint8_t* bytes, std::size_t frames, const SampleForma
     DecodeStrided(bytes, first + 1, odds, 2, format, o0, planes == 2 ? o0 + 1 : nullptr, p);
 }
 
-// Rounds and clips floats to 16 bits as FloatToS16 does, without a library call: adding and
-// taking away 1.5 * 2^23 leaves the nearest integer (half to even) once the value is clipped.
-OTOMARU_SIMD_CLONES
-void ConvertToS16(const float* in, std::size_t n, std::int16_t* out) {
-    constexpr float kRoundMagic = 12582912.0f;
-    using V8i = std::int32_t __attribute__((vector_size(32)));
-    using V8s = std::int16_t __attribute__((vector_size(16)));
-    const V8 lo = V8{} - 32768.0f;
-    const V8 hi = V8{} + 32767.0f;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        V8 v = LOAD8(in + i) * 32768.0f;
-        v = v < lo ? lo : v;
-        v = v > hi ? hi : v;
-        v = (v + kRoundMagic) - kRoundMagic;
-        const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
-        std::memcpy(out + i, &s, sizeof s);
-    }
-    for (; i < n; ++i) {
-        const float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
-        out[i] = static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
-    }
-}
-
 } // namespace
 
 void HalveRate(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
@@ -348,19 +387,23 @@ void HalveRate(const std::uint8_t* bytes, std::size_t frames, const SampleFormat
         const std::size_t groups = (count * p + kGroup - 1) / kGroup;
         const std::size_t padded = groups * kGroup / p; // frames the groups cover
         FillPhases(bytes, frames, format, planes, static_cast<long long>(n0) - kLead,
-                   padded + kPhaseTaps - 1, work->even, work->odd);
+                   padded + kTapRoom - 1, work->even, work->odd);
         if (planes == 2) {
-            HalfRateBlock<2>(work->even, work->odd, taps, groups, work->y);
+            HalfRateBlocks<2>(work->even, work->odd, taps, groups, work->y);
         } else {
-            HalfRateBlock<1>(work->even, work->odd, taps, groups, work->y);
+            HalfRateBlocks<1>(work->even, work->odd, taps, groups, work->y);
         }
-        ConvertToS16(work->y, count * p, out + n0 * p);
+        FloatsToS16(work->y, count * p, out + n0 * p);
     }
+}
+
+bool AllowWideHalving(bool allow) {
+    return g_wideHalving.exchange(allow);
 }
 
 void InterleaveToS16(const float* const* planes, int count, std::size_t frames, std::int16_t* out) {
     if (count == 1) {
-        ConvertToS16(planes[0], frames, out);
+        FloatsToS16(planes[0], frames, out);
         return;
     }
     // Through a small interleaved block, so that the conversion loop stays one plain loop.
@@ -372,6 +415,6 @@ void InterleaveToS16(const float* const* planes, int count, std::size_t frames, 
             both[2 * i] = planes[0][at + i];
             both[2 * i + 1] = planes[1][at + i];
         }
-        ConvertToS16(both, 2 * n, out + 2 * at);
+        FloatsToS16(both, 2 * n, out + 2 * at);
     }
 }

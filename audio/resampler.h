@@ -24,6 +24,9 @@ void ResampleChannel(const float* in, std::size_t frames, std::uint32_t inRate,
 // `out` receives ResampledLength(frames, 2, 1) * PlaneCount(format) samples.
 void HalveRate(const std::uint8_t* bytes, std::size_t frames, const SampleFormat& format,
                std::int16_t* out);
+// Whether HalveRate may use 512-bit vectors where the processor has them (it may, unless a test
+// wants the 256-bit loop on such a processor). Returns the previous setting.
+bool AllowWideHalving(bool allow);
 
 // Interleaves float planes (full scale 1.0) into 16-bit frames, rounded and clipped as
 // FloatToS16 does.

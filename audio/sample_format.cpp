@@ -103,10 +103,31 @@ std::int32_t ReadLe32(const std::uint8_t* p) {
 }
 
 // Frames 0, 2, 4, ... (`count` of them) of 16-bit samples, kChannels per frame, to floats
-// with the channels interleaved.
+// with the channels interleaved. Spelled out in vectors: the compiler leaves the strided gather
+// scalar, and it was a third of preparing a 44.1 kHz sound.
 template <int kChannels>
 OTOMARU_SIMD_CLONES void S16EveryOther(const std::uint8_t* bytes, std::size_t count, float* out) {
-    for (std::size_t k = 0; k < count; ++k) {
+    using V16s = std::int16_t __attribute__((vector_size(32)));
+    using V8s = std::int16_t __attribute__((vector_size(16)));
+    using V8i = std::int32_t __attribute__((vector_size(32)));
+    using V8f = float __attribute__((vector_size(32)));
+    constexpr std::size_t kFrames = 8 / kChannels; // kept frames per 8 floats
+    std::size_t k = 0;
+    // Each step reads one frame past the last it keeps, which must exist.
+    for (; k + kFrames < count; k += kFrames) {
+        V16s pair;
+        std::memcpy(&pair, bytes + 4 * kChannels * k, sizeof pair);
+        V8s kept;
+        if constexpr (kChannels == 2) {
+            kept = __builtin_shufflevector(pair, pair, 0, 1, 4, 5, 8, 9, 12, 13);
+        } else {
+            kept = __builtin_shufflevector(pair, pair, 0, 2, 4, 6, 8, 10, 12, 14);
+        }
+        const V8f v =
+            __builtin_convertvector(__builtin_convertvector(kept, V8i), V8f) * (1.0f / 32768.0f);
+        std::memcpy(out + kChannels * k, &v, sizeof v);
+    }
+    for (; k < count; ++k) {
         for (int c = 0; c < kChannels; ++c) {
             std::int16_t v;
             std::memcpy(&v, bytes + 2 * (2 * kChannels * k + static_cast<std::size_t>(c)),
@@ -314,6 +335,36 @@ void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleF
         right.resize(frames);
     }
     DecodeStrided(bytes, 0, frames, 1, format, left.data(), *planes == 1 ? nullptr : right.data());
+}
+
+// Adding and taking away 1.5 * 2^23 leaves the nearest integer (half to even) once the value is
+// clipped: no library call, so the loop stays vectors. A value that is not a number (a damaged
+// lossy stream) becomes silence.
+OTOMARU_SIMD_CLONES
+void FloatsToS16(const float* in, std::size_t n, std::int16_t* out) {
+    using V8 = float __attribute__((vector_size(32)));
+    using V8i = std::int32_t __attribute__((vector_size(32)));
+    using V8s = std::int16_t __attribute__((vector_size(16)));
+    constexpr float kRoundMagic = 12582912.0f;
+    const V8 lo = V8{} - 32768.0f;
+    const V8 hi = V8{} + 32767.0f;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        V8 v;
+        std::memcpy(&v, in + i, sizeof v);
+        v *= 32768.0f;
+        v = v == v ? v : V8{};
+        v = v < lo ? lo : v;
+        v = v > hi ? hi : v;
+        v = (v + kRoundMagic) - kRoundMagic;
+        const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
+        std::memcpy(out + i, &s, sizeof s);
+    }
+    for (; i < n; ++i) {
+        const float v = in[i] == in[i] ? in[i] * 32768.0f : 0.0f;
+        out[i] = static_cast<std::int16_t>(
+            (std::min(std::max(v, -32768.0f), 32767.0f) + kRoundMagic) - kRoundMagic);
+    }
 }
 
 std::int16_t FloatToS16(float v) {

@@ -65,3 +65,5 @@ void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleF
 
 // Float to a 16-bit sample: rounded, clipped to the 16-bit range.
 std::int16_t FloatToS16(float v);
+// The same for `n` floats, and not-a-number to 0.
+void FloatsToS16(const float* in, std::size_t n, std::int16_t* out);
