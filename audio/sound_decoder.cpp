@@ -4,6 +4,7 @@
 // those three containers are accepted back, which keeps libsndfile's other parsers out of reach.
 #include "audio/sound_decoder.h"
 
+#include "audio/sample_format.h"
 #include "base/regular_file.h"
 #include "base/text.h"
 
@@ -111,21 +112,6 @@ constexpr std::uint8_t kVorbisToWave[6][8] = {
     {0, 2, 1, 6, 7, 4, 5, 3}, // FL C FR SL SR BL BR LFE
 };
 
-// Full scale 1.0 to 16 bits. Lossy decoders overshoot full scale and a damaged stream may give
-// values that are not numbers: both must become valid samples, so this clips (libsndfile's own
-// 16-bit reads wrap an overshoot round to the other sign) and turns NaN into 0. Rounds as
-// FloatToS16 does except at exact halves, which no 16-bit source has; written so the compiler
-// can vectorise it, as the per-sample call was a quarter of a Vorbis decode.
-void FloatsToS16(const float* from, std::size_t count, std::int16_t* to) {
-    for (std::size_t i = 0; i < count; ++i) {
-        float s = from[i] * 32768.0f;
-        s = s == s ? s : 0.0f;
-        s = s < -32768.0f ? -32768.0f : s;
-        s = s > 32767.0f ? 32767.0f : s;
-        to[i] = static_cast<std::int16_t>(static_cast<int>(s + (s < 0.0f ? -0.5f : 0.5f)));
-    }
-}
-
 struct SndFileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
@@ -141,70 +127,163 @@ struct FileDescriptor {
     int fd;
 };
 
-HRESULT Decode(ByteSource& source, DecodedSound* out, std::size_t maxBytes) {
-    *out = DecodedSound{};
-    if (!StartsLikeOurs(source))
-        return E_FAIL;
+// Decoded bytes a header may promise per byte of input before its count is not believed: above
+// what lossy codecs give at ordinary rates (a 32 kbit/s stereo MP3 gives 44), and it bounds what
+// a lying header can make a load touch. A sound beyond it only loses the decode in place.
+constexpr std::uint64_t kMostExpansion = 64;
+constexpr std::uint64_t kAlwaysBelievable = std::uint64_t{1} << 20;
 
+constexpr std::size_t kBlockFrames = 4096;
+
+} // namespace
+
+struct SoundDecoder::Impl {
+    FileDescriptor file{-1};
+    ByteSource source;
     SF_VIRTUAL_IO io{&SourceLength, &SourceSeek, &SourceRead, &SourceWrite, &SourceTell};
-    SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndFileCloser> file(sf_open_virtual(&io, SFM_READ, &info, &source));
-    if (!file)
-        return E_FAIL;
-    const int container = info.format & SF_FORMAT_TYPEMASK;
-    if (container != SF_FORMAT_FLAC && container != SF_FORMAT_OGG && container != SF_FORMAT_MPEG)
-        return E_FAIL;
-    const std::uint64_t blockAlign = std::uint64_t{2} * static_cast<std::uint64_t>(info.channels);
-    const std::uint64_t byteRate = blockAlign * static_cast<std::uint64_t>(info.samplerate);
-    if (info.channels < 1 || info.samplerate < 1 || blockAlign > 0xFFFF ||
-        byteRate > std::numeric_limits<std::uint32_t>::max())
-        return E_FAIL;
-
-    const auto channels = static_cast<std::size_t>(info.channels);
+    std::unique_ptr<SNDFILE, SndFileCloser> sound;
+    WAVEFORMATEX format{};
+    std::size_t channels = 0;
+    std::size_t frameHint = 0;
     const std::uint8_t* order = nullptr;
-    if (container == SF_FORMAT_OGG && channels >= 3 && channels <= 8)
-        order = kVorbisToWave[channels - 3];
+    std::vector<float> block;
+    std::vector<std::int16_t> scratch;
 
-    out->format.wFormatTag = WAVE_FORMAT_PCM;
-    out->format.nChannels = static_cast<std::uint16_t>(channels);
-    out->format.nSamplesPerSec = static_cast<std::uint32_t>(info.samplerate);
-    out->format.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
-    out->format.nBlockAlign = static_cast<std::uint16_t>(blockAlign);
-    out->format.wBitsPerSample = 16;
-    out->format.cbSize = 0;
+    HRESULT Open() {
+        if (!StartsLikeOurs(source))
+            return E_FAIL;
+        SF_INFO info{};
+        sound.reset(sf_open_virtual(&io, SFM_READ, &info, &source));
+        if (!sound)
+            return E_FAIL;
+        const int container = info.format & SF_FORMAT_TYPEMASK;
+        if (container != SF_FORMAT_FLAC && container != SF_FORMAT_OGG &&
+            container != SF_FORMAT_MPEG)
+            return Fail();
+        const std::uint64_t blockAlign =
+            std::uint64_t{2} * static_cast<std::uint64_t>(info.channels);
+        const std::uint64_t byteRate = blockAlign * static_cast<std::uint64_t>(info.samplerate);
+        if (info.channels < 1 || info.samplerate < 1 || blockAlign > 0xFFFF ||
+            byteRate > std::numeric_limits<std::uint32_t>::max())
+            return Fail();
 
-    const std::size_t maxFrames = maxBytes / blockAlign;
-    // The header's frame count is only a hint: a lying one reserves address space the decode
-    // never touches, and the samples kept are only those really decoded.
-    if (info.frames > 0 && static_cast<std::uint64_t>(info.frames) < maxFrames)
-        out->samples.reserve(static_cast<std::size_t>(info.frames) * channels);
+        channels = static_cast<std::size_t>(info.channels);
+        if (container == SF_FORMAT_OGG && channels >= 3 && channels <= 8)
+            order = kVorbisToWave[channels - 3];
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = static_cast<std::uint16_t>(channels);
+        format.nSamplesPerSec = static_cast<std::uint32_t>(info.samplerate);
+        format.nAvgBytesPerSec = static_cast<std::uint32_t>(byteRate);
+        format.nBlockAlign = static_cast<std::uint16_t>(blockAlign);
+        format.wBitsPerSample = 16;
+        format.cbSize = 0;
 
-    constexpr std::size_t kBlockFrames = 4096;
-    std::vector<float> block(kBlockFrames * channels);
-    std::vector<std::int16_t> scratch(order ? block.size() : 0);
-    std::size_t frames = 0;
+        const std::uint64_t believable =
+            std::max(kAlwaysBelievable, kMostExpansion * static_cast<std::uint64_t>(source.size));
+        if (info.frames > 0 && static_cast<std::uint64_t>(info.frames) <= believable / blockAlign)
+            frameHint = static_cast<std::size_t>(info.frames);
+        block.resize(kBlockFrames * channels);
+        scratch.resize(order ? block.size() : 0);
+        return S_OK;
+    }
+
+    HRESULT Fail() {
+        sound.reset();
+        return E_FAIL;
+    }
+
+    // Floats, turned to 16 bits here: lossy decoders overshoot full scale, which must clip, and
+    // libsndfile's own 16-bit reads wrap an overshoot round to the other sign.
+    std::size_t Read(std::int16_t* to, std::size_t frames) {
+        std::size_t done = 0;
+        while (sound && done < frames) {
+            const std::size_t ask = std::min(kBlockFrames, frames - done);
+            const sf_count_t got =
+                sf_readf_float(sound.get(), block.data(), static_cast<sf_count_t>(ask));
+            if (got <= 0)
+                break;
+            const auto n = static_cast<std::size_t>(got);
+            std::int16_t* out = to + done * channels;
+            if (order) {
+                FloatsToS16(block.data(), n * channels, scratch.data());
+                for (std::size_t f = 0; f < n; ++f)
+                    for (std::size_t c = 0; c < channels; ++c)
+                        out[f * channels + order[c]] = scratch[f * channels + c];
+            } else {
+                FloatsToS16(block.data(), n * channels, out);
+            }
+            done += n;
+        }
+        return done;
+    }
+};
+
+SoundDecoder::SoundDecoder() : m_impl(std::make_unique<Impl>()) {}
+
+SoundDecoder::~SoundDecoder() = default;
+
+HRESULT SoundDecoder::OpenFile(const std::string& path) {
+    m_impl = std::make_unique<Impl>();
+    m_impl->file.fd = OpenRegularFileForReading(ToOsPath(path));
+    struct stat status {};
+    if (m_impl->file.fd < 0 || fstat(m_impl->file.fd, &status) != 0)
+        return E_FAIL;
+    m_impl->source.fd = m_impl->file.fd;
+    m_impl->source.size = static_cast<sf_count_t>(status.st_size);
+    return m_impl->Open();
+}
+
+HRESULT SoundDecoder::OpenBytes(const std::uint8_t* data, std::size_t size) {
+    static const std::uint8_t kNothing = 0;
+    m_impl = std::make_unique<Impl>();
+    m_impl->source.data = data ? data : &kNothing;
+    m_impl->source.size = data ? static_cast<sf_count_t>(size) : 0;
+    return m_impl->Open();
+}
+
+const WAVEFORMATEX& SoundDecoder::Format() const {
+    return m_impl->format;
+}
+
+std::size_t SoundDecoder::FrameHint() const {
+    return m_impl->frameHint;
+}
+
+std::size_t SoundDecoder::Read(std::int16_t* to, std::size_t frames) {
+    return m_impl->Read(to, frames);
+}
+
+HRESULT SoundDecoder::ReadRest(DecodedSound* out, std::size_t maxBytes) {
+    if (!m_impl->sound)
+        return E_FAIL;
+    const std::size_t channels = m_impl->channels;
+    const std::size_t maxFrames = maxBytes / (2 * channels);
+    std::size_t frames = out->samples.size() / channels;
+    // A believable hint saves the copies of growing; only frames really decoded are kept.
+    if (m_impl->frameHint > frames && m_impl->frameHint < maxFrames)
+        out->samples.reserve(m_impl->frameHint * channels);
     while (frames < maxFrames) {
         const std::size_t ask = std::min(kBlockFrames, maxFrames - frames);
-        const sf_count_t got =
-            sf_readf_float(file.get(), block.data(), static_cast<sf_count_t>(ask));
-        if (got <= 0)
-            break;
-        const auto n = static_cast<std::size_t>(got);
         const std::size_t start = out->samples.size();
-        out->samples.resize(start + n * channels);
-        std::int16_t* to = out->samples.data() + start;
-        if (order) {
-            FloatsToS16(block.data(), n * channels, scratch.data());
-            for (std::size_t f = 0; f < n; ++f)
-                for (std::size_t c = 0; c < channels; ++c)
-                    to[f * channels + order[c]] = scratch[f * channels + c];
-        } else {
-            FloatsToS16(block.data(), n * channels, to);
-        }
-        frames += n;
+        out->samples.resize(start + ask * channels);
+        const std::size_t got = m_impl->Read(out->samples.data() + start, ask);
+        out->samples.resize(start + got * channels);
+        if (got == 0)
+            break;
+        frames += got;
     }
     // Nothing decodable past the header is as unreadable as a bad header.
-    if (out->samples.empty()) {
+    return out->samples.empty() ? E_FAIL : S_OK;
+}
+
+namespace {
+
+HRESULT DecodeAll(SoundDecoder& decoder, HRESULT opened, DecodedSound* out, std::size_t maxBytes) {
+    *out = DecodedSound{};
+    if (opened != S_OK)
+        return E_FAIL;
+    out->format = decoder.Format();
+    if (decoder.ReadRest(out, maxBytes) != S_OK) {
         *out = DecodedSound{};
         return E_FAIL;
     }
@@ -226,21 +305,13 @@ bool IsDecodedSoundPath(std::string_view path) {
 
 HRESULT DecodeSoundBytes(const std::uint8_t* data, std::size_t size, DecodedSound* out,
                          std::size_t maxBytes) {
-    static const std::uint8_t kNothing = 0;
-    ByteSource source;
-    source.data = data ? data : &kNothing;
-    source.size = data ? static_cast<sf_count_t>(size) : 0;
-    return Decode(source, out, maxBytes);
+    SoundDecoder decoder;
+    const HRESULT opened = decoder.OpenBytes(data, size);
+    return DecodeAll(decoder, opened, out, maxBytes);
 }
 
 HRESULT DecodeSoundFile(const std::string& path, DecodedSound* out, std::size_t maxBytes) {
-    *out = DecodedSound{};
-    const FileDescriptor file(OpenRegularFileForReading(ToOsPath(path)));
-    struct stat status {};
-    if (file.fd < 0 || fstat(file.fd, &status) != 0)
-        return E_FAIL;
-    ByteSource source;
-    source.fd = file.fd;
-    source.size = static_cast<sf_count_t>(status.st_size);
-    return Decode(source, out, maxBytes);
+    SoundDecoder decoder;
+    const HRESULT opened = decoder.OpenFile(path);
+    return DecodeAll(decoder, opened, out, maxBytes);
 }

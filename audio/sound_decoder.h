@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,36 @@ struct DecodedSound {
 // The most sample bytes a decode keeps: what one sound buffer can hold and one frame more, so a
 // longer sound is refused where the buffer is made rather than silently cut.
 constexpr std::size_t kMaxDecodedBytes = std::size_t{DSBSIZE_MAX} + 16;
+
+// One compressed sound, decoded a piece at a time: a loader that believes the header's length can
+// decode straight into the buffer the sound will play from, and check the belief as it goes.
+class SoundDecoder {
+public:
+    SoundDecoder();
+    ~SoundDecoder();
+    SoundDecoder(const SoundDecoder&) = delete;
+    SoundDecoder& operator=(const SoundDecoder&) = delete;
+
+    // S_OK when the input is FLAC, Ogg Vorbis, Ogg Opus or MP3 with a usable header; the path as
+    // for DecodeSoundFile, the bytes as for DecodeSoundBytes (they must outlive the decoder).
+    HRESULT OpenFile(const std::string& path);
+    HRESULT OpenBytes(const std::uint8_t* data, std::size_t size);
+    // 16-bit PCM with the file's channels and rate, once open.
+    const WAVEFORMATEX& Format() const;
+    // The header's frame count, or 0 when it gives none or more than the input's size makes
+    // believable. Only a hint: the stream may hold fewer frames or more.
+    std::size_t FrameHint() const;
+    // Decodes up to `frames` frames into `to` (interleaved, WAVE speaker order): fewer only at
+    // the end of the stream or where it breaks off.
+    std::size_t Read(std::int16_t* to, std::size_t frames);
+    // Appends every frame left to out->samples while they stay within maxBytes; E_FAIL when
+    // out->samples is empty at the end.
+    HRESULT ReadRest(DecodedSound* out, std::size_t maxBytes = kMaxDecodedBytes);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
 
 // path: CP932, as stored. S_OK with at least one frame, or E_FAIL when the file is not a regular
 // file or is not FLAC, Ogg Vorbis, Ogg Opus or MP3 that libsndfile can read a frame of. A stream

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -314,18 +315,74 @@ std::uint32_t CSoundDevice::FillNewBuffer(const WAVEFORMATEX* format, std::uint3
 }
 
 std::uint32_t CSoundDevice::LoadDecodedFile(const std::string& path, SoundBufferSlot& slot) {
+    SoundDecoder decoder;
     DecodedSound sound;
-    if (DecodeSoundFile(path, &sound) != S_OK) {
+    const bool opened = decoder.OpenFile(path) == S_OK;
+    if (opened) {
+        sound.format = decoder.Format();
+        if (const std::optional<std::uint32_t> size =
+                DecodeStraightIn(decoder, slot, &sound.samples))
+            return *size;
+    }
+    if (!opened || decoder.ReadRest(&sound) != S_OK) {
         slot.reset();
         ShowError("Waveファイルのオープンに失敗"); // the same words as for an unusable WAVE file
         return 0;
     }
     // Longer than a buffer holds: the size passed on makes CreateSoundBuffer refuse it.
     const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(sound.Bytes(), UINT32_MAX));
+    return FillWithCopy(sound.format, reinterpret_cast<const std::uint8_t*>(sound.samples.data()),
+                        size, slot, [&] { sound.samples = {}; });
+}
+
+std::optional<std::uint32_t> CSoundDevice::DecodeStraightIn(SoundDecoder& decoder,
+                                                            SoundBufferSlot& slot,
+                                                            std::vector<std::int16_t>* decoded) {
+    const WAVEFORMATEX& format = decoder.Format();
+    const std::size_t frames = decoder.FrameHint();
+    if (frames == 0 || frames > DSBSIZE_MAX / format.nBlockAlign)
+        return std::nullopt;
+    const auto size = static_cast<std::uint32_t>(frames * format.nBlockAlign);
+    DSBUFFERDESC desc;
+    desc.dwFlags = kEffectFlags;
+    desc.dwBufferBytes = size;
+    desc.lpwfxFormat = &format;
+    SoundBufferSlot buffer;
+    void* region1 = nullptr;
+    void* region2 = nullptr;
+    std::uint32_t bytes1 = 0;
+    std::uint32_t bytes2 = 0;
+    // Any refusal here is met again, and told, on the ordinary way.
+    if (m_pDirectSound->CreateSoundBuffer(&desc, &buffer, nullptr) < 0 || !buffer ||
+        LockWhole(*buffer, size, &region1, &bytes1, &region2, &bytes2) < 0 || bytes1 != size)
+        return std::nullopt;
+    auto* samples = static_cast<std::int16_t*>(region1);
+    const std::size_t got = decoder.Read(samples, frames);
+    const std::size_t channels = format.nChannels;
+    std::vector<std::int16_t> next(channels);
+    const std::size_t more = got == frames ? decoder.Read(next.data(), 1) : 0;
+    if (got == frames && more == 0) {
+        buffer->Unlock(region1, bytes1, region2, bytes2);
+        slot = std::move(buffer);
+        return size;
+    }
+    if (got != 0 && more == 0) // the stream ended early: its frames move to a buffer of their own
+        return FillWithCopy(format, static_cast<const std::uint8_t*>(region1),
+                            static_cast<std::uint32_t>(got * format.nBlockAlign), slot, [] {});
+    // More frames than the header said, or none: the ordinary way goes on from here.
+    decoded->assign(samples, samples + got * channels);
+    decoded->insert(decoded->end(), next.begin(),
+                    next.begin() + static_cast<std::ptrdiff_t>(more * channels));
+    return std::nullopt;
+}
+
+template <class Copied>
+std::uint32_t CSoundDevice::FillWithCopy(const WAVEFORMATEX& format, const std::uint8_t* bytes,
+                                         std::uint32_t size, SoundBufferSlot& slot,
+                                         const Copied& copied) {
     return FillNewBuffer(
-        &sound.format, size, slot,
+        &format, size, slot,
         [&](void* region1, std::uint32_t bytes1, void* region2, std::uint32_t bytes2) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(sound.samples.data());
             const std::uint32_t copy1 = std::min(bytes1, size);
             const std::uint32_t copy2 = std::min(bytes2, size - copy1);
             if (region1 && copy1)
@@ -333,7 +390,7 @@ std::uint32_t CSoundDevice::LoadDecodedFile(const std::string& path, SoundBuffer
             if (region2 && copy2)
                 std::memcpy(region2, bytes + copy1, copy2);
             // Freed before Unlock prepares the mixer's copy: one copy less at the peak.
-            sound.samples = {};
+            copied();
         });
 }
 

@@ -8,8 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+class SoundDecoder;
 
 // A variable owned by the caller that holds one buffer or nothing.
 using SoundBufferSlot = SoundBufferPtr;
@@ -63,6 +66,16 @@ private:
     // A FLAC, Ogg Vorbis, Opus or MP3 effect, decoded whole (audio/sound_decoder.h); the
     // buffer then holds 16-bit PCM and the length returned is the decoded one.
     std::uint32_t LoadDecodedFile(const std::string& path, SoundBufferSlot& slot);
+    // The sound decoded straight into a buffer of the length its header gives, so that it is
+    // never copied: what LoadWaveFile returns. When the stream ends early, its frames are copied
+    // to a buffer of their length. Nothing when the header gives no believable length, or the
+    // stream holds more than it says or no frame: `decoded` then holds the frames taken so far.
+    std::optional<std::uint32_t> DecodeStraightIn(SoundDecoder& decoder, SoundBufferSlot& slot,
+                                                  std::vector<std::int16_t>* decoded);
+    // FillNewBuffer with a copy of `bytes`; `copied` runs before the buffer is unlocked.
+    template <class Copied>
+    std::uint32_t FillWithCopy(const WAVEFORMATEX& format, const std::uint8_t* bytes,
+                               std::uint32_t size, SoundBufferSlot& slot, const Copied& copied);
     // Makes an effect's buffer of `size` bytes, locks it whole, lets `fill` write the regions and
     // unlocks it: `size`, or 0 (with the message where the buffer could not be made).
     template <class Fill>

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <ostream>
 
 namespace {
@@ -164,6 +165,57 @@ TEST_F(DecodedSamples, ExtensionsLimitsAndCutStreams) {
     ASSERT_EQ(DecodeSoundBytes(bytes.data(), bytes.size() / 2, &sound), S_OK);
     EXPECT_GT(sound.samples.size(), 2u * 4096);
     EXPECT_LT(sound.samples.size(), 2u * 22050);
+}
+
+// A load decodes straight into a buffer of the length the header gives and keeps exactly what the
+// stream holds when the header is wrong: the same bytes, never a tail of silence or a lost end.
+// (libsndfile stops at a header's count that is too small; a count of 0 means none was given.)
+TEST_F(DecodedSamples, HeaderLengthIsCheckedAgainstTheStream) {
+    ASSERT_TRUE(
+        WriteEncodedSound(dir.Path() + "tone.flac", 1, 22050, Sines(22050, 22050, {440}, {0.5})));
+    const std::vector<std::uint8_t> flac = ReadBytes(dir.Path() + "tone.flac");
+    // FLAC's total sample count: the low 36 bits of the big-endian word at byte 18.
+    const auto withCount = [&](std::uint64_t count) {
+        std::vector<std::uint8_t> bytes = flac;
+        for (int i = 0; i < 5; ++i)
+            bytes[25 - i] = static_cast<std::uint8_t>(count >> (8 * i));
+        bytes[21] = static_cast<std::uint8_t>((flac[21] & 0xF0) | ((count >> 32) & 0x0F));
+        return bytes;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> bytes;
+        std::size_t frames; // 0: fewer than the whole, more than the first block
+    };
+    const Case cases[] = {{"exact", withCount(22050), 22050},
+                          {"too small", withCount(11025), 11025},
+                          {"too large", withCount(44100), 22050},
+                          {"none", withCount(0), 22050},
+                          {"cut", {flac.begin(), flac.begin() + flac.size() / 2}, 0}};
+    SoundBufferSlot reference;
+    ASSERT_EQ(device.LoadWaveFile(dir.Cp932("tone.flac"), reference), 2u * 22050);
+    void* whole = nullptr;
+    std::uint32_t wholeBytes = 0;
+    ASSERT_EQ(reference->Lock(0, 0, &whole, &wholeBytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER),
+              DS_OK);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteBytes(dir.Path() + "case.flac", c.bytes));
+        SoundBufferSlot slot;
+        const std::uint32_t bytes = device.LoadWaveFile(dir.Cp932("case.flac"), slot);
+        if (c.frames != 0) {
+            EXPECT_EQ(bytes, 2 * c.frames) << c.what;
+        } else {
+            EXPECT_GT(bytes, 2u * 4096) << c.what;
+            EXPECT_LT(bytes, 2u * 22050) << c.what;
+        }
+        void* region = nullptr;
+        std::uint32_t size = 0;
+        ASSERT_TRUE(slot) << c.what;
+        ASSERT_EQ(slot->Lock(0, 0, &region, &size, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+        ASSERT_EQ(size, bytes);
+        EXPECT_EQ(std::memcmp(region, whole, size), 0) << c.what;
+    }
+    EXPECT_TRUE(messages.Texts().empty());
 }
 
 // Whatever cannot be decoded is reported as an unusable WAVE file is and leaves no buffer; a
