@@ -337,9 +337,9 @@ void DecodeToPlanes(const std::uint8_t* bytes, std::size_t frames, const SampleF
     DecodeStrided(bytes, 0, frames, 1, format, left.data(), *planes == 1 ? nullptr : right.data());
 }
 
-// Adding and taking away 1.5 * 2^23 leaves the nearest integer (half to even) once the value is
-// clipped: no library call, so the loop stays vectors. A value that is not a number (a damaged
-// lossy stream) becomes silence.
+// Adding 1.5 * 2^23 to a clipped value rounds it to the nearest integer (half to even) and leaves
+// that integer in the low 16 bits of the float's bits: no library call and no conversion, so the
+// loop stays vectors. A value that is not a number (a damaged lossy stream) becomes silence.
 OTOMARU_SIMD_CLONES
 void FloatsToS16(const float* in, std::size_t n, std::int16_t* out) {
     using V8 = float __attribute__((vector_size(32)));
@@ -354,10 +354,12 @@ void FloatsToS16(const float* in, std::size_t n, std::int16_t* out) {
         std::memcpy(&v, in + i, sizeof v);
         v *= 32768.0f;
         v = v == v ? v : V8{};
-        v = v < lo ? lo : v;
-        v = v > hi ? hi : v;
-        v = (v + kRoundMagic) - kRoundMagic;
-        const V8s s = __builtin_convertvector(__builtin_convertvector(v, V8i), V8s);
+        v = lo > v ? lo : v;
+        v = hi < v ? hi : v;
+        v += kRoundMagic;
+        V8i bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        const V8s s = __builtin_convertvector(bits, V8s);
         std::memcpy(out + i, &s, sizeof s);
     }
     for (; i < n; ++i) {
