@@ -1,11 +1,14 @@
 // Arbitrary bytes through the compressed-sound path: libsndfile over our virtual I/O, then into a
 // sound buffer as a load would. A decode must refuse or succeed without reading outside the
 // input; an accepted sound has a 16-bit PCM format record whose numbers agree, whole frames, and
-// no more samples than the limit; a refused one keeps nothing.
+// no more samples than the limit; a refused one keeps nothing. Decoding the loader's way (as many
+// frames as the header says, straight into place, then one more) gives the same samples.
 #include "audio/sound_decoder.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 // libsndfile 1.2.0 itself leaks the Vorbis header record of an Ogg stream whose headers are
 // malformed (its own sf_open on such a file does the same); not ours to report.
@@ -26,6 +29,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f.wFormatTag != WAVE_FORMAT_PCM || f.wBitsPerSample != 16 || f.nChannels == 0 ||
         f.nBlockAlign != 2 * f.nChannels || f.nAvgBytesPerSec != f.nSamplesPerSec * f.nBlockAlign ||
         f.cbSize != 0 || sound.Bytes() % f.nBlockAlign != 0 || sound.Bytes() > kLimit)
+        __builtin_trap();
+
+    SoundDecoder decoder;
+    if (decoder.OpenBytes(data, size) != S_OK)
+        __builtin_trap();
+    const std::size_t channels = f.nChannels;
+    const std::size_t hint = std::min(decoder.FrameHint(), kLimit / f.nBlockAlign);
+    std::vector<std::int16_t> straight((hint + 1) * channels);
+    std::size_t frames = decoder.Read(straight.data(), hint);
+    if (frames > hint)
+        __builtin_trap();
+    frames += decoder.Read(straight.data() + frames * channels, 1);
+    const std::size_t same = std::min(frames * channels, sound.samples.size());
+    if (!std::equal(straight.begin(), straight.begin() + static_cast<std::ptrdiff_t>(same),
+                    sound.samples.begin()))
         __builtin_trap();
 
     // The buffer may refuse the format (too many channels, an odd rate); what it takes it must
