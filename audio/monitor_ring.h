@@ -29,7 +29,6 @@ public:
     // half the capacity) and the rate its time constants are counted in.
     void SetTarget(std::size_t frames, std::uint32_t sampleRate);
     std::size_t Target() const { return m_nTarget; }
-    std::size_t Capacity() const { return m_nCapacity; }
 
     // Writer: appends stereo 16-bit frames; the oldest unread ones are overwritten when full.
     void Write(const std::int16_t* stereo, std::size_t frames);
@@ -42,10 +41,9 @@ public:
     // once a target's worth is there (a monitor that opens).
     void Restart();
 
-    // For tests and benchmarks: frames written, the reader's position and its rate correction.
+    // For tests and benchmarks: frames written and the reader's position.
     std::uint64_t Written() const { return m_nWrite.load(std::memory_order_acquire); }
     double ReadPosition() const { return m_dReadPos; }
-    double Ratio() const { return m_dRatio; }
     // Frames between the newest written frame and the reader, smoothed; any thread.
     double AverageFill() const { return m_dPublishedFill.load(std::memory_order_relaxed); }
     std::uint64_t Resyncs() const { return m_nResyncs.load(std::memory_order_relaxed); }

@@ -38,6 +38,18 @@ void ShowError(const char* utf8) {
     MessageBoxA(Cp932FromUtf8(utf8), kErrorCaption, MB_OK);
 }
 
+// Copies `size` bytes into the regions a lock handed out: never more than `size`, whatever
+// the lock offers.
+void CopyToRegions(const std::uint8_t* bytes, std::uint32_t size, void* region1,
+                   std::uint32_t bytes1, void* region2, std::uint32_t bytes2) {
+    const std::uint32_t copy1 = std::min(bytes1, size);
+    const std::uint32_t copy2 = std::min(bytes2, size - copy1);
+    if (region1 && copy1)
+        std::memcpy(region1, bytes, copy1);
+    if (region2 && copy2)
+        std::memcpy(region2, bytes + copy1, copy2);
+}
+
 CSoundDevice::Resource DefaultLookup(int resourceId) {
     if (resourceId == IDR_WAVE_JINGLE)
         return {JingleImage(), JingleImageSize()};
@@ -182,13 +194,7 @@ bool CSoundDevice::CreateBufferFromResource(std::uint16_t resourceId, SoundBuffe
         ReleaseBuffer(slot);
         return false;
     }
-    // Never copy more than the image holds, whatever the lock hands out.
-    const std::uint32_t copy1 = std::min(bytes1, dataSize);
-    const std::uint32_t copy2 = std::min(bytes2, dataSize - copy1);
-    if (region1 && copy1)
-        std::memcpy(region1, data, copy1);
-    if (region2 && copy2)
-        std::memcpy(region2, data + copy1, copy2);
+    CopyToRegions(data, dataSize, region1, bytes1, region2, bytes2);
     slot->Unlock(region1, bytes1, region2, bytes2);
     return true;
 }
@@ -383,12 +389,7 @@ std::uint32_t CSoundDevice::FillWithCopy(const WAVEFORMATEX& format, const std::
     return FillNewBuffer(
         &format, size, slot,
         [&](void* region1, std::uint32_t bytes1, void* region2, std::uint32_t bytes2) {
-            const std::uint32_t copy1 = std::min(bytes1, size);
-            const std::uint32_t copy2 = std::min(bytes2, size - copy1);
-            if (region1 && copy1)
-                std::memcpy(region1, bytes, copy1);
-            if (region2 && copy2)
-                std::memcpy(region2, bytes + copy1, copy2);
+            CopyToRegions(bytes, size, region1, bytes1, region2, bytes2);
             // Freed before Unlock prepares the mixer's copy: one copy less at the peak.
             copied();
         });
