@@ -4,13 +4,13 @@
 #include "base/message.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
+#include "desktop/qt_translations.h"
+#include "desktop/remote.h"
 #include "ui/dialog_template.h"
 #include "ui/icons.h"
 #include "ui/message_box.h"
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
-#include "ui/qt_translations.h"
-#include "ui/remote.h"
 
 #include <QApplication>
 

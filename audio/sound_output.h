@@ -162,34 +162,6 @@ HRESULT DirectSoundCreate(const void* guid, SoundDevicePtr* device, void* outer)
 using SoundOutputFactory = std::function<HRESULT(SoundDevicePtr* device)>;
 SoundOutputFactory SetSoundOutputFactory(SoundOutputFactory factory);
 
-// The offline output: no thread and no device; the caller pulls mixed frames in virtual time.
-class OfflineSoundOutput {
-public:
-    // A device whose primary format is stereo 16-bit at the given rate until SetFormat changes it.
-    explicit OfflineSoundOutput(std::uint32_t samplesPerSec = 22050);
-    ~OfflineSoundOutput();
-    OfflineSoundOutput(const OfflineSoundOutput&) = delete;
-    OfflineSoundOutput& operator=(const OfflineSoundOutput&) = delete;
-
-    // The device object, as DirectSoundCreate would hand it out.
-    SoundDevicePtr Device() const;
-    // Mixes the next `frames` frames of the primary format, interleaved (channels per frame as
-    // the primary format says), and appends them to `out`. With an 8-bit primary format the
-    // samples carry 8-bit precision: (u8 - 128) * 256.
-    void Render(std::size_t frames, std::vector<std::int16_t>& out);
-    std::vector<std::int16_t> Render(std::size_t frames);
-    // The same mix before conversion to 16 bits (interleaved stereo floats, full scale 1.0).
-    void RenderFloat(std::size_t frames, std::vector<float>& out);
-    // Frames rendered since creation: the virtual clock.
-    std::uint64_t FramesRendered() const;
-    // A factory for SetSoundOutputFactory that hands out this output's device.
-    SoundOutputFactory Factory() const;
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> m_impl;
-};
-
 // What an output obtained, for diagnostics and benchmarks.
 struct SoundOutputInfo {
     std::string driver;              // "offline", or SDL's driver name

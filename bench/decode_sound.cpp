@@ -8,6 +8,7 @@
 // ratio for libsndfile's decode to 16-bit samples without the preparation for the mixer (which a
 // WAVE file costs as well). Also printed: the peer's cost on a 0.1 s file, its start-up share.
 // Usage: decode_sound [seconds of audio] [runs]
+#include "audio/offline_output.h"
 #include "audio/sound_decoder.h"
 #include "audio/sound_device.h"
 #include "base/text.h"

@@ -4,6 +4,7 @@
 // CPU time (user + system; cat's includes its shell) are both printed; on a busy machine the CPU
 // ratio is the fair one.
 // Usage: load_wave [files] [seconds per file]
+#include "audio/offline_output.h"
 #include "audio/sound_device.h"
 #include "audio/wave_file.h"
 #include "base/text.h"

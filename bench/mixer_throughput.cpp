@@ -2,6 +2,7 @@
 // device doing the same work with its default configuration. Prints figures; asserts nothing.
 //
 //   mixer_throughput [seconds-per-run=1] [runs=5]
+#include "audio/offline_output.h"
 #include "audio/sound_output.h"
 
 #include <algorithm>

@@ -5,6 +5,7 @@
 // is the fair one.
 //
 // Usage: set_open [effects, default 1000]
+#include "audio/offline_output.h"
 #include "audio/sound_device.h"
 #include "base/text.h"
 #include "core/set_file.h"

@@ -3,6 +3,7 @@
 //
 //   trigger_latency [trials=200]
 #include "audio/mixer.h"
+#include "audio/offline_output.h"
 #include "audio/sound_output.h"
 
 #include <algorithm>

@@ -6,10 +6,10 @@
 //
 //   ui_global_trigger [triggers=1000] [processes=50]
 #include "core/remote_command.h"
-#include "ui/global_hotkeys.h"
+#include "desktop/global_hotkeys.h"
+#include "desktop/remote.h"
+#include "desktop/x11_hotkey_grabber.h"
 #include "ui/mixer_dlg.h"
-#include "ui/remote.h"
-#include "ui/x11_hotkey_grabber.h"
 
 #include <QApplication>
 #include <QDBusConnection>

@@ -134,12 +134,7 @@ bool CSetController::OnInitDialog() {
     m_view.SetUpLists();
 
     // The output starts on the remembered devices, so that the jingle already plays there.
-    m_settings.LoadDeviceSettings();
-    m_route.strMain = Utf8FromCp932(m_settings.m_strOutputDevice);
-    m_route.bMonitor = !m_settings.m_strMonitorDevice.empty();
-    if (m_settings.m_strMonitorDevice != AppSettings::kMonitorOnDefault)
-        m_route.strMonitor = Utf8FromCp932(m_settings.m_strMonitorDevice);
-    SetStartRoute(m_route);
+    m_output.LoadRemembered();
 
     // Without sound the program still runs: the results are not looked at.
     m_device.Open(m_view.WindowHandle(), 2, 22050, 16);
@@ -157,49 +152,6 @@ bool CSetController::OnInitDialog() {
 
 std::vector<std::string> CSetController::OutputDeviceNames() const {
     return m_device.OutputDeviceNames();
-}
-
-void CSetController::ChooseOutputDevice(const std::string& name) {
-    m_route.strMain = name;
-    ApplyRoute();
-}
-
-void CSetController::ChooseMonitorDevice(bool on, const std::string& name) {
-    m_route.bMonitor = on;
-    m_route.strMonitor = on ? name : std::string();
-    ApplyRoute();
-}
-
-void CSetController::ApplyRoute() {
-    m_device.SetOutputRoute(m_route);
-    // A name the settings file cannot hold is used for this session only, never stored altered.
-    auto storable = [](const std::string& utf8, std::string* cp932) {
-        return TryCp932FromUtf8(utf8, *cp932);
-    };
-    std::string main;
-    std::string monitor;
-    if (!storable(m_route.strMain, &main))
-        return;
-    if (m_route.bMonitor && m_route.strMonitor.empty())
-        monitor = std::string(AppSettings::kMonitorOnDefault);
-    else if (m_route.bMonitor && !storable(m_route.strMonitor, &monitor))
-        return;
-    m_settings.m_strOutputDevice = main;
-    m_settings.m_strMonitorDevice = monitor;
-    m_settings.SaveDeviceSettings();
-}
-
-std::string CSetController::SoundStatusLine() const {
-    OutputStatus status;
-    if (!m_device.GetOutputStatus(&status))
-        return {};
-    if (status.main == OutputState::Waiting)
-        return Cp932FromUtf8("出力デバイスがありません: 接続を待っています");
-    if (status.main == OutputState::Fallback)
-        return Cp932FromUtf8("「" + m_route.strMain + "」が見つかりません: 既定のデバイスで再生中");
-    if (status.monitor == OutputState::Waiting)
-        return Cp932FromUtf8("モニター出力を待っています");
-    return {};
 }
 
 void CSetController::DestroyWindow() {

@@ -5,6 +5,7 @@
 #include "audio/sound_device.h"
 #include "core/app_settings.h"
 #include "core/mixer_view.h"
+#include "core/output_choice.h"
 #include "input/hotkey.h"
 #include "input/key_trigger.h"
 #include "model/effect_table.h"
@@ -48,11 +49,11 @@ public:
     // Output devices (names UTF-8, as the sound system gives them). A choice takes effect at
     // once, sounds already playing included, and is remembered in Otomaru.ini.
     std::vector<std::string> OutputDeviceNames() const;
-    const OutputRoute& Route() const { return m_route; }
-    void ChooseOutputDevice(const std::string& name); // empty = the system default
-    void ChooseMonitorDevice(bool on, const std::string& name);
+    const OutputRoute& Route() const { return m_output.Route(); }
+    void ChooseOutputDevice(const std::string& name) { m_output.ChooseMain(name); }
+    void ChooseMonitorDevice(bool on, const std::string& name) { m_output.ChooseMonitor(on, name); }
     // One line about the sound output for the window's title (CP932); empty while all is well.
-    std::string SoundStatusLine() const;
+    std::string SoundStatusLine() const { return m_output.StatusLine(); }
 
     // Keyboard and mouse triggers; true = the key-down is consumed.
     bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]);
@@ -80,8 +81,6 @@ private:
     void LoadSound(EffectEntry& entry);
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
-    // Applies m_route to the output and stores it in Otomaru.ini.
-    void ApplyRoute();
 
     // Workers post "play done" through this; cut when the controller goes, so that a worker that
     // outlived its stop can never reach a view that is gone.
@@ -102,5 +101,5 @@ private:
     SoundBufferSlot m_pJingle;
     // Selector entries of set files whose names CP932 cannot hold (shown with '?').
     std::vector<std::string> m_unstorableSetNames;
-    OutputRoute m_route;
+    COutputChoice m_output{m_device, m_settings};
 };

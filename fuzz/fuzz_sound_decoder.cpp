@@ -3,6 +3,7 @@
 // input; an accepted sound has a 16-bit PCM format record whose numbers agree, whole frames, and
 // no more samples than the limit; a refused one keeps nothing. Decoding the loader's way (as many
 // frames as the header says, straight into place, then one more) gives the same samples.
+#include "audio/offline_output.h"
 #include "audio/sound_decoder.h"
 
 #include <algorithm>

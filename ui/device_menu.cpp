@@ -3,10 +3,10 @@
 #include "base/message.h"
 #include "base/text.h"
 #include "core/set_controller.h"
-#include "ui/qt_text.h"
+#include "desktop/qt_text.h"
+#include "desktop/virtual_microphone.h"
 
 #include <QActionGroup>
-#include <QProcess>
 
 #include <algorithm>
 
@@ -74,59 +74,11 @@ void CDeviceMenu::Rebuild() {
     });
 }
 
-void CDeviceMenu::RunPactl(const QStringList& args,
-                           std::function<void(bool, const QString&)> next) {
-    auto* process = new QProcess(this);
-    connect(process, &QProcess::finished, this,
-            [process, next](int code, QProcess::ExitStatus status) {
-                next(status == QProcess::NormalExit && code == 0,
-                     QString::fromUtf8(process->readAllStandardOutput()));
-                process->deleteLater();
-            });
-    connect(process, &QProcess::errorOccurred, this, [process, next](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart) {
-            next(false, {});
-            process->deleteLater();
-        }
-    });
-    process->start(QStringLiteral("pactl"), args);
-}
-
 void CDeviceMenu::CreateVirtualMicrophone(std::function<void(bool)> done) {
-    auto finish = [this, done](bool ok) {
+    ::CreateVirtualMicrophone(this, [this, done](bool ok) {
         if (ok)
             m_controller.ChooseOutputDevice(kVirtualMicName);
         if (done)
             done(ok);
-    };
-    const QString description =
-        QStringLiteral("sink_properties=device.description=") + kVirtualMicName;
-    RunPactl({QStringLiteral("info")}, [this, finish, description](bool ok, const QString& info) {
-        if (!ok) {
-            finish(false);
-            return;
-        }
-        if (info.contains(QStringLiteral("PipeWire"))) {
-            // One node: a playback device for us and a microphone for everyone else.
-            RunPactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                      QStringLiteral("media.class=Audio/Source/Virtual"),
-                      QStringLiteral("sink_name=otomaru_mic"), description},
-                     [finish](bool loaded, const QString&) { finish(loaded); });
-            return;
-        }
-        RunPactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                  QStringLiteral("sink_name=otomaru_mic"), description},
-                 [this, finish](bool loaded, const QString&) {
-                     if (!loaded) {
-                         finish(false);
-                         return;
-                     }
-                     RunPactl({QStringLiteral("load-module"), QStringLiteral("module-remap-source"),
-                               QStringLiteral("master=otomaru_mic.monitor"),
-                               QStringLiteral("source_name=otomaru_mic_in"),
-                               QStringLiteral("source_properties=device.description=") +
-                                   kVirtualMicName + QStringLiteral("In")},
-                              [finish](bool remapped, const QString&) { finish(remapped); });
-                 });
     });
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QMenu>
-#include <QStringList>
 
 #include <functional>
 
@@ -18,15 +17,10 @@ public:
     // Rebuilds the items from the controller's device list and route (also done on opening).
     void Rebuild();
 
-    // "仮想マイクを作成": makes a virtual microphone with pactl (PulseAudio: a null sink and a
-    // source remapped from its monitor; PipeWire: one virtual source node) and chooses it as the
-    // output. Runs pactl without waiting for it; `done` gets whether it worked.
+    // "仮想マイクを作成": makes a virtual microphone and chooses it as the output; `done` gets
+    // whether it worked.
     void CreateVirtualMicrophone(std::function<void(bool)> done = {});
-    static constexpr const char* kVirtualMicName = "OtomaruMic";
 
 private:
-    // Runs pactl with the arguments; `next` gets whether it succeeded and what it printed.
-    void RunPactl(const QStringList& args, std::function<void(bool, const QString&)> next);
-
     CSetController& m_controller;
 };

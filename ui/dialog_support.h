@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#if __has_include("ui/qt_text.h")
-#include "ui/qt_text.h"
+#if __has_include("desktop/qt_text.h")
+#include "desktop/qt_text.h"
 #else
 // Stand-ins until the shared widget text helpers are in the tree.
 inline QString QStringFromCp932(std::string_view cp932) {

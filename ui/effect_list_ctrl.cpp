@@ -1,7 +1,7 @@
 #include "ui/effect_list_ctrl.h"
 
 #include "base/text.h"
-#include "ui/qt_text.h"
+#include "desktop/qt_text.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>

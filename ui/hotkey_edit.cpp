@@ -2,8 +2,8 @@
 // hotkey control reported them, so the editor converts them exactly as before.
 #include "ui/hotkey_edit.h"
 
+#include "desktop/qt_key_map.h"
 #include "ui/dialog_support.h"
-#include "ui/qt_key_map.h"
 
 #include <QKeyEvent>
 

@@ -1,7 +1,7 @@
 #include "ui/message_box.h"
 
 #include "base/message.h"
-#include "ui/qt_text.h"
+#include "desktop/qt_text.h"
 
 #include <QApplication>
 #include <QMessageBox>

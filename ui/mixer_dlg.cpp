@@ -1,19 +1,19 @@
 #include "ui/mixer_dlg.h"
 
 #include "core/row_text.h"
+#include "desktop/global_hotkeys.h"
+#include "desktop/key_filter.h"
+#include "desktop/qt_text.h"
+#include "desktop/x11_keyboard.h"
 #include "input/key_layout.h"
 #include "ui/about_dlg.h"
 #include "ui/device_menu.h"
 #include "ui/dialog_template.h"
 #include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
-#include "ui/global_hotkeys.h"
 #include "ui/icons.h"
-#include "ui/key_filter.h"
 #include "ui/mixer_resource.h"
 #include "ui/new_source_dlg.h"
-#include "ui/qt_text.h"
-#include "ui/x11_keyboard.h"
 
 #include <QApplication>
 #include <QComboBox>

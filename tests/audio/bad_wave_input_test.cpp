@@ -2,6 +2,7 @@
 // directory with a .wav name, plain garbage. Reading the set gives one message per file that
 // exists but does not load, none for a missing one, allocates nothing the file does not hold, and
 // a write afterwards still holds every effect line.
+#include "audio/offline_output.h"
 #include "audio/sound_device.h"
 #include "audio/sound_output.h"
 #include "core/set_file.h"

@@ -1,6 +1,7 @@
 // Compressed effects, written by libsndfile here: through the whole load path each format must
 // sound like its WAVE original (frequency, length, level), channels must land in WAVE's places,
 // overshoot must clip, and whatever is unreadable must get the WAVE reader's message.
+#include "audio/offline_output.h"
 #include "audio/sound_decoder.h"
 #include "audio/sound_device.h"
 #include "tests/support/encoded_sound.h"

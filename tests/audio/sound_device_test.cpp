@@ -1,5 +1,6 @@
 // The audio device against the recording fake output: what it asks the output for, in which
 // order, which failures it reports with which message, and what it leaves in the slots.
+#include "audio/offline_output.h"
 #include "audio/sound_device.h"
 #include "tests/support/fake_sound.h"
 #include "tests/support/test_support.h"

@@ -1,5 +1,6 @@
 // Buffer formats, argument checks and the buffer memory: every sample encoding must reach the
 // output with exact values, and every record the mixer cannot play must be refused.
+#include "audio/offline_output.h"
 #include "sound_output_test_util.h"
 
 #include <gtest/gtest.h>

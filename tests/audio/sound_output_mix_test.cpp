@@ -1,5 +1,6 @@
 // The mix: volume and pan laws, summing and limiting, and what Play, Stop, SetCurrentPosition and
 // Release do to the sound block by block, rendered offline at a tiny rate with exact values.
+#include "audio/offline_output.h"
 #include "sound_output_test_util.h"
 
 #include <gtest/gtest.h>

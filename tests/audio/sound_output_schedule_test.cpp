@@ -1,5 +1,6 @@
 // Starts on an exact output frame, rendered offline: inside a block, on a block edge, in the past,
 // two in one block, a restart that cuts the sound, and a Stop that takes a waiting start back.
+#include "audio/offline_output.h"
 #include "sound_output_test_util.h"
 
 #include "audio/mixer.h"

@@ -1,5 +1,6 @@
 // Buffers used from many threads while another thread mixes (run it under ThreadSanitizer), and
 // the real output opened through SDL's dummy driver.
+#include "audio/offline_output.h"
 #include "sound_output_test_util.h"
 
 #include <gtest/gtest.h>

@@ -3,6 +3,7 @@
 // window is the recording fake.
 #pragma once
 
+#include "audio/offline_output.h"
 #include "audio/sound_output.h"
 #include "base/text.h"
 #include "core/set_controller.h"

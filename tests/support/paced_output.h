@@ -3,6 +3,7 @@
 // when sounds start share it.
 #pragma once
 
+#include "audio/offline_output.h"
 #include "audio/sound_output.h"
 
 #include <atomic>

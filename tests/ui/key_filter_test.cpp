@@ -1,8 +1,8 @@
 // Keys through the application-wide filter into the real trigger matching: a hotkey fires once
 // while held and its key-down is swallowed, releases always pass, Enter and Escape keep their
 // meaning for the window, and nothing fires while another modal window has the keyboard.
+#include "desktop/key_filter.h"
 #include "dialog_test_app.h"
-#include "ui/key_filter.h"
 
 #include "input/key_trigger.h"
 

@@ -4,6 +4,7 @@
 #include "ui/mixer_dlg.h"
 
 #include "core/row_text.h"
+#include "desktop/virtual_microphone.h"
 #include "tests/support/test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/device_menu.h"
@@ -561,7 +562,7 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
         EXPECT_TRUE(WaitFor([&] { return result != -1; }));
         EXPECT_EQ(result, 1);
         EXPECT_EQ(ReadText(log), c.log);
-        EXPECT_EQ(m_dlg->Controller().Route().strMain, CDeviceMenu::kVirtualMicName);
+        EXPECT_EQ(m_dlg->Controller().Route().strMain, kVirtualMicName);
     }
     qputenv("PATH", savedPath);
 }

@@ -3,10 +3,10 @@
 #include "dialog_test_app.h"
 #include "private_bus.h"
 
+#include "desktop/global_hotkeys.h"
+#include "desktop/portal_shortcuts.h"
 #include "input/hotkey.h"
 #include "tests/support/test_support.h"
-#include "ui/global_hotkeys.h"
-#include "ui/portal_shortcuts.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>

@@ -1,7 +1,7 @@
 // Qt key events to virtual-key codes: keypad and navigation keys, sides of the modifiers, and
 // the character keys of both keyboards.
+#include "desktop/qt_key_map.h"
 #include "input/hotkey.h"
-#include "ui/qt_key_map.h"
 
 #include <QInputDevice>
 #include <QKeyEvent>

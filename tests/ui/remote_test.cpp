@@ -4,9 +4,9 @@
 #include "private_bus.h"
 
 #include "core/remote_command.h"
+#include "desktop/remote.h"
 #include "tests/support/test_support.h"
 #include "ui/mixer_dlg.h"
-#include "ui/remote.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

@@ -1,8 +1,8 @@
 // Key names from the desktop's active layout: character keys by what they type there.
+#include "desktop/x11_keyboard.h"
 #include "input/hotkey.h"
 #include "input/key_layout.h"
 #include "tests/support/test_support.h"
-#include "ui/x11_keyboard.h"
 
 #include <xkbcommon/xkbcommon.h>
 

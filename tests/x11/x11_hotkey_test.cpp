@@ -1,8 +1,8 @@
 // Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
 // holding the focus, and xdotool pressing keys as a user would.
+#include "desktop/global_hotkeys.h"
 #include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
-#include "ui/global_hotkeys.h"
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
 

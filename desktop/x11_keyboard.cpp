@@ -1,7 +1,7 @@
-#include "ui/x11_keyboard.h"
+#include "desktop/x11_keyboard.h"
 
+#include "desktop/qt_text.h"
 #include "input/key_layout.h"
-#include "ui/qt_text.h"
 
 #include <QGuiApplication>
 #include <QString>

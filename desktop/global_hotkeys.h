@@ -2,8 +2,8 @@
 // desktop (X11 grabs, or the Wayland portal) and grabbed again whenever the table changes.
 #pragma once
 
-#include "ui/global_hotkey.h"
-#include "ui/key_filter.h"
+#include "desktop/global_hotkey.h"
+#include "desktop/key_filter.h"
 
 #include <QObject>
 

@@ -2,7 +2,7 @@
 // hotkeys are Windows virtual-key codes. Named keys go by Qt's code, modifier sides by keysym or
 // keycode, character keys by their physical place (as Windows derives its codes) and, where the
 // keycode is unknown, by the character they typed on the layout's keyboard.
-#include "ui/qt_key_map.h"
+#include "desktop/qt_key_map.h"
 
 #include "input/key_layout.h"
 

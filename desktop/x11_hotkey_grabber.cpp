@@ -1,7 +1,7 @@
-#include "ui/x11_hotkey_grabber.h"
+#include "desktop/x11_hotkey_grabber.h"
 
+#include "desktop/qt_key_map.h"
 #include "input/key_trigger.h"
-#include "ui/qt_key_map.h"
 
 #include <QGuiApplication>
 #include <xcb/xcb.h>

@@ -1,4 +1,4 @@
-#include "ui/remote.h"
+#include "desktop/remote.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>

@@ -4,8 +4,8 @@
 // window (owner events) and the application's key filter handles it, so nothing fires twice.
 #pragma once
 
-#include "ui/global_hotkey.h"
-#include "ui/key_filter.h"
+#include "desktop/global_hotkey.h"
+#include "desktop/key_filter.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>

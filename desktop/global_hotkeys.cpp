@@ -1,9 +1,9 @@
-#include "ui/global_hotkeys.h"
+#include "desktop/global_hotkeys.h"
 
 #include "base/message.h"
 #include "base/text.h"
-#include "ui/portal_shortcuts.h"
-#include "ui/x11_hotkey_grabber.h"
+#include "desktop/portal_shortcuts.h"
+#include "desktop/x11_hotkey_grabber.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>

@@ -1,4 +1,4 @@
-#include "ui/portal_shortcuts.h"
+#include "desktop/portal_shortcuts.h"
 
 #include "base/text.h"
 #include "input/key_trigger.h"

@@ -6,9 +6,9 @@
 // buttons' mnemonics before the menu bar's, and F10 for the menu bar.
 #pragma once
 
+#include "desktop/x11_keyboard.h"
 #include "input/hotkey.h"
 #include "input/key_state.h"
-#include "ui/x11_keyboard.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,4 +1,4 @@
-#include "ui/global_hotkey.h"
+#include "desktop/global_hotkey.h"
 
 #include "input/hotkey.h"
 

@@ -1,4 +1,4 @@
-#include "ui/qt_text.h"
+#include "desktop/qt_text.h"
 
 #include "base/text.h"
 

@@ -1,7 +1,7 @@
-#include "ui/key_filter.h"
+#include "desktop/key_filter.h"
 
+#include "desktop/qt_key_map.h"
 #include "input/key_trigger.h"
-#include "ui/qt_key_map.h"
 
 #include <QAbstractButton>
 #include <QApplication>

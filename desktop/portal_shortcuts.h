@@ -3,8 +3,8 @@
 // through the same key-state table and matching as a focused press and release.
 #pragma once
 
-#include "ui/global_hotkey.h"
-#include "ui/key_filter.h"
+#include "desktop/global_hotkey.h"
+#include "desktop/key_filter.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

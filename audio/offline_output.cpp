@@ -1,0 +1,89 @@
+// The offline output: the caller's thread mixes, in virtual time.
+#include "audio/offline_output.h"
+
+#include "audio/output_backend.h"
+
+#include <cstring>
+
+namespace {
+
+class COfflineBackend final : public OutputBackend {
+public:
+    using OutputBackend::OutputBackend;
+    std::string DriverName() const override { return "offline"; }
+    std::uint32_t PeriodFrames() const override { return 0; }
+
+protected:
+    HRESULT Reopen(const OutputFormat& format) override {
+        Core()->SetFormat(format);
+        return DS_OK;
+    }
+};
+
+} // namespace
+
+struct OfflineSoundOutput::Impl {
+    std::shared_ptr<MixerCore> core;
+    SoundDevicePtr device;
+    std::vector<std::uint8_t> bytes;
+};
+
+OfflineSoundOutput::OfflineSoundOutput(std::uint32_t samplesPerSec)
+    : m_impl(std::make_unique<Impl>()) {
+    OutputFormat format;
+    format.nSamplesPerSec = samplesPerSec;
+    m_impl->core = std::make_shared<MixerCore>(format);
+    m_impl->device = MakeSoundDevice(std::make_shared<COfflineBackend>(m_impl->core));
+}
+
+OfflineSoundOutput::~OfflineSoundOutput() {
+    m_impl->core->Shutdown();
+}
+
+SoundDevicePtr OfflineSoundOutput::Device() const {
+    return m_impl->device;
+}
+
+void OfflineSoundOutput::Render(std::size_t frames, std::vector<std::int16_t>& out) {
+    const OutputFormat f = m_impl->core->Format();
+    const std::size_t samples = frames * f.nChannels;
+    m_impl->bytes.resize(samples * (f.wBitsPerSample / 8));
+    m_impl->core->MixOutput(m_impl->bytes.data(), frames);
+    const std::size_t at = out.size();
+    out.resize(at + samples);
+    for (std::size_t i = 0; i < samples; ++i) {
+        if (f.wBitsPerSample == 8) {
+            out[at + i] = static_cast<std::int16_t>((m_impl->bytes[i] - 128) * 256);
+        } else {
+            std::int16_t v;
+            std::memcpy(&v, m_impl->bytes.data() + 2 * i, sizeof v);
+            out[at + i] = v;
+        }
+    }
+    m_impl->core->Reap();
+}
+
+std::vector<std::int16_t> OfflineSoundOutput::Render(std::size_t frames) {
+    std::vector<std::int16_t> out;
+    Render(frames, out);
+    return out;
+}
+
+void OfflineSoundOutput::RenderFloat(std::size_t frames, std::vector<float>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + 2 * frames);
+    m_impl->core->MixFloat(out.data() + at, frames);
+    m_impl->core->Reap();
+}
+
+std::uint64_t OfflineSoundOutput::FramesRendered() const {
+    return m_impl->core->FramesMixed();
+}
+
+SoundOutputFactory OfflineSoundOutput::Factory() const {
+    SoundDevicePtr device = m_impl->device;
+    return [device](SoundDevicePtr* out) {
+        *out = device;
+        return DS_OK;
+    };
+}

@@ -1,0 +1,32 @@
+// Which devices the mix goes to, as the user chose them and Otomaru.ini remembers them, and the
+// one line the title shows about them. Window thread only.
+#pragma once
+
+#include "audio/output_route.h"
+#include "audio/sound_device.h"
+#include "core/app_settings.h"
+
+#include <string>
+
+class COutputChoice {
+public:
+    COutputChoice(CSoundDevice& device, AppSettings& settings)
+        : m_device(device), m_settings(settings) {}
+
+    // Reads the remembered devices, so that the output opens on them (the jingle included).
+    void LoadRemembered();
+    const OutputRoute& Route() const { return m_route; }
+    // Names UTF-8, as the sound system gives them; a choice takes effect at once, sounds already
+    // playing included, and is remembered.
+    void ChooseMain(const std::string& name); // empty = the system default
+    void ChooseMonitor(bool on, const std::string& name);
+    // CP932; empty while all is well.
+    std::string StatusLine() const;
+
+private:
+    void Apply();
+
+    CSoundDevice& m_device;
+    AppSettings& m_settings;
+    OutputRoute m_route;
+};
