@@ -17,6 +17,10 @@ deb="$build/otomaru_${version}_amd64.deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 case "$depends" in *libqt6widgets6*libsdl2* | *libsdl2*libqt6widgets6*) ;;
 *) fail "dependencies not computed from the binary: $depends" ;; esac
+# A Japanese font and Qt's own translations, recommended rather than required.
+recommends=$(dpkg-deb -f "$deb" Recommends)
+case "$recommends" in *fonts-noto-cjk*fonts-ipafont-gothic*qt6-translations-l10n*) ;;
+*) fail "no Japanese font or Qt translations recommended: $recommends" ;; esac
 
 work=$(mktemp -d /tmp/otomaru-package-XXXXXX)
 xpid=""
@@ -32,15 +36,25 @@ dpkg-deb -x "$deb" "$work/root"
 for f in usr/bin/otomaru usr/share/otomaru/音源.txt usr/share/otomaru/demo/chime.wav \
     usr/share/applications/org.otomaru.Otomaru.desktop \
     usr/share/icons/hicolor/48x48/apps/otomaru.png \
-    usr/share/metainfo/org.otomaru.Otomaru.metainfo.xml; do
+    usr/share/metainfo/org.otomaru.Otomaru.metainfo.xml usr/share/man/man1/otomaru.1.gz; do
     [ -f "$work/root/$f" ] || fail "missing $f"
 done
 if command -v appstreamcli >/dev/null; then
     appstreamcli validate --no-net "$work/root/usr/share/metainfo/org.otomaru.Otomaru.metainfo.xml" ||
         fail "the AppStream metainfo does not validate"
 fi
+gzip -t "$work/root/usr/share/man/man1/otomaru.1.gz" || fail "the manual page is no gzip file"
+if command -v man >/dev/null; then
+    warnings=$(LANG=C.UTF-8 man --warnings -E UTF-8 -l -Tutf8 -Z \
+        "$work/root/usr/share/man/man1/otomaru.1.gz" 2>&1 >/dev/null) || fail "man cannot render otomaru(1)"
+    [ -z "$warnings" ] || fail "otomaru(1) renders with warnings: $warnings"
+fi
 if command -v lintian >/dev/null; then
-    lintian --fail-on error "$deb" || fail "lintian reports errors"
+    lintian --fail-on error "$deb" >lintian.log 2>&1 || { cat lintian.log; fail "lintian reports errors"; }
+    cat lintian.log
+    if grep -E 'no-manual-page|manpage|groff-message' lintian.log; then
+        fail "lintian finds fault with the manual page"
+    fi
 fi
 
 # The installed program's folder is not the user's to write.
