@@ -5,6 +5,7 @@
 #include "audio/mixer.h"
 
 #include "audio/cpu_dispatch.h"
+#include "audio/sample_format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -322,13 +323,6 @@ namespace {
 // 1.5 * 2^23 leaves the nearest integer for |x| < 2^22 (the value is clipped first).
 constexpr float kRoundMagic = 12582912.0f;
 
-void ToS16(const float* __restrict in, std::int16_t* __restrict out, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        float v = std::min(std::max(in[i] * 32768.0f, -32768.0f), 32767.0f);
-        out[i] = static_cast<std::int16_t>((v + kRoundMagic) - kRoundMagic);
-    }
-}
-
 void ToU8(const float* __restrict in, std::uint8_t* __restrict out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         float v = std::min(std::max(in[i] * 128.0f, -128.0f), 127.0f);
@@ -357,7 +351,7 @@ void MixerCore::MixOutput(void* out, std::size_t frames) {
             ToU8(mix, bytes, samples);
         } else {
             std::int16_t converted[2 * kMaxBlock];
-            ToS16(mix, converted, samples);
+            FloatsToS16(mix, samples, converted);
             std::memcpy(bytes, converted, samples * sizeof(std::int16_t));
         }
         bytes += samples * sampleBytes;

@@ -159,7 +159,7 @@ public:
     // Mixing: one thread at a time. Floats are interleaved stereo, full scale 1.0.
     void MixFloat(float* out, std::size_t frames);
     // The mix in the output format (16-bit signed or 8-bit unsigned, interleaved, the output's
-    // channel count). `scratch` needs 2 * kMaxBlock floats.
+    // channel count).
     void MixOutput(void* out, std::size_t frames);
 
     // Output frames mixed so far.

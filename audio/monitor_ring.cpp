@@ -1,6 +1,7 @@
-// The rate correction is a proportional one on a smoothed fill: a fill one target too high
-// plays about 0.1% faster. Real clocks differ by tens of parts per million, so the fill settles a
-// few frames from the target; the limit keeps any correction far below an audible pitch change.
+// The rate correction is a proportional one on a smoothed fill: a fill 4 ms above the target plays
+// 0.1% faster (the error in seconds over kCorrectionSeconds), at most 0.2%. Real clocks differ by
+// tens of parts per million, so the fill settles a few frames from the target; the limit keeps
+// any correction far below an audible pitch change.
 #include "audio/monitor_ring.h"
 
 #include "audio/mixer.h"

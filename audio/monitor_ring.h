@@ -4,9 +4,9 @@
 // two outputs) at a target, whatever the clocks' difference. A reader that stalls or falls far
 // behind jumps back to the target; a writer never waits for the reader.
 //
-// Threads: one writer (the main output's callback), one reader (the monitor's callback); Reset
-// and the constructor belong to whoever opens the monitor while neither callback runs. No call
-// locks, allocates or frees.
+// Threads: one writer (the main output's callback), one reader (the monitor's callback); the
+// constructor and SetTarget belong to whoever opens the monitor while neither callback runs. No
+// call locks, allocates or frees.
 #pragma once
 
 #include <atomic>

@@ -3,6 +3,7 @@
 #include "audio/sample_format.h"
 
 #include "audio/cpu_dispatch.h"
+#include "audio/riff.h"
 
 #include <algorithm>
 #include <bit>
@@ -96,10 +97,7 @@ void SpeakerWeights(std::uint32_t speaker, float* l, float* r) {
 }
 
 std::int32_t ReadLe32(const std::uint8_t* p) {
-    std::uint32_t v = static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-                      static_cast<std::uint32_t>(p[2]) << 16 |
-                      static_cast<std::uint32_t>(p[3]) << 24;
-    return static_cast<std::int32_t>(v);
+    return static_cast<std::int32_t>(Le32(p));
 }
 
 // Frames 0, 2, 4, ... (`count` of them) of 16-bit samples, kChannels per frame, to floats
@@ -370,7 +368,7 @@ void FloatsToS16(const float* in, std::size_t n, std::int16_t* out) {
 }
 
 std::int16_t FloatToS16(float v) {
-    float s = std::nearbyint(v * 32768.0f);
-    s = std::clamp(s, -32768.0f, 32767.0f);
-    return static_cast<std::int16_t>(s);
+    std::int16_t s;
+    FloatsToS16(&v, 1, &s);
+    return s;
 }

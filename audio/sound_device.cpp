@@ -2,6 +2,7 @@
 // Every failure the user should know of is one message box captioned "Error".
 #include "audio/sound_device.h"
 
+#include "audio/riff.h"
 #include "audio/sound_decoder.h"
 #include "audio/wave_file.h"
 #include "base/message.h"
@@ -15,11 +16,6 @@
 
 namespace {
 
-constexpr std::uint32_t kRiff = MakeFourCC('R', 'I', 'F', 'F');
-constexpr std::uint32_t kWave = MakeFourCC('W', 'A', 'V', 'E');
-constexpr std::uint32_t kFmt = MakeFourCC('f', 'm', 't', ' ');
-constexpr std::uint32_t kData = MakeFourCC('d', 'a', 't', 'a');
-
 // 360672: effects keep sounding while another application has the focus.
 constexpr std::uint32_t kEffectFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN |
                                        DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS |
@@ -28,11 +24,6 @@ constexpr std::uint32_t kEffectFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN |
 constexpr std::uint32_t kJingleFlags = DSBCAPS_STATIC | DSBCAPS_CTRL3D | DSBCAPS_CTRLPAN |
                                        DSBCAPS_CTRLVOLUME | DSBCAPS_GETCURRENTPOSITION2;
 static_assert(kEffectFlags == 360672 && kJingleFlags == 65746);
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
 
 void ShowError(const char* utf8) {
     MessageBoxA(Cp932FromUtf8(utf8), kErrorCaption, MB_OK);

@@ -12,20 +12,8 @@
 
 namespace {
 
-constexpr std::uint32_t kRiff = MakeFourCC('R', 'I', 'F', 'F');
-constexpr std::uint32_t kWave = MakeFourCC('W', 'A', 'V', 'E');
-constexpr std::uint32_t kFmt = MakeFourCC('f', 'm', 't', ' ');
-constexpr std::uint32_t kData = MakeFourCC('d', 'a', 't', 'a');
 constexpr std::size_t kBufferSize = 65536;
 constexpr std::size_t kFormatSize = sizeof(WAVEFORMATEX);
-
-std::uint32_t Le32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint16_t Le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
-}
 
 } // namespace
 

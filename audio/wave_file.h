@@ -2,6 +2,7 @@
 // and hands out the sample bytes on request. Our own chunk reader over a buffered file.
 #pragma once
 
+#include "audio/riff.h"
 #include "audio/sound_output.h"
 
 #include <cstdint>
@@ -19,13 +20,6 @@ struct MMCKINFO {
     std::uint32_t dwFlags = 0;
 };
 
-constexpr std::uint32_t MakeFourCC(char a, char b, char c, char d) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
-}
-
 class CWaveFile {
 public:
     CWaveFile() = default;
@@ -41,7 +35,6 @@ public:
 
     // The format record: 18 bytes for PCM, 18 + cbSize otherwise. Null before a successful Open.
     const WAVEFORMATEX* Format() const;
-    std::uint32_t FormatSize() const { return static_cast<std::uint32_t>(m_pwfx.size()); }
     // Sample bytes not yet handed out (the data chunk's declared size right after Open).
     std::uint32_t DataSize() const { return m_ckData.cksize; }
     // Of those, the bytes the file really holds (the declared size may lie).

@@ -1,5 +1,6 @@
-// Otomaru.ini beside the executable remembers which set was open last:
-// [Environment] SoundsFile="<file name>", CP932. Our own reader and writer of that layout.
+// Otomaru.ini, beside the executable or in the user's data folder, remembers in [Environment]
+// which set was open last (SoundsFile="<file name>"), the output devices and the global-hotkey
+// switch; values CP932. Our own reader and writer of that layout.
 #pragma once
 
 #include <string>

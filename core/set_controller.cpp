@@ -13,11 +13,6 @@
 #include <system_error>
 #include <vector>
 
-struct CSetController::PostTarget {
-    std::mutex mutex;
-    IMixerView* pView = nullptr;
-};
-
 namespace {
 
 const std::string& TextCannotLoad() {
@@ -110,17 +105,15 @@ bool EndsWithTxt(const std::string& name) {
 } // namespace
 
 CSetController::CSetController(IMixerView& view, std::string executablePath)
-    : m_view(view), m_pPostTarget(std::make_shared<PostTarget>()),
-      m_strExecutablePath(std::move(executablePath)) {
-    m_pPostTarget->pView = &m_view;
-}
+    : m_view(view), m_pPlayDone(std::make_shared<PlayDoneRelay>(
+                        [&view](PlayJobPtr job) { view.PostPlayDone(std::move(job)); })),
+      m_strExecutablePath(std::move(executablePath)) {}
 
 CSetController::~CSetController() {
     // Workers still listed post while they end; stop them while the view is still reachable,
     // then cut the path for any that had to be left running.
     m_playbacks.StopAll();
-    std::lock_guard lock(m_pPostTarget->mutex);
-    m_pPostTarget->pView = nullptr;
+    m_pPlayDone->Cut();
 }
 
 bool CSetController::OnInitDialog() {
@@ -412,12 +405,8 @@ void CSetController::SetGlobalHotkeys(bool on) {
 void CSetController::StartPlayback(const EffectEntryPtr& entry) {
     if (!entry || !entry->IsAvailable())
         return;
-    std::shared_ptr<PostTarget> target = m_pPostTarget;
-    const bool listed = m_playbacks.StartPlayback(entry, [target](PlayJobPtr job) {
-        std::lock_guard lock(target->mutex);
-        if (target->pView)
-            target->pView->PostPlayDone(std::move(job));
-    });
+    const bool listed = m_playbacks.StartPlayback(
+        entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); });
     if (listed)
         m_view.FillPlayList(m_playbacks);
 }

@@ -82,12 +82,10 @@ private:
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
 
+    IMixerView& m_view;
     // Workers post "play done" through this; cut when the controller goes, so that a worker that
     // outlived its stop can never reach a view that is gone.
-    struct PostTarget;
-
-    IMixerView& m_view;
-    std::shared_ptr<PostTarget> m_pPostTarget;
+    std::shared_ptr<PlayDoneRelay> m_pPlayDone;
     std::string m_strExecutablePath;
     std::string m_strWaveDir;
     std::string m_strSetFilePath;

@@ -1,6 +1,7 @@
 #include "desktop/global_hotkey.h"
 
 #include "input/hotkey.h"
+#include "input/virtual_keys.h"
 
 #include <algorithm>
 
@@ -20,7 +21,6 @@ std::vector<GlobalHotkey> GlobalHotkeysOf(const EffectTable& table) {
 
 bool IsReservedHotkey(const GlobalHotkey& hotkey) {
     constexpr int kCtrlAlt = MOD_CODE_CTRL | MOD_CODE_ALT;
-    constexpr int VK_BACK = 0x08, VK_F1 = 0x70, VK_F12 = 0x7B;
     if ((hotkey.nModifiers & kCtrlAlt) != kCtrlAlt)
         return false;
     return hotkey.nKey == VK_BACK || (hotkey.nKey >= VK_F1 && hotkey.nKey <= VK_F12);

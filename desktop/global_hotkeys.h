@@ -18,7 +18,7 @@ class CPortalShortcuts;
 class CGlobalHotkeys : public QObject {
     Q_OBJECT
 public:
-    enum class Desktop { X11, WaylandPortal, WaylandWithout, Other };
+    enum class Desktop { X11, WaylandPortal, Other };
     // Which way this session offers. `platform` is Qt's platform name, `sessionType` is
     // $XDG_SESSION_TYPE and `waylandDisplay` whether $WAYLAND_DISPLAY is set.
     static Desktop DesktopOf(const std::string& platform, const std::string& sessionType,

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int VK_F10 = 0x79;
-
 // Events without a keycode (sent by other programs or by tests) are told apart by their key.
 std::uint32_t PhysicalKeyOf(const QKeyEvent& key) {
     if (key.nativeScanCode() != 0)

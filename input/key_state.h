@@ -3,20 +3,12 @@
 // Also the X11 auto-repeat rule, which decides which key events are real presses and releases.
 #pragma once
 
+#include "input/virtual_keys.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
-
-constexpr int VK_CAPITAL = 0x14;
-constexpr int VK_NUMLOCK = 0x90;
-constexpr int VK_SCROLL = 0x91;
-constexpr int VK_LSHIFT = 0xA0;
-constexpr int VK_RSHIFT = 0xA1;
-constexpr int VK_LCONTROL = 0xA2;
-constexpr int VK_RCONTROL = 0xA3;
-constexpr int VK_LMENU = 0xA4;
-constexpr int VK_RMENU = 0xA5;
 
 class CKeyState {
 public:

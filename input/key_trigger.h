@@ -2,6 +2,7 @@
 // message code and a 256-byte key-state snapshot (bit 7 = down), and it acts through the target.
 #pragma once
 
+#include "input/virtual_keys.h"
 #include "model/effect_table.h"
 
 #include <cstdint>
@@ -10,11 +11,6 @@ constexpr unsigned WM_KEYDOWN = 0x0100;
 constexpr unsigned WM_KEYUP = 0x0101;
 constexpr unsigned WM_SYSKEYDOWN = 0x0104;
 constexpr unsigned WM_SYSKEYUP = 0x0105;
-
-constexpr int VK_RETURN = 0x0D;
-constexpr int VK_SHIFT = 0x10;
-constexpr int VK_CONTROL = 0x11;
-constexpr int VK_MENU = 0x12;
 
 // What a trigger does; the set controller implements it.
 class IKeyTriggerTarget {

@@ -48,10 +48,30 @@ struct PlayJob;
 using PlayJobPtr = std::shared_ptr<PlayJob>;
 
 // The worker's last act: hands its job to the window's thread (queued there), which calls
-// ActivePlayList::OnPlayDone. Stands in for posting WM_PLAYDONE.
+// ActivePlayList::OnPlayDone.
 using PostPlayDone = std::function<void(PlayJobPtr job)>;
 
-constexpr unsigned WM_PLAYDONE = 0x0400 + 100;
+// The path from workers to whoever takes their "play done": a worker may outlive its stop, so the
+// taker cuts the path as it goes and later posts reach nobody. Shared by the workers' closures.
+class PlayDoneRelay {
+public:
+    explicit PlayDoneRelay(PostPlayDone taker) : m_taker(std::move(taker)) {}
+    // Any thread; returns once the taker has it, or at once when the path is cut.
+    void Post(PlayJobPtr job) {
+        std::lock_guard lock(m_mutex);
+        if (m_taker)
+            m_taker(std::move(job));
+    }
+    // Waits for a post under way, so that nothing reaches the taker after this returns.
+    void Cut() {
+        std::lock_guard lock(m_mutex);
+        m_taker = nullptr;
+    }
+
+private:
+    std::mutex m_mutex;
+    PostPlayDone m_taker; // guarded by m_mutex
+};
 
 struct PlayJob {
     WorkerThread pThread;                 // window thread only

@@ -3,6 +3,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOTOMARU_TESTS=OFF -DOTOMARU_BENCH=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOTOMARU_TESTS=OFF -DOTOMARU_BENCH=OFF >/dev/null
 cmake --build build --target otomaru -j "$(nproc)"
 exec ./build/bin/otomaru

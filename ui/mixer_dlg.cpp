@@ -79,9 +79,12 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
-    : QDialog(parent), m_pPostTarget(std::make_shared<PostTarget>()),
+    : QDialog(parent), m_pPlayDone(std::make_shared<PlayDoneRelay>([this](PlayJobPtr job) {
+          QMetaObject::invokeMethod(
+              this, [this, job = std::move(job)] { m_controller.OnPlayDone(job); },
+              Qt::QueuedConnection);
+      })),
       m_controller(*this, std::move(executablePath)) {
-    m_pPostTarget->pDlg = this;
     // One fixed size: no maximise box, no sizing border; shown in the task bar.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -171,10 +174,7 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
 
 CMixerDlg::~CMixerDlg() {
     m_pGlobalHotkeys->SetEnabled(false); // no grab may outlive the controller it fires
-    {
-        std::lock_guard lock(m_pPostTarget->mutex);
-        m_pPostTarget->pDlg = nullptr;
-    }
+    m_pPlayDone->Cut();
     if (!m_bWindowDestroyed) {
         m_bWindowDestroyed = true;
         m_controller.DestroyWindow();
@@ -465,12 +465,5 @@ int CMixerDlg::RunNewSetDialog(const std::string& initialFolder, NewSetValues& v
 }
 
 void CMixerDlg::PostPlayDone(PlayJobPtr job) {
-    std::shared_ptr<PostTarget> target = m_pPostTarget;
-    std::lock_guard lock(target->mutex);
-    if (!target->pDlg)
-        return;
-    QMetaObject::invokeMethod(
-        target->pDlg,
-        [dlg = target->pDlg, job = std::move(job)] { dlg->m_controller.OnPlayDone(job); },
-        Qt::QueuedConnection);
+    m_pPlayDone->Post(std::move(job));
 }

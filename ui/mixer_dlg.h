@@ -111,11 +111,7 @@ private:
 
     // Workers post "play done" from their own threads; once the window is gone they post
     // nothing. Declared before the controller, whose playbacks may still post while it goes.
-    struct PostTarget {
-        std::mutex mutex;
-        CMixerDlg* pDlg = nullptr;
-    };
-    std::shared_ptr<PostTarget> m_pPostTarget;
+    std::shared_ptr<PlayDoneRelay> m_pPlayDone;
 
     CSetController m_controller;
     std::map<int, QWidget*> m_items;

@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr int VK_ESCAPE = 0x1B;
-
 // The focused control: records what reaches it.
 class KeySink : public QWidget {
 public:
