@@ -48,7 +48,9 @@ struct FakeBufferDesc {
 
 // The shared state behind the fake devices and buffers: the call log and the results to give.
 class FakeSound : public std::enable_shared_from_this<FakeSound> {
-    struct Key {};
+    struct Key {
+        explicit Key() = default;
+    };
 
 public:
     static std::shared_ptr<FakeSound> Create() { return std::make_shared<FakeSound>(Key{}); }
@@ -104,6 +106,8 @@ private:
 
 class FakeBuffer : public IDirectSoundBuffer {
 public:
+    using Call = FakeCall;
+
     // On its own: a 16-bit stereo format at 22050 samples per second (88200 bytes per second), no
     // memory, and a log of its own.
     FakeBuffer();
@@ -121,7 +125,7 @@ public:
     bool WaitHeld();
     void ReleasePlay();
 
-    // This buffer's calls, as text without the object: "SetPan(-300)", "Play(0,0,0)", "Stop".
+    // This buffer's own calls; their texts leave the object out: "SetPan(-300)", "Stop".
     std::vector<FakeCall> Calls() const { return m_sound->CallsOf(m_name); }
     std::vector<std::string> Texts() const;
     int Count(const std::string& text) const { return m_sound->Count(m_name, text); }
@@ -163,10 +167,6 @@ private:
         return m_name.empty() ? operation : m_name + "." + operation;
     }
 
-    std::shared_ptr<FakeSound> m_sound;
-    std::string m_name;
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cv;
     struct Locked {
         void* region1 = nullptr;
         std::uint32_t bytes1 = 0;
@@ -174,6 +174,10 @@ private:
         std::uint32_t bytes2 = 0;
     };
 
+    std::shared_ptr<FakeSound> m_sound;
+    std::string m_name;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
     std::vector<std::uint8_t> m_memory;  // as the last Unlock left it
     std::vector<std::uint8_t> m_staging; // what the callers write between Lock and Unlock
     Locked m_locked;
