@@ -1,8 +1,8 @@
 // The audio device against the recording fake output: what it asks the output for, in which
-// order, which failures it reports with which message, and what it leaves in the slots.
+// order, which failures it reports with which message, and what it leaves in the buffers.
 #include "audio/offline_output.h"
 #include "audio/sound_device.h"
-#include "tests/support/fake_sound.h"
+#include "tests/support/fake_buffer.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,9 +27,24 @@ std::vector<std::uint8_t> Bytes(std::size_t n, std::uint8_t first = 1) {
     return v;
 }
 
-const char* const kOpenCalls[] = {"DirectSoundCreate()", "ds1.SetCooperativeLevel(4660,2)",
-                                  "ds1.CreateSoundBuffer(1,0,0)",
-                                  "buf1.SetFormat(1,2,22050,88200,4,16,0)"};
+const char* const kOpenCalls[] = {"DirectSoundCreate", "ds1.SetCooperativeLevel",
+                                  "ds1.CreateSoundBuffer", "buf1.SetFormat"};
+
+constexpr std::uint32_t kJingleFlags = DSBCAPS_STATIC | DSBCAPS_CTRL3D | DSBCAPS_CTRLPAN |
+                                       DSBCAPS_CTRLVOLUME | DSBCAPS_GETCURRENTPOSITION2;
+constexpr std::uint32_t kEffectFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN |
+                                       DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS |
+                                       DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_LOCDEFER;
+
+// The jingle's samples, after its 44-byte header.
+std::vector<std::uint8_t> JingleData() {
+    return std::vector<std::uint8_t>(JingleImage() + 44, JingleImage() + JingleImageSize());
+}
+
+std::vector<std::uint8_t> FormatBytes(const WAVEFORMATEX& format) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&format);
+    return std::vector<std::uint8_t>(bytes, bytes + sizeof format);
+}
 
 // A resource image the tests choose, served under id 200.
 std::vector<std::uint8_t>* g_resource = nullptr;
@@ -48,15 +63,37 @@ protected:
         g_resource = nullptr;
     }
 
-    // Calls recorded from index `from` on.
-    Calls CallsFrom(std::size_t from) const {
-        const Calls all = fake->CallTexts();
-        return Calls(all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())),
-                     all.end());
+    // Calls recorded from index `from` on, with their arguments or as "buf2.Lock" alone.
+    Calls CallsFrom(std::size_t from, bool withArgs = true) const {
+        Calls texts;
+        const std::vector<FakeCall> all = fake->Calls();
+        for (std::size_t i = from; i < all.size(); ++i) {
+            FakeCall call = all[i];
+            if (!withArgs)
+                call.args.clear();
+            texts.push_back(call.Text(true));
+        }
+        return texts;
     }
+    Calls NamesFrom(std::size_t from) const { return CallsFrom(from, false); }
     void OpenDevice() {
         ASSERT_TRUE(device.Open(kOwner, 2, 22050, 16));
-        ASSERT_EQ(fake->CallTexts(), Calls(std::begin(kOpenCalls), std::end(kOpenCalls)));
+        // The open sequence is the rule: a device, its cooperation, the primary, its format.
+        ASSERT_EQ(NamesFrom(0), Calls(std::begin(kOpenCalls), std::end(kOpenCalls)));
+        EXPECT_EQ(
+            fake->Calls()[1].args,
+            (std::vector<std::int64_t>{reinterpret_cast<std::intptr_t>(kOwner), DSSCL_PRIORITY}));
+        ASSERT_EQ(fake->Buffer("buf1")->Format(),
+                  FormatBytes({WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0}));
+    }
+    // Every buffer but the primary was asked for with these flags and size.
+    void ExpectSecondaries(std::uint32_t flags, std::uint32_t bytes) {
+        for (const FakeBufferDesc& d : fake->Descriptions()) {
+            if (d.dwFlags != DSBCAPS_PRIMARYBUFFER) {
+                EXPECT_EQ(d.dwFlags, flags);
+                EXPECT_EQ(d.dwBufferBytes, bytes);
+            }
+        }
     }
     std::string WriteWave(const std::vector<std::uint8_t>& image, const char* name = "e.wav") {
         EXPECT_TRUE(WriteBytes(dir.Path() + name, image));
@@ -84,7 +121,7 @@ protected:
 struct OpenFailure {
     const char* name;
     std::function<void(FakeSound&)> arrange;
-    Calls calls;
+    Calls calls;         // what is tried and given back, in order
     const char* message; // UTF-8; null = no message
 };
 void PrintTo(const OpenFailure& row, std::ostream* os) {
@@ -99,7 +136,7 @@ TEST_P(SoundDeviceOpenFailure, ReportsAndStaysClosed) {
     c.arrange(*fake);
     EXPECT_FALSE(device.Open(kOwner, 2, 22050, 16));
     EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(fake->CallTexts(), c.calls);
+    EXPECT_EQ(NamesFrom(0), c.calls);
     ExpectOnlyErrorBoxes(c.message ? std::vector<std::string>{c.message}
                                    : std::vector<std::string>{});
 
@@ -111,7 +148,7 @@ TEST_P(SoundDeviceOpenFailure, ReportsAndStaysClosed) {
     EXPECT_FALSE(device.PlayFromStart(slot));
     EXPECT_EQ(device.LoadWaveFile(WriteWave(MakePcm16Wave(1, 8000, {1, 2, 3})), slot), 0u);
     EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(CallsFrom(before), Calls{});
+    EXPECT_EQ(fake->Calls().size(), before);
     EXPECT_TRUE(messages.Texts().empty());
 }
 
@@ -120,28 +157,27 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OpenFailure{"create_fails",
                     [](FakeSound& f) { f.QueueResult("DirectSoundCreate", DSERR_NODRIVER); },
-                    {"DirectSoundCreate()"},
+                    {"DirectSoundCreate"},
                     "DirectSoundオブジェクトの作成に失敗"},
         OpenFailure{"cooperative_level_refused",
                     [](FakeSound& f) { f.QueueResult("SetCooperativeLevel", DSERR_GENERIC); },
-                    {"DirectSoundCreate()", "ds1.SetCooperativeLevel(4660,2)", "ds1.Release()"},
+                    {"DirectSoundCreate", "ds1.SetCooperativeLevel", "ds1.Release"},
                     "協調レベルの設定に失敗"},
         // Anything but 0 counts as refused.
         OpenFailure{"cooperative_level_other_success_code",
                     [](FakeSound& f) { f.QueueResult("SetCooperativeLevel", 1); },
-                    {"DirectSoundCreate()", "ds1.SetCooperativeLevel(4660,2)", "ds1.Release()"},
+                    {"DirectSoundCreate", "ds1.SetCooperativeLevel", "ds1.Release"},
                     "協調レベルの設定に失敗"},
         OpenFailure{"primary_buffer_fails",
                     [](FakeSound& f) { f.QueuePrimaryResult(DSERR_OUTOFMEMORY); },
-                    {"DirectSoundCreate()", "ds1.SetCooperativeLevel(4660,2)",
-                     "ds1.CreateSoundBuffer(1,0,0)", "ds1.Release()"},
+                    {"DirectSoundCreate", "ds1.SetCooperativeLevel", "ds1.CreateSoundBuffer",
+                     "ds1.Release"},
                     "プライマリ・バッファの作成に失敗"},
         // Primary buffer first, then the device object; silently.
         OpenFailure{"primary_format_refused",
                     [](FakeSound& f) { f.QueueResult("SetFormat", DSERR_BADFORMAT); },
-                    {"DirectSoundCreate()", "ds1.SetCooperativeLevel(4660,2)",
-                     "ds1.CreateSoundBuffer(1,0,0)", "buf1.SetFormat(1,2,22050,88200,4,16,0)",
-                     "buf1.Release()", "ds1.Release()"},
+                    {"DirectSoundCreate", "ds1.SetCooperativeLevel", "ds1.CreateSoundBuffer",
+                     "buf1.SetFormat", "buf1.Release", "ds1.Release"},
                     nullptr}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -161,16 +197,17 @@ TEST_F(SoundDeviceTest, OpenDescribesThePrimaryBuffer) {
 TEST_F(SoundDeviceTest, PrimaryFormatFollowsTheArguments) {
     struct Row {
         int channels, rate, bits;
-        const char* call;
+        WAVEFORMATEX format;
     };
-    for (const Row& r : {Row{1, 8000, 8, "buf1.SetFormat(1,1,8000,8000,1,8,0)"},
-                         Row{2, 44100, 24, "buf1.SetFormat(1,2,44100,264600,6,24,0)"},
-                         Row{2, 48000, 12, "buf1.SetFormat(1,2,48000,96000,2,12,0)"}}) {
+    for (const Row& r : {Row{1, 8000, 8, {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0}},
+                         Row{2, 44100, 24, {WAVE_FORMAT_PCM, 2, 44100, 264600, 6, 24, 0}},
+                         Row{2, 48000, 12, {WAVE_FORMAT_PCM, 2, 48000, 96000, 2, 12, 0}}}) {
         auto local = FakeSound::Create();
         SetSoundOutputFactory(local->Factory());
         CSoundDevice d;
-        EXPECT_TRUE(d.Open(kOwner, r.channels, r.rate, r.bits));
-        EXPECT_EQ(local->CallTexts().back(), r.call);
+        ASSERT_TRUE(d.Open(kOwner, r.channels, r.rate, r.bits));
+        EXPECT_EQ(local->Calls().back().name, "SetFormat");
+        EXPECT_EQ(local->Buffer("buf1")->Format(), FormatBytes(r.format)) << r.rate;
     }
 }
 
@@ -185,14 +222,15 @@ TEST_F(SoundDeviceTest, CloseStopsAndReleasesPrimaryBeforeTheDevice) {
     OpenDevice();
     device.Close();
     EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(CallsFrom(4), (Calls{"buf1.Stop()", "buf1.Release()", "ds1.Release()"}));
+    // The order is the rule: the primary is stopped and given back before the device.
+    EXPECT_EQ(CallsFrom(4), (Calls{"buf1.Stop", "buf1.Release", "ds1.Release"}));
     device.Close();
     EXPECT_EQ(fake->Calls().size(), 7u);
     {
         CSoundDevice scoped;
         ASSERT_TRUE(scoped.Open(kOwner, 2, 22050, 16));
     }
-    EXPECT_EQ(CallsFrom(11), (Calls{"buf2.Stop()", "buf2.Release()", "ds2.Release()"}));
+    EXPECT_EQ(CallsFrom(11), (Calls{"buf2.Stop", "buf2.Release", "ds2.Release"}));
 }
 
 TEST_F(SoundDeviceTest, JingleLoadsIntoItsOwnBuffer) {
@@ -201,8 +239,8 @@ TEST_F(SoundDeviceTest, JingleLoadsIntoItsOwnBuffer) {
     SoundBufferSlot slot;
     ASSERT_TRUE(device.LoadStartupSound(slot, IDR_WAVE_JINGLE));
     ASSERT_NE(slot, nullptr);
-    EXPECT_EQ(CallsFrom(4), (Calls{"ds1.CreateSoundBuffer(65746,17316,0)", "buf2.Lock(0,17316,0)",
-                                   "buf2.Unlock(10000,7316)"}));
+    EXPECT_EQ(NamesFrom(4), (Calls{"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Unlock"}));
+    ExpectSecondaries(kJingleFlags, static_cast<std::uint32_t>(JingleData().size()));
     const auto desc = fake->Descriptions().back();
     EXPECT_EQ(desc.dwSize, 36u);
     EXPECT_EQ(desc.dwReserved, 0u);
@@ -212,26 +250,24 @@ TEST_F(SoundDeviceTest, JingleLoadsIntoItsOwnBuffer) {
     ASSERT_EQ(desc.format.size(), 18u);
     EXPECT_EQ(std::vector<std::uint8_t>(desc.format.begin(), desc.format.begin() + 16), record);
     EXPECT_EQ(desc.format[16] | desc.format[17] << 8, 0);
-    const auto bytes = fake->Buffer("buf2")->Bytes();
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), JingleImage() + 44));
+    EXPECT_EQ(fake->Buffer("buf2")->Bytes(), JingleData()); // both regions, as unlocked
     EXPECT_TRUE(messages.Texts().empty());
 
-    // Played from its start, again and again.
+    // Played from its start, again and again: the order is the rule, a stop before the rewind.
     EXPECT_TRUE(device.PlayFromStart(slot));
     EXPECT_TRUE(device.PlayFromStart(slot));
-    EXPECT_EQ(CallsFrom(7),
-              (Calls{"buf2.Stop()", "buf2.SetCurrentPosition(0)", "buf2.Play(0,0,0)", "buf2.Stop()",
-                     "buf2.SetCurrentPosition(0)", "buf2.Play(0,0,0)"}));
+    EXPECT_EQ(CallsFrom(7), (Calls{"buf2.Stop", "buf2.SetCurrentPosition(0)", "buf2.Play(0,0,0)",
+                                   "buf2.Stop", "buf2.SetCurrentPosition(0)", "buf2.Play(0,0,0)"}));
     CSoundDevice::ReleaseBuffer(slot);
     EXPECT_EQ(slot, nullptr);
-    EXPECT_EQ(fake->CallTexts().back(), "buf2.Release()");
+    EXPECT_EQ(fake->CallTexts().back(), "buf2.Release");
 }
 
 struct JingleFailure {
     const char* name;
     int id;
     std::function<void(FakeSound&)> arrange;
-    Calls calls; // after the open
+    Calls calls; // after the open: what is tried and given back, in order
     std::vector<std::string> messages;
 };
 void PrintTo(const JingleFailure& row, std::ostream* os) {
@@ -250,7 +286,8 @@ TEST_P(SoundDeviceJingleFailure, ClosesTheDevice) {
     EXPECT_FALSE(device.LoadStartupSound(slot, c.id));
     EXPECT_EQ(slot, nullptr);
     EXPECT_FALSE(device.IsOpen());
-    EXPECT_EQ(CallsFrom(4), c.calls);
+    EXPECT_EQ(NamesFrom(4), c.calls);
+    ExpectSecondaries(kJingleFlags, static_cast<std::uint32_t>(JingleData().size()));
     ExpectOnlyErrorBoxes(c.messages);
     EXPECT_FALSE(device.PlayFromStart(slot));
 }
@@ -261,35 +298,33 @@ INSTANTIATE_TEST_SUITE_P(
         JingleFailure{"missing_resource",
                       133,
                       [](FakeSound&) {},
-                      {"buf1.Release()", "ds1.Release()"},
+                      {"buf1.Release", "ds1.Release"},
                       {"Waveデータの読み込みに失敗", "セカンダリ・バッファの作成に失敗"}},
         JingleFailure{"buffer_refused",
                       IDR_WAVE_JINGLE,
                       [](FakeSound& f) { f.QueueResult("CreateSoundBuffer", DSERR_OUTOFMEMORY); },
-                      {"ds1.CreateSoundBuffer(65746,17316,0)", "buf1.Release()", "ds1.Release()"},
+                      {"ds1.CreateSoundBuffer", "buf1.Release", "ds1.Release"},
                       {"セカンダリ・バッファの作成に失敗"}},
         // Only 0 is success for the jingle's buffer.
         JingleFailure{"buffer_other_success_code",
                       IDR_WAVE_JINGLE,
                       [](FakeSound& f) { f.QueueResult("CreateSoundBuffer", 1); },
-                      {"ds1.CreateSoundBuffer(65746,17316,0)", "buf2.Release()", "buf1.Release()",
-                       "ds1.Release()"},
+                      {"ds1.CreateSoundBuffer", "buf2.Release", "buf1.Release", "ds1.Release"},
                       {"セカンダリ・バッファの作成に失敗"}},
-        JingleFailure{"lock_fails",
-                      IDR_WAVE_JINGLE,
-                      [](FakeSound& f) { f.QueueResult("Lock", DSERR_GENERIC); },
-                      {"ds1.CreateSoundBuffer(65746,17316,0)", "buf2.Lock(0,17316,0)",
-                       "buf2.Release()", "buf1.Release()", "ds1.Release()"},
-                      {"セカンダリ・バッファの作成に失敗"}},
+        JingleFailure{
+            "lock_fails",
+            IDR_WAVE_JINGLE,
+            [](FakeSound& f) { f.QueueResult("Lock", DSERR_GENERIC); },
+            {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Release", "buf1.Release", "ds1.Release"},
+            {"セカンダリ・バッファの作成に失敗"}},
         JingleFailure{"lock_lost_twice",
                       IDR_WAVE_JINGLE,
                       [](FakeSound& f) {
                           f.QueueResult("Lock", DSERR_BUFFERLOST);
                           f.QueueResult("Lock", DSERR_BUFFERLOST);
                       },
-                      {"ds1.CreateSoundBuffer(65746,17316,0)", "buf2.Lock(0,17316,0)",
-                       "buf2.Restore()", "buf2.Lock(0,17316,0)", "buf2.Release()", "buf1.Release()",
-                       "ds1.Release()"},
+                      {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Restore", "buf2.Lock",
+                       "buf2.Release", "buf1.Release", "ds1.Release"},
                       {"セカンダリ・バッファの作成に失敗"}}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -297,10 +332,10 @@ TEST_F(SoundDeviceTest, JingleLockLostOnceIsRestoredAndRetried) {
     OpenDevice();
     fake->QueueResult("Lock", DSERR_BUFFERLOST);
     SoundBufferSlot slot;
-    EXPECT_TRUE(device.LoadStartupSound(slot, IDR_WAVE_JINGLE));
-    EXPECT_EQ(CallsFrom(4),
-              (Calls{"ds1.CreateSoundBuffer(65746,17316,0)", "buf2.Lock(0,17316,0)",
-                     "buf2.Restore()", "buf2.Lock(0,17316,0)", "buf2.Unlock(17316,0)"}));
+    ASSERT_TRUE(device.LoadStartupSound(slot, IDR_WAVE_JINGLE));
+    EXPECT_EQ(NamesFrom(4), (Calls{"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Restore",
+                                   "buf2.Lock", "buf2.Unlock"}));
+    EXPECT_EQ(fake->Buffer("buf2")->Bytes(), JingleData());
     EXPECT_TRUE(device.IsOpen());
 }
 
@@ -317,8 +352,8 @@ TEST_F(SoundDeviceTest, ResourceWithLyingSizesStaysInsideTheImage) {
     OpenDevice();
     SoundBufferSlot slot;
     ASSERT_TRUE(device.LoadStartupSound(slot, 200));
-    EXPECT_EQ(CallsFrom(4), (Calls{"ds1.CreateSoundBuffer(65746,12,0)", "buf2.Lock(0,12,0)",
-                                   "buf2.Unlock(12,0)"}));
+    EXPECT_EQ(NamesFrom(4), (Calls{"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Unlock"}));
+    ExpectSecondaries(kJingleFlags, 12);
     const auto desc = fake->Descriptions().back();
     ASSERT_EQ(desc.format.size(), 20u);
     EXPECT_EQ(desc.format[16] | desc.format[17] << 8, 2);
@@ -363,17 +398,16 @@ TEST_F(SoundDeviceTest, EffectLoadsWithTheFilesOwnFormat) {
         ASSERT_NE(slot, nullptr);
         const auto desc = fake->Descriptions().back();
         EXPECT_EQ(desc.dwSize, 36u);
-        EXPECT_EQ(desc.dwFlags, 360672u);
+        EXPECT_EQ(desc.dwFlags, kEffectFlags);
         EXPECT_EQ(desc.dwBufferBytes, 600u);
         EXPECT_EQ(desc.dwReserved, 0u);
         EXPECT_TRUE(desc.zeroGuid);
         ASSERT_EQ(desc.format.size(), r.recordSize) << r.name;
         EXPECT_TRUE(
             std::equal(desc.format.begin(), desc.format.begin() + 16, r.image.begin() + 20));
-        EXPECT_EQ(fake->Buffer(desc.object)->Bytes(), samples);
-        const Calls calls = CallsFrom(before);
-        ASSERT_EQ(calls.size(), 3u);
-        EXPECT_EQ(calls[2], desc.object + ".Unlock(100,500)");
+        EXPECT_EQ(fake->Buffer(desc.object)->Bytes(), samples); // both regions, as unlocked
+        EXPECT_EQ(NamesFrom(before),
+                  (Calls{"ds1.CreateSoundBuffer", desc.object + ".Lock", desc.object + ".Unlock"}));
     }
     EXPECT_TRUE(messages.Texts().empty());
 }
@@ -394,7 +428,7 @@ struct EffectLockRow {
     const char* name;
     std::vector<HRESULT> createAndLock; // first the CreateSoundBuffer result, then Lock results
     std::uint32_t length;
-    Calls calls;
+    Calls calls; // what is tried and given back, in order
     std::vector<std::string> messages;
 };
 void PrintTo(const EffectLockRow& row, std::ostream* os) {
@@ -411,55 +445,51 @@ TEST_P(SoundDeviceEffectLoad, CreateAndLockResults) {
     for (std::size_t i = 1; i < c.createAndLock.size(); ++i)
         fake->QueueResult("Lock", c.createAndLock[i]);
     SoundBufferSlot slot;
-    EXPECT_EQ(device.LoadWaveFile(WriteWave(MakePcm16Wave(2, 22050, {1, -1, 2, -2})), slot),
-              c.length);
+    const std::vector<std::int16_t> samples = {1, -1, 2, -2};
+    EXPECT_EQ(device.LoadWaveFile(WriteWave(MakePcm16Wave(2, 22050, samples)), slot), c.length);
     EXPECT_EQ(slot != nullptr, c.length != 0);
-    EXPECT_EQ(CallsFrom(4), c.calls);
+    EXPECT_EQ(NamesFrom(4), c.calls);
+    ExpectSecondaries(kEffectFlags, 8);
+    if (slot) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(samples.data());
+        EXPECT_EQ(fake->Buffer("buf2")->Bytes(), std::vector<std::uint8_t>(bytes, bytes + 8));
+    }
     ExpectOnlyErrorBoxes(c.messages);
     EXPECT_TRUE(device.IsOpen());
 }
 
+const Calls kEffectLoaded = {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Unlock"};
+const Calls kEffectLostTwice = {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Restore", "buf2.Lock",
+                                "buf2.Release"};
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, SoundDeviceEffectLoad,
     ::testing::Values(
-        EffectLockRow{"plain",
-                      {DS_OK},
-                      8,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Unlock(8,0)"},
-                      {}},
+        EffectLockRow{"plain", {DS_OK}, 8, kEffectLoaded, {}},
         // Any success code will do for an effect buffer.
-        EffectLockRow{"other_success_code",
-                      {1},
-                      8,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Unlock(8,0)"},
-                      {}},
+        EffectLockRow{"other_success_code", {1}, 8, kEffectLoaded, {}},
         EffectLockRow{"create_fails",
                       {DSERR_OUTOFMEMORY},
                       0,
-                      {"ds1.CreateSoundBuffer(360672,8,0)"},
+                      {"ds1.CreateSoundBuffer"},
                       {"バッファの作成に失敗"}},
-        EffectLockRow{"lost_once",
-                      {DS_OK, DSERR_BUFFERLOST},
-                      8,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Restore()",
-                       "buf2.Lock(0,8,0)", "buf2.Unlock(8,0)"},
-                      {}},
-        EffectLockRow{"lost_twice",
-                      {DS_OK, DSERR_BUFFERLOST, DSERR_BUFFERLOST},
-                      0,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Restore()",
-                       "buf2.Lock(0,8,0)", "buf2.Release()"},
-                      {}},
+        EffectLockRow{
+            "lost_once",
+            {DS_OK, DSERR_BUFFERLOST},
+            8,
+            {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Restore", "buf2.Lock", "buf2.Unlock"},
+            {}},
+        EffectLockRow{
+            "lost_twice", {DS_OK, DSERR_BUFFERLOST, DSERR_BUFFERLOST}, 0, kEffectLostTwice, {}},
         EffectLockRow{"lock_fails",
                       {DS_OK, DSERR_INVALIDCALL},
                       0,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Release()"},
+                      {"ds1.CreateSoundBuffer", "buf2.Lock", "buf2.Release"},
                       {}},
         EffectLockRow{"lost_then_other_failure",
                       {DS_OK, DSERR_BUFFERLOST, DSERR_GENERIC},
                       0,
-                      {"ds1.CreateSoundBuffer(360672,8,0)", "buf2.Lock(0,8,0)", "buf2.Restore()",
-                       "buf2.Lock(0,8,0)", "buf2.Release()"},
+                      kEffectLostTwice,
                       {}}),
     [](const auto& row) { return std::string(row.param.name); });
 
@@ -535,7 +565,7 @@ TEST_F(SoundDeviceOffline, JingleSoundsFromItsStartAndEnds) {
     EXPECT_TRUE(std::all_of(before.begin(), before.end(), [](std::int16_t s) { return s == 0; }));
 
     ASSERT_TRUE(device.PlayFromStart(jingle));
-    const std::size_t length = 22050 * 17316 / 8000; // 2.16 s at the output rate
+    const std::size_t length = 22050 * JingleData().size() / 8000; // 8-bit mono at 8000 Hz
     const auto sound = output.Render(length + 2048);
     int peak = 0;
     for (std::size_t i = 0; i < length; ++i) {

@@ -2,6 +2,7 @@
 // the four messages, and that no effect line is lost by a read followed by a write.
 #include "base/text.h"
 #include "core/set_file.h"
+#include "tests/support/fake_buffer.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,27 +12,6 @@
 #include <map>
 
 namespace {
-
-// A buffer that only has to exist: the reader never plays what it loads.
-class CFakeBuffer : public IDirectSoundBuffer {
-public:
-    HRESULT GetFormat(WAVEFORMATEX*, std::uint32_t, std::uint32_t*) override { return DS_OK; }
-    HRESULT SetFormat(const WAVEFORMATEX*) override { return DS_OK; }
-    HRESULT Lock(std::uint32_t, std::uint32_t, void**, std::uint32_t*, void**, std::uint32_t*,
-                 std::uint32_t) override {
-        return DSERR_INVALIDCALL;
-    }
-    HRESULT Unlock(void*, std::uint32_t, void*, std::uint32_t) override { return DS_OK; }
-    HRESULT Restore() override { return DS_OK; }
-    HRESULT SetPan(std::int32_t) override { return DS_OK; }
-    HRESULT SetVolume(std::int32_t) override { return DS_OK; }
-    HRESULT GetPan(std::int32_t*) override { return DS_OK; }
-    HRESULT GetVolume(std::int32_t*) override { return DS_OK; }
-    HRESULT SetCurrentPosition(std::uint32_t) override { return DS_OK; }
-    HRESULT GetStatus(std::uint32_t*) override { return DS_OK; }
-    HRESULT Play(std::uint32_t, std::uint32_t, std::uint32_t) override { return DS_OK; }
-    HRESULT Stop() override { return DS_OK; }
-};
 
 // Stands in for the WAVE loader: every file loads with length 1000 unless told otherwise, and
 // every call is recorded with the full path it was given.
@@ -44,7 +24,7 @@ struct StubLoader {
             auto it = lengths.find(fullPath);
             std::uint32_t n = it == lengths.end() ? 1000 : it->second;
             if (n != 0)
-                slot = std::make_shared<CFakeBuffer>();
+                slot = std::make_shared<FakeBuffer>(); // never played
             return n;
         };
     }
