@@ -42,7 +42,7 @@ const std::string& TextAskOverwrite() {
 }
 const std::string& TextBadSetFileName() {
     static const std::string k = Cp932FromUtf8(
-        "音源ファイル名が正しくありません。フォルダを含まないファイル名を指定して下さい。");
+        "音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定してください。");
     return k;
 }
 
@@ -55,7 +55,7 @@ const std::string& TextUnstorableSetName() {
 
 const std::string& TextNoComma() {
     static const std::string k =
-        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
+        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。");
     return k;
 }
 

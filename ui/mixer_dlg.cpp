@@ -131,9 +131,10 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pMenuBar = new QMenuBar(this);
     for (const MenuData& menu : MainMenuBar())
         m_pMenuBar->addMenu(MakeMenu(menu, m_pMenuBar, true));
-    // Help stays the last menu, where every desktop keeps it.
+    // After the designed menus, before Options and Help, which stays the last menu.
     m_pDeviceMenu = new CDeviceMenu(m_controller, m_pMenuBar);
-    m_pMenuBar->insertMenu(m_pMenuBar->actions().back(), m_pDeviceMenu);
+    const QList<QAction*> menus = m_pMenuBar->actions();
+    m_pMenuBar->insertMenu(menus[menus.size() - 2], m_pDeviceMenu);
     const QSize client = DluToPixels(tmpl.size, font());
     const int barHeight = m_pMenuBar->sizeHint().height();
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {

@@ -178,8 +178,8 @@ TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
         titles << a->text();
     EXPECT_EQ(titles,
               QStringList({QString::fromUtf8("ファイル(&F)"), QString::fromUtf8("効果音リスト(&P)"),
-                           QString::fromUtf8("再生リスト"), QString::fromUtf8("出力デバイス"),
-                           QString::fromUtf8("ヘルプ(&H)")}));
+                           QString::fromUtf8("再生リスト"), QString::fromUtf8("出力デバイス(&D)"),
+                           QString::fromUtf8("オプション(&O)"), QString::fromUtf8("ヘルプ(&H)")}));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_HELP_ABOUT)->text(),
               QString::fromUtf8("Otomaruについて(&A)"));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_PLAY_STOP)->text(), QString::fromUtf8("選択WAVEを停止"));
@@ -497,19 +497,19 @@ TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
         return nullptr;
     };
     emit menu->aboutToShow();
-    ASSERT_NE(item(menu, "既定のデバイス"), nullptr);
-    EXPECT_TRUE(item(menu, "既定のデバイス")->isChecked());
-    QMenu* monitor = item(menu, "モニター出力")->menu();
+    ASSERT_NE(item(menu, "既定のデバイス(&D)"), nullptr);
+    EXPECT_TRUE(item(menu, "既定のデバイス(&D)")->isChecked());
+    QMenu* monitor = item(menu, "モニター出力(&M)")->menu();
     ASSERT_NE(monitor, nullptr);
-    EXPECT_TRUE(item(monitor, "なし")->isChecked());
+    EXPECT_TRUE(item(monitor, "なし(&N)")->isChecked());
 
-    item(monitor, "既定のデバイス")->trigger();
+    item(monitor, "既定のデバイス(&D)")->trigger();
     EXPECT_TRUE(m_dlg->Controller().Route().bMonitor);
     EXPECT_NE(ReadText(ini).find("MonitorDevice=\"*\""), std::string::npos);
     emit menu->aboutToShow();
-    monitor = item(menu, "モニター出力")->menu();
-    EXPECT_TRUE(item(monitor, "既定のデバイス")->isChecked());
-    item(monitor, "なし")->trigger();
+    monitor = item(menu, "モニター出力(&M)")->menu();
+    EXPECT_TRUE(item(monitor, "既定のデバイス(&D)")->isChecked());
+    item(monitor, "なし(&N)")->trigger();
     EXPECT_FALSE(m_dlg->Controller().Route().bMonitor);
     EXPECT_NE(ReadText(ini).find("MonitorDevice=\"\""), std::string::npos);
 
@@ -520,7 +520,7 @@ TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
     emit menu->aboutToShow();
     ASSERT_NE(item(menu, "Gone"), nullptr);
     EXPECT_TRUE(item(menu, "Gone")->isChecked());
-    item(menu, "既定のデバイス")->trigger();
+    item(menu, "既定のデバイス(&D)")->trigger();
     EXPECT_TRUE(
         WaitFor([&] { return m_dlg->windowTitle() == QString("Otomaru Ver " OTOMARU_VERSION); }));
 }
@@ -570,9 +570,11 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
 TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     QAction* item = m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS);
     ASSERT_NE(item, nullptr);
-    // The last item of the file menu.
+    // Exit still ends the file menu; the switch has a menu of its own before Help.
     QMenu* fileMenu = m_dlg->MenuBar().actions().front()->menu();
-    EXPECT_EQ(fileMenu->actions().back(), item);
+    EXPECT_EQ(fileMenu->actions().back(), m_dlg->GetMenuAction(ID_FILE_EXIT));
+    const QList<QAction*> bar = m_dlg->MenuBar().actions();
+    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions(), QList<QAction*>{item});
     EXPECT_EQ(item->text(), QString::fromUtf8("グローバルホットキー(&G)"));
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
