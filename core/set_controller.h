@@ -43,6 +43,9 @@ public:
     // The global-hotkey switch, remembered in Otomaru.ini.
     void SetGlobalHotkeys(bool on);
 
+    // The main window's place, size and column widths, remembered at shut-down.
+    void RememberWindowLayout(const WindowLayout& layout) { m_settings.SaveWindowLayout(layout); }
+
     // Playbacks.
     void StartPlayback(const EffectEntryPtr& entry) override;
     void StopSelected();
