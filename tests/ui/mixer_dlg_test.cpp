@@ -486,7 +486,7 @@ TEST_F(MixerDlgTest, ButtonMnemonicsGoBeforeTheMenuBar) {
     m_dlg->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     m_dlg->EffectList().setFocus();
-    SelectEffect(0);
+    SelectEffect(1); // sounds until stopped: the rows cannot end by themselves
     const std::pair<Qt::Key, int> presses[] = {
         {Qt::Key_P, 1}, {Qt::Key_P, 2}, {Qt::Key_P, 3}, {Qt::Key_A, 0}}; // 全て停止(&A)
     for (const auto& [key, rows] : presses) {
