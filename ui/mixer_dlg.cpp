@@ -363,6 +363,8 @@ void CMixerDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CMixerDlg::LayOutControls() {
+    if (m_designedSize.isEmpty()) // still being built
+        return;
     const int dx = std::max(0, width() - m_designedSize.width());
     const int dy = std::max(0, height() - m_designedSize.height());
     for (const Placement& p : m_placements) {
