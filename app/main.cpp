@@ -47,7 +47,7 @@ ArgsResult ParseRemoteArgs(int argc, char** argv, RemoteRequest& request) {
             if (!option.takesValue)
                 return ArgsResult::Remote;
             if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                std::fprintf(stderr, "otomaru: %s の後に名前を指定して下さい。\n", option.name);
+                std::fprintf(stderr, "otomaru: %s の後に名前を指定してください。\n", option.name);
                 return ArgsResult::Bad;
             }
             request.strArgument = argv[i + 1];
@@ -61,7 +61,7 @@ int RunRemote(int argc, char** argv, const RemoteRequest& request) {
     QCoreApplication app(argc, argv);
     const std::optional<RemoteReply> reply = SendRemoteRequest(DataFolder(), request);
     if (!reply) {
-        std::fputs("otomaru: このフォルダのOtomaruは起動していません。\n", stderr);
+        std::fputs("otomaru: このフォルダーのOtomaruは起動していません。\n", stderr);
         return 1;
     }
     if (reply->nStatus != 0)

@@ -4,10 +4,12 @@
 #include "core/app_settings.h"
 
 #include "base/atomic_file.h"
+#include "base/int_text.h"
 #include "base/regular_file.h"
 #include "base/text.h"
 #include "core/data_folder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -137,6 +139,44 @@ bool ReadWholeFile(const std::string& osPath, std::string& text) {
     return !std::ferror(file.get());
 }
 
+// "n,n,...": every field a number, `count` of them (0 = any number), each at least `least`;
+// anything else reads as nothing remembered.
+std::vector<int> IntList(std::string_view text, std::size_t count, int least) {
+    std::vector<int> values;
+    for (std::size_t from = 0; !text.empty() && from <= text.size();) {
+        const std::size_t comma = std::min(text.find(',', from), text.size());
+        std::int32_t value = 0;
+        if (!ParseIntText(text.substr(from, comma - from), value) || value < least)
+            return {};
+        values.push_back(value);
+        from = comma + 1;
+    }
+    if (count != 0 && values.size() != count)
+        return {};
+    return values;
+}
+
+std::string IntListText(const std::vector<int>& values) {
+    std::string text;
+    for (const int v : values)
+        text += (text.empty() ? "" : ",") + std::to_string(v);
+    return text;
+}
+
+struct LayoutKey {
+    const char* name;
+    std::vector<int> WindowLayout::*member;
+    std::size_t count;
+    int least;
+};
+// Widths and heights of at least one pixel; a position may be negative (a screen left of or above
+// the first).
+const LayoutKey kLayoutKeys[] = {
+    {"WindowRect", &WindowLayout::rect, 4, -100000},
+    {"EffectColumns", &WindowLayout::effectColumns, 0, 1},
+    {"PlayColumns", &WindowLayout::playColumns, 0, 1},
+};
+
 } // namespace
 
 const std::string& DefaultSoundsFile() {
@@ -163,6 +203,24 @@ void AppSettings::LoadSettings() {
     std::string globalHotkeys;
     ReadExistingValue(SectionName(), "GlobalHotkeys", &globalHotkeys);
     m_bGlobalHotkeys = globalHotkeys == "1";
+    for (const LayoutKey& key : kLayoutKeys) {
+        std::string text;
+        ReadExistingValue(SectionName(), key.name, &text);
+        m_windowLayout.*key.member = IntList(text, key.count, key.least);
+    }
+    std::vector<int>& rect = m_windowLayout.rect;
+    if (!rect.empty() && (rect[2] < 1 || rect[3] < 1))
+        rect.clear();
+}
+
+void AppSettings::SaveWindowLayout(const WindowLayout& layout) {
+    for (const LayoutKey& key : kLayoutKeys) {
+        const std::vector<int>& values = layout.*key.member;
+        if (values.empty() || values == m_windowLayout.*key.member)
+            continue;
+        if (WriteValue(SectionName(), key.name, IntListText(values)))
+            m_windowLayout.*key.member = values;
+    }
 }
 
 bool AppSettings::SaveGlobalHotkeys() {

@@ -5,6 +5,16 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+// The main window as the user left it, in the window system's logical pixels. An empty list was
+// never remembered (or was not a list of numbers).
+struct WindowLayout {
+    std::vector<int> rect;          // x, y, width, height
+    std::vector<int> effectColumns; // widths, left to right
+    std::vector<int> playColumns;
+    bool operator==(const WindowLayout&) const = default;
+};
 
 class AppSettings {
 public:
@@ -42,6 +52,11 @@ public:
     // Absent means off and is left absent until the user chooses.
     bool m_bGlobalHotkeys = false;
     bool SaveGlobalHotkeys();
+
+    // [Environment] WindowRect="x,y,w,h", EffectColumns and PlayColumns="w,w,...": read with
+    // the other settings, written only by SaveWindowLayout, and only the keys that changed.
+    WindowLayout m_windowLayout;
+    void SaveWindowLayout(const WindowLayout& layout);
 };
 
 // The default set file name, CP932 ("音源.txt").

@@ -46,9 +46,9 @@ std::string COutputChoice::StatusLine() const {
     if (!m_device.GetOutputStatus(&status))
         return {};
     if (status.main == OutputState::Waiting)
-        return Cp932FromUtf8("出力デバイスがありません: 接続を待っています");
+        return Cp932FromUtf8("出力デバイスがありません：接続を待っています");
     if (status.main == OutputState::Fallback)
-        return Cp932FromUtf8("「" + m_route.strMain + "」が見つかりません: 既定のデバイスで再生中");
+        return Cp932FromUtf8("「" + m_route.strMain + "」が見つかりません：既定のデバイスで再生中");
     if (status.monitor == OutputState::Waiting)
         return Cp932FromUtf8("モニター出力を待っています");
     return {};

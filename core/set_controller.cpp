@@ -37,7 +37,7 @@ const std::string& TextAskOverwrite() {
 }
 const std::string& TextBadSetFileName() {
     static const std::string k = Cp932FromUtf8(
-        "音源ファイル名が正しくありません。フォルダを含まないファイル名を指定して下さい。");
+        "音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定してください。");
     return k;
 }
 
@@ -50,7 +50,7 @@ const std::string& TextUnstorableSetName() {
 
 const std::string& TextNoComma() {
     static const std::string k =
-        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ(,)を使えません。");
+        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。");
     return k;
 }
 
@@ -197,7 +197,10 @@ void CSetController::PlaySelected() {
 void CSetController::AddEffect() {
     if (!MayWriteSet())
         return;
-    EffectEditorValues values; // empty path and name, no hotkey, centre, full, once, no gap
+    AddFromEditor({}); // empty path and name, no hotkey, centre, full, once, no gap
+}
+
+void CSetController::AddFromEditor(EffectEditorValues values) {
     int result;
     {
         CurrentDirectoryKeeper keep;
@@ -227,6 +230,85 @@ void CSetController::AddEffect() {
     LoadSound(entry);
     m_effects.Add(entry);
 
+    m_view.FillEffectList(m_effects, m_hKeyLayout);
+    WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
+}
+
+bool CSetController::DroppedFileValues(const std::string& osPath,
+                                       EffectEditorValues& values) const {
+    namespace fs = std::filesystem;
+    const fs::path file(osPath);
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) {
+        Tell(Cp932FromUtf8(osPath) + TextCannotLoad());
+        return false;
+    }
+    const std::string unholdable = Cp932FromUtf8(osPath) + "\n" + UnholdableTextMessage();
+    std::string fileName;
+    values = {};
+    if (!TryCp932FromUtf8(file.filename().string(), fileName) ||
+        !TryCp932FromUtf8(file.stem().string(), values.strName)) {
+        Tell(unholdable);
+        return false;
+    }
+    // The text that names the file the way the set reads it: its bare name where the WAVE
+    // directory is its folder, a path through the WAVE directory below it, else the full path.
+    if (fs::equivalent(ToOsPath(ResolveWavePath(m_strWaveDir, fileName)), file, ec)) {
+        values.strWavePath = fileName;
+        return true;
+    }
+    // A directory written by hand may end in '/'; one entered here ends in a backslash.
+    const std::size_t last = FindLastBackslash(m_strWaveDir);
+    if ((last != std::string::npos && last + 1 == m_strWaveDir.size()) ||
+        (!m_strWaveDir.empty() && m_strWaveDir.back() == '/')) {
+        std::error_code belowEc;
+        const fs::path below =
+            fs::weakly_canonical(file, belowEc)
+                .lexically_relative(fs::weakly_canonical(ToOsPath(m_strWaveDir), belowEc));
+        std::string relative;
+        if (!belowEc && !below.empty() && *below.begin() != ".." &&
+            TryCp932FromUtf8(below.string(), relative)) {
+            values.strWavePath = m_strWaveDir + ToStoredPath(relative);
+            return true;
+        }
+    }
+    std::string absolute;
+    if (!TryCp932FromUtf8(fs::absolute(file, ec).lexically_normal().string(), absolute)) {
+        Tell(unholdable);
+        return false;
+    }
+    values.strWavePath = ToStoredPath(absolute);
+    return true;
+}
+
+void CSetController::AddDroppedFiles(const std::vector<std::string>& osPaths) {
+    if (osPaths.empty() || !MayWriteSet())
+        return;
+    if (osPaths.size() == 1) {
+        EffectEditorValues values;
+        if (DroppedFileValues(osPaths.front(), values))
+            AddFromEditor(std::move(values));
+        return;
+    }
+    bool added = false;
+    for (const std::string& osPath : osPaths) {
+        EffectEditorValues values;
+        if (!DroppedFileValues(osPath, values))
+            continue;
+        if (!IsStorableFieldText(values.strName) || !IsStorableFieldText(values.strWavePath)) {
+            Tell(Cp932FromUtf8(osPath) + "\n" + TextNoComma());
+            continue;
+        }
+        EffectEntry entry;
+        entry.strName = values.strName;
+        entry.strWavePath = values.strWavePath;
+        entry.nRepeat = values.nRepeat;
+        LoadSound(entry); // one that does not load is kept greyed, as Add keeps it
+        m_effects.Add(entry);
+        added = true;
+    }
+    if (!added)
+        return;
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
 }

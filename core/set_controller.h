@@ -31,6 +31,9 @@ public:
     // Commands.
     void PlaySelected() override;
     void AddEffect();
+    // Sound files dropped on the effect list (system paths, in drop order): one opens the editor
+    // filled in from it; several are added as they are, without hotkeys, the set written once.
+    void AddDroppedFiles(const std::vector<std::string>& osPaths);
     void EditEffect() override;
     void DeleteEffect();
     void SwitchSet();
@@ -39,6 +42,9 @@ public:
     void FillSetSelector();
     // The global-hotkey switch, remembered in Otomaru.ini.
     void SetGlobalHotkeys(bool on);
+
+    // The main window's place, size and column widths, remembered at shut-down.
+    void RememberWindowLayout(const WindowLayout& layout) { m_settings.SaveWindowLayout(layout); }
 
     // Playbacks.
     void StartPlayback(const EffectEntryPtr& entry) override;
@@ -77,6 +83,11 @@ private:
     bool ReadCurrentSet();
     // Whether Add, Edit and Delete may write the set file; says why not when they may not.
     bool MayWriteSet() const;
+    // Opens the editor on these values and appends what it returns.
+    void AddFromEditor(EffectEditorValues values);
+    // The editor values a dropped file starts from: its stored path and its name (CP932). Says
+    // why and gives false when the file cannot be an effect.
+    bool DroppedFileValues(const std::string& osPath, EffectEditorValues& values) const;
     // Gives an entry the sound its path names, when that file is there and loads.
     void LoadSound(EffectEntry& entry);
     // Whether a new set's file name names a plain file in the executable directory.

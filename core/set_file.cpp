@@ -60,6 +60,12 @@ void AppendField(std::string& out, const std::string& text) {
 
 } // namespace
 
+const std::string& UnholdableTextMessage() {
+    static const std::string k =
+        Cp932FromUtf8("CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。");
+    return k;
+}
+
 void TrimLineEnd(std::string& line) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\n'))
         line.pop_back();

@@ -29,6 +29,8 @@ bool WriteSetFile(const std::string& path, const std::string& waveDir, const Eff
 // A name or path a sound-source line can carry: no comma (the field delimiter) and no line
 // break. Bytes are walked as CP932 characters.
 bool IsStorableFieldText(std::string_view cp932);
+// The refusal of a text the set file or Otomaru.ini could only store altered (CP932).
+const std::string& UnholdableTextMessage();
 // Removes trailing spaces, CRs and LFs.
 void TrimLineEnd(std::string& line);
 // Splits `line` in place at `delimiter` (Shift-JIS aware) into at most slotCount fields; returns

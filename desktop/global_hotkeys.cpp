@@ -19,7 +19,7 @@ const std::string& TextNoGlobalHotkeys() {
     static const std::string k =
         Cp932FromUtf8("このデスクトップはグローバルホットキーを提供していません。\n"
                       "代わりに、デスクトップのキーボードショートカットに次のようなコマンドを割り当"
-                      "てて下さい。\n\n"
+                      "ててください。\n\n"
                       "otomaru --play \"効果音の名前\"\n"
                       "otomaru --play-key \"Ctrl + F1\"\n"
                       "otomaru --stop-all");

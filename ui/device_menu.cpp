@@ -12,14 +12,19 @@
 
 namespace {
 
-const char* const kDefaultDevice = "既定のデバイス";
-const char* const kNoMonitor = "なし";
-const char* const kMakeVirtualMic = "仮想マイクを作成";
+const char* const kDefaultDevice = "既定のデバイス(&D)";
+const char* const kNoMonitor = "なし(&N)";
+const char* const kMakeVirtualMic = "仮想マイクを作成(&V)";
+
+// A device name is shown as the sound system gives it: an '&' in it marks no mnemonic.
+QString DeviceText(const std::string& name) {
+    return QString::fromStdString(name).replace(u'&', QStringLiteral("&&"));
+}
 
 } // namespace
 
 CDeviceMenu::CDeviceMenu(CSetController& controller, QWidget* parent)
-    : QMenu(QStringFromUtf8("出力デバイス"), parent), m_controller(controller) {
+    : QMenu(QStringFromUtf8("出力デバイス(&D)"), parent), m_controller(controller) {
     connect(this, &QMenu::aboutToShow, this, &CDeviceMenu::Rebuild);
     Rebuild();
 }
@@ -40,14 +45,14 @@ void CDeviceMenu::Rebuild() {
     };
     addMain(QStringFromUtf8(kDefaultDevice), {});
     for (const std::string& name : names)
-        addMain(QString::fromStdString(name), name);
+        addMain(DeviceText(name), name);
     // A chosen device that is missing now stays in the list, checked, so the choice is visible.
     if (!route.strMain.empty() &&
         std::find(names.begin(), names.end(), route.strMain) == names.end())
-        addMain(QString::fromStdString(route.strMain), route.strMain);
+        addMain(DeviceText(route.strMain), route.strMain);
 
     addSeparator();
-    QMenu* monitor = addMenu(QStringFromUtf8("モニター出力"));
+    QMenu* monitor = addMenu(QStringFromUtf8("モニター出力(&M)"));
     auto* monitorGroup = new QActionGroup(monitor);
     auto addMonitor = [&](const QString& text, bool on, const std::string& name) {
         QAction* action = monitor->addAction(text);
@@ -60,16 +65,17 @@ void CDeviceMenu::Rebuild() {
     addMonitor(QStringFromUtf8(kNoMonitor), false, {});
     addMonitor(QStringFromUtf8(kDefaultDevice), true, {});
     for (const std::string& name : names)
-        addMonitor(QString::fromStdString(name), true, name);
+        addMonitor(DeviceText(name), true, name);
     if (route.bMonitor && !route.strMonitor.empty() &&
         std::find(names.begin(), names.end(), route.strMonitor) == names.end())
-        addMonitor(QString::fromStdString(route.strMonitor), true, route.strMonitor);
+        addMonitor(DeviceText(route.strMonitor), true, route.strMonitor);
 
     addSeparator();
     connect(addAction(QStringFromUtf8(kMakeVirtualMic)), &QAction::triggered, this, [this] {
         CreateVirtualMicrophone([](bool ok) {
             if (!ok)
-                AfxMessageBox(Cp932FromUtf8("仮想マイクを作成できませんでした (pactl)。"));
+                AfxMessageBox(Cp932FromUtf8("仮想マイクを作成できませんでした（pactl）。"),
+                              MB_OK | MB_ICONEXCLAMATION);
         });
     });
 }

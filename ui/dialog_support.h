@@ -4,6 +4,7 @@
 
 #include "base/message.h"
 #include "base/text.h"
+#include "core/set_file.h"
 
 #include <QLineEdit>
 #include <QString>
@@ -22,13 +23,6 @@ inline std::string Cp932FromQString(const QString& text) {
     return Cp932FromUtf8(text.toStdString());
 }
 #endif
-
-// The refusal of a text the set file or Otomaru.ini could only store altered.
-inline const std::string& UnholdableTextMessage() {
-    static const std::string k =
-        Cp932FromUtf8("CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。");
-    return k;
-}
 
 // Reports a refused field the way the dialogs always have: an exclamation box captioned with
 // the program's title, then the field focused with its whole text selected for retyping.

@@ -19,13 +19,22 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCursor>
+#include <QDropEvent>
 #include <QFile>
+#include <QHeaderView>
+#include <QInputDevice>
 #include <QInputMethod>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -49,6 +58,42 @@ const DlgTemplate& MixerTemplate() {
             {IDC_NEW, DlgClass::PushButton, "新規(&N)", {262, 4, 50, 13}},
         }};
     return tmpl;
+}
+
+// How far each edge of a control of the template follows the room the window has beyond its
+// designed size, in template order: the lists take it all, the effect list the larger share;
+// the buttons keep their sides, the selector widens.
+struct Anchor {
+    float left, top, right, bottom;
+};
+constexpr float kEffectShare = 0.6f;
+const Anchor kMixerAnchors[] = {
+    {0, 0, 0, 0},                       // 音源ファイル
+    {0, 0, 1, 0},                       // set selector
+    {0, 0, 0, 0},                       // 効果音リスト
+    {kEffectShare, 0, kEffectShare, 0}, // 再生リスト
+    {0, 0, kEffectShare, 1},            // effect list
+    {kEffectShare, 0, 1, 1},            // play list
+    {0, 1, 0, 1},                       // edit
+    {kEffectShare, 1, kEffectShare, 1}, // play
+    {kEffectShare, 1, kEffectShare, 1}, // stop
+    {1, 1, 1, 1},                       // stop all
+    {1, 0, 1, 0},                       // switch
+    {1, 0, 1, 0},                       // new
+};
+
+std::vector<int> ColumnWidths(const CEffectListCtrl& list) {
+    std::vector<int> widths;
+    for (int c = 0; c < list.header()->count(); ++c)
+        widths.push_back(list.header()->sectionSize(c));
+    return widths;
+}
+
+void SetColumnWidths(CEffectListCtrl& list, const std::vector<int>& widths) {
+    if (static_cast<int>(widths.size()) != list.header()->count())
+        return;
+    for (int c = 0; c < list.header()->count(); ++c)
+        list.header()->resizeSection(c, widths[static_cast<std::size_t>(c)]);
 }
 
 } // namespace
@@ -85,10 +130,10 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
               Qt::QueuedConnection);
       })),
       m_controller(*this, std::move(executablePath)) {
-    // One fixed size: no maximise box, no sizing border; shown in the task bar.
+    // Sizable from the designed size up; shown in the task bar.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
 
     const DlgTemplate& tmpl = MixerTemplate();
     m_items = BuildDialog(*this, tmpl, [](const DlgItem& item, QWidget* p) -> QWidget* {
@@ -100,6 +145,18 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pPlayList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_PLAYLIST));
     m_pEffectList = qobject_cast<CEffectListCtrl*>(GetDlgItem(IDC_EFFECTLIST));
     Q_ASSERT(m_pSetSelector && m_pPlayList && m_pEffectList);
+    // The builder made the controls as direct children, in template order.
+    std::size_t next = 0;
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow() || next == std::size(kMixerAnchors))
+            continue;
+        const Anchor& a = kMixerAnchors[next++];
+        m_placements.push_back({child, {}, a.left, a.top, a.right, a.bottom});
+    }
+    Q_ASSERT(next == tmpl.items.size() && next == std::size(kMixerAnchors));
+    m_pEffectList->setAcceptDrops(true);
+    m_pEffectList->viewport()->setAcceptDrops(true);
+    m_pEffectList->viewport()->installEventFilter(this);
     // An input method in kana mode would take the letters of hotkeys and commit text at Enter.
     for (QWidget* w : {static_cast<QWidget*>(m_pSetSelector), static_cast<QWidget*>(m_pPlayList),
                        static_cast<QWidget*>(m_pEffectList)})
@@ -134,9 +191,10 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     m_pMenuBar = new QMenuBar(this);
     for (const MenuData& menu : MainMenuBar())
         m_pMenuBar->addMenu(MakeMenu(menu, m_pMenuBar, true));
-    // Help stays the last menu, where every desktop keeps it.
+    // After the designed menus, before Options and Help, which stays the last menu.
     m_pDeviceMenu = new CDeviceMenu(m_controller, m_pMenuBar);
-    m_pMenuBar->insertMenu(m_pMenuBar->actions().back(), m_pDeviceMenu);
+    const QList<QAction*> menus = m_pMenuBar->actions();
+    m_pMenuBar->insertMenu(menus[menus.size() - 2], m_pDeviceMenu);
     const QSize client = DluToPixels(tmpl.size, font());
     const int barHeight = m_pMenuBar->sizeHint().height();
     for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
@@ -145,7 +203,12 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     }
     m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setCheckable(true);
-    setFixedSize(client.width(), client.height() + barHeight);
+    m_designedSize = QSize(client.width(), client.height() + barHeight);
+    for (Placement& p : m_placements)
+        p.rcDesigned = p.pWidget->geometry();
+    setMinimumSize(m_designedSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    resize(m_designedSize);
 
     // The window menu cannot be extended here; its About item lives on this menu instead.
     m_pSystemMenu = new QMenu(this);
@@ -175,10 +238,30 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
 CMixerDlg::~CMixerDlg() {
     m_pGlobalHotkeys->SetEnabled(false); // no grab may outlive the controller it fires
     m_pPlayDone->Cut();
-    if (!m_bWindowDestroyed) {
-        m_bWindowDestroyed = true;
-        m_controller.DestroyWindow();
+    ShutDown();
+}
+
+void CMixerDlg::ShutDown() {
+    if (m_bWindowDestroyed)
+        return;
+    m_bWindowDestroyed = true;
+    if (m_bCreated) {
+        WindowLayout layout;
+        // A window never shown has no place of its own to remember.
+        if (isVisible()) {
+            const QRect rect =
+                windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)
+                    ? normalGeometry()
+                    : geometry();
+            layout.rect = {rect.x(), rect.y(), rect.width(), rect.height()};
+        }
+        if (ColumnWidths(*m_pEffectList) != m_effectColumnsAtStart)
+            layout.effectColumns = ColumnWidths(*m_pEffectList);
+        if (ColumnWidths(*m_pPlayList) != m_playColumnsAtStart)
+            layout.playColumns = ColumnWidths(*m_pPlayList);
+        m_controller.RememberWindowLayout(layout);
     }
+    m_controller.DestroyWindow();
 }
 
 QMenu* CMixerDlg::MakeMenu(const MenuData& menuData, QWidget* parent, bool bar) {
@@ -205,6 +288,7 @@ bool CMixerDlg::Create() {
     // Window part of the start-up: icons; the controller runs the rest and calls back.
     setWindowIcon(LoadIcon(IDR_MAINFRAME));
     const bool ok = m_controller.OnInitDialog();
+    RestoreWindowRect();
     // How the sound output is doing: one line in the title, never a box.
     m_strBaseTitle = windowTitle();
     auto* statusTimer = new QTimer(this);
@@ -225,10 +309,7 @@ int CMixerDlg::exec() {
 
 void CMixerDlg::done(int result) {
     m_pGlobalHotkeys->SetEnabled(false);
-    if (!m_bWindowDestroyed) {
-        m_bWindowDestroyed = true;
-        m_controller.DestroyWindow();
-    }
+    ShutDown();
     QDialog::done(result);
 }
 
@@ -274,6 +355,89 @@ void CMixerDlg::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     m_pSystemMenu->popup(event->globalPos());
+}
+
+void CMixerDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    LayOutControls();
+}
+
+void CMixerDlg::LayOutControls() {
+    if (m_designedSize.isEmpty()) // still being built
+        return;
+    const int dx = std::max(0, width() - m_designedSize.width());
+    const int dy = std::max(0, height() - m_designedSize.height());
+    for (const Placement& p : m_placements) {
+        const QRect& r = p.rcDesigned;
+        // Edges are moved, not sizes scaled, so neighbours that share a share keep their gap.
+        const int left = r.x() + qRound(p.left * static_cast<float>(dx));
+        const int top = r.y() + qRound(p.top * static_cast<float>(dy));
+        const int right = r.x() + r.width() + qRound(p.right * static_cast<float>(dx));
+        const int bottom = r.y() + r.height() + qRound(p.bottom * static_cast<float>(dy));
+        p.pWidget->setGeometry(left, top, right - left, bottom - top);
+    }
+    m_pMenuBar->setGeometry(0, 0, width(), m_pMenuBar->height());
+}
+
+void CMixerDlg::RestoreWindowRect() {
+    const std::vector<int>& r = m_controller.Settings().m_windowLayout.rect;
+    if (r.size() != 4)
+        return;
+    const QRect rect(r[0], r[1], r[2], r[3]);
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        // Enough of it on a screen to be taken by its title and moved back.
+        const QRect seen = screen->availableGeometry().intersected(rect);
+        if (seen.width() >= 48 && seen.height() >= 24) {
+            setGeometry(rect);
+            return;
+        }
+    }
+}
+
+std::vector<std::string> CMixerDlg::DroppedPaths(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (!mime || !mime->hasUrls())
+        return paths;
+    for (const QUrl& url : mime->urls()) {
+        if (url.isLocalFile())
+            paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    return paths;
+}
+
+bool CMixerDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_pEffectList->viewport())
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* drag = static_cast<QDropEvent*>(event);
+        if (DroppedPaths(drag->mimeData()).empty()) {
+            drag->ignore();
+        } else {
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+        }
+        return true;
+    }
+    case QEvent::Drop: {
+        auto* drop = static_cast<QDropEvent*>(event);
+        std::vector<std::string> paths = DroppedPaths(drop->mimeData());
+        if (paths.empty()) {
+            drop->ignore();
+            return true;
+        }
+        drop->setDropAction(Qt::CopyAction);
+        drop->accept();
+        // The file manager waits for the drop to end: the editor opens after it has.
+        QMetaObject::invokeMethod(
+            this, [this, paths = std::move(paths)] { m_controller.AddDroppedFiles(paths); },
+            Qt::QueuedConnection);
+        return true;
+    }
+    default:
+        return QDialog::eventFilter(watched, event);
+    }
 }
 
 void CMixerDlg::ShowSoundStatus() {
@@ -372,6 +536,11 @@ void CMixerDlg::SetUpLists() {
         for (const Column& c : kPlayColumns)
             m_pPlayList->InsertColumn(n++, QStringFromUtf8(c.header), scaled(c.width));
     }
+    const WindowLayout& remembered = m_controller.Settings().m_windowLayout;
+    SetColumnWidths(*m_pEffectList, remembered.effectColumns);
+    SetColumnWidths(*m_pPlayList, remembered.playColumns);
+    m_effectColumnsAtStart = ColumnWidths(*m_pEffectList);
+    m_playColumnsAtStart = ColumnWidths(*m_pPlayList);
 }
 
 void CMixerDlg::LoadPopupMenus() {
@@ -403,6 +572,9 @@ std::string CMixerDlg::KeyboardLayoutHint() {
                 return value.toStdString();
         }
     }
+    // Qt 6.4's Wayland plugin crashes asking a compositor that has no seat; no device, no seat.
+    if (QInputDevice::devices().isEmpty())
+        return {};
     if (QInputMethod* im = QGuiApplication::inputMethod())
         return im->locale().name().toStdString();
     return {};

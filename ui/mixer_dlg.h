@@ -9,10 +9,13 @@
 
 #include <QDialog>
 
+#include <QRect>
+
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CDeviceMenu;
 class CEffectListCtrl;
@@ -77,6 +80,8 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     using Handler = void (CMixerDlg::*)();
@@ -108,6 +113,14 @@ private:
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
     // The sound output's status line, appended to the title while something is wrong.
     void ShowSoundStatus();
+    // Places the controls for the window's size: the designed size is the smallest.
+    void LayOutControls();
+    // Puts the window where it was left, unless that is off every screen.
+    void RestoreWindowRect();
+    // The shut-down: the layout is remembered while the controls are still there.
+    void ShutDown();
+    // The effect list accepts local files dragged from a file manager.
+    static std::vector<std::string> DroppedPaths(const class QMimeData* mime);
 
     // Workers post "play done" from their own threads; once the window is gone they post
     // nothing. Declared before the controller, whose playbacks may still post while it goes.
@@ -127,6 +140,17 @@ private:
     CDeviceMenu* m_pDeviceMenu = nullptr;
     QString m_strBaseTitle;
     CGlobalHotkeys* m_pGlobalHotkeys = nullptr;
+    // Each control's designed rectangle, and how far each edge follows the extra room.
+    struct Placement {
+        QWidget* pWidget;
+        QRect rcDesigned;
+        float left, top, right, bottom; // 0 = stays, 1 = follows all of the extra room
+    };
+    std::vector<Placement> m_placements;
+    QSize m_designedSize;
+    // The column widths the lists started with, so that only widths the user changed are kept.
+    std::vector<int> m_effectColumnsAtStart;
+    std::vector<int> m_playColumnsAtStart;
     bool m_bCreated = false;
     bool m_bWindowDestroyed = false;
 };

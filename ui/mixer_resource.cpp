@@ -3,11 +3,7 @@
 const std::vector<MenuData>& MainMenuBar() {
     static const std::vector<MenuData> bar = {
         {"ファイル(&F)",
-         {{ID_FILE_NEW, "新規音源ファイル(&N)"},
-          {0, nullptr},
-          {ID_FILE_EXIT, "終了(&X)"},
-          {0, nullptr},
-          {ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"}}},
+         {{ID_FILE_NEW, "新規音源ファイル(&N)"}, {0, nullptr}, {ID_FILE_EXIT, "終了(&X)"}}},
         {"効果音リスト(&P)",
          {{ID_EFFECT_PLAY, "選択WAVEを再生(&P)"},
           {0, nullptr},
@@ -16,6 +12,8 @@ const std::vector<MenuData>& MainMenuBar() {
           {0, nullptr},
           {ID_EFFECT_DELETE, "削除(&D)"}}},
         {"再生リスト", {{ID_PLAY_STOP, "選択WAVEを停止"}}},
+        // Exit ends the File menu; later additions go in menus of their own before Help.
+        {"オプション(&O)", {{ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"}}},
         {"ヘルプ(&H)", {{ID_HELP_ABOUT, "Otomaruについて(&A)"}}},
     };
     return bar;

@@ -225,7 +225,7 @@ TEST_P(NewSetNameTest, RefusedAndTheOpenSetStaysOpen) {
     ASSERT_EQ(MessageTexts().size(), 2u);
     EXPECT_EQ(
         MessageTexts()[1],
-        Sj("音源ファイル名が正しくありません。フォルダを含まないファイル名を指定して下さい。"));
+        Sj("音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定してください。"));
     EXPECT_EQ(listingBefore(), before);
     ExpectAStillOpen(entry);
     ctl.StopAll();

@@ -8,25 +8,32 @@
 #include "tests/support/test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/device_menu.h"
+#include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/mixer_resource.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -135,8 +142,8 @@ protected:
 
 TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
     EXPECT_EQ(m_dlg->windowTitle(), QString("Otomaru Ver " OTOMARU_VERSION));
-    EXPECT_EQ(m_dlg->minimumSize(), m_dlg->maximumSize());
-    EXPECT_FALSE(m_dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(m_dlg->minimumSize(), m_dlg->size()); // the designed size is the smallest
+    EXPECT_TRUE(m_dlg->windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(m_dlg->windowFlags() & Qt::WindowMinimizeButtonHint);
 
     struct ButtonCase {
@@ -178,11 +185,46 @@ TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
         titles << a->text();
     EXPECT_EQ(titles,
               QStringList({QString::fromUtf8("ファイル(&F)"), QString::fromUtf8("効果音リスト(&P)"),
-                           QString::fromUtf8("再生リスト"), QString::fromUtf8("出力デバイス"),
-                           QString::fromUtf8("ヘルプ(&H)")}));
+                           QString::fromUtf8("再生リスト"), QString::fromUtf8("出力デバイス(&D)"),
+                           QString::fromUtf8("オプション(&O)"), QString::fromUtf8("ヘルプ(&H)")}));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_HELP_ABOUT)->text(),
               QString::fromUtf8("Otomaruについて(&A)"));
     EXPECT_EQ(m_dlg->GetMenuAction(ID_PLAY_STOP)->text(), QString::fromUtf8("選択WAVEを停止"));
+}
+
+// Extra room goes to the lists, the effect list the larger share; the buttons keep their size,
+// their side and their order, the selector widens.
+TEST_F(MixerDlgTest, ListsTakeTheRoomAndButtonsKeepTheirSides) {
+    const QSize designed = m_dlg->size();
+    auto rect = [&](int id) { return m_dlg->GetDlgItem(id)->geometry(); };
+    std::map<int, QRect> before;
+    for (int id : {IDC_EFFECTLIST, IDC_PLAYLIST, IDC_SOUNDFILES, IDC_EDIT, IDC_PLAY, IDC_STOP,
+                   IDC_STOPALL, IDC_SWITCH, IDC_NEW})
+        before[id] = rect(id);
+    for (const QSize grown : {QSize(0, 0), QSize(500, 300)}) {
+        m_dlg->resize(designed + grown);
+        QApplication::processEvents();
+        const int dx = grown.width(), dy = grown.height();
+        const QRect effects = rect(IDC_EFFECTLIST), plays = rect(IDC_PLAYLIST);
+        EXPECT_EQ(effects.width() + plays.width(),
+                  before[IDC_EFFECTLIST].width() + before[IDC_PLAYLIST].width() + dx);
+        EXPECT_GE(effects.width() - before[IDC_EFFECTLIST].width(),
+                  plays.width() - before[IDC_PLAYLIST].width());
+        EXPECT_EQ(effects.height(), before[IDC_EFFECTLIST].height() + dy);
+        EXPECT_EQ(plays.x() - effects.right(),
+                  before[IDC_PLAYLIST].x() - before[IDC_EFFECTLIST].right());
+        EXPECT_EQ(rect(IDC_SOUNDFILES).width(), before[IDC_SOUNDFILES].width() + dx);
+        // Left buttons keep the left edge, right ones the right edge; all keep the bottom.
+        EXPECT_EQ(rect(IDC_EDIT), before[IDC_EDIT].translated(0, dy));
+        EXPECT_EQ(rect(IDC_PLAY).right() - effects.right(),
+                  before[IDC_PLAY].right() - before[IDC_EFFECTLIST].right());
+        EXPECT_EQ(rect(IDC_STOP).x() - plays.x(), before[IDC_STOP].x() - before[IDC_PLAYLIST].x());
+        for (int id : {IDC_STOPALL, IDC_SWITCH, IDC_NEW})
+            EXPECT_EQ(rect(id), before[id].translated(dx, id == IDC_STOPALL ? dy : 0)) << id;
+        EXPECT_LT(rect(IDC_PLAY).right(), rect(IDC_STOP).left());
+    }
+    m_dlg->resize(designed / 2);
+    EXPECT_EQ(m_dlg->size(), designed);
 }
 
 TEST_F(MixerDlgTest, ListsShowTheSetWithTheirColumns) {
@@ -444,7 +486,7 @@ TEST_F(MixerDlgTest, ButtonMnemonicsGoBeforeTheMenuBar) {
     m_dlg->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     m_dlg->EffectList().setFocus();
-    SelectEffect(0);
+    SelectEffect(1); // sounds until stopped: the rows cannot end by themselves
     const std::pair<Qt::Key, int> presses[] = {
         {Qt::Key_P, 1}, {Qt::Key_P, 2}, {Qt::Key_P, 3}, {Qt::Key_A, 0}}; // 全て停止(&A)
     for (const auto& [key, rows] : presses) {
@@ -497,19 +539,19 @@ TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
         return nullptr;
     };
     emit menu->aboutToShow();
-    ASSERT_NE(item(menu, "既定のデバイス"), nullptr);
-    EXPECT_TRUE(item(menu, "既定のデバイス")->isChecked());
-    QMenu* monitor = item(menu, "モニター出力")->menu();
+    ASSERT_NE(item(menu, "既定のデバイス(&D)"), nullptr);
+    EXPECT_TRUE(item(menu, "既定のデバイス(&D)")->isChecked());
+    QMenu* monitor = item(menu, "モニター出力(&M)")->menu();
     ASSERT_NE(monitor, nullptr);
-    EXPECT_TRUE(item(monitor, "なし")->isChecked());
+    EXPECT_TRUE(item(monitor, "なし(&N)")->isChecked());
 
-    item(monitor, "既定のデバイス")->trigger();
+    item(monitor, "既定のデバイス(&D)")->trigger();
     EXPECT_TRUE(m_dlg->Controller().Route().bMonitor);
     EXPECT_NE(ReadText(ini).find("MonitorDevice=\"*\""), std::string::npos);
     emit menu->aboutToShow();
-    monitor = item(menu, "モニター出力")->menu();
-    EXPECT_TRUE(item(monitor, "既定のデバイス")->isChecked());
-    item(monitor, "なし")->trigger();
+    monitor = item(menu, "モニター出力(&M)")->menu();
+    EXPECT_TRUE(item(monitor, "既定のデバイス(&D)")->isChecked());
+    item(monitor, "なし(&N)")->trigger();
     EXPECT_FALSE(m_dlg->Controller().Route().bMonitor);
     EXPECT_NE(ReadText(ini).find("MonitorDevice=\"\""), std::string::npos);
 
@@ -520,7 +562,7 @@ TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
     emit menu->aboutToShow();
     ASSERT_NE(item(menu, "Gone"), nullptr);
     EXPECT_TRUE(item(menu, "Gone")->isChecked());
-    item(menu, "既定のデバイス")->trigger();
+    item(menu, "既定のデバイス(&D)")->trigger();
     EXPECT_TRUE(
         WaitFor([&] { return m_dlg->windowTitle() == QString("Otomaru Ver " OTOMARU_VERSION); }));
 }
@@ -570,9 +612,11 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
 TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     QAction* item = m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS);
     ASSERT_NE(item, nullptr);
-    // The last item of the file menu.
+    // Exit still ends the file menu; the switch has a menu of its own before Help.
     QMenu* fileMenu = m_dlg->MenuBar().actions().front()->menu();
-    EXPECT_EQ(fileMenu->actions().back(), item);
+    EXPECT_EQ(fileMenu->actions().back(), m_dlg->GetMenuAction(ID_FILE_EXIT));
+    const QList<QAction*> bar = m_dlg->MenuBar().actions();
+    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions(), QList<QAction*>{item});
     EXPECT_EQ(item->text(), QString::fromUtf8("グローバルホットキー(&G)"));
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
@@ -592,4 +636,70 @@ TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
     m_dlg->Create();
     EXPECT_TRUE(m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked());
+}
+
+// Place, size and the column widths the user changed come back at the next start; the read
+// writes nothing, and a place off every screen is not taken.
+TEST_F(MixerDlgTest, WindowLayoutIsRememberedAtShutDown) {
+    const std::string ini = m_dir.Path() + "Otomaru.ini";
+    const QRect placed(30, 40, m_dlg->width() + 60, m_dlg->height() + 20);
+    m_dlg->setGeometry(placed);
+    m_dlg->EffectList().header()->resizeSection(0, 150);
+    QApplication::processEvents();
+    m_dlg.reset();
+    const std::string written = ReadText(ini);
+    EXPECT_NE(written.find("WindowRect=\"30,40," + std::to_string(placed.width()) + "," +
+                           std::to_string(placed.height()) + "\""),
+              std::string::npos);
+    EXPECT_EQ(written.find("PlayColumns"), std::string::npos);
+
+    const std::string offScreen = "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") +
+                                  "\"\r\nWindowRect=\"-5000,-5000,900,700\"\r\n";
+    for (const std::string& text : {written, offScreen}) {
+        WriteText(ini, text);
+        m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+        m_dlg->Create();
+        m_dlg->show();
+        QApplication::processEvents();
+        EXPECT_EQ(ReadText(ini), text);
+        if (text == written) {
+            EXPECT_EQ(m_dlg->geometry(), placed);
+            EXPECT_EQ(m_dlg->EffectList().header()->sectionSize(0), 150);
+        } else {
+            EXPECT_TRUE(m_dlg->screen()->availableGeometry().intersects(m_dlg->geometry()));
+        }
+        m_dlg.reset();
+    }
+}
+
+// Files dropped from a file manager: one opens the editor filled in from it, several are added
+// at once.
+TEST_F(MixerDlgTest, DroppedFilesAreAdded) {
+    auto drop = [&](const std::vector<const char*>& names) {
+        QMimeData mime;
+        QList<QUrl> urls;
+        for (const char* name : names)
+            urls << QUrl::fromLocalFile(QString::fromStdString(m_dir.Path() + name));
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(m_dlg->EffectList().viewport(), &enter);
+        QApplication::sendEvent(m_dlg->EffectList().viewport(), &event);
+        return enter.isAccepted() && event.isAccepted();
+    };
+    QStringList shown;
+    WhenModal<CEffectDlg>([&](CEffectDlg& dlg) {
+        for (int id : {IDC_EFFECT_FILE, IDC_EFFECT_NAME})
+            shown << qobject_cast<QLineEdit*>(dlg.GetDlgItem(id))->text();
+        qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->click();
+    });
+    EXPECT_TRUE(drop({"long.wav"}));
+    ASSERT_TRUE(WaitFor([&] { return m_dlg->EffectList().GetItemCount() == 4; }));
+    EXPECT_EQ(shown, QStringList({"long.wav", "long"}));
+
+    EXPECT_TRUE(drop({"short.wav", "long.wav"}));
+    ASSERT_TRUE(WaitFor([&] { return m_dlg->EffectList().GetItemCount() == 6; }));
+    EXPECT_EQ(m_dlg->EffectList().GetItemText(4, 0), "short");
+    EXPECT_EQ(m_dlg->EffectList().GetItemText(5, 0), "long");
+    EXPECT_EQ(shown.size(), 2); // no second editor
 }

@@ -119,7 +119,7 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     for (bool bus : {true, false}) {
         const ProcessRun none = Otomaru({"--list"}, bus);
         EXPECT_EQ(none.exitCode, 1);
-        EXPECT_EQ(none.err.toStdString(), "otomaru: このフォルダのOtomaruは起動していません。\n");
+        EXPECT_EQ(none.err.toStdString(), "otomaru: このフォルダーのOtomaruは起動していません。\n");
     }
     Serve();
     // A plain start of the executable on the same folder brings the running window forward and
