@@ -132,6 +132,14 @@ RepeatClock::RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner)
     m_lastAdvance = Clock::now();
 }
 
+std::chrono::milliseconds RepeatClock::Patience() const {
+    return std::chrono::milliseconds(m_bMoved ? kStallMs : kIdleMs);
+}
+
+bool RepeatClock::Stalled(Clock::time_point now) const {
+    return now - m_lastAdvance > Patience();
+}
+
 std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
     std::uint64_t next = 0;
     std::uint32_t rate = 0;
@@ -156,7 +164,7 @@ HRESULT RepeatClock::PlayFirst() {
 
 HRESULT RepeatClock::PlayNext(std::uint32_t lastWait) {
     const std::uint64_t next = ReadClock(nullptr);
-    if (m_bByWallClock && next == m_nHandedAt) {
+    if (Stalled(Clock::now()) && next == m_nHandedAt) {
         // Lost like any play while no device listens; the schedule counts on from here.
         TakeBack();
         m_nAnchor = next;
@@ -195,34 +203,29 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
     const std::uint64_t frame = NextFrame();
     const Clock::time_point wallDeadline =
         due - std::chrono::nanoseconds(lead * 1000000000ull / m_nRate);
-    m_bByWallClock = false;
     for (;;) {
         const std::uint64_t next = ReadClock(nullptr);
         const Clock::time_point now = Clock::now();
         if (job.bRun.load() == 0)
             return false;
-        if (next + lead >= frame)
-            return true;
         // An output that pulls no frames (an offline output nobody renders, a device stalled
-        // for long) leaves the wall clock to decide. A busy machine starves SDL's thread for
-        // tens of milliseconds now and then: that is not yet a stall.
-        const std::chrono::milliseconds patience(m_bMoved ? kStallMs : kIdleMs);
-        const bool stalled = now - m_lastAdvance > patience;
-        if (stalled && now >= wallDeadline) {
-            m_bByWallClock = true;
+        // for long) leaves the wall clock to decide: its frames say nothing of when plays are
+        // due. A busy machine starves SDL's thread for tens of milliseconds now and then: that
+        // is not yet a stall.
+        const bool stalled = Stalled(now);
+        if (stalled ? now >= wallDeadline : next + lead >= frame)
             return true;
-        }
         // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
         // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
-        // the way by the frames, then look again.
-        const std::uint64_t left = frame - lead - next; // a wait of -1 is 2^32 ms: divide first
+        // the way by the frames, then look again. A wait of -1 is 2^32 ms: divide first.
+        const std::uint64_t left = next + lead < frame ? frame - lead - next : 0;
         const std::uint64_t ns =
             left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
         Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
         if (stalled)
             wake = std::min(wake, wallDeadline);
         else
-            wake = std::min(wake, m_lastAdvance + patience + std::chrono::milliseconds(1));
+            wake = std::min(wake, m_lastAdvance + Patience() + std::chrono::milliseconds(1));
         if (!SleepUntil(job, std::max(wake, now)))
             return false;
     }

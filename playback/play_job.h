@@ -128,8 +128,8 @@ public:
     // The first play, or a fresh start of the schedule.
     HRESULT PlayFirst();
     // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
-    // Woken by our clock while the output has not moved since the last hand-over, it hands over
-    // nothing and takes that start back: a device that comes back plays no backlog.
+    // While the output stands and has not moved since the last hand-over, it hands over nothing
+    // and takes that start back: a device that comes back plays no backlog.
     HRESULT PlayNext(std::uint32_t lastWait);
     // Takes back this job's starts that have not sounded (the job ends).
     void TakeBack();
@@ -138,13 +138,16 @@ public:
     std::uint64_t NextFrame() const;
     // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
     // and a margin before it (then the play is handed to the mixer); otherwise until it is
-    // reached. While the output pulls no frames, until `due` (less that lead) by our clock.
+    // reached. While the output pulls no frames, until `due` (less that lead) by our clock only.
     // False when the job was asked to stop.
     bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
 
 private:
     // The output's next block frame; notes when it last moved.
     std::uint64_t ReadClock(std::uint32_t* block);
+    // How long the output may pull no frames, and whether it has for longer.
+    std::chrono::milliseconds Patience() const;
+    bool Stalled(std::chrono::steady_clock::time_point now) const;
 
     ISoundBufferSchedule& m_schedule;
     const std::uint16_t m_nOwner;
@@ -155,5 +158,4 @@ private:
     std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
     bool m_bMoved = false;                               // it has moved during this job
     std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
-    bool m_bByWallClock = false; // the last wait ended by our clock, the output standing
 };

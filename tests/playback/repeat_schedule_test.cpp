@@ -1,12 +1,15 @@
 // The worker's repeats on a real buffer, heard in an offline output that a thread renders in real
 // time as a sound card would: each onset lies on the first play's frame plus the waits so far at
-// the output rate, and a stop takes back a start already handed to the mixer.
+// the output rate, and a stop takes back a start already handed to the mixer, but only its own
+// job's. An output nobody renders is left no backlog.
+#include "audio/mixer.h"
 #include "playback/active_play_list.h"
 #include "tests/support/fake_buffer.h"
 #include "tests/support/paced_output.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -90,6 +93,63 @@ TEST(RepeatSchedule, StopTakesBackAStartAlreadyHandedOver) {
     list.StopAll();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(paced.Onsets().size(), 1u);
+}
+
+// Two jobs of one effect: the Stop a new job makes at its start, or the window's Stop of that job,
+// silences the sound but leaves the first job's next play, already handed over, to bring it back.
+TEST(RepeatSchedule, AJobsStopLeavesTheOtherJobsHandedOverPlay) {
+    for (const bool stopSecond : {false, true}) {
+        PacedOutput paced;
+        EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 5, 0, 200);
+        ASSERT_TRUE(entry);
+        DebugRecorder debug;
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        ASSERT_TRUE(debug.WaitForLine("200\n", 2)); // the second play is handed over
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        if (stopSecond)
+            list.StopSelected(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        list.StopAll();
+        const std::vector<std::uint64_t> onsets = paced.Onsets();
+        ASSERT_FALSE(onsets.empty());
+        EXPECT_NE(std::find(onsets.begin(), onsets.end(), onsets.front() + 4410), onsets.end())
+            << stopSecond;
+    }
+}
+
+// No device pulls frames: a job that ends leaves no start for a device that comes back, and an
+// endless one keeps at most its next start waiting.
+TEST(RepeatSchedule, AnOutputThatPullsNoFramesGetsNoBacklog) {
+    OfflineSoundOutput out(kRate);
+    struct Row {
+        std::int32_t repeat, interval;
+    } rows[] = {{1, 0}, {3, 20}, {0, 5}};
+    for (const Row& row : rows) {
+        EffectEntryPtr entry = MarkedEntry(out.Device(), 5, row.repeat, row.interval);
+        ASSERT_TRUE(entry);
+        DebugRecorder debug;
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        if (row.repeat == 0) {
+            ASSERT_TRUE(debug.WaitForLine("5\n", 30));
+            int free = 0;
+            while (QueryBufferSchedule(entry->pBuffer.get())->PlayAtFrame(1u << 30, 0) == DS_OK)
+                ++free;
+            EXPECT_GE(free, static_cast<int>(MixerVoice::kStartSlots) - 1);
+            list.StopAll();
+            entry->pBuffer->Stop();
+        } else {
+            PlayJobPtr job = done.WaitPop();
+            ASSERT_TRUE(job);
+            list.OnPlayDone(job.get());
+        }
+        std::vector<std::int16_t> left = out.Render(kRate);
+        for (std::size_t i = 0; i < left.size(); i += 2)
+            ASSERT_NE(left[i], kMark) << row.repeat << "/" << row.interval << " at " << i / 2;
+    }
 }
 
 } // namespace
