@@ -264,7 +264,10 @@ void CSetController::EditEffect() {
     // A sound stays as loaded: a new path is used the next time the set is read.
     entry.nKey = values.wKey;
     entry.nModifiers = values.wModifiers;
-    entry.strWavePath = ToStoredPath(values.strWavePath);
+    // An unchanged path stays as read: "sub/x.wav" is read from the WAVE folder, "sub\x.wav"
+    // from the current one.
+    if (values.strWavePath != entry.strWavePath)
+        entry.strWavePath = ToStoredPath(values.strWavePath);
     entry.strName = values.strName;
     entry.nVolume = values.nVolume;
     entry.nPan = values.nPan;
