@@ -24,6 +24,22 @@ std::uint32_t Generation(std::uint32_t control) {
     return control & ~kFlagBits;
 }
 
+// A start slot holds frame + 1 below the owner, so that 0 stays "free".
+constexpr unsigned kOwnerShift = 48;
+constexpr std::uint64_t kFrameMask = (std::uint64_t{1} << kOwnerShift) - 1;
+
+std::uint64_t SlotValue(std::uint64_t frame, std::uint16_t owner) {
+    return std::uint64_t{owner} << kOwnerShift | (std::min(frame, kFrameMask - 1) + 1);
+}
+
+std::uint64_t SlotFrame(std::uint64_t value) {
+    return (value & kFrameMask) - 1;
+}
+
+std::uint16_t SlotOwner(std::uint64_t value) {
+    return static_cast<std::uint16_t>(value >> kOwnerShift);
+}
+
 std::uint64_t PackFormat(const OutputFormat& f) {
     return static_cast<std::uint64_t>(f.nSamplesPerSec) |
            static_cast<std::uint64_t>(f.nChannels) << 32 |
@@ -120,34 +136,50 @@ bool MixerCore::Start(MixerVoice* voice) {
     return true;
 }
 
-void MixerCore::Halt(MixerVoice* voice) {
-    std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
-    if (Pending(w) == 0) {
-        voice->m_nControl.fetch_and(~MixerVoice::kPlaying, std::memory_order_acq_rel);
-        return;
+std::uint32_t MixerCore::EmptySlots(MixerVoice* voice, std::uint16_t owner) {
+    std::uint32_t emptied = 0;
+    for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
+        std::uint64_t value = slot.load(std::memory_order_seq_cst);
+        while (value != 0 && (owner == kAnyOwner || SlotOwner(value) == owner)) {
+            if (slot.compare_exchange_weak(value, 0, std::memory_order_seq_cst)) {
+                ++emptied;
+                break;
+            }
+        }
     }
+    return emptied;
+}
+
+void MixerCore::Halt(MixerVoice* voice, std::uint16_t owner) {
     // Empty the slots before counting the stop: a mixer that read the old count and took a slot
     // first sees the new count when it commits, and one that read the new count finds the slots
     // already empty.
-    std::uint32_t cancelled = 0;
-    for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
-        if (slot.exchange(0, std::memory_order_seq_cst) != 0) {
-            ++cancelled;
-        }
-    }
+    const std::uint32_t cancelled = EmptySlots(voice, owner);
     voice->m_nCancels.fetch_add(1, std::memory_order_seq_cst);
-    w = voice->m_nControl.load(std::memory_order_seq_cst);
+    // A new generation even when nothing else changes: a mixer that read the count before the
+    // line above fails its commit and reads it again.
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
     while (!voice->m_nControl.compare_exchange_weak(
-        w, (w & ~MixerVoice::kPlaying) - cancelled * MixerVoice::kPendingUnit,
+        w,
+        ((w & ~MixerVoice::kPlaying) - cancelled * MixerVoice::kPendingUnit) +
+            MixerVoice::kGenerationUnit,
         std::memory_order_seq_cst)) {
     }
 }
 
-MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame) {
+void MixerCore::TakeBack(MixerVoice* voice, std::uint16_t owner) {
+    const std::uint32_t emptied = EmptySlots(voice, owner);
+    if (emptied != 0) {
+        voice->m_nControl.fetch_sub(emptied * MixerVoice::kPendingUnit, std::memory_order_seq_cst);
+    }
+}
+
+MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame,
+                                          std::uint16_t owner) {
     if (IsShutdown()) {
         return StartResult::kShutdown;
     }
-    frame = std::min<std::uint64_t>(frame, ~0ull - 1); // a slot holds frame + 1
+    const std::uint64_t value = SlotValue(frame, owner);
     // Reserve a slot first: while the reservation is counted the mixer keeps the voice listed.
     std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
     std::uint32_t nw;
@@ -167,16 +199,16 @@ MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame
     for (;;) {
         for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
             std::uint64_t expected = 0;
-            if (slot.compare_exchange_strong(expected, frame + 1, std::memory_order_seq_cst)) {
+            if (slot.compare_exchange_strong(expected, value, std::memory_order_seq_cst)) {
                 return StartResult::kWaiting;
             }
         }
     }
 }
 
-bool MixerCore::Retract(MixerVoice* voice, std::uint64_t frame) {
+bool MixerCore::Retract(MixerVoice* voice, std::uint64_t slotValue) {
     for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
-        std::uint64_t expected = frame + 1;
+        std::uint64_t expected = slotValue;
         if (slot.compare_exchange_strong(expected, 0, std::memory_order_seq_cst)) {
             voice->m_nControl.fetch_sub(MixerVoice::kPendingUnit, std::memory_order_seq_cst);
             return true;
@@ -185,17 +217,18 @@ bool MixerCore::Retract(MixerVoice* voice, std::uint64_t frame) {
     return false;
 }
 
-MixerCore::StartResult MixerCore::StartNext(MixerVoice* voice, std::uint64_t* frame) {
+MixerCore::StartResult MixerCore::StartNext(MixerVoice* voice, std::uint64_t* frame,
+                                            std::uint16_t owner) {
     for (int attempt = 0;; ++attempt) {
         const std::uint64_t at = NextBlockFrame();
-        const StartResult result = StartAt(voice, at);
+        const StartResult result = StartAt(voice, at, owner);
         *frame = at;
         // Unchanged after the slot was filled: the block at `at` had not begun, and it looks at
         // the slot when it does. Otherwise take the start back and aim at the new next block;
         // when the mixer has already taken it, it began at `at` (one block later only if this
         // thread stalled for a whole block between the two lines).
         if (result != StartResult::kWaiting || NextBlockFrame() == at || attempt == 3 ||
-            !Retract(voice, at)) {
+            !Retract(voice, SlotValue(at, owner))) {
             return result;
         }
     }
@@ -550,9 +583,9 @@ std::size_t MixerCore::TakeStarts(MixerVoice* voice, std::uint64_t blockStart, s
     std::size_t taken = 0;
     for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
         std::uint64_t value = slot.load(std::memory_order_seq_cst);
-        while (value != 0 && value - 1 < blockEnd) {
+        while (value != 0 && SlotFrame(value) < blockEnd) {
             if (slot.compare_exchange_weak(value, 0, std::memory_order_seq_cst)) {
-                const std::uint64_t frame = value - 1;
+                const std::uint64_t frame = SlotFrame(value);
                 // Insertion sort: there are a handful at most.
                 std::uint32_t offset =
                     frame <= blockStart ? 0 : static_cast<std::uint32_t>(frame - blockStart);
@@ -569,12 +602,17 @@ std::size_t MixerCore::TakeStarts(MixerVoice* voice, std::uint64_t blockStart, s
         return 0;
     }
     // Give the reservations back; the voice plays from its first start unless a Stop came since
-    // the count was read (that Stop may have missed the slots taken here).
+    // the count was read (that Stop may have missed the slots taken here) or its owner let it go.
+    // Every Stop and release changes the control word, so a failed commit looks again.
     for (;;) {
-        const bool stopped = voice->m_nCancels.load(std::memory_order_seq_cst) != cancels;
+        const bool stopped = voice->m_nCancels.load(std::memory_order_seq_cst) != cancels ||
+                             (control & MixerVoice::kOrphan) != 0;
         std::uint32_t next = control - static_cast<std::uint32_t>(taken) * MixerVoice::kPendingUnit;
         if (!stopped) {
             next |= MixerVoice::kPlaying;
+        }
+        if (CommitHook hook = m_commitHook.load(std::memory_order_acquire)) {
+            hook(m_pHookContext.load(std::memory_order_relaxed));
         }
         if (voice->m_nControl.compare_exchange_weak(control, next, std::memory_order_seq_cst)) {
             control = next;

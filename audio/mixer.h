@@ -77,10 +77,11 @@ private:
     // Output frame of the block that first carried the voice after its last start, or of the
     // last start at a frame (diagnostics).
     std::atomic<std::uint64_t> m_nStartedAtFrame{0};
-    // Starts at a frame: output frame + 1, 0 = free. Filled by the starting thread under a
-    // reservation counted in the control word; emptied by the mixer as it begins them or by Stop.
+    // Starts at a frame: output frame + 1 in the low 48 bits, the owner above, 0 = free. Filled by
+    // the starting thread under a reservation counted in the control word; emptied by the mixer as
+    // it begins them or by a Stop.
     std::atomic<std::uint64_t> m_nStartAt[kStartSlots] = {};
-    // Stops that took back waiting starts, so the mixer can tell one came while it began some.
+    // Stops so far, so the mixer can tell one came while it began some.
     std::atomic<std::uint32_t> m_nCancels{0};
 
     // Start queue link: written by the starting thread before the push, read by the mixer.
@@ -132,16 +133,21 @@ public:
     // Buffer operations; any thread; no allocation, no lock.
     // Start returns false once the core is shut down.
     bool Start(MixerVoice* voice);
-    // Stops the voice and takes back every start at a frame that has not begun.
-    void Halt(MixerVoice* voice);
+    // Stops the voice and takes back the starts at a frame of `owner` that have not begun (every
+    // owner's for kAnyOwner). Starts the mixer is beginning as the Stop lands do not sound.
+    static constexpr std::uint16_t kAnyOwner = 0;
+    void Halt(MixerVoice* voice, std::uint16_t owner = kAnyOwner);
+    // Takes back the starts of `owner` that have not begun; what sounds goes on.
+    void TakeBack(MixerVoice* voice, std::uint16_t owner);
 
     // Starts at an exact frame, beside the operations above; any thread; no allocation, no lock.
+    // `owner` tags the start for Halt and TakeBack.
     enum class StartResult { kWaiting, kFull, kShutdown };
     // The voice plays from its beginning with its first sample on output frame `frame`, cutting
     // what it plays there; a frame already mixed starts at the next block.
-    StartResult StartAt(MixerVoice* voice, std::uint64_t frame);
+    StartResult StartAt(MixerVoice* voice, std::uint64_t frame, std::uint16_t owner);
     // StartAt on the first frame of the next block, which `frame` receives: as soon as Play.
-    StartResult StartNext(MixerVoice* voice, std::uint64_t* frame);
+    StartResult StartNext(MixerVoice* voice, std::uint64_t* frame, std::uint16_t owner);
     // The first frame of the next block the mixer has not begun: the earliest frame a start
     // handed over now lands on exactly.
     std::uint64_t NextBlockFrame() const {
@@ -172,6 +178,14 @@ public:
     void Shutdown();
     bool IsShutdown() const { return m_bShutdown.load(std::memory_order_seq_cst); }
 
+    // Test hook: runs on the mixing thread after a block has taken a voice's starts and looked for
+    // a Stop, just before it commits them, so that a test can land a Stop or a release there.
+    using CommitHook = void (*)(void* context);
+    void SetCommitHook(CommitHook hook, void* context) {
+        m_pHookContext.store(context, std::memory_order_relaxed);
+        m_commitHook.store(hook, std::memory_order_release);
+    }
+
 private:
     void MixBlock(float* out, std::size_t frames);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
@@ -184,7 +198,9 @@ private:
     std::size_t TakeStarts(MixerVoice* voice, std::uint64_t blockStart, std::size_t frames,
                            std::uint32_t* offsets, std::uint32_t& control);
     // Takes back a start not yet begun; true when it will not sound.
-    bool Retract(MixerVoice* voice, std::uint64_t frame);
+    bool Retract(MixerVoice* voice, std::uint64_t slotValue);
+    // Empties the slots of `owner` (every one for kAnyOwner); returns how many.
+    static std::uint32_t EmptySlots(MixerVoice* voice, std::uint16_t owner);
     void PushDead(MixerVoice* voice);
     void ReleaseAllAfterShutdown();
 
@@ -197,6 +213,8 @@ private:
     std::atomic<std::uint64_t> m_nFramesClaimed{0};
     std::atomic<std::size_t> m_nBlockFrames{0};
     std::atomic<std::size_t> m_nActiveCount{0};
+    std::atomic<CommitHook> m_commitHook{nullptr};
+    std::atomic<void*> m_pHookContext{nullptr};
 
     // Mixer thread only.
     std::unique_ptr<MixerVoice*[]> m_active;

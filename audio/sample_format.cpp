@@ -164,6 +164,12 @@ HRESULT ParseSampleFormat(const WAVEFORMATEX* format, SampleFormat* out) {
         if (validBits == 0) {
             validBits = bits;
         }
+    } else if (tag == WAVE_FORMAT_PCM && bits == 24 && f.nChannels != 0 &&
+               f.nBlockAlign == f.nChannels * 4) {
+        // Recorders write 24 valid bits in 4-byte containers under the plain tag; the
+        // container decides, as the extensible record would say it.
+        bits = 32;
+        validBits = 24;
     }
     if (tag == WAVE_FORMAT_PCM) {
         switch (bits) {

@@ -243,15 +243,25 @@ public:
         return DS_OK;
     }
 
-    HRESULT PlayAtFrame(std::uint64_t frame) override {
-        return Scheduled(m_core->StartAt(this, frame));
+    HRESULT PlayAtFrame(std::uint64_t frame, std::uint16_t owner) override {
+        return Scheduled(m_core->StartAt(this, frame, owner));
     }
 
-    HRESULT PlayAtNextBlock(std::uint64_t* frame) override {
+    HRESULT PlayAtNextBlock(std::uint64_t* frame, std::uint16_t owner) override {
         if (frame == nullptr) {
             return DSERR_INVALIDPARAM;
         }
-        return Scheduled(m_core->StartNext(this, frame));
+        return Scheduled(m_core->StartNext(this, frame, owner));
+    }
+
+    HRESULT StopOwner(std::uint16_t owner) override {
+        m_core->Halt(this, owner);
+        return DS_OK;
+    }
+
+    HRESULT TakeBackStarts(std::uint16_t owner) override {
+        m_core->TakeBack(this, owner);
+        return DS_OK;
     }
 
     void LoseNextLock() { m_bLoseNextLock.store(true); }

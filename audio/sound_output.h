@@ -123,7 +123,9 @@ using SoundBufferPtr = std::shared_ptr<IDirectSoundBuffer>;
 
 // Starts on an exact output frame: an addition beside the operations above, for repeats that
 // must land on their sample. Frames count the output's mixed frames since it opened. Any thread;
-// no lock, no allocation, like Play. Stop takes back every start that has not begun.
+// no lock, no allocation, like Play. Each start carries its owner (a playback job; 0 for none),
+// so that two jobs of one buffer leave each other's starts alone. Stop takes back every start
+// that has not begun.
 class ISoundBufferSchedule {
 public:
     virtual ~ISoundBufferSchedule() = default;
@@ -135,10 +137,15 @@ public:
     // Plays from the beginning with the first sample on `frame`, cutting what the buffer plays
     // there; a frame already mixed starts at the next block. DSERR_INVALIDCALL when 16 starts
     // already wait, DSERR_NODRIVER once the output is closed.
-    virtual HRESULT PlayAtFrame(std::uint64_t frame) = 0;
+    virtual HRESULT PlayAtFrame(std::uint64_t frame, std::uint16_t owner) = 0;
     // PlayAtFrame on the first frame of the very next block (as soon as Play would sound), which
     // `frame` receives.
-    virtual HRESULT PlayAtNextBlock(std::uint64_t* frame) = 0;
+    virtual HRESULT PlayAtNextBlock(std::uint64_t* frame, std::uint16_t owner) = 0;
+    // Stop on behalf of one owner: the sound heard stops, but only this owner's waiting starts
+    // are taken back, so another owner's next start brings the sound back. Owner 0 is Stop.
+    virtual HRESULT StopOwner(std::uint16_t owner) = 0;
+    // Takes back this owner's starts that have not begun; what sounds goes on.
+    virtual HRESULT TakeBackStarts(std::uint16_t owner) = 0;
 };
 
 // The schedule of one of our buffers; nullptr for any other buffer.

@@ -339,7 +339,10 @@ void CSetController::EditEffect() {
     // A sound stays as loaded: a new path is used the next time the set is read.
     entry.nKey = values.wKey;
     entry.nModifiers = values.wModifiers;
-    entry.strWavePath = ToStoredPath(values.strWavePath);
+    // An unchanged path stays as read: "sub/x.wav" is read from the WAVE folder, "sub\x.wav"
+    // from the current one.
+    if (values.strWavePath != entry.strWavePath)
+        entry.strWavePath = ToStoredPath(values.strWavePath);
     entry.strName = values.strName;
     entry.nVolume = values.nVolume;
     entry.nPan = values.nPan;
@@ -381,8 +384,8 @@ void CSetController::SwitchSet() {
     if (index < 0)
         return;
     const std::string fileName = m_view.GetSetSelectorText(index);
-    if (std::find(m_unstorableSetNames.begin(), m_unstorableSetNames.end(), fileName) !=
-        m_unstorableSetNames.end()) {
+    if (std::find(m_unstorableSetRows.begin(), m_unstorableSetRows.end(), index) !=
+        m_unstorableSetRows.end()) {
         AfxMessageBox(fileName + TextUnstorableSetName(), MB_OK | MB_ICONEXCLAMATION);
         FillSetSelector(); // back on the set that stays open
         return;
@@ -450,8 +453,13 @@ void CSetController::FillSetSelector() {
     m_view.ResetSetSelector();
 
     // The host lists a directory in no particular order; sorted names keep the selector stable.
-    std::vector<std::string> names;
-    m_unstorableSetNames.clear();
+    struct Name {
+        std::string text;
+        bool unstorable;
+        auto operator<=>(const Name&) const = default;
+    };
+    std::vector<Name> names;
+    m_unstorableSetRows.clear();
     std::error_code ec;
     std::filesystem::directory_iterator it(m_settings.m_strExeDir, ec);
     for (const std::filesystem::directory_iterator end; !ec && it != end; it.increment(ec)) {
@@ -459,22 +467,23 @@ void CSetController::FillSetSelector() {
         if (!it->is_regular_file(typeEc))
             continue;
         const std::string osName = it->path().filename().string();
-        std::string name;
+        Name name{{}, false};
         // A name CP932 cannot hold could never be remembered: it is listed, so that choosing
         // it tells why it does not open.
-        if (!TryCp932FromUtf8(osName, name)) {
-            name = Cp932FromUtf8(osName);
-            if (EndsWithTxt(name))
-                m_unstorableSetNames.push_back(name);
+        if (!TryCp932FromUtf8(osName, name.text)) {
+            name.text = Cp932FromUtf8(osName);
+            name.unstorable = true;
         }
-        if (EndsWithTxt(name))
+        if (EndsWithTxt(name.text))
             names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end());
 
-    for (const std::string& name : names) {
-        const int index = m_view.AddSetSelectorItem(name);
-        if (name == m_settings.m_strSoundsFile)
+    for (const Name& name : names) {
+        const int index = m_view.AddSetSelectorItem(name.text);
+        if (name.unstorable)
+            m_unstorableSetRows.push_back(index);
+        else if (name.text == m_settings.m_strSoundsFile)
             m_view.SetSetSelectorCurSel(index);
     }
 }

@@ -108,7 +108,8 @@ private:
     HKL m_hKeyLayout = nullptr;
     CSoundDevice m_device;
     SoundBufferSlot m_pJingle;
-    // Selector entries of set files whose names CP932 cannot hold (shown with '?').
-    std::vector<std::string> m_unstorableSetNames;
+    // Selector rows of set files whose names CP932 cannot hold (shown with '?'): rows, not
+    // names, since a set may really be named like that '?' form.
+    std::vector<int> m_unstorableSetRows;
     COutputChoice m_output{m_device, m_settings};
 };

@@ -53,8 +53,7 @@ void ActivePlayList::StopSelected(int selectionMark) {
     // and silences the buffer itself, so a stopped job can never be left sounding.
     PlayJob& job = *m_jobs[static_cast<size_t>(selectionMark)];
     job.RequestStop();
-    if (job.pBuffer)
-        job.pBuffer->Stop();
+    SilenceJob(job);
 }
 
 void ActivePlayList::StopAll() {
@@ -63,8 +62,7 @@ void ActivePlayList::StopAll() {
         if (job->bActive.load() == 0)
             continue;
         job->RequestStop();
-        if (job->pBuffer)
-            job->pBuffer->Stop();
+        SilenceJob(*job);
     }
     const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     for (const PlayJobPtr& job : m_jobs) {

@@ -123,12 +123,21 @@ std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec) {
     return ms / 1000 * framesPerSec + (ms % 1000 * framesPerSec + 500) / 1000;
 }
 
-RepeatClock::RepeatClock(ISoundBufferSchedule& schedule) : m_schedule(schedule) {
+RepeatClock::RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner)
+    : m_schedule(schedule), m_nOwner(owner) {
     std::uint32_t block = 0;
     if (m_schedule.GetOutputClock(&m_nLastSeen, &m_nRate, &block) != DS_OK || m_nRate == 0)
         m_nRate = 22050;
     m_nAnchor = m_nLastSeen;
     m_lastAdvance = Clock::now();
+}
+
+std::chrono::milliseconds RepeatClock::Patience() const {
+    return std::chrono::milliseconds(m_bMoved ? kStallMs : kIdleMs);
+}
+
+bool RepeatClock::Stalled(Clock::time_point now) const {
+    return now - m_lastAdvance > Patience();
 }
 
 std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
@@ -148,17 +157,31 @@ std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
 
 HRESULT RepeatClock::PlayFirst() {
     m_nFromAnchorMs = 0;
-    return m_schedule.PlayAtNextBlock(&m_nAnchor);
+    const HRESULT hr = m_schedule.PlayAtNextBlock(&m_nAnchor, m_nOwner);
+    m_nHandedAt = m_nAnchor;
+    return hr;
 }
 
 HRESULT RepeatClock::PlayNext(std::uint32_t lastWait) {
     const std::uint64_t next = ReadClock(nullptr);
+    if (Stalled(Clock::now()) && next == m_nHandedAt) {
+        // Lost like any play while no device listens; the schedule counts on from here.
+        TakeBack();
+        m_nAnchor = next;
+        m_nFromAnchorMs = 0;
+        return DS_OK;
+    }
+    m_nHandedAt = next;
     const std::uint64_t frame = NextFrame();
     // Fallen behind by more than a whole wait: count afresh from the next block, as the wall
     // clock schedule does, rather than piling late starts onto one block.
     if (next > frame + OutputFramesIn(lastWait, m_nRate))
         return PlayFirst();
-    return m_schedule.PlayAtFrame(frame);
+    return m_schedule.PlayAtFrame(frame, m_nOwner);
+}
+
+void RepeatClock::TakeBack() {
+    m_schedule.TakeBackStarts(m_nOwner);
 }
 
 void RepeatClock::Advance(std::uint32_t wait) {
@@ -185,26 +208,24 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
         const Clock::time_point now = Clock::now();
         if (job.bRun.load() == 0)
             return false;
-        if (next + lead >= frame)
-            return true;
         // An output that pulls no frames (an offline output nobody renders, a device stalled
-        // for long) leaves the wall clock to decide. A busy machine starves SDL's thread for
-        // tens of milliseconds now and then: that is not yet a stall.
-        const std::chrono::milliseconds patience(m_bMoved ? kStallMs : kIdleMs);
-        const bool stalled = now - m_lastAdvance > patience;
-        if (stalled && now >= wallDeadline)
+        // for long) leaves the wall clock to decide: its frames say nothing of when plays are
+        // due. A busy machine starves SDL's thread for tens of milliseconds now and then: that
+        // is not yet a stall.
+        const bool stalled = Stalled(now);
+        if (stalled ? now >= wallDeadline : next + lead >= frame)
             return true;
         // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
         // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
-        // the way by the frames, then look again.
-        const std::uint64_t left = frame - lead - next; // a wait of -1 is 2^32 ms: divide first
+        // the way by the frames, then look again. A wait of -1 is 2^32 ms: divide first.
+        const std::uint64_t left = next + lead < frame ? frame - lead - next : 0;
         const std::uint64_t ns =
             left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
         Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
         if (stalled)
             wake = std::min(wake, wallDeadline);
         else
-            wake = std::min(wake, m_lastAdvance + patience + std::chrono::milliseconds(1));
+            wake = std::min(wake, m_lastAdvance + Patience() + std::chrono::milliseconds(1));
         if (!SleepUntil(job, std::max(wake, now)))
             return false;
     }
@@ -226,6 +247,15 @@ void Finish(const PlayJobPtr& job) {
 
 } // namespace
 
+void SilenceJob(const PlayJob& job) {
+    if (!job.pBuffer)
+        return;
+    if (ISoundBufferSchedule* schedule = QueryBufferSchedule(job.pBuffer.get()))
+        schedule->StopOwner(job.StartOwner());
+    else
+        job.pBuffer->Stop();
+}
+
 unsigned PlayJobThread(PlayJobPtr job) {
     const EffectEntry& entry = *job->pEntry;
     IDirectSoundBuffer* buffer = job->pBuffer.get();
@@ -241,14 +271,14 @@ unsigned PlayJobThread(PlayJobPtr job) {
 
     buffer->SetPan(entry.nPan);
     buffer->SetVolume(entry.nVolume);
-    buffer->Stop();
+    SilenceJob(*job);
 
     // Our buffers start on an exact output frame: the plays after the first are handed to the
     // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
     ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer);
     std::optional<RepeatClock> frames;
     if (schedule)
-        frames.emplace(*schedule);
+        frames.emplace(*schedule, job->StartOwner());
 
     // When each play is due. The first is now; each next one is due a wait after the previous
     // one was due, not after it actually started, so wake-up delays do not add up.
@@ -269,7 +299,7 @@ unsigned PlayJobThread(PlayJobPtr job) {
             OutputDebugStringA("Play Error!\n");
         if (job->bRun.load() == 0) {
             // The stop may have silenced the buffer just before this Play restarted it.
-            buffer->Stop();
+            SilenceJob(*job);
             break;
         }
         ++plays;
@@ -294,6 +324,10 @@ unsigned PlayJobThread(PlayJobPtr job) {
             WaitWhileRunning(wait, *job, due - std::chrono::milliseconds(wait));
         }
     }
+    // Starts handed over ahead of time that have not sounded (an output that pulls no frames)
+    // must not outlive the job: no row would show them and no stop would reach them.
+    if (frames)
+        frames->TakeBack();
 
     Finish(job);
     return 0;

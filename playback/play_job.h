@@ -82,6 +82,10 @@ struct PlayJob {
     PostPlayDone postToOwner;             // set before the worker starts, then read-only
     std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
 
+    // The owner its starts at a frame carry: never 0, and apart for any two jobs whose ids are
+    // less than 65535 apart, far more than ever share one buffer.
+    std::uint16_t StartOwner() const { return static_cast<std::uint16_t>(nId % 0xFFFF + 1); }
+
     // Clears the run flag and wakes the worker from its wait at once. Any thread.
     void RequestStop();
 
@@ -99,6 +103,10 @@ struct PlayJob {
 
 // The worker's body (run on the job's own thread).
 unsigned PlayJobThread(PlayJobPtr job);
+
+// Silences the job's buffer (every job of its effect falls silent), taking back only this job's
+// waiting starts: another job's next play brings the sound back. Any thread.
+void SilenceJob(const PlayJob& job);
 
 // Waits `ms` milliseconds counted from `from` (unsigned: -1 is "until stopped") or until the
 // job's run flag is cleared, whichever comes first. Writes "%d\n" to the debug sink first.
@@ -135,30 +143,39 @@ public:
     static constexpr std::uint32_t kStallMs = 500;
     static constexpr std::uint32_t kIdleMs = 50;
 
-    explicit RepeatClock(ISoundBufferSchedule& schedule);
+    RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner);
 
     // The first play, or a fresh start of the schedule.
     HRESULT PlayFirst();
     // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
+    // While the output stands and has not moved since the last hand-over, it hands over nothing
+    // and takes that start back: a device that comes back plays no backlog.
     HRESULT PlayNext(std::uint32_t lastWait);
+    // Takes back this job's starts that have not sounded (the job ends).
+    void TakeBack();
     // The next play comes `wait` milliseconds after the last one.
     void Advance(std::uint32_t wait);
     std::uint64_t NextFrame() const;
     // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
     // and a margin before it (then the play is handed to the mixer); otherwise until it is
-    // reached. While the output pulls no frames, until `due` (less that lead) by our clock.
+    // reached. While the output pulls no frames, until `due` (less that lead) by our clock only.
     // False when the job was asked to stop.
     bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
 
 private:
     // The output's next block frame; notes when it last moved.
     std::uint64_t ReadClock(std::uint32_t* block);
+    // How long the output may pull no frames, and whether it has for longer.
+    std::chrono::milliseconds Patience() const;
+    bool Stalled(std::chrono::steady_clock::time_point now) const;
 
     ISoundBufferSchedule& m_schedule;
+    const std::uint16_t m_nOwner;
     std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
     std::uint32_t m_nRate = 0;         // output frames per second
     std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
     std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
     std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
     bool m_bMoved = false;                               // it has moved during this job
+    std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
 };

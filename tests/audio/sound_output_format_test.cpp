@@ -83,6 +83,15 @@ std::vector<ConversionCase> ConversionCases() {
          Le({0x12345600u, 0x80000000u}, 4),
          {4660, -32768},
          {4660, -32768}},
+        {"plain s24 in 32, stereo",
+         [] {
+             FormatRecord r = PlainFormat(WAVE_FORMAT_PCM, 2, kRate, 24);
+             r.head.nBlockAlign = 8;
+             return r;
+         }(),
+         Le({0x12345600u, 0x80000000u, 0xFFFF0000u, 0x7FFFFF00u}, 4),
+         {4660, -1},
+         {-32768, 32767}},
         {"extensible float",
          ExtensibleFormat(3, 1, kRate, 32, 32, 4),
          FloatBytes({0.125f, -0.5f}),

@@ -4,8 +4,11 @@
 #include "sound_output_test_util.h"
 
 #include "audio/mixer.h"
+#include "audio/output_backend.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
@@ -66,7 +69,7 @@ TEST(SoundOutputSchedule, FirstSampleLandsOnTheAskedFrame) {
         ASSERT_NE(schedule, nullptr);
         RenderLeft(out, row.renderedBefore);
         for (std::uint64_t frame : row.asked)
-            EXPECT_EQ(schedule->PlayAtFrame(frame), DS_OK) << row.name;
+            EXPECT_EQ(schedule->PlayAtFrame(frame, 0), DS_OK) << row.name;
         const std::size_t from = row.renderedBefore;
         EXPECT_EQ(RenderLeft(out, 1152), Expected(from, 1152, row.landed)) << row.name;
     }
@@ -82,11 +85,11 @@ TEST(SoundOutputSchedule, RestartsAPlayingBufferAndStopTakesWaitingStartsBack) {
     // Play as soon as possible: the frame it names is where the sound begins; a restart at a
     // frame inside the next block cuts it there.
     std::uint64_t first = 0;
-    ASSERT_EQ(schedule->PlayAtNextBlock(&first), DS_OK);
+    ASSERT_EQ(schedule->PlayAtNextBlock(&first, 0), DS_OK);
     EXPECT_EQ(first, 0u);
-    ASSERT_EQ(schedule->PlayAtFrame(20), DS_OK);
-    ASSERT_EQ(schedule->PlayAtFrame(300), DS_OK);
-    ASSERT_EQ(schedule->PlayAtFrame(400), DS_OK);
+    ASSERT_EQ(schedule->PlayAtFrame(20, 0), DS_OK);
+    ASSERT_EQ(schedule->PlayAtFrame(300, 0), DS_OK);
+    ASSERT_EQ(schedule->PlayAtFrame(400, 0), DS_OK);
     EXPECT_EQ(RenderLeft(out, 128), Expected(0, 128, {0, 20}));
     // A Stop before its frame: neither waiting start sounds, and the voice leaves the mixer.
     b->Stop();
@@ -97,13 +100,44 @@ TEST(SoundOutputSchedule, RestartsAPlayingBufferAndStopTakesWaitingStartsBack) {
 
     // Starts after the Stop sound again; sixteen may wait at once.
     for (std::uint64_t k = 0; k < MixerVoice::kStartSlots; ++k)
-        ASSERT_EQ(schedule->PlayAtFrame(1024 + 50 * k), DS_OK) << k;
-    EXPECT_EQ(schedule->PlayAtFrame(2000), DSERR_INVALIDCALL);
+        ASSERT_EQ(schedule->PlayAtFrame(1024 + 50 * k, 0), DS_OK) << k;
+    EXPECT_EQ(schedule->PlayAtFrame(2000, 0), DSERR_INVALIDCALL);
     RenderLeft(out, 1024 - 640);
     EXPECT_EQ(RenderLeft(out, 128), Expected(1024, 128, {1024, 1074, 1124}));
     std::uint32_t status = 0;
     b->GetStatus(&status);
     EXPECT_EQ(status, DSBSTATUS_PLAYING);
+}
+
+// A Stop, or the release of the last reference, that lands while the mixer begins a start: it
+// must not sound after the call returned.
+TEST(SoundOutputSchedule, AStopOrReleaseAsAStartBeginsSilencesIt) {
+    struct Landing {
+        SoundBufferPtr buffer;
+        bool release;
+        bool landed = false;
+    };
+    for (const bool release : {false, true}) {
+        OfflineSoundOutput out(kRate);
+        Landing landing{Counting(out.Device()), release};
+        ASSERT_NE(landing.buffer, nullptr);
+        MixerCore& core = *BackendOf(out.Device())->Core();
+        core.SetCommitHook(
+            [](void* context) {
+                auto& l = *static_cast<Landing*>(context);
+                if (std::exchange(l.landed, true))
+                    return;
+                if (l.release)
+                    l.buffer.reset();
+                else
+                    l.buffer->Stop();
+            },
+            &landing);
+        ASSERT_EQ(QueryBufferSchedule(landing.buffer.get())->PlayAtFrame(10, 0), DS_OK);
+        EXPECT_EQ(RenderLeft(out, 128), std::vector<std::int16_t>(128, 0)) << release;
+        EXPECT_TRUE(landing.landed);
+        core.SetCommitHook(nullptr, nullptr);
+    }
 }
 
 } // namespace

@@ -80,19 +80,19 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                     break;
                 case 7: // a start at a frame, now and then one already mixed; may find 16 waiting
                     schedule->GetOutputClock(&next, &rate, &frames);
-                    hr =
-                        schedule->PlayAtFrame(std::max<std::uint64_t>(next, 50) - 50 + rng() % 300);
+                    hr = schedule->PlayAtFrame(std::max<std::uint64_t>(next, 50) - 50 + rng() % 300,
+                                               0);
                     hr = hr == DSERR_INVALIDCALL ? DS_OK : hr;
                     break;
                 case 8:
-                    hr = schedule->PlayAtNextBlock(&next);
+                    hr = schedule->PlayAtNextBlock(&next, 0);
                     hr = hr == DSERR_INVALIDCALL ? DS_OK : hr;
                     break;
                 case 6: // release (often while sounding or waiting to start) and replace
                     if (rng() % 2 == 0) {
                         b->Play(0, 0, 0);
                     } else {
-                        schedule->PlayAtFrame(out.FramesRendered() + 200);
+                        schedule->PlayAtFrame(out.FramesRendered() + 200, 0);
                     }
                     b = fresh();
                     break;
@@ -117,7 +117,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                 shared->Stop();
                 shared->SetCurrentPosition(0);
                 shared->Play(0, 0, 0);
-                QueryBufferSchedule(shared.get())->PlayAtFrame(out.FramesRendered() + i % 100);
+                QueryBufferSchedule(shared.get())->PlayAtFrame(out.FramesRendered() + i % 100, 0);
                 shared->SetVolume(-(i % 100));
             }
         });

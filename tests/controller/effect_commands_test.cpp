@@ -358,6 +358,22 @@ TEST_F(EffectCommandsTest, EditedPathTakesEffectAtTheNextRead) {
     EXPECT_EQ(ctl.Effects().GetAt(0).dwDataLength, 882u * 2);
 }
 
+// A path read with '/' and left as it was is written as it was read: with '\' it would name a
+// file in the current folder rather than the WAVE folder.
+TEST_F(EffectCommandsTest, EditWritesAnUnchangedPathAsRead) {
+    std::filesystem::create_directory(HostPath("sub"));
+    MakeWave("sub/x.wav", 300);
+    const std::string line = EffectLine("sub/x.wav", "副", 0, 65, 0, 0, 1, 0);
+    MakeSet("s.txt", ExeDir(), {line});
+    Remember("s.txt");
+    CSetController& ctl = Start();
+    ASSERT_TRUE(ctl.Effects().GetAt(0).IsAvailable());
+    m_view.m_nEffectMark = 0;
+    m_view.QueueEditor(Ok("sub/x.wav", "副", 0, 65));
+    ctl.EditEffect();
+    EXPECT_EQ(FileText("s.txt"), SetText(ExeDir(), {line}));
+}
+
 // An effect kept without a sound gets one when an edit points it at a file that loads.
 TEST_F(EffectCommandsTest, EditingAGreyedEffectsPathToALoadableFileLoadsIt) {
     MakeWave("one.wav");

@@ -268,4 +268,12 @@ TEST_F(SetCommandsTest, SetFileNamesOutsideCp932AreExplainedNotLost) {
     EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "効果 〜.txt");
     EXPECT_TRUE(IniRemembers(Sj("効果 〜.txt")));
     EXPECT_EQ(MessageTexts().size(), 1u);
+
+    // A set really named "caf?.txt" is listed first of the two rows that read so, and opens.
+    MakeSet("caf?.txt", "", {});
+    ctl.FillSetSelector();
+    m_view.ChooseSet("caf?.txt");
+    ctl.SwitchSet();
+    EXPECT_EQ(ctl.SetFilePath(), ExeDir() + "caf?.txt");
+    EXPECT_EQ(MessageTexts().size(), 1u);
 }

@@ -1,12 +1,14 @@
 // The worker's repeats on a real buffer, heard in an offline output that a thread renders in real
 // time as a sound card would: each onset lies on the first play's frame plus the waits so far at
-// the output rate, and a stop takes back a start already handed to the mixer.
+// the output rate, and a stop takes back a start already handed to the mixer, but only its own
+// job's. An output nobody renders is left no backlog.
 #include "playback/active_play_list.h"
 #include "tests/support/fake_buffer.h"
 #include "tests/support/paced_output.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -77,19 +79,64 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
     }
 }
 
-TEST(RepeatSchedule, StopTakesBackAStartAlreadyHandedOver) {
-    PacedOutput paced;
-    EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 5, 0, 200);
-    ASSERT_TRUE(entry);
-    DebugRecorder debug;
-    PlayDoneQueue done;
-    ActivePlayList list;
-    ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
-    // The second wait line follows the hand-over of the second play, which is due ~40 ms later.
-    ASSERT_TRUE(debug.WaitForLine("200\n", 2));
-    list.StopAll();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(paced.Onsets().size(), 1u);
+// A stop takes back a start already handed over, but only its own job's: the Stop a second job of
+// the effect makes at its start, or the window's Stop of that job, silences the sound and leaves
+// the first job's next play to bring it back.
+TEST(RepeatSchedule, AStopTakesBackOnlyItsOwnJobsHandedOverPlay) {
+    enum class Then { kStopAll, kStartSecond, kStartAndStopSecond };
+    for (const Then then : {Then::kStopAll, Then::kStartSecond, Then::kStartAndStopSecond}) {
+        PacedOutput paced;
+        EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 5, 0, 200);
+        ASSERT_TRUE(entry);
+        DebugRecorder debug;
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        // The second wait line follows the hand-over of the second play, due ~40 ms later.
+        ASSERT_TRUE(debug.WaitForLine("200\n", 2));
+        if (then == Then::kStopAll) {
+            list.StopAll();
+        } else {
+            ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+            if (then == Then::kStartAndStopSecond)
+                list.StopSelected(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        list.StopAll();
+        const std::vector<std::uint64_t> onsets = paced.Onsets();
+        ASSERT_FALSE(onsets.empty());
+        const bool secondPlay =
+            std::find(onsets.begin(), onsets.end(), onsets.front() + 4410) != onsets.end();
+        EXPECT_EQ(secondPlay, then != Then::kStopAll) << static_cast<int>(then);
+    }
+}
+
+// No device pulls frames: a job that ends leaves no start for a device that comes back, and an
+// endless one keeps at most its next start waiting (the rest of the 16 slots stay free).
+TEST(RepeatSchedule, AnOutputThatPullsNoFramesGetsNoBacklog) {
+    OfflineSoundOutput out(kRate);
+    for (const std::int32_t repeat : {1, 0}) {
+        EffectEntryPtr entry = MarkedEntry(out.Device(), 5, repeat, 5);
+        ASSERT_TRUE(entry);
+        DebugRecorder debug;
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        if (repeat == 0) {
+            ASSERT_TRUE(debug.WaitForLine("5\n", 30));
+            int free = 0;
+            while (QueryBufferSchedule(entry->pBuffer.get())->PlayAtFrame(1u << 30, 0) == DS_OK)
+                ++free;
+            EXPECT_GE(free, 15);
+            list.StopAll();
+            entry->pBuffer->Stop(); // the test's own starts
+        } else {
+            list.OnPlayDone(done.WaitPop().get());
+        }
+        const std::vector<std::int16_t> frames = out.Render(kRate);
+        for (std::size_t i = 0; i < frames.size(); i += 2)
+            ASSERT_NE(frames[i], kMark) << repeat << " at " << i / 2;
+    }
 }
 
 } // namespace
