@@ -41,11 +41,16 @@ QString PreferredTrigger(const GlobalHotkey& hotkey) {
     return trigger + key;
 }
 
+// A shortcut stands for a key of its own, out of the X11 keycodes' range.
+std::uint32_t PortalKey(const GlobalHotkey& hotkey) {
+    return 0x80000000u | static_cast<std::uint32_t>(hotkey.nModifiers << 8 | hotkey.nKey);
+}
+
 } // namespace
 
-CPortalShortcuts::CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+CPortalShortcuts::CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout,
                                    const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_bus(bus), m_translate(std::move(translate)), m_layout(std::move(layout)) {
+    : QObject(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<Shortcuts>();
     // Taken as whole messages: Qt 6.4 never called the typed slots of these signals.
@@ -169,7 +174,6 @@ void CPortalShortcuts::CloseSession() {
                                                    QStringLiteral("org.freedesktop.portal.Session"),
                                                    QStringLiteral("Close")));
     m_strSession.clear();
-    m_keyState.ReleaseAll();
 }
 
 bool CPortalShortcuts::OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const {
@@ -184,18 +188,12 @@ void CPortalShortcuts::OnActivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keyState.SyncModifiers(hotkey.nModifiers & MOD_CODE_SHIFT, hotkey.nModifiers & MOD_CODE_CTRL,
-                             hotkey.nModifiers & MOD_CODE_ALT);
-    m_keyState.KeyDown(hotkey.nKey);
-    if (m_translate)
-        m_translate(WM_KEYDOWN, m_keyState.Data());
+    m_keys.FeedGlobal(true, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
 }
 
 void CPortalShortcuts::OnDeactivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keyState.KeyUp(hotkey.nKey);
-    if (m_translate)
-        m_translate(WM_KEYUP, m_keyState.Data());
+    m_keys.FeedGlobal(false, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
 }

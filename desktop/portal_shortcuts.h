@@ -18,8 +18,8 @@
 class CPortalShortcuts : public QObject {
     Q_OBJECT
 public:
-    CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
-                     const QDBusConnection& bus, QObject* parent = nullptr);
+    CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout, const QDBusConnection& bus,
+                     QObject* parent = nullptr);
     ~CPortalShortcuts() override;
 
     // Asks the bus whether the portal offers the interface; `done` is called once, later.
@@ -49,11 +49,10 @@ private:
     void CloseSession();
 
     QDBusConnection m_bus;
-    CKeyFilter::TranslateFn m_translate;
+    CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
     std::vector<GlobalHotkey> m_hotkeys;
     QString m_strSession;
     bool m_bCreating = false;
     int m_nToken = 0;
-    CKeyState m_keyState;
 };

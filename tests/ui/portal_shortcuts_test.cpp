@@ -108,7 +108,8 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
                                               QDBusConnection::ExportAllProperties));
     ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
 
-    CPortalShortcuts portal(Recorder(), {}, QDBusConnection::sessionBus());
+    CKeyFilter keys(nullptr, Recorder(), {});
+    CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus());
     bool available = false, answered = false;
     portal.Probe([&](bool a) { available = a, answered = true; });
     ASSERT_TRUE(SpinUntil([&] { return answered; }));
@@ -144,7 +145,8 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
 TEST_F(PortalTest, WithoutThePortalTheSwitchExplainsTheCommandAndGoesOff) {
     MessageRecorder messages;
     qputenv("WAYLAND_DISPLAY", "wayland-test");
-    CGlobalHotkeys hotkeys(Recorder(), {});
+    CKeyFilter keys(nullptr, Recorder(), {});
+    CGlobalHotkeys hotkeys(keys, {});
     bool off = false;
     QObject::connect(&hotkeys, &CGlobalHotkeys::Unavailable, [&] { off = true; });
     hotkeys.SetEnabled(true);
