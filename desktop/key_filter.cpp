@@ -213,7 +213,10 @@ void CKeyFilter::FlushPendingRelease() {
         Act(*release, {release->nKey}, 0, m_pPendingReceiver);
 }
 
-void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers) {
+void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
+                            bool releaseMissed) {
+    if (press && releaseMissed && m_pressedCodes.count(physical))
+        Act({false, m_pressedCodes[physical].nKey, 0, false, physical}, {}, 0, nullptr, true);
     const std::optional<HostKeymap> host =
         m_keymap && (press || !m_bDetectableRepeat) ? m_keymap() : std::nullopt;
     if (press)

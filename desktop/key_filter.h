@@ -46,8 +46,10 @@ public:
     void SyncWithHost(std::uint32_t except = 0);
     // A key the desktop brought while another program has the keyboard: the same table and
     // rules as a focused key. `physical` is the X11 keycode (or a number of the caller's own
-    // above 255), `modifiers` the modifier code live at that moment.
-    void FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers);
+    // above 255), `modifiers` the modifier code live at that moment. `releaseMissed`: the key
+    // went up where we could not see it since its last press, so this press is a new one.
+    void FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
+                    bool releaseMissed = false);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -173,6 +173,18 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
     // Only what our grabs bring: keys for our own windows go the usual way.
     if (key->event != m_root)
         return false;
+    const bool press = type == XCB_KEY_PRESS;
+    bool releaseMissed = false;
+    if (press && m_nGrabKey == 0) {
+        m_nGrabKey = key->detail;
+        releaseMissed = m_borrowed.erase(key->detail) > 0;
+    } else if (press && key->detail != m_nGrabKey) {
+        m_borrowed.insert(key->detail);
+    } else if (!press) {
+        m_borrowed.erase(key->detail);
+        if (key->detail == m_nGrabKey)
+            m_nGrabKey = 0;
+    }
     const bool shift = key->state & XCB_MOD_MASK_SHIFT;
     const bool altGr = key->state & kAltGrMask;
     const int vk = VirtualKeyOf(key->detail, shift, key->state & kNumLockMask);
@@ -180,7 +192,7 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
         const int modifiers = (shift ? MOD_CODE_SHIFT : 0) |
                               (altGr || (key->state & XCB_MOD_MASK_CONTROL) ? MOD_CODE_CTRL : 0) |
                               (altGr || (key->state & XCB_MOD_MASK_1) ? MOD_CODE_ALT : 0);
-        m_keys.FeedGlobal(type == XCB_KEY_PRESS, vk, key->detail, modifiers);
+        m_keys.FeedGlobal(press, vk, key->detail, modifiers, releaseMissed);
     }
     return true;
 }

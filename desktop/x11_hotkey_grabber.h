@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <set>
 #include <vector>
 
 struct xcb_connection_t;
@@ -47,6 +48,10 @@ private:
     CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
     std::vector<Grab> m_grabs;
+    // The key whose press activated the grab in force (0 = none), and the keys pressed during
+    // another key's grab: their releases go to whoever has the focus once that grab ends.
+    std::uint8_t m_nGrabKey = 0;
+    std::set<std::uint8_t> m_borrowed;
     // [keycode][Shift][Num Lock] -> virtual-key code.
     std::array<std::array<std::array<std::uint8_t, 2>, 2>, 256> m_keyMap{};
 };

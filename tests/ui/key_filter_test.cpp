@@ -170,6 +170,38 @@ TEST_F(HostKeyTest, ReleaseGoesUpUnderTheCodeOfThePress) {
     }
 }
 
+// The X server still holds a key at the release half of its auto-repeat, however late the
+// repeat's press is read.
+TEST_F(HostKeyTest, AReleaseOfAKeyTheServerHoldsIsARepeat) {
+    AddEffect("a", 'A');
+    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_A, {}, 38, 0, 0);
+    repeat.setTimestamp(++m_clock);
+    QApplication::sendEvent(m_sink, &repeat);
+    QCoreApplication::sendPostedEvents(m_filter.get());
+    EXPECT_TRUE(Held('A'));
+    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_A, 38);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
+    EXPECT_EQ(m_target.calls, (std::vector<std::string>{"Start a", "Start a"}));
+}
+
+// Right Alt is not Left Alt; AltGr is Ctrl+Alt, as on the designed platform.
+TEST_F(HostKeyTest, RightAltAndAltGr) {
+    AddEffect("q", 'Q');
+    AddEffect("ctrl-alt-q", 'Q', MOD_CODE_CTRL | MOD_CODE_ALT);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_Alt, 108);
+    EXPECT_FALSE(Held(VK_LMENU));
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_Alt, 108, Qt::AltModifier);
+    EXPECT_FALSE(Held(VK_MENU));
+    Key(m_sink, QEvent::KeyPress, Qt::Key_AltGr, 108);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_At, 24, Qt::GroupSwitchModifier);
+    EXPECT_EQ(m_target.calls, std::vector<std::string>{"Start ctrl-alt-q"});
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_At, 24, Qt::GroupSwitchModifier);
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_AltGr, 108, Qt::GroupSwitchModifier);
+    EXPECT_FALSE(Held(VK_CONTROL) || Held(VK_MENU));
+}
+
 TEST_F(KeyFilterTest, HotkeyFiresOnceWhileHeldAndIsSwallowed) {
     AddEffect("a", 'A');
     Press(Qt::Key_A);
