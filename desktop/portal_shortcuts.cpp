@@ -116,9 +116,7 @@ void CPortalShortcuts::CreateSession() {
         return;
     m_bCreating = true;
     const QString token = NextToken();
-    // The answer comes as a signal on the request's path; listen before asking.
-    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
-                  SLOT(OnSessionResponse(uint, QVariantMap)));
+    Await(m_strSessionRequest, token, SLOT(OnSessionResponse(uint, QVariantMap)));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("CreateSession"));
     call << QVariantMap{{QStringLiteral("handle_token"), token},
@@ -126,7 +124,22 @@ void CPortalShortcuts::CreateSession() {
     m_bus.asyncCall(call);
 }
 
+void CPortalShortcuts::Await(QString& path, const QString& token, const char* slot) {
+    StopAwaiting(path, slot);
+    path = RequestPath(token);
+    // Listened to before asking: the answer may come before the call returns.
+    m_bus.connect(kService, path, kRequest, QStringLiteral("Response"), this, slot);
+}
+
+void CPortalShortcuts::StopAwaiting(QString& path, const char* slot) {
+    if (path.isEmpty())
+        return;
+    m_bus.disconnect(kService, path, kRequest, QStringLiteral("Response"), this, slot);
+    path.clear();
+}
+
 void CPortalShortcuts::OnSessionResponse(uint response, const QVariantMap& results) {
+    StopAwaiting(m_strSessionRequest, SLOT(OnSessionResponse(uint, QVariantMap)));
     m_bCreating = false;
     if (response != 0)
         return;
@@ -153,17 +166,17 @@ void CPortalShortcuts::Bind() {
             options.insert(QStringLiteral("preferred_trigger"), trigger);
         shortcuts.append({ShortcutId(hotkey), options});
     }
-    const QString token = NextToken();
-    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
-                  SLOT(OnBindResponse(uint, QVariantMap)));
+    Await(m_strBindRequest, NextToken(), SLOT(OnBindResponse(uint, QVariantMap)));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("BindShortcuts"));
     call << QVariant::fromValue(QDBusObjectPath(m_strSession)) << QVariant::fromValue(shortcuts)
-         << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
+         << QString()
+         << QVariantMap{{QStringLiteral("handle_token"), m_strBindRequest.section('/', -1)}};
     m_bus.asyncCall(call);
 }
 
 void CPortalShortcuts::OnBindResponse(uint, const QVariantMap&) {
+    StopAwaiting(m_strBindRequest, SLOT(OnBindResponse(uint, QVariantMap)));
     // The user may have chosen other triggers or none; activations say what was pressed.
 }
 

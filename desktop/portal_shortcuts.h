@@ -44,6 +44,9 @@ private:
     bool OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const;
     QString RequestPath(const QString& token) const;
     QString NextToken();
+    // An answer comes as a signal on its request's own path, listened to until it has come.
+    void Await(QString& path, const QString& token, const char* slot);
+    void StopAwaiting(QString& path, const char* slot);
     void CreateSession();
     void Bind();
     void CloseSession();
@@ -53,6 +56,8 @@ private:
     CKeyFilter::LayoutFn m_layout;
     std::vector<GlobalHotkey> m_hotkeys;
     QString m_strSession;
+    QString m_strSessionRequest;
+    QString m_strBindRequest;
     bool m_bCreating = false;
     int m_nToken = 0;
 };

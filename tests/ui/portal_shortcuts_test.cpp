@@ -137,6 +137,25 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 1; }));
     EXPECT_EQ(fake.m_nSessions, 2);
 
+    // Rebinding leaves no match rules behind on the bus.
+    const auto matchRules = [] {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Debug.Stats",
+            "GetConnectionStats");
+        call << QDBusConnection::sessionBus().baseService();
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return -1;
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0)).value("MatchRules").toInt();
+    };
+    const int rules = matchRules();
+    ASSERT_GT(rules, 0);
+    for (int i = 0; i < 1000; ++i) {
+        portal.SetHotkeys(i % 2 ? std::vector<GlobalHotkey>{{0x31, 0}} : hotkeys);
+        ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == (i % 2 ? 1u : 2u); }));
+    }
+    EXPECT_EQ(matchRules(), rules);
+
     portalSide.unregisterService("org.freedesktop.portal.Desktop");
     portalSide.unregisterObject("/org/freedesktop/portal/desktop");
     QDBusConnection::disconnectFromBus("fake-portal");

@@ -8,6 +8,7 @@
 #include "tests/support/test_support.h"
 #include "ui/mixer_dlg.h"
 
+#include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -129,6 +130,28 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     for (bool bus : {true, false})
         EXPECT_EQ(Otomaru({}, bus).exitCode, 0) << bus;
     EXPECT_EQ(m_requests, (std::vector<RemoteVerb>{RemoteVerb::Activate, RemoteVerb::Activate}));
+}
+
+// Of two instances started at once, the one that took the lock first listens, however far it
+// got; a socket that cannot be opened is said, and the bus still serves.
+TEST_F(RemoteTest, TheLockDecidesAndAFailedListenIsReported) {
+    QLockFile first(RemoteSocketPath(m_dir.Path()) + ".lock");
+    ASSERT_TRUE(first.tryLock(0));
+    EXPECT_FALSE(CRemoteServer(m_dir.Path()).Listen());
+    first.unlock();
+
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const std::string tooLong = m_dir.Path() + std::string(120, 'x');
+    std::filesystem::create_directory(tooLong);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tooLong));
+    CRemoteServer server(m_dir.Path());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(server.Listen());
+    const std::string err = testing::internal::GetCapturedStderr();
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    EXPECT_NE(err.find("待ち受けできません"), std::string::npos) << err;
+    EXPECT_FALSE(server.OnSocket());
+    EXPECT_TRUE(server.OnBus());
 }
 
 TEST(RemoteProtocolTest, MessagesReadBackAndBadOnesAreRefused) {
