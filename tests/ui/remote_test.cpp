@@ -120,7 +120,7 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     for (bool bus : {true, false}) {
         const ProcessRun none = Otomaru({"--list"}, bus);
         EXPECT_EQ(none.exitCode, 1);
-        EXPECT_EQ(none.err.toStdString(), "otomaru: このフォルダのOtomaruは起動していません。\n");
+        EXPECT_EQ(none.err.toStdString(), "otomaru: このフォルダーのOtomaruは起動していません。\n");
     }
     Serve();
     // A plain start of the executable on the same folder brings the running window forward and
@@ -130,6 +130,33 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     for (bool bus : {true, false})
         EXPECT_EQ(Otomaru({}, bus).exitCode, 0) << bus;
     EXPECT_EQ(m_requests, (std::vector<RemoteVerb>{RemoteVerb::Activate, RemoteVerb::Activate}));
+}
+
+// Answered without a window; a mistyped option starts nothing, not even an Activate.
+TEST_F(RemoteTest, HelpVersionAndBadOptions) {
+    Serve();
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* out; // a part of standard output
+        const char* err; // a part of standard error
+    } cases[] = {
+        {{"--help"}, 0, "--play-key", ""},
+        {{"-h"}, 0, "終了コード", ""},
+        {{"--version"}, 0, "Otomaru " OTOMARU_VERSION "\n", ""},
+        {{"--bogus"}, 2, "", "bogus"},
+        {{"--paly", "Beta"}, 2, "", "paly"},
+        {{"--list", "extra"}, 2, "", "extra"},
+        {{"--play"}, 2, "", "--play"},
+    };
+    for (const auto& c : cases) {
+        const ProcessRun run = Otomaru(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.out.contains(QString::fromUtf8(c.out))) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.err))) << run.err.toStdString();
+        EXPECT_EQ(run.out.isEmpty(), c.exitCode != 0) << c.args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(m_requests.empty());
 }
 
 // Of two instances started at once, the one that took the lock first listens, however far it
