@@ -66,10 +66,7 @@ bool CKeyFilter::IsSystemKey(int vk) const {
 }
 
 void CKeyFilter::SyncWithHost(std::uint32_t except) {
-    SyncTo(m_keymap ? m_keymap() : std::nullopt, except);
-}
-
-void CKeyFilter::SyncTo(const std::optional<HostKeymap>& keymap, std::uint32_t except) {
+    const std::optional<HostKeymap> keymap = m_keymap ? m_keymap() : std::nullopt;
     if (except != 0 && !keymap)
         return; // at a key event, without the host's word, the events are all we know
     if (except == 0)
@@ -161,10 +158,8 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     const bool press = type == QEvent::KeyPress;
     const std::uint32_t physical = PhysicalKeyOf(key);
     const int modifiers = ModifierCode(key.modifiers());
-    const std::optional<HostKeymap> host =
-        m_keymap && (press || !m_bDetectableRepeat) ? m_keymap() : std::nullopt;
     if (press)
-        SyncTo(host, physical);
+        SyncWithHost(physical);
     // A key keeps the code it was pressed with until it goes up.
     const auto pressed = m_pressedCodes.find(physical);
     const Pressed code = pressed != m_pressedCodes.end()
@@ -174,11 +169,11 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     const CKeyRepeatFilter::Event in{press, code.nKey, key.timestamp(), key.isAutoRepeat(),
                                      physical};
     bool consume = false;
-    if (m_bDetectableRepeat || host) {
-        // The server tells: a key it still holds down at a release is auto-repeating.
-        if (press || m_bDetectableRepeat || !IsKeycodeDown(*host, physical))
-            consume = Act(in, code, modifiers, receiver);
+    if (m_bDetectableRepeat) {
+        consume = Act(in, code, modifiers, receiver);
     } else {
+        // The server's keymap is no help here: under load it is read between a repeat's release
+        // and its press as often as not.
         const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
         for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
             const bool current =
@@ -217,12 +212,9 @@ void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modi
                             bool releaseMissed) {
     if (press && releaseMissed && m_pressedCodes.count(physical))
         Act({false, m_pressedCodes[physical].nKey, 0, false, physical}, {}, 0, nullptr, true);
-    const std::optional<HostKeymap> host =
-        m_keymap && (press || !m_bDetectableRepeat) ? m_keymap() : std::nullopt;
+    // Grabs exist only on an X server, which sends no repeat releases once asked.
     if (press)
-        SyncTo(host, physical);
-    if (!press && !m_bDetectableRepeat && host && IsKeycodeDown(*host, physical))
-        return; // half of an auto-repeat
+        SyncWithHost(physical);
     const auto pressed = m_pressedCodes.find(physical);
     const Pressed code = pressed != m_pressedCodes.end() ? pressed->second : Pressed{vk};
     Act({press, code.nKey, 0, false, physical}, code, modifiers, nullptr, true);

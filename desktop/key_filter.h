@@ -62,7 +62,6 @@ private:
         int nKey = 0;
         bool bAltGr = false; // AltGr holds Left Ctrl with it, as on the designed platform
     };
-    void SyncTo(const std::optional<HostKeymap>& keymap, std::uint32_t except);
     // Acts on one press or release that the repeat rule let through; true = consume it. The
     // global path has no window to examine and no system keys.
     bool Act(const CKeyRepeatFilter::Event& event, const Pressed& code, int modifiers,

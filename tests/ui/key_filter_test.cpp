@@ -170,22 +170,6 @@ TEST_F(HostKeyTest, ReleaseGoesUpUnderTheCodeOfThePress) {
     }
 }
 
-// The X server still holds a key at the release half of its auto-repeat, however late the
-// repeat's press is read.
-TEST_F(HostKeyTest, AReleaseOfAKeyTheServerHoldsIsARepeat) {
-    AddEffect("a", 'A');
-    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
-    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_A, {}, 38, 0, 0);
-    repeat.setTimestamp(++m_clock);
-    QApplication::sendEvent(m_sink, &repeat);
-    QCoreApplication::sendPostedEvents(m_filter.get());
-    EXPECT_TRUE(Held('A'));
-    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
-    Key(m_sink, QEvent::KeyRelease, Qt::Key_A, 38);
-    Key(m_sink, QEvent::KeyPress, Qt::Key_A, 38);
-    EXPECT_EQ(m_target.calls, (std::vector<std::string>{"Start a", "Start a"}));
-}
-
 // Right Alt is not Left Alt; AltGr is Ctrl+Alt, as on the designed platform.
 TEST_F(HostKeyTest, RightAltAndAltGr) {
     AddEffect("q", 'Q');
