@@ -172,8 +172,8 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     if (m_bDetectableRepeat) {
         consume = Act(in, code, modifiers, receiver);
     } else {
-        // The server's keymap is no help here: under load it is read between a repeat's release
-        // and its press as often as not.
+        // Qt's marks and the timestamps decide. Not the server's keymap: under load it is often
+        // read between a repeat's release and its press.
         const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
         for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
             const bool current =
