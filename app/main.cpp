@@ -1,6 +1,7 @@
 // The application object: sets up Qt and the dialog font, runs the main window modally and
 // ends the process when it closes. With a remote option it only sends that command to the
-// instance running on the same data folder and exits with its result.
+// instance running on the same data folder and exits with its result; --help and --version
+// answer without a window, and a mistyped option starts nothing.
 #include "base/message.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
@@ -13,6 +14,7 @@
 #include "ui/mixer_resource.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include <cstdio>
 #include <cstring>
@@ -27,32 +29,104 @@ std::string DataFolder() {
     return settings.m_strExeDir;
 }
 
-enum class ArgsResult { Window, Remote, Bad };
+enum class ArgsResult { Window, Remote, Answered, Bad };
 
-ArgsResult ParseRemoteArgs(int argc, char** argv, RemoteRequest& request) {
-    struct Option {
+constexpr int kBadArguments = 2;
+
+const char* const kUsage =
+    "使い方：otomaru [オプション]\n"
+    "\n"
+    "オプションなしでは、ウィンドウを開きます。同じフォルダーのOtomaruが起動していれば、\n"
+    "そのウィンドウを前に出して終わります。\n"
+    "\n"
+    "起動しているOtomaruへのコマンド：\n"
+    "  --play 名前            その名前の効果音を鳴らします。\n"
+    "  --play-key ホットキー  そのホットキーの効果音を鳴らします（例：\"Ctrl + F1\"）。\n"
+    "  --stop-all             鳴っている効果音をすべて止めます。\n"
+    "  --list                 効果音の名前とホットキーを一覧にします。\n"
+    "\n"
+    "  -h, --help             この使い方を表示します。\n"
+    "  --version              バージョンを表示します。\n"
+    "\n"
+    "終了コード：0 成功、1 コマンドの失敗（その効果音がない、このフォルダーのOtomaruが\n"
+    "起動していないなど）、2 オプションの誤り。\n";
+
+// Options Qt's own application object reads: accepted here and left to it.
+const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
+                                           "platformtheme",   "plugin",
+                                           "display",         "session",
+                                           "style",           "stylesheet",
+                                           "qwindowgeometry", "qwindowtitle",
+                                           "qwindowicon",     "geometry",
+                                           "title",           "name"};
+const char* const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+ArgsResult ParseArgs(int argc, char** argv, RemoteRequest& request) {
+    struct Verb {
         const char* name;
         RemoteVerb verb;
         bool takesValue;
     };
-    static const Option kOptions[] = {{"--play", RemoteVerb::Play, true},
-                                      {"--play-key", RemoteVerb::PlayKey, true},
-                                      {"--stop-all", RemoteVerb::StopAll, false},
-                                      {"--list", RemoteVerb::List, false}};
-    for (int i = 1; i < argc; ++i) {
-        for (const Option& option : kOptions) {
-            if (std::strcmp(argv[i], option.name) != 0)
-                continue;
-            request.verb = option.verb;
-            if (!option.takesValue)
-                return ArgsResult::Remote;
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                std::fprintf(stderr, "otomaru: %s の後に名前を指定してください。\n", option.name);
-                return ArgsResult::Bad;
-            }
-            request.strArgument = argv[i + 1];
+    static const Verb kVerbs[] = {{"play", RemoteVerb::Play, true},
+                                  {"play-key", RemoteVerb::PlayKey, true},
+                                  {"stop-all", RemoteVerb::StopAll, false},
+                                  {"list", RemoteVerb::List, false}};
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{"h", "help"});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOption(help);
+    parser.addOption(version);
+    for (const Verb& v : kVerbs)
+        parser.addOption(v.takesValue ? QCommandLineOption(v.name, {}, QStringLiteral("name"))
+                                      : QCommandLineOption(v.name));
+    for (const char* name : kQtOptionsWithValue)
+        parser.addOption(QCommandLineOption(name, {}, QStringLiteral("value")));
+    for (const char* name : kQtFlags)
+        parser.addOption(QCommandLineOption(name));
+
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(args)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            std::fprintf(
+                stderr,
+                "otomaru: 「%s」というオプションはありません（--help で使い方を表示します）。\n",
+                qPrintable(unknown.front()));
+        else
+            std::fprintf(stderr, "otomaru: %s の後に名前を指定してください。\n",
+                         qPrintable(args.back()));
+        return ArgsResult::Bad;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr,
+                     "otomaru: 「%s」は何を指すのかわかりません（--help で使い方を表示します）。\n",
+                     qPrintable(parser.positionalArguments().front()));
+        return ArgsResult::Bad;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(kUsage, stdout);
+        return ArgsResult::Answered;
+    }
+    if (parser.isSet(version)) {
+        std::printf("Otomaru %s\n", OTOMARU_VERSION);
+        return ArgsResult::Answered;
+    }
+    for (const Verb& v : kVerbs) {
+        if (!parser.isSet(v.name))
+            continue;
+        request.verb = v.verb;
+        if (!v.takesValue)
             return ArgsResult::Remote;
+        const QByteArray value = parser.value(v.name).toLocal8Bit();
+        if (value.isEmpty()) {
+            std::fprintf(stderr, "otomaru: --%s の後に名前を指定してください。\n", v.name);
+            return ArgsResult::Bad;
         }
+        request.strArgument = value.toStdString();
+        return ArgsResult::Remote;
     }
     return ArgsResult::Window;
 }
@@ -76,9 +150,11 @@ class CMixerApp {
 public:
     int InitInstance(int& argc, char** argv) {
         RemoteRequest request;
-        switch (ParseRemoteArgs(argc, argv, request)) {
+        switch (ParseArgs(argc, argv, request)) {
         case ArgsResult::Bad:
-            return 2;
+            return kBadArguments;
+        case ArgsResult::Answered:
+            return 0;
         case ArgsResult::Remote:
             return RunRemote(argc, argv, request);
         case ArgsResult::Window:

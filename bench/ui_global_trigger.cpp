@@ -276,7 +276,7 @@ int main(int argc, char** argv) {
     if (CX11HotkeyGrabber* grabber = dlg->GlobalHotkeys().Grabber()) {
         std::uint8_t keycode = 0;
         for (int kc = 8; kc < 256 && !keycode; ++kc)
-            if (grabber->VirtualKeyOf(static_cast<std::uint8_t>(kc), false) == 0x70)
+            if (grabber->VirtualKeyOf(static_cast<std::uint8_t>(kc), false, false) == 0x70)
                 keycode = static_cast<std::uint8_t>(kc);
         auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>();
         const xcb_window_t root =

@@ -12,7 +12,8 @@ namespace {
 
 const std::string& TextTaken() {
     static const std::string k = Cp932FromUtf8(
-        "次のホットキーは他のプログラムかシステムが使っているため、Otomaruの外では使えません。");
+        "次のホットキーは、他のプログラムかシステムが使っているか、このキーボードにないため、"
+        "Otomaruの外では使えません。");
     return k;
 }
 const std::string& TextNoGlobalHotkeys() {
@@ -41,9 +42,8 @@ CGlobalHotkeys::Desktop CGlobalHotkeys::DesktopOf(const std::string& platform,
     return Desktop::Other;
 }
 
-CGlobalHotkeys::CGlobalHotkeys(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
-                               QObject* parent)
-    : QObject(parent), m_translate(std::move(translate)), m_layout(std::move(layout)) {}
+CGlobalHotkeys::CGlobalHotkeys(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent)
+    : QObject(parent), m_keys(keys), m_layout(std::move(layout)) {}
 
 CGlobalHotkeys::~CGlobalHotkeys() = default;
 
@@ -62,10 +62,10 @@ void CGlobalHotkeys::SetEnabled(bool on) {
                                       qEnvironmentVariable("XDG_SESSION_TYPE").toStdString(),
                                       !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
     if (desktop == Desktop::X11 && CX11HotkeyGrabber::Available()) {
-        m_pGrabber = std::make_unique<CX11HotkeyGrabber>(m_translate, m_layout);
+        m_pGrabber = std::make_unique<CX11HotkeyGrabber>(m_keys, m_layout);
     } else if (desktop == Desktop::WaylandPortal) {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        m_pPortal = std::make_unique<CPortalShortcuts>(m_translate, m_layout, bus);
+        m_pPortal = std::make_unique<CPortalShortcuts>(m_keys, m_layout, bus);
         m_pPortal->Probe([this](bool available) {
             m_bPortalProbed = true;
             if (!available) {

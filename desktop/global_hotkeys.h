@@ -24,8 +24,8 @@ public:
     static Desktop DesktopOf(const std::string& platform, const std::string& sessionType,
                              bool waylandDisplay);
 
-    CGlobalHotkeys(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
-                   QObject* parent = nullptr);
+    // Presses from outside go into `keys`, the window's own table and matching.
+    CGlobalHotkeys(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent = nullptr);
     ~CGlobalHotkeys() override;
 
     void SetEnabled(bool on);
@@ -44,7 +44,7 @@ private:
     void Apply();
     void ReportTaken(const std::vector<GlobalHotkey>& taken);
 
-    CKeyFilter::TranslateFn m_translate;
+    CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
     bool m_bEnabled = false;
     std::vector<GlobalHotkey> m_hotkeys;

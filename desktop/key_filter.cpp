@@ -11,6 +11,8 @@
 #include <QMenuBar>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 // Events without a keycode (sent by other programs or by tests) are told apart by their key.
@@ -18,6 +20,11 @@ std::uint32_t PhysicalKeyOf(const QKeyEvent& key) {
     if (key.nativeScanCode() != 0)
         return key.nativeScanCode();
     return 0x40000000u | static_cast<std::uint32_t>(key.key());
+}
+
+int ModifierCode(Qt::KeyboardModifiers m) {
+    return (m & Qt::ShiftModifier ? MOD_CODE_SHIFT : 0) |
+           (m & Qt::ControlModifier ? MOD_CODE_CTRL : 0) | (m & Qt::AltModifier ? MOD_CODE_ALT : 0);
 }
 
 bool IsMenuOrModal(const QWidget* window) {
@@ -28,7 +35,7 @@ bool IsMenuOrModal(const QWidget* window) {
 
 CKeyFilter::CKeyFilter(QWidget* mainWindow, TranslateFn translate, LayoutFn layout, QObject* parent)
     : QObject(parent), m_pMainWindow(mainWindow), m_translate(std::move(translate)),
-      m_layout(std::move(layout)) {}
+      m_layout(std::move(layout)), m_bDetectableRepeat(UseDetectableAutoRepeat()) {}
 
 bool CKeyFilter::Examines(const QWidget* receiver) const {
     if (!receiver || !m_pMainWindow)
@@ -66,7 +73,9 @@ void CKeyFilter::SyncWithHost(std::uint32_t except) {
     m_keyState.ReleaseAll();
     for (auto it = m_pressedCodes.begin(); it != m_pressedCodes.end();) {
         if (it->first == except || (keymap && IsKeycodeDown(*keymap, it->first))) {
-            m_keyState.MarkDown(it->second);
+            m_keyState.MarkDown(it->second.nKey);
+            if (it->second.bAltGr)
+                m_keyState.MarkDown(VK_LCONTROL);
             ++it;
         } else {
             it = m_pressedCodes.erase(it);
@@ -146,38 +155,45 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
 
     const bool press = type == QEvent::KeyPress;
     const std::uint32_t physical = PhysicalKeyOf(key);
-    if (press) {
+    const int modifiers = ModifierCode(key.modifiers());
+    if (press)
         SyncWithHost(physical);
-        m_keyState.SyncModifiers(key.modifiers() & Qt::ShiftModifier,
-                                 key.modifiers() & Qt::ControlModifier,
-                                 key.modifiers() & Qt::AltModifier);
-    }
     // A key keeps the code it was pressed with until it goes up.
     const auto pressed = m_pressedCodes.find(physical);
-    const int vk = pressed != m_pressedCodes.end()
-                       ? pressed->second
-                       : QtKeyToVirtualKey(key, m_layout ? m_layout() : nullptr).nKey;
-    const CKeyRepeatFilter::Event in{press, vk, key.timestamp(), key.isAutoRepeat(), physical};
-    const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
+    const Pressed code = pressed != m_pressedCodes.end()
+                             ? pressed->second
+                             : Pressed{QtKeyToVirtualKey(key, m_layout ? m_layout() : nullptr).nKey,
+                                       key.key() == Qt::Key_AltGr};
+    const CKeyRepeatFilter::Event in{press, code.nKey, key.timestamp(), key.isAutoRepeat(),
+                                     physical};
     bool consume = false;
-    for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
-        const bool current = out.bPress == press && out.nKey == in.nKey && out.nTime == in.nTime;
-        if (current)
-            consume = Act(out, receiver);
-        else
-            Act(out, pendingReceiver); // the release held back before this event
-    }
-    if (m_repeat.HasPending()) {
-        m_pPendingReceiver = receiver;
-        // Settled once the events queued with it have been seen.
-        QMetaObject::invokeMethod(this, &CKeyFilter::FlushPendingRelease, Qt::QueuedConnection);
+    if (m_bDetectableRepeat) {
+        consume = Act(in, code, modifiers, receiver);
+    } else {
+        // Qt's marks and the timestamps decide. Not the server's keymap: under load it is often
+        // read between a repeat's release and its press.
+        const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
+        for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
+            const bool current =
+                out.bPress == press && out.nKey == in.nKey && out.nTime == in.nTime;
+            if (current)
+                consume = Act(out, code, modifiers, receiver);
+            else
+                Act(out, {out.nKey}, 0, pendingReceiver); // the release held back before this
+        }
+        if (m_repeat.HasPending()) {
+            m_pPendingReceiver = receiver;
+            // Settled once the events queued with it have been seen.
+            QMetaObject::invokeMethod(this, &CKeyFilter::FlushPendingRelease, Qt::QueuedConnection);
+        }
     }
     if (press && !consume && Examines(receiver)) {
         if (QAbstractButton* button = MnemonicButton(key)) {
             QTimer::singleShot(0, button, &QAbstractButton::click);
             consume = true;
-        } else if (vk == VK_F10 && !(key.modifiers() &
-                                     (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))) {
+        } else if (code.nKey == VK_F10 &&
+                   !(key.modifiers() &
+                     (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier))) {
             ActivateMenuBar();
             consume = true;
         }
@@ -187,22 +203,51 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
 
 void CKeyFilter::FlushPendingRelease() {
     if (std::optional<CKeyRepeatFilter::Event> release = m_repeat.Flush())
-        Act(*release, m_pPendingReceiver);
+        Act(*release, {release->nKey}, 0, m_pPendingReceiver);
 }
 
-bool CKeyFilter::Act(const CKeyRepeatFilter::Event& event, const QWidget* receiver) {
+void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
+                            bool releaseMissed) {
+    if (press && releaseMissed && m_pressedCodes.count(physical))
+        Act({false, m_pressedCodes[physical].nKey, 0, false, physical}, {}, 0, nullptr, true);
+    // Grabs exist only on an X server, which sends no repeat releases once asked.
+    if (press)
+        SyncWithHost(physical);
+    const auto pressed = m_pressedCodes.find(physical);
+    const Pressed code = pressed != m_pressedCodes.end() ? pressed->second : Pressed{vk};
+    Act({press, code.nKey, 0, false, physical}, code, modifiers, nullptr, true);
+}
+
+void CKeyFilter::SyncModifiers(int modifiers) {
+    // AltGr stands for Ctrl+Alt, whatever the event's own modifiers say.
+    const bool altGr = std::any_of(m_pressedCodes.begin(), m_pressedCodes.end(),
+                                   [](const auto& p) { return p.second.bAltGr; });
+    m_keyState.SyncModifiers(modifiers & MOD_CODE_SHIFT, altGr || (modifiers & MOD_CODE_CTRL),
+                             altGr || (modifiers & MOD_CODE_ALT));
+}
+
+bool CKeyFilter::Act(const CKeyRepeatFilter::Event& event, const Pressed& code, int modifiers,
+                     const QWidget* receiver, bool global) {
     if (event.bPress) {
         if (event.nKey != 0)
-            m_pressedCodes[event.nPhysical] = event.nKey;
+            m_pressedCodes[event.nPhysical] = code;
         m_keyState.KeyDown(event.nKey);
-        if (!Examines(receiver) || IsSystemKey(event.nKey) || !m_translate)
+        if (code.bAltGr)
+            m_keyState.KeyDown(VK_LCONTROL);
+        // After the key itself, so that a right-hand modifier is not taken for the left one.
+        SyncModifiers(modifiers);
+        if (!m_translate || (!global && (!Examines(receiver) || IsSystemKey(event.nKey))))
             return false;
         return m_translate(WM_KEYDOWN, m_keyState.Data());
     }
-    const bool system = IsSystemKey(event.nKey);
-    m_pressedCodes.erase(event.nPhysical);
+    const bool system = !global && IsSystemKey(event.nKey);
+    const auto pressed = m_pressedCodes.find(event.nPhysical);
+    if (pressed != m_pressedCodes.end() && pressed->second.bAltGr)
+        m_keyState.KeyUp(VK_LCONTROL);
+    if (pressed != m_pressedCodes.end())
+        m_pressedCodes.erase(pressed);
     m_keyState.KeyUp(event.nKey);
-    if (Examines(receiver) && !system && m_translate)
+    if (m_translate && (global || (Examines(receiver) && !system)))
         m_translate(WM_KEYUP, m_keyState.Data());
     return false;
 }

@@ -44,6 +44,12 @@ public:
     // that closed, or to no window of ours, are never seen. `except` keeps one key as it is (the
     // key whose own event is being handled). Without the host's keymap every key goes up.
     void SyncWithHost(std::uint32_t except = 0);
+    // A key the desktop brought while another program has the keyboard: the same table and
+    // rules as a focused key. `physical` is the X11 keycode (or a number of the caller's own
+    // above 255), `modifiers` the modifier code live at that moment. `releaseMissed`: the key
+    // went up where we could not see it since its last press, so this press is a new one.
+    void FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
+                    bool releaseMissed = false);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,8 +58,15 @@ private:
     // Whether key messages for this widget reach the trigger matching now.
     bool Examines(const QWidget* receiver) const;
     bool IsSystemKey(int vk) const;
-    // Acts on one press or release that the repeat rule let through; true = consume it.
-    bool Act(const CKeyRepeatFilter::Event& event, const QWidget* receiver);
+    struct Pressed {
+        int nKey = 0;
+        bool bAltGr = false; // AltGr holds Left Ctrl with it, as on the designed platform
+    };
+    // Acts on one press or release that the repeat rule let through; true = consume it. The
+    // global path has no window to examine and no system keys.
+    bool Act(const CKeyRepeatFilter::Event& event, const Pressed& code, int modifiers,
+             const QWidget* receiver, bool global = false);
+    void SyncModifiers(int modifiers);
     // The main window's own button whose mnemonic this Alt chord is, if any.
     QAbstractButton* MnemonicButton(const QKeyEvent& key) const;
     // F10: the menu bar takes the keyboard.
@@ -65,9 +78,11 @@ private:
     KeymapFn m_keymap = QueryHostKeymap;
     CKeyState m_keyState;
     CKeyRepeatFilter m_repeat;
+    // The server sends no release for an auto-repeat: every release is real.
+    bool m_bDetectableRepeat = false;
     // The code each physical key got at its press; its release goes up under the same code,
     // whatever Shift or Num Lock did in between.
-    std::map<std::uint32_t, int> m_pressedCodes;
+    std::map<std::uint32_t, Pressed> m_pressedCodes;
     // Where the held-back release was going.
     QPointer<QWidget> m_pPendingReceiver;
 

@@ -41,11 +41,16 @@ QString PreferredTrigger(const GlobalHotkey& hotkey) {
     return trigger + key;
 }
 
+// A shortcut stands for a key of its own, out of the X11 keycodes' range.
+std::uint32_t PortalKey(const GlobalHotkey& hotkey) {
+    return 0x80000000u | static_cast<std::uint32_t>(hotkey.nModifiers << 8 | hotkey.nKey);
+}
+
 } // namespace
 
-CPortalShortcuts::CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
+CPortalShortcuts::CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout,
                                    const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_bus(bus), m_translate(std::move(translate)), m_layout(std::move(layout)) {
+    : QObject(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<Shortcuts>();
     // Taken as whole messages: Qt 6.4 never called the typed slots of these signals.
@@ -111,9 +116,7 @@ void CPortalShortcuts::CreateSession() {
         return;
     m_bCreating = true;
     const QString token = NextToken();
-    // The answer comes as a signal on the request's path; listen before asking.
-    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
-                  SLOT(OnSessionResponse(uint, QVariantMap)));
+    Await(m_strSessionRequest, token, SLOT(OnSessionResponse(uint, QVariantMap)));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("CreateSession"));
     call << QVariantMap{{QStringLiteral("handle_token"), token},
@@ -121,7 +124,22 @@ void CPortalShortcuts::CreateSession() {
     m_bus.asyncCall(call);
 }
 
+void CPortalShortcuts::Await(QString& path, const QString& token, const char* slot) {
+    StopAwaiting(path, slot);
+    path = RequestPath(token);
+    // Listened to before asking: the answer may come before the call returns.
+    m_bus.connect(kService, path, kRequest, QStringLiteral("Response"), this, slot);
+}
+
+void CPortalShortcuts::StopAwaiting(QString& path, const char* slot) {
+    if (path.isEmpty())
+        return;
+    m_bus.disconnect(kService, path, kRequest, QStringLiteral("Response"), this, slot);
+    path.clear();
+}
+
 void CPortalShortcuts::OnSessionResponse(uint response, const QVariantMap& results) {
+    StopAwaiting(m_strSessionRequest, SLOT(OnSessionResponse(uint, QVariantMap)));
     m_bCreating = false;
     if (response != 0)
         return;
@@ -148,17 +166,17 @@ void CPortalShortcuts::Bind() {
             options.insert(QStringLiteral("preferred_trigger"), trigger);
         shortcuts.append({ShortcutId(hotkey), options});
     }
-    const QString token = NextToken();
-    m_bus.connect(kService, RequestPath(token), kRequest, QStringLiteral("Response"), this,
-                  SLOT(OnBindResponse(uint, QVariantMap)));
+    Await(m_strBindRequest, NextToken(), SLOT(OnBindResponse(uint, QVariantMap)));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("BindShortcuts"));
     call << QVariant::fromValue(QDBusObjectPath(m_strSession)) << QVariant::fromValue(shortcuts)
-         << QString() << QVariantMap{{QStringLiteral("handle_token"), token}};
+         << QString()
+         << QVariantMap{{QStringLiteral("handle_token"), m_strBindRequest.section('/', -1)}};
     m_bus.asyncCall(call);
 }
 
 void CPortalShortcuts::OnBindResponse(uint, const QVariantMap&) {
+    StopAwaiting(m_strBindRequest, SLOT(OnBindResponse(uint, QVariantMap)));
     // The user may have chosen other triggers or none; activations say what was pressed.
 }
 
@@ -169,7 +187,6 @@ void CPortalShortcuts::CloseSession() {
                                                    QStringLiteral("org.freedesktop.portal.Session"),
                                                    QStringLiteral("Close")));
     m_strSession.clear();
-    m_keyState.ReleaseAll();
 }
 
 bool CPortalShortcuts::OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const {
@@ -184,18 +201,12 @@ void CPortalShortcuts::OnActivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keyState.SyncModifiers(hotkey.nModifiers & MOD_CODE_SHIFT, hotkey.nModifiers & MOD_CODE_CTRL,
-                             hotkey.nModifiers & MOD_CODE_ALT);
-    m_keyState.KeyDown(hotkey.nKey);
-    if (m_translate)
-        m_translate(WM_KEYDOWN, m_keyState.Data());
+    m_keys.FeedGlobal(true, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
 }
 
 void CPortalShortcuts::OnDeactivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keyState.KeyUp(hotkey.nKey);
-    if (m_translate)
-        m_translate(WM_KEYUP, m_keyState.Data());
+    m_keys.FeedGlobal(false, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
 }

@@ -18,8 +18,8 @@
 class CPortalShortcuts : public QObject {
     Q_OBJECT
 public:
-    CPortalShortcuts(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
-                     const QDBusConnection& bus, QObject* parent = nullptr);
+    CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout, const QDBusConnection& bus,
+                     QObject* parent = nullptr);
     ~CPortalShortcuts() override;
 
     // Asks the bus whether the portal offers the interface; `done` is called once, later.
@@ -44,16 +44,20 @@ private:
     bool OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const;
     QString RequestPath(const QString& token) const;
     QString NextToken();
+    // An answer comes as a signal on its request's own path, listened to until it has come.
+    void Await(QString& path, const QString& token, const char* slot);
+    void StopAwaiting(QString& path, const char* slot);
     void CreateSession();
     void Bind();
     void CloseSession();
 
     QDBusConnection m_bus;
-    CKeyFilter::TranslateFn m_translate;
+    CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
     std::vector<GlobalHotkey> m_hotkeys;
     QString m_strSession;
+    QString m_strSessionRequest;
+    QString m_strBindRequest;
     bool m_bCreating = false;
     int m_nToken = 0;
-    CKeyState m_keyState;
 };

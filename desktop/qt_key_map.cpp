@@ -8,6 +8,8 @@
 
 #include <QKeyEvent>
 
+#include <xkbcommon/xkbcommon.h>
+
 namespace {
 
 struct Code {
@@ -154,6 +156,98 @@ constexpr Code kCharsJapanese[] = {
     {'|', 0xDC}, {'\\', 0xE2}, {'_', 0xE2},
 };
 
+struct Keysym {
+    std::uint32_t keysym;
+    int key;
+};
+// Keysyms without a character, as Qt's X11 plugin names them.
+constexpr Keysym kKeysyms[] = {
+    {0xFF08, Qt::Key_Backspace},
+    {0xFF09, Qt::Key_Tab},
+    {0xFE20, Qt::Key_Backtab},
+    {0xFF0B, Qt::Key_Clear},
+    {0xFF0D, Qt::Key_Return},
+    {0xFF13, Qt::Key_Pause},
+    {0xFF14, Qt::Key_ScrollLock},
+    {0xFF15, Qt::Key_SysReq},
+    {0xFF1B, Qt::Key_Escape},
+    {0xFFFF, Qt::Key_Delete},
+    {0xFF21, Qt::Key_Kanji},
+    {0xFF22, Qt::Key_Muhenkan},
+    {0xFF23, Qt::Key_Henkan},
+    {0xFF25, Qt::Key_Hiragana},
+    {0xFF26, Qt::Key_Katakana},
+    {0xFF27, Qt::Key_Hiragana_Katakana},
+    {0xFF28, Qt::Key_Zenkaku},
+    {0xFF29, Qt::Key_Hankaku},
+    {0xFF2A, Qt::Key_Zenkaku_Hankaku},
+    {0xFF2D, Qt::Key_Kana_Lock},
+    {0xFF2E, Qt::Key_Kana_Shift},
+    {0xFF2F, Qt::Key_Eisu_Shift},
+    {0xFF30, Qt::Key_Eisu_toggle},
+    {0xFF50, Qt::Key_Home},
+    {0xFF51, Qt::Key_Left},
+    {0xFF52, Qt::Key_Up},
+    {0xFF53, Qt::Key_Right},
+    {0xFF54, Qt::Key_Down},
+    {0xFF55, Qt::Key_PageUp},
+    {0xFF56, Qt::Key_PageDown},
+    {0xFF57, Qt::Key_End},
+    {0xFF61, Qt::Key_Print},
+    {0xFF63, Qt::Key_Insert},
+    {0xFF67, Qt::Key_Menu},
+    {0xFF69, Qt::Key_Cancel},
+    {0xFF6A, Qt::Key_Help},
+    {0xFF7F, Qt::Key_NumLock},
+    {0xFF8D, Qt::Key_Enter},
+    {0xFF95, Qt::Key_Home},
+    {0xFF96, Qt::Key_Left},
+    {0xFF97, Qt::Key_Up},
+    {0xFF98, Qt::Key_Right},
+    {0xFF99, Qt::Key_Down},
+    {0xFF9A, Qt::Key_PageUp},
+    {0xFF9B, Qt::Key_PageDown},
+    {0xFF9C, Qt::Key_End},
+    {0xFF9D, Qt::Key_Clear},
+    {0xFF9E, Qt::Key_Insert},
+    {0xFF9F, Qt::Key_Delete},
+    {0xFFE1, Qt::Key_Shift},
+    {0xFFE2, Qt::Key_Shift},
+    {0xFFE3, Qt::Key_Control},
+    {0xFFE4, Qt::Key_Control},
+    {0xFFE5, Qt::Key_CapsLock},
+    {0xFFE7, Qt::Key_Meta},
+    {0xFFE8, Qt::Key_Meta},
+    {0xFFE9, Qt::Key_Alt},
+    {0xFFEA, Qt::Key_Alt},
+    {0xFFEB, Qt::Key_Super_L},
+    {0xFFEC, Qt::Key_Super_R},
+    {0xFE03, Qt::Key_AltGr},
+    {0x1008FF10, Qt::Key_Standby},
+    {0x1008FF11, Qt::Key_VolumeDown},
+    {0x1008FF12, Qt::Key_VolumeMute},
+    {0x1008FF13, Qt::Key_VolumeUp},
+    {0x1008FF14, Qt::Key_MediaPlay},
+    {0x1008FF15, Qt::Key_MediaStop},
+    {0x1008FF16, Qt::Key_MediaPrevious},
+    {0x1008FF17, Qt::Key_MediaNext},
+    {0x1008FF18, Qt::Key_HomePage},
+    {0x1008FF19, Qt::Key_LaunchMail},
+    {0x1008FF1B, Qt::Key_Search},
+    {0x1008FF1D, Qt::Key_Calculator},
+    {0x1008FF26, Qt::Key_Back},
+    {0x1008FF27, Qt::Key_Forward},
+    {0x1008FF28, Qt::Key_Stop},
+    {0x1008FF29, Qt::Key_Refresh},
+    {0x1008FF2F, Qt::Key_Sleep},
+    {0x1008FF30, Qt::Key_Favorites},
+    {0x1008FF31, Qt::Key_MediaPause},
+    {0x1008FF32, Qt::Key_LaunchMedia},
+    {0x1008FF33, Qt::Key_Launch0},
+    {0x1008FF5D, Qt::Key_Explorer},
+    {0x1008FF73, Qt::Key_Reload},
+};
+
 template <std::size_t N> const Code* Find(const Code (&table)[N], int key) {
     for (const Code& c : table) {
         if (c.key == key) {
@@ -257,4 +351,26 @@ VirtualKey QtKeyToVirtualKey(int qtKey, bool keypad, std::uint32_t keysym, std::
 VirtualKey QtKeyToVirtualKey(const QKeyEvent& event, HKL layout) {
     return QtKeyToVirtualKey(event.key(), event.modifiers().testFlag(Qt::KeypadModifier),
                              event.nativeVirtualKey(), event.nativeScanCode(), layout);
+}
+
+int QtKeyOfKeysym(std::uint32_t keysym) {
+    if (keysym >= 0xFFB0 && keysym <= 0xFFB9) // keypad digits
+        return Qt::Key_0 + static_cast<int>(keysym - 0xFFB0);
+    if (keysym >= 0xFFBE && keysym <= 0xFFE0) // F1..F35
+        return Qt::Key_F1 + static_cast<int>(keysym - 0xFFBE);
+    for (const Keysym& k : kKeysyms)
+        if (k.keysym == keysym)
+            return k.key;
+    // The keypad's operators and every character key: the character, upper-cased.
+    const std::uint32_t code = xkb_keysym_to_utf32(keysym);
+    if (code <= 0x20 || code == 0x7F)
+        return code == 0x20 ? Qt::Key_Space : 0;
+    const char32_t ch = code;
+    const QString upper = QString::fromUcs4(&ch, 1).toUpper();
+    return upper.size() == 1 ? upper.at(0).unicode() : static_cast<int>(code);
+}
+
+VirtualKey KeysymToVirtualKey(std::uint32_t keysym, std::uint32_t scanCode, HKL layout) {
+    const bool keypad = keysym >= XK_KP_First && keysym <= XK_KP_Last;
+    return QtKeyToVirtualKey(QtKeyOfKeysym(keysym), keypad, keysym, scanCode, layout);
 }

@@ -20,3 +20,7 @@ struct VirtualKey {
 VirtualKey QtKeyToVirtualKey(int qtKey, bool keypad, std::uint32_t keysym, std::uint32_t scanCode,
                              HKL layout);
 VirtualKey QtKeyToVirtualKey(const QKeyEvent& event, HKL layout);
+// The Qt key the X11 platform plugin gives a keysym (0 for none), and the code a key typing that
+// keysym gets, as a focused press of it would.
+int QtKeyOfKeysym(std::uint32_t keysym);
+VirtualKey KeysymToVirtualKey(std::uint32_t keysym, std::uint32_t scanCode, HKL layout);

@@ -6,10 +6,12 @@
 #include <QDBusMessage>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QPointer>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -132,18 +134,25 @@ bool CRemoteServer::Listen() {
     const QString path = RemoteSocketPath(m_strDataFolder);
     if (path.isEmpty())
         return true;
-    // Asked before listening: Qt's listen takes the name over from a running instance. A socket
-    // file that nobody answers on is left from an instance that ended abruptly.
-    {
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(1000))
+    // Qt's listen takes the name over from a running instance, so the lock decides first. A lock
+    // or socket file left by an instance that ended abruptly is not held by a live process.
+    m_pLock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
+    m_pLock->setStaleLockTime(0);
+    if (!m_pLock->tryLock(0)) {
+        if (m_pLock->error() == QLockFile::LockFailedError)
             return false;
+        std::fprintf(stderr, "otomaru: %s.lock を作成できません。\n", qPrintable(path));
     }
     QLocalServer::removeServer(path);
-    m_pSocketServer = new QLocalServer(this);
-    m_pSocketServer->setSocketOptions(QLocalServer::UserAccessOption);
-    m_pSocketServer->listen(path);
+    auto server = std::make_unique<QLocalServer>();
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(path)) {
+        std::fprintf(stderr, "otomaru: %s で待ち受けできません（%s）。\n", qPrintable(path),
+                     qPrintable(server->errorString()));
+        return true;
+    }
+    server->setParent(this);
+    m_pSocketServer = server.release();
     connect(m_pSocketServer, &QLocalServer::newConnection, this, &CRemoteServer::OnNewConnection);
     return true;
 }

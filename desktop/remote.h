@@ -10,10 +10,12 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 class QLocalServer;
+class QLockFile;
 class QLocalSocket;
 
 // The names that stand for a data folder (a path in the system's encoding).
@@ -30,7 +32,8 @@ public:
     explicit CRemoteServer(std::string dataFolder, QObject* parent = nullptr);
     ~CRemoteServer() override;
 
-    // Claims the folder; false when another running instance holds it.
+    // Claims the folder; false when another running instance holds it. A socket that cannot be
+    // opened is reported on standard error; the bus, if any, still serves.
     bool Listen();
     // Requests are answered on this object's thread, one at a time.
     void SetHandler(Handler handler) { m_handler = std::move(handler); }
@@ -45,6 +48,8 @@ private:
     std::string m_strDataFolder;
     Handler m_handler;
     QLocalServer* m_pSocketServer = nullptr;
+    // Held while this instance runs: of two started at the same moment, one gets it.
+    std::unique_ptr<QLockFile> m_pLock;
     QObject* m_pBusObject = nullptr;
     bool m_bOnBus = false;
 };

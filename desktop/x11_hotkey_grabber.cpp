@@ -5,7 +5,7 @@
 
 #include <QGuiApplication>
 #include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <memory>
 
@@ -16,75 +16,8 @@ constexpr std::uint16_t kNumLockMask = XCB_MOD_MASK_2;
 constexpr std::uint16_t kLockMasks[] = {0, XCB_MOD_MASK_LOCK, kNumLockMask,
                                         XCB_MOD_MASK_LOCK | kNumLockMask};
 constexpr std::uint8_t kBadAccess = 10;
-constexpr int kRepeatWaitMs = 30;
-
-struct Named {
-    std::uint32_t keysym;
-    int qtKey;
-};
-// The keysyms of keys that have a name rather than a character, to the Qt key the key map
-// starts from (the X11 platform plugin gives focused presses the same).
-constexpr Named kNamedKeysyms[] = {
-    {0xFF08, Qt::Key_Backspace},
-    {0xFF09, Qt::Key_Tab},
-    {0xFF0D, Qt::Key_Return},
-    {0xFF13, Qt::Key_Pause},
-    {0xFF14, Qt::Key_ScrollLock},
-    {0xFF1B, Qt::Key_Escape},
-    {0xFF21, Qt::Key_Kanji},
-    {0xFF22, Qt::Key_Muhenkan},
-    {0xFF23, Qt::Key_Henkan},
-    {0xFF27, Qt::Key_Hiragana_Katakana},
-    {0xFF2A, Qt::Key_Zenkaku_Hankaku},
-    {0xFF30, Qt::Key_Eisu_toggle},
-    {0xFF50, Qt::Key_Home},
-    {0xFF51, Qt::Key_Left},
-    {0xFF52, Qt::Key_Up},
-    {0xFF53, Qt::Key_Right},
-    {0xFF54, Qt::Key_Down},
-    {0xFF55, Qt::Key_PageUp},
-    {0xFF56, Qt::Key_PageDown},
-    {0xFF57, Qt::Key_End},
-    {0xFF61, Qt::Key_Print},
-    {0xFF63, Qt::Key_Insert},
-    {0xFF67, Qt::Key_Menu},
-    {0xFF7F, Qt::Key_NumLock},
-    {0xFFE5, Qt::Key_CapsLock},
-    {0xFFFF, Qt::Key_Delete},
-    {0xFF8D, Qt::Key_Enter},
-    {0xFF95, Qt::Key_Home},
-    {0xFF96, Qt::Key_Left},
-    {0xFF97, Qt::Key_Up},
-    {0xFF98, Qt::Key_Right},
-    {0xFF99, Qt::Key_Down},
-    {0xFF9A, Qt::Key_PageUp},
-    {0xFF9B, Qt::Key_PageDown},
-    {0xFF9C, Qt::Key_End},
-    {0xFF9D, Qt::Key_Clear},
-    {0xFF9E, Qt::Key_Insert},
-    {0xFF9F, Qt::Key_Delete},
-    {0xFFAA, Qt::Key_Asterisk},
-    {0xFFAB, Qt::Key_Plus},
-    {0xFFAC, Qt::Key_Comma},
-    {0xFFAD, Qt::Key_Minus},
-    {0xFFAE, Qt::Key_Period},
-    {0xFFAF, Qt::Key_Slash},
-};
-
-int QtKeyOfKeysym(std::uint32_t keysym) {
-    if (keysym >= 'a' && keysym <= 'z')
-        return Qt::Key_A + static_cast<int>(keysym - 'a');
-    if (keysym >= 0x20 && keysym <= 0x7E)
-        return static_cast<int>(keysym);
-    if (keysym >= 0xFFB0 && keysym <= 0xFFB9) // keypad digits
-        return Qt::Key_0 + static_cast<int>(keysym - 0xFFB0);
-    if (keysym >= 0xFFBE && keysym <= 0xFFD5) // F1..F24
-        return Qt::Key_F1 + static_cast<int>(keysym - 0xFFBE);
-    for (const Named& n : kNamedKeysyms)
-        if (n.keysym == keysym)
-            return n.qtKey;
-    return 0; // modifiers and keys no hotkey is made of
-}
+// AltGr (ISO_Level3_Shift) is Mod5 on the keymaps X servers ship.
+constexpr std::uint16_t kAltGrMask = XCB_MOD_MASK_5;
 
 std::uint16_t XModifiers(int modifiers) {
     std::uint16_t mask = 0;
@@ -104,16 +37,11 @@ xcb_connection_t* X11Connection() {
 
 } // namespace
 
-CX11HotkeyGrabber::CX11HotkeyGrabber(CKeyFilter::TranslateFn translate, CKeyFilter::LayoutFn layout,
-                                     QObject* parent)
-    : QObject(parent), m_pConnection(X11Connection()), m_translate(std::move(translate)),
-      m_layout(std::move(layout)) {
+CX11HotkeyGrabber::CX11HotkeyGrabber(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent)
+    : QObject(parent), m_pConnection(X11Connection()), m_keys(keys), m_layout(std::move(layout)) {
     if (!m_pConnection)
         return;
     m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
-    m_flushTimer.setSingleShot(true);
-    m_flushTimer.setInterval(kRepeatWaitMs);
-    connect(&m_flushTimer, &QTimer::timeout, this, &CX11HotkeyGrabber::FlushPendingRelease);
     qGuiApp->installNativeEventFilter(this);
 }
 
@@ -131,31 +59,46 @@ bool CX11HotkeyGrabber::Available() {
 
 void CX11HotkeyGrabber::LoadKeyboardMap() {
     m_keyMap = {};
-    std::unique_ptr<xcb_key_symbols_t, void (*)(xcb_key_symbols_t*)> symbols(
-        xcb_key_symbols_alloc(m_pConnection), &xcb_key_symbols_free);
-    if (!symbols)
+    if (!xkb_x11_setup_xkb_extension(
+            m_pConnection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr))
         return;
+    const std::int32_t device = xkb_x11_get_core_keyboard_device_id(m_pConnection);
+    const std::unique_ptr<xkb_context, void (*)(xkb_context*)> context(
+        xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
+    if (device < 0 || !context)
+        return;
+    const std::unique_ptr<xkb_keymap, void (*)(xkb_keymap*)> keymap(
+        xkb_x11_keymap_new_from_device(context.get(), m_pConnection, device,
+                                       XKB_KEYMAP_COMPILE_NO_FLAGS),
+        &xkb_keymap_unref);
+    const std::unique_ptr<xkb_state, void (*)(xkb_state*)> state(
+        keymap ? xkb_x11_state_new_from_device(keymap.get(), m_pConnection, device) : nullptr,
+        &xkb_state_unref);
+    if (!state)
+        return;
+    const xkb_layout_index_t group =
+        xkb_state_serialize_layout(state.get(), XKB_STATE_LAYOUT_EFFECTIVE);
+    const xkb_mod_mask_t shift = 1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_SHIFT);
+    const xkb_mod_mask_t numLock = 1u << xkb_keymap_mod_get_index(keymap.get(), XKB_MOD_NAME_NUM);
     const HKL layout = m_layout ? m_layout() : nullptr;
-    const xcb_setup_t* setup = xcb_get_setup(m_pConnection);
-    for (int keycode = setup->min_keycode; keycode <= setup->max_keycode; ++keycode) {
-        const auto kc = static_cast<xcb_keycode_t>(keycode);
-        const std::uint32_t plain = xcb_key_symbols_get_keysym(symbols.get(), kc, 0);
-        const std::uint32_t shifted = xcb_key_symbols_get_keysym(symbols.get(), kc, 1);
-        for (int numLock = 0; numLock < 2; ++numLock) {
-            // With Num Lock on, a keypad key types its second symbol (the digit).
-            const bool keypadDigit = numLock && xcb_is_keypad_key(shifted);
-            const std::uint32_t keysym = keypadDigit ? shifted : plain;
-            const bool keypad = xcb_is_keypad_key(keysym);
-            const VirtualKey vk = QtKeyToVirtualKey(QtKeyOfKeysym(keysym), keypad, keysym,
-                                                    static_cast<std::uint32_t>(keycode), layout);
-            m_keyMap[static_cast<std::size_t>(keycode)][static_cast<std::size_t>(numLock)] =
-                static_cast<std::uint8_t>(vk.nKey & 0xFF);
+    // The symbol each level gives decides the code, as in the window: Shift on a keypad key with
+    // Num Lock on types the navigation key.
+    for (int s = 0; s < 2; ++s) {
+        for (int n = 0; n < 2; ++n) {
+            xkb_state_update_mask(state.get(), s ? shift : 0, 0, n ? numLock : 0, 0, 0, group);
+            for (std::uint32_t keycode = xkb_keymap_min_keycode(keymap.get());
+                 keycode <= xkb_keymap_max_keycode(keymap.get()) && keycode < 256; ++keycode) {
+                const xkb_keysym_t keysym = xkb_state_key_get_one_sym(state.get(), keycode);
+                m_keyMap[keycode][static_cast<std::size_t>(s)][static_cast<std::size_t>(n)] =
+                    static_cast<std::uint8_t>(KeysymToVirtualKey(keysym, keycode, layout).nKey);
+            }
         }
     }
 }
 
-int CX11HotkeyGrabber::VirtualKeyOf(std::uint8_t keycode, bool numLock) const {
-    return m_keyMap[keycode][numLock ? 1 : 0];
+int CX11HotkeyGrabber::VirtualKeyOf(std::uint8_t keycode, bool shift, bool numLock) const {
+    return m_keyMap[keycode][shift ? 1 : 0][numLock ? 1 : 0];
 }
 
 void CX11HotkeyGrabber::UngrabAll() {
@@ -176,25 +119,37 @@ std::vector<GlobalHotkey> CX11HotkeyGrabber::SetHotkeys(const std::vector<Global
         xcb_void_cookie_t cookie;
     };
     std::vector<Pending> pending;
+    std::vector<bool> failed(hotkeys.size(), true);
     for (std::size_t h = 0; h < hotkeys.size(); ++h) {
-        if (IsReservedHotkey(hotkeys[h]))
+        if (IsReservedHotkey(hotkeys[h])) {
+            failed[h] = false; // the caller names these itself
             continue;
-        const std::uint16_t base = XModifiers(hotkeys[h].nModifiers);
-        for (int keycode = 0; keycode < 256; ++keycode) {
+        }
+        const bool shift = hotkeys[h].nModifiers & MOD_CODE_SHIFT;
+        std::vector<std::uint16_t> bases{XModifiers(hotkeys[h].nModifiers)};
+        // AltGr is Ctrl+Alt too, as on the designed platform.
+        const int ctrlAlt = MOD_CODE_CTRL | MOD_CODE_ALT;
+        if ((hotkeys[h].nModifiers & ctrlAlt) == ctrlAlt)
+            bases.push_back(XModifiers(hotkeys[h].nModifiers & ~ctrlAlt) | kAltGrMask);
+        for (std::size_t keycode = 0; keycode < 256; ++keycode) {
             for (std::uint16_t locks : kLockMasks) {
                 const bool numLock = (locks & kNumLockMask) != 0;
-                if (m_keyMap[static_cast<std::size_t>(keycode)][numLock ? 1 : 0] != hotkeys[h].nKey)
+                if (VirtualKeyOf(static_cast<std::uint8_t>(keycode), shift, numLock) !=
+                    hotkeys[h].nKey)
                     continue;
-                const Grab grab{static_cast<std::uint8_t>(keycode),
-                                static_cast<std::uint16_t>(base | locks)};
-                pending.push_back(
-                    {h, xcb_grab_key_checked(m_pConnection, 1, m_root, grab.modifiers, grab.keycode,
-                                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC)});
-                m_grabs.push_back(grab);
+                failed[h] = false;
+                for (std::uint16_t base : bases) {
+                    const Grab grab{static_cast<std::uint8_t>(keycode),
+                                    static_cast<std::uint16_t>(base | locks)};
+                    pending.push_back(
+                        {h, xcb_grab_key_checked(m_pConnection, 1, m_root, grab.modifiers,
+                                                 grab.keycode, XCB_GRAB_MODE_ASYNC,
+                                                 XCB_GRAB_MODE_ASYNC)});
+                    m_grabs.push_back(grab);
+                }
             }
         }
     }
-    std::vector<bool> failed(hotkeys.size(), false);
     for (const Pending& p : pending) {
         std::unique_ptr<xcb_generic_error_t, void (*)(void*)> error(
             xcb_request_check(m_pConnection, p.cookie), &std::free);
@@ -218,40 +173,26 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
     // Only what our grabs bring: keys for our own windows go the usual way.
     if (key->event != m_root)
         return false;
-    const int vk = VirtualKeyOf(key->detail, (key->state & kNumLockMask) != 0);
-    if (vk == 0)
-        return true;
     const bool press = type == XCB_KEY_PRESS;
-    const CKeyRepeatFilter::Event in{press, vk, key->time, false};
-    for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in))
-        Act(out.bPress, out.nKey,
-            out.bPress == press && out.nKey == vk ? key->state : m_nPendingState);
-    if (m_repeat.HasPending()) {
-        // The server sends a repeat's release and press back to back, but Qt's reader may hand
-        // them over in two batches when the machine is busy: wait a little, not for the queue
-        // to run dry.
-        m_nPendingState = key->state;
-        m_flushTimer.start();
+    bool releaseMissed = false;
+    if (press && m_nGrabKey == 0) {
+        m_nGrabKey = key->detail;
+        releaseMissed = m_borrowed.erase(key->detail) > 0;
+    } else if (press && key->detail != m_nGrabKey) {
+        m_borrowed.insert(key->detail);
+    } else if (!press) {
+        m_borrowed.erase(key->detail);
+        if (key->detail == m_nGrabKey)
+            m_nGrabKey = 0;
+    }
+    const bool shift = key->state & XCB_MOD_MASK_SHIFT;
+    const bool altGr = key->state & kAltGrMask;
+    const int vk = VirtualKeyOf(key->detail, shift, key->state & kNumLockMask);
+    if (vk != 0) {
+        const int modifiers = (shift ? MOD_CODE_SHIFT : 0) |
+                              (altGr || (key->state & XCB_MOD_MASK_CONTROL) ? MOD_CODE_CTRL : 0) |
+                              (altGr || (key->state & XCB_MOD_MASK_1) ? MOD_CODE_ALT : 0);
+        m_keys.FeedGlobal(press, vk, key->detail, modifiers, releaseMissed);
     }
     return true;
-}
-
-void CX11HotkeyGrabber::FlushPendingRelease() {
-    if (std::optional<CKeyRepeatFilter::Event> release = m_repeat.Flush())
-        Act(false, release->nKey, m_nPendingState);
-}
-
-void CX11HotkeyGrabber::Act(bool press, int vk, std::uint16_t state) {
-    // The grab matched exact modifiers; the table follows the event's own state.
-    m_keyState.SyncModifiers(state & XCB_MOD_MASK_SHIFT, state & XCB_MOD_MASK_CONTROL,
-                             state & XCB_MOD_MASK_1);
-    if (press) {
-        m_keyState.KeyDown(vk);
-        if (m_translate)
-            m_translate(WM_KEYDOWN, m_keyState.Data());
-        return;
-    }
-    m_keyState.KeyUp(vk);
-    if (m_translate)
-        m_translate(WM_KEYUP, m_keyState.Data());
 }

@@ -7,6 +7,10 @@
 #include <QString>
 
 #include <xcb/xcb.h>
+// The header names a member after a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <cstdlib>
@@ -28,6 +32,8 @@ std::uint32_t EvdevOfScan(std::uint32_t scan) {
         return 124; // yen
     return scan;
 }
+
+constexpr std::uint32_t kYenScan = 0x7D;
 
 template <class T, void (*Free)(T*)> struct Deleter {
     void operator()(T* p) const { Free(p); }
@@ -92,7 +98,8 @@ HostKeyLayout HostKeyLayoutOf(xkb_keymap* keymap, std::uint32_t active) {
         const xkb_keysym_t* syms = nullptr;
         const int count =
             xkb_keymap_key_get_syms_by_level(keymap, EvdevOfScan(scan) + 8, active, 0, &syms);
-        if (count > 0)
+        // The "jp" layout gives the yen key a backslash, the same as the ro key; its cap says "￥".
+        if (count > 0 && !(scan == kYenScan && syms[0] == XKB_KEY_backslash))
             layout.characterNames.emplace_back(scan, CharacterName(syms[0]));
     }
     return layout;
@@ -109,4 +116,21 @@ std::optional<HostKeymap> QueryHostKeymap() {
     HostKeymap keymap;
     std::memcpy(keymap.data(), reply->keys, keymap.size());
     return keymap;
+}
+
+bool UseDetectableAutoRepeat() {
+    xcb_connection_t* connection = Connection();
+    if (!connection || !xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                                    XKB_X11_MIN_MINOR_XKB_VERSION,
+                                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr,
+                                                    nullptr, nullptr, nullptr))
+        return false;
+    constexpr std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+    const std::unique_ptr<xcb_xkb_per_client_flags_reply_t, decltype(&std::free)> reply(
+        xcb_xkb_per_client_flags_reply(
+            connection,
+            xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0),
+            nullptr),
+        &std::free);
+    return reply && (reply->supported & flag) && (reply->value & flag);
 }

@@ -24,22 +24,25 @@ QString DeviceText(const std::string& name) {
 } // namespace
 
 CDeviceMenu::CDeviceMenu(CSetController& controller, QWidget* parent)
-    : QMenu(QStringFromUtf8("出力デバイス(&D)"), parent), m_controller(controller) {
+    : QMenu(QStringFromUtf8("出力デバイス(&D)"), parent), m_controller(controller),
+      m_pMonitorMenu(new QMenu(QStringFromUtf8("モニター出力(&M)"), this)),
+      m_pMainGroup(new QActionGroup(this)), m_pMonitorGroup(new QActionGroup(m_pMonitorMenu)) {
     connect(this, &QMenu::aboutToShow, this, &CDeviceMenu::Rebuild);
     Rebuild();
 }
 
 void CDeviceMenu::Rebuild() {
+    // The actions go; the submenu and the groups, which the menu does not own, stay.
     clear();
+    m_pMonitorMenu->clear();
     const std::vector<std::string> names = m_controller.OutputDeviceNames();
     const OutputRoute& route = m_controller.Route();
 
-    auto* mainGroup = new QActionGroup(this);
     auto addMain = [&](const QString& text, const std::string& name) {
         QAction* action = addAction(text);
         action->setCheckable(true);
         action->setChecked(route.strMain == name);
-        mainGroup->addAction(action);
+        m_pMainGroup->addAction(action);
         connect(action, &QAction::triggered, this,
                 [this, name] { m_controller.ChooseOutputDevice(name); });
     };
@@ -52,13 +55,12 @@ void CDeviceMenu::Rebuild() {
         addMain(DeviceText(route.strMain), route.strMain);
 
     addSeparator();
-    QMenu* monitor = addMenu(QStringFromUtf8("モニター出力(&M)"));
-    auto* monitorGroup = new QActionGroup(monitor);
+    addMenu(m_pMonitorMenu);
     auto addMonitor = [&](const QString& text, bool on, const std::string& name) {
-        QAction* action = monitor->addAction(text);
+        QAction* action = m_pMonitorMenu->addAction(text);
         action->setCheckable(true);
         action->setChecked(route.bMonitor == on && (!on || route.strMonitor == name));
-        monitorGroup->addAction(action);
+        m_pMonitorGroup->addAction(action);
         connect(action, &QAction::triggered, this,
                 [this, on, name] { m_controller.ChooseMonitorDevice(on, name); });
     };

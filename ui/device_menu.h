@@ -8,6 +8,7 @@
 #include <functional>
 
 class CSetController;
+class QActionGroup;
 
 class CDeviceMenu : public QMenu {
     Q_OBJECT
@@ -23,4 +24,8 @@ public:
 
 private:
     CSetController& m_controller;
+    // Made once: every opening only refills them.
+    QMenu* m_pMonitorMenu;
+    QActionGroup* m_pMainGroup;
+    QActionGroup* m_pMonitorGroup;
 };

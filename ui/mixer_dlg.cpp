@@ -225,10 +225,7 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
 
     // Presses from outside the window go through the same matching as the window's own.
     m_pGlobalHotkeys = new CGlobalHotkeys(
-        [this](unsigned message, const std::uint8_t keyState[256]) {
-            return m_controller.TranslateKeyMessage(message, keyState);
-        },
-        [this] { return m_controller.KeyLayout(); }, this);
+        *m_pKeyFilter, [this] { return m_controller.KeyLayout(); }, this);
     connect(m_pGlobalHotkeys, &CGlobalHotkeys::Unavailable, this, [this] {
         GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(false);
         m_controller.SetGlobalHotkeys(false);

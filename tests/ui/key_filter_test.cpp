@@ -168,6 +168,22 @@ TEST_F(HostKeyTest, ReleaseGoesUpUnderTheCodeOfThePress) {
     }
 }
 
+// Right Alt is not Left Alt; AltGr is Ctrl+Alt, as on the designed platform.
+TEST_F(HostKeyTest, RightAltAndAltGr) {
+    AddEffect("q", 'Q');
+    AddEffect("ctrl-alt-q", 'Q', MOD_CODE_CTRL | MOD_CODE_ALT);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_Alt, 108);
+    EXPECT_FALSE(Held(VK_LMENU));
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_Alt, 108, Qt::AltModifier);
+    EXPECT_FALSE(Held(VK_MENU));
+    Key(m_sink, QEvent::KeyPress, Qt::Key_AltGr, 108);
+    Key(m_sink, QEvent::KeyPress, Qt::Key_At, 24, Qt::GroupSwitchModifier);
+    EXPECT_EQ(m_target.calls, std::vector<std::string>{"Start ctrl-alt-q"});
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_At, 24, Qt::GroupSwitchModifier);
+    Key(m_sink, QEvent::KeyRelease, Qt::Key_AltGr, 108, Qt::GroupSwitchModifier);
+    EXPECT_FALSE(Held(VK_CONTROL) || Held(VK_MENU));
+}
+
 TEST_F(KeyFilterTest, HotkeyFiresOnceWhileHeldAndIsSwallowed) {
     AddEffect("a", 'A');
     Press(Qt::Key_A);

@@ -609,6 +609,16 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
     qputenv("PATH", savedPath);
 }
 
+TEST_F(MixerDlgTest, OpeningTheDeviceMenuLeavesNothingBehind) {
+    auto* menu = m_dlg->MenuBar().findChild<CDeviceMenu*>();
+    ASSERT_NE(menu, nullptr);
+    emit menu->aboutToShow();
+    const qsizetype objects = menu->findChildren<QObject*>().size();
+    for (int i = 0; i < 1000; ++i)
+        emit menu->aboutToShow();
+    EXPECT_EQ(menu->findChildren<QObject*>().size(), objects);
+}
+
 TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     QAction* item = m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS);
     ASSERT_NE(item, nullptr);

@@ -108,7 +108,8 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
                                               QDBusConnection::ExportAllProperties));
     ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
 
-    CPortalShortcuts portal(Recorder(), {}, QDBusConnection::sessionBus());
+    CKeyFilter keys(nullptr, Recorder(), {});
+    CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus());
     bool available = false, answered = false;
     portal.Probe([&](bool a) { available = a, answered = true; });
     ASSERT_TRUE(SpinUntil([&] { return answered; }));
@@ -136,6 +137,26 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 1; }));
     EXPECT_EQ(fake.m_nSessions, 2);
 
+    // Rebinding leaves no match rules behind on the bus.
+    const auto matchRules = [] {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Debug.Stats",
+            "GetConnectionStats");
+        call << QDBusConnection::sessionBus().baseService();
+        const QDBusMessage reply = QDBusConnection::sessionBus().call(call);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return -1;
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0)).value("MatchRules").toInt();
+    };
+    const int rules = matchRules();
+    ASSERT_GT(rules, 0);
+    for (int i = 0; i < 1000; ++i) {
+        portal.SetHotkeys(i % 2 ? std::vector<GlobalHotkey>{{0x31, 0}} : hotkeys);
+        ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == (i % 2 ? 1u : 2u); }));
+    }
+    SpinUntil([] { return false; }, 100); // the last answer in
+    EXPECT_LE(matchRules(), rules);
+
     portalSide.unregisterService("org.freedesktop.portal.Desktop");
     portalSide.unregisterObject("/org/freedesktop/portal/desktop");
     QDBusConnection::disconnectFromBus("fake-portal");
@@ -144,7 +165,8 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
 TEST_F(PortalTest, WithoutThePortalTheSwitchExplainsTheCommandAndGoesOff) {
     MessageRecorder messages;
     qputenv("WAYLAND_DISPLAY", "wayland-test");
-    CGlobalHotkeys hotkeys(Recorder(), {});
+    CKeyFilter keys(nullptr, Recorder(), {});
+    CGlobalHotkeys hotkeys(keys, {});
     bool off = false;
     QObject::connect(&hotkeys, &CGlobalHotkeys::Unavailable, [&] { off = true; });
     hotkeys.SetEnabled(true);

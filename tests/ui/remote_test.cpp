@@ -8,6 +8,7 @@
 #include "tests/support/test_support.h"
 #include "ui/mixer_dlg.h"
 
+#include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
@@ -129,6 +130,55 @@ TEST_F(RemoteTest, NoInstanceAndOneInstancePerFolder) {
     for (bool bus : {true, false})
         EXPECT_EQ(Otomaru({}, bus).exitCode, 0) << bus;
     EXPECT_EQ(m_requests, (std::vector<RemoteVerb>{RemoteVerb::Activate, RemoteVerb::Activate}));
+}
+
+// Answered without a window; a mistyped option starts nothing, not even an Activate.
+TEST_F(RemoteTest, HelpVersionAndBadOptions) {
+    Serve();
+    const struct {
+        QStringList args;
+        int exitCode;
+        const char* out; // a part of standard output
+        const char* err; // a part of standard error
+    } cases[] = {
+        {{"--help"}, 0, "--play-key", ""},
+        {{"-h"}, 0, "終了コード", ""},
+        {{"--version"}, 0, "Otomaru " OTOMARU_VERSION "\n", ""},
+        {{"--bogus"}, 2, "", "bogus"},
+        {{"--paly", "Beta"}, 2, "", "paly"},
+        {{"--list", "extra"}, 2, "", "extra"},
+        {{"--play"}, 2, "", "--play"},
+    };
+    for (const auto& c : cases) {
+        const ProcessRun run = Otomaru(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.out.contains(QString::fromUtf8(c.out))) << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(QString::fromUtf8(c.err))) << run.err.toStdString();
+        EXPECT_EQ(run.out.isEmpty(), c.exitCode != 0) << c.args.join(' ').toStdString();
+    }
+    EXPECT_TRUE(m_requests.empty());
+}
+
+// Of two instances started at once, the one that took the lock first listens, however far it
+// got; a socket that cannot be opened is said, and the bus still serves.
+TEST_F(RemoteTest, TheLockDecidesAndAFailedListenIsReported) {
+    QLockFile first(RemoteSocketPath(m_dir.Path()) + ".lock");
+    ASSERT_TRUE(first.tryLock(0));
+    EXPECT_FALSE(CRemoteServer(m_dir.Path()).Listen());
+    first.unlock();
+
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const std::string tooLong = m_dir.Path() + std::string(120, 'x');
+    std::filesystem::create_directory(tooLong);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(tooLong));
+    CRemoteServer server(m_dir.Path());
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(server.Listen());
+    const std::string err = testing::internal::GetCapturedStderr();
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    EXPECT_NE(err.find("待ち受けできません"), std::string::npos) << err;
+    EXPECT_FALSE(server.OnSocket());
+    EXPECT_TRUE(server.OnBus());
 }
 
 TEST(RemoteProtocolTest, MessagesReadBackAndBadOnesAreRefused) {

@@ -16,9 +16,10 @@ TEST(HostKeyLayoutTest, CharacterKeysAreNamedByTheActiveLayout) {
     const std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
         xkb_context_new(XKB_CONTEXT_NO_FLAGS), &xkb_context_unref);
     const std::tuple<const char*, int, const char*> cases[] = {
-        {"jp", 0xC0, "@"},    {"jp", 0xBA, ":"}, {"jp", 0x1C, "変換"},
-        {"us", 0xC0, "`"},    {"us", 0x1C, ""},  {"de", 0x5A, "Y"},
-        {"de", 0x25, "Left"}, {"fr", 0x31, "&"}, {"de", 0xDB, "udiaeresis"}, // CP932 has no Ü
+        {"jp", 0xC0, "@"},    {"jp", 0xBA, ":"},  {"jp", 0x1C, "変換"},
+        {"us", 0xC0, "`"},    {"us", 0x1C, ""},   {"de", 0x5A, "Y"},
+        {"de", 0x25, "Left"}, {"fr", 0x31, "&"},  {"de", 0xDB, "udiaeresis"}, // CP932 has no Ü
+        {"jp", 0xDC, "￥"},   {"jp", 0xE2, "\\"}, // both type a backslash there
     };
     for (const auto& [xkbLayout, key, name] : cases) {
         // The keymap as the X server would hold it, compiled from the same XKB data.

@@ -1,6 +1,7 @@
 // Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
 // holding the focus, and xdotool pressing keys as a user would.
 #include "desktop/global_hotkeys.h"
+#include "desktop/x11_hotkey_grabber.h"
 #include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
 #include "ui/mixer_dlg.h"
@@ -128,6 +129,19 @@ void Xdotool(const QStringList& args) {
     Settle(100);
 }
 
+// Key events the application hands to its windows while it lives.
+struct KeyCounter : QObject {
+    KeyCounter() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (watched->isWindowType()) {
+            presses += e->type() == QEvent::KeyPress;
+            releases += e->type() == QEvent::KeyRelease;
+        }
+        return false;
+    }
+    int presses = 0, releases = 0;
+};
+
 class X11HotkeyTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,11 +149,12 @@ protected:
             GTEST_SKIP() << "no Xvfb or xdotool";
         WriteBytes(m_dir.Path() + "long.wav",
                    MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 4, 1000)));
-        // 1; Shift+F1; F5 (held by the other client).
+        // 1; Shift+F1; F5 (held by the other client); Browser Stop (on no key of Xvfb's keyboard).
         WriteText(m_dir.Path() + "音源.txt", "MOK_FILE\r\n" + m_dir.Cp932() +
                                                  "\r\nlong.wav,one,0,49,0,0,1,0\r\n"
                                                  "long.wav,sf1,4,112,0,0,1,0\r\n"
-                                                 "long.wav,f5,0,116,0,0,1,0\r\n");
+                                                 "long.wav,f5,0,116,0,0,1,0\r\n"
+                                                 "long.wav,stop,0,169,0,0,1,0\r\n");
         WriteText(m_dir.Path() + "Otomaru.ini",
                   "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
         m_other = std::make_unique<OtherClient>();
@@ -174,8 +189,9 @@ TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
     ASSERT_TRUE(m_dlg->GlobalHotkeys().Grabber() != nullptr);
     // The key another client holds is named once, in one box; the rest work.
     ASSERT_EQ(m_messages.Messages().size(), 1u);
-    EXPECT_NE(m_messages.Messages()[0].text.find("F5"), std::string::npos)
-        << m_messages.Messages()[0].text;
+    for (const char* name : {"F5", "Browser Stop"})
+        EXPECT_NE(m_messages.Messages()[0].text.find(Sj(name)), std::string::npos)
+            << m_messages.Messages()[0].text;
     EXPECT_EQ(m_messages.Messages()[0].text.find("Shift"), std::string::npos);
 
     // Held: once; released and pressed again: once more. Auto-repeat fires nothing.
@@ -203,10 +219,16 @@ TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
     Xdotool({"key", "1"});
     ExpectPlaying(1);
 
-    // With our own window focused the key goes the usual way, and fires once.
+    // With our own window focused the key goes the usual way, and fires once. The server sends
+    // its repeats as presses alone: no release is there to be read late.
     m_dlg->activateWindow();
     ASSERT_TRUE(SpinUntil([&] { return QApplication::activeWindow() == m_dlg.get(); }));
-    Xdotool({"key", "1"});
+    KeyCounter counter;
+    Xdotool({"keydown", "1"});
+    Settle(900);
+    EXPECT_GT(counter.presses, 1);
+    EXPECT_EQ(counter.releases, 0);
+    Xdotool({"keyup", "1"});
     ExpectPlaying(2);
 
     // Switched off: nothing is grabbed any more.
@@ -214,6 +236,39 @@ TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
     m_other->TakeFocus();
     Xdotool({"key", "1"});
     ExpectPlaying(2);
+}
+
+// Keys get the codes a focused press of them gets, Shift and Num Lock together.
+TEST_F(X11HotkeyTest, KeycodesMapAsInTheWindow) {
+    const struct {
+        std::uint8_t keycode;
+        bool shift, numLock;
+        int vk;
+    } keys[] = {
+        {83, false, false, 0x25},  {83, false, true, 0x64},   {83, true, true, 0x25},   // keypad 4
+        {123, false, false, 0xAF}, {121, false, false, 0xAD}, {172, true, false, 0xB3}, // media
+        {146, false, false, 0x2F}, {231, false, false, 0x03}, {150, false, false, 0x5F},
+        {166, false, false, 0xA6}, {66, false, false, 0x14},  {38, true, false, 'A'},
+    };
+    const CX11HotkeyGrabber* grabber = m_dlg->GlobalHotkeys().Grabber();
+    ASSERT_TRUE(grabber != nullptr);
+    for (const auto& k : keys)
+        EXPECT_EQ(grabber->VirtualKeyOf(k.keycode, k.shift, k.numLock), k.vk)
+            << int(k.keycode) << " " << k.shift << k.numLock;
+}
+
+// A key pressed during another key's grab is released where the focus is: its next press
+// starts again.
+TEST_F(X11HotkeyTest, KeyReleasedOutsideAGrabFiresAgain) {
+    Xdotool({"keydown", "1"});
+    Xdotool({"keydown", "shift"});
+    Xdotool({"keydown", "F1"});
+    ExpectPlaying(2);
+    Xdotool({"keyup", "1"});
+    Xdotool({"keyup", "F1"});
+    Xdotool({"keyup", "shift"});
+    Xdotool({"key", "shift+F1"});
+    ExpectPlaying(3);
 }
 
 TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
