@@ -4,6 +4,7 @@
 
 #include "audio/riff.h"
 #include "audio/sound_decoder.h"
+#include "audio/texts.h"
 #include "audio/wave_file.h"
 #include "base/message.h"
 #include "base/text.h"
@@ -25,7 +26,7 @@ constexpr std::uint32_t kJingleFlags = DSBCAPS_STATIC | DSBCAPS_CTRL3D | DSBCAPS
                                        DSBCAPS_CTRLVOLUME | DSBCAPS_GETCURRENTPOSITION2;
 static_assert(kEffectFlags == 360672 && kJingleFlags == 65746);
 
-void ShowError(const char* utf8) {
+void ShowError(std::string_view utf8) {
     MessageBoxA(Cp932FromUtf8(utf8), kErrorCaption, MB_OK);
 }
 
@@ -84,12 +85,12 @@ bool CSoundDevice::Open(void* owner, int channels, int samplesPerSec, int bitsPe
 
     SoundDevicePtr device;
     if (DirectSoundCreate(nullptr, &device, nullptr) != DS_OK || !device) {
-        ShowError("DirectSoundオブジェクトの作成に失敗");
+        ShowError(texts::kCreateDeviceFailed);
         return false;
     }
     if (device->SetCooperativeLevel(owner, DSSCL_PRIORITY) != DS_OK) {
         device.reset();
-        ShowError("協調レベルの設定に失敗");
+        ShowError(texts::kCooperativeLevelFailed);
         return false;
     }
     DSBUFFERDESC desc;
@@ -98,7 +99,7 @@ bool CSoundDevice::Open(void* owner, int channels, int samplesPerSec, int bitsPe
     if (device->CreateSoundBuffer(&desc, &primary, nullptr) != DS_OK || !primary) {
         primary.reset();
         device.reset();
-        ShowError("プライマリ・バッファの作成に失敗");
+        ShowError(texts::kPrimaryBufferFailed);
         return false;
     }
 
@@ -141,7 +142,7 @@ bool CSoundDevice::LoadStartupSound(SoundBufferSlot& slot, int resourceId) {
     if (CreateBufferFromResource(static_cast<std::uint16_t>(resourceId), slot))
         return true;
     ReleaseDevice();
-    ShowError("セカンダリ・バッファの作成に失敗");
+    ShowError(texts::kSecondaryBufferFailed);
     return false;
 }
 
@@ -163,7 +164,7 @@ bool CSoundDevice::CreateBufferFromResource(std::uint16_t resourceId, SoundBuffe
     std::uint32_t dataSize = 0;
     std::uint32_t bodySize = 0;
     if (!FindWaveResource(resourceId, &body, &data, &dataSize, &bodySize)) {
-        ShowError("Waveデータの読み込みに失敗");
+        ShowError(texts::kWaveDataFailed);
         return false;
     }
     const std::vector<std::uint8_t> record = FormatRecordFromBody(body, bodySize);
@@ -269,7 +270,7 @@ std::uint32_t CSoundDevice::LoadWaveFile(const std::string& path, SoundBufferSlo
     CWaveFile reader;
     if (reader.Open(path) != S_OK) {
         slot.reset();
-        ShowError("Waveファイルのオープンに失敗");
+        ShowError(texts::kWaveOpenFailed);
         return 0;
     }
     // A data chunk may claim more than the file holds: the buffer is the bytes really there,
@@ -295,7 +296,7 @@ std::uint32_t CSoundDevice::FillNewBuffer(const WAVEFORMATEX* format, std::uint3
     desc.lpwfxFormat = format;
     if (m_pDirectSound->CreateSoundBuffer(&desc, &slot, nullptr) < 0 || !slot) {
         slot.reset();
-        ShowError("バッファの作成に失敗");
+        ShowError(texts::kBufferFailed);
         return 0;
     }
     void* region1 = nullptr;
@@ -323,7 +324,7 @@ std::uint32_t CSoundDevice::LoadDecodedFile(const std::string& path, SoundBuffer
     }
     if (!opened || decoder.ReadRest(&sound) != S_OK) {
         slot.reset();
-        ShowError("Waveファイルのオープンに失敗"); // the same words as for an unusable WAVE file
+        ShowError(texts::kWaveOpenFailed); // the same words as for an unusable WAVE file
         return 0;
     }
     // Longer than a buffer holds: the size passed on makes CreateSoundBuffer refuse it.

@@ -1,6 +1,7 @@
 #include "core/output_choice.h"
 
 #include "base/text.h"
+#include "core/texts.h"
 
 void COutputChoice::LoadRemembered() {
     m_settings.LoadDeviceSettings();
@@ -46,10 +47,10 @@ std::string COutputChoice::StatusLine() const {
     if (!m_device.GetOutputStatus(&status))
         return {};
     if (status.main == OutputState::Waiting)
-        return Cp932FromUtf8("出力デバイスがありません：接続を待っています");
+        return Cp932FromUtf8(texts::kNoOutputDevice);
     if (status.main == OutputState::Fallback)
-        return Cp932FromUtf8("「" + m_route.strMain + "」が見つかりません：既定のデバイスで再生中");
+        return Cp932FromUtf8("「" + m_route.strMain + "」" + std::string(texts::kDeviceMissing));
     if (status.monitor == OutputState::Waiting)
-        return Cp932FromUtf8("モニター出力を待っています");
+        return Cp932FromUtf8(texts::kWaitingForMonitor);
     return {};
 }

@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "core/row_text.h"
 #include "core/set_controller.h"
+#include "core/texts.h"
 
 #include <vector>
 
@@ -33,7 +34,7 @@ RemoteReply PlayAll(const std::vector<EffectEntryPtr>& entries, CSetController& 
         any = true;
     }
     if (!any)
-        return Failed(what + "の音が読み込まれていません。\n");
+        return Failed(what + std::string(texts::kNotLoaded));
     return {};
 }
 
@@ -53,7 +54,7 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
             if (Utf8FromCp932(entry->strName) == request.strArgument)
                 return PlayAll({entry}, controller, "「" + request.strArgument + "」");
         }
-        return Failed("「" + request.strArgument + "」という効果音はありません。\n");
+        return Failed("「" + request.strArgument + "」" + std::string(texts::kNoSuchName));
     }
     case RemoteVerb::PlayKey: {
         // Every effect on that hotkey, as a press of it would play them.
@@ -67,8 +68,10 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
                 matches.push_back(entry);
         }
         if (matches.empty())
-            return Failed("ホットキー「" + request.strArgument + "」の効果音はありません。\n");
-        return PlayAll(matches, controller, "ホットキー「" + request.strArgument + "」");
+            return Failed(std::string(texts::kHotkeyPrefix) + "「" + request.strArgument + "」" +
+                          std::string(texts::kNoSuchHotkey));
+        return PlayAll(matches, controller,
+                       std::string(texts::kHotkeyPrefix) + "「" + request.strArgument + "」");
     }
     case RemoteVerb::StopAll:
         controller.StopAll();
@@ -85,5 +88,5 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
     case RemoteVerb::Activate:
         break;
     }
-    return Failed("この命令は使えません。\n");
+    return Failed(std::string(texts::kUnknownCommand));
 }

@@ -5,6 +5,7 @@
 #include "base/message.h"
 #include "base/text.h"
 #include "core/set_file.h"
+#include "core/texts.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -14,45 +15,6 @@
 #include <vector>
 
 namespace {
-
-const std::string& TextCannotLoad() {
-    static const std::string k = Cp932FromUtf8("が読み込めませんでした。");
-    return k;
-}
-const std::string& TextAskDelete() {
-    static const std::string k = Cp932FromUtf8("を削除してよろしいですか？");
-    return k;
-}
-const std::string& TextPlayingNoDelete() {
-    static const std::string k = Cp932FromUtf8("再生中のWAVEファイルは削除出来ません。");
-    return k;
-}
-const std::string& TextAskNewSet() {
-    static const std::string k = Cp932FromUtf8("新規音源ファイルを作成しますか？");
-    return k;
-}
-const std::string& TextAskOverwrite() {
-    static const std::string k = Cp932FromUtf8("は既に存在します。上書きしますか？");
-    return k;
-}
-const std::string& TextBadSetFileName() {
-    static const std::string k = Cp932FromUtf8(
-        "音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定してください。");
-    return k;
-}
-
-const std::string& TextUnstorableSetName() {
-    static const std::string k =
-        Cp932FromUtf8("は、ファイル名にCP932（Shift-JIS）で表せない文字があるため開けません。"
-                      "ファイル名を変えてください。");
-    return k;
-}
-
-const std::string& TextNoComma() {
-    static const std::string k =
-        Cp932FromUtf8("効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。");
-    return k;
-}
 
 // Every OK box of the file, set and command family carries the exclamation icon.
 void Tell(const std::string& text) {
@@ -64,7 +26,7 @@ void Tell(const std::string& text) {
 bool FitsTheSetFile(const EffectEditorValues& values) {
     if (IsStorableFieldText(values.strName) && IsStorableFieldText(values.strWavePath))
         return true;
-    Tell(TextNoComma());
+    Tell(Cp932FromUtf8(texts::kNoComma));
     return false;
 }
 
@@ -212,7 +174,7 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     const std::string storedPath = ToStoredPath(values.strWavePath);
     const std::string fullPath = ResolveWavePath(m_strWaveDir, storedPath);
     if (!FileExists(fullPath)) {
-        Tell(fullPath + TextCannotLoad());
+        Tell(fullPath + Cp932FromUtf8(texts::kCannotLoad));
         return;
     }
     // A file that does not load (the loader has said why) or a closed device still gives an
@@ -240,10 +202,11 @@ bool CSetController::DroppedFileValues(const std::string& osPath,
     const fs::path file(osPath);
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) {
-        Tell(Cp932FromUtf8(osPath) + TextCannotLoad());
+        Tell(Cp932FromUtf8(osPath) + Cp932FromUtf8(texts::kCannotLoad));
         return false;
     }
-    const std::string unholdable = Cp932FromUtf8(osPath) + "\n" + UnholdableTextMessage();
+    const std::string unholdable =
+        Cp932FromUtf8(osPath) + "\n" + Cp932FromUtf8(texts::kUnholdableText);
     std::string fileName;
     values = {};
     if (!TryCp932FromUtf8(file.filename().string(), fileName) ||
@@ -296,7 +259,7 @@ void CSetController::AddDroppedFiles(const std::vector<std::string>& osPaths) {
         if (!DroppedFileValues(osPath, values))
             continue;
         if (!IsStorableFieldText(values.strName) || !IsStorableFieldText(values.strWavePath)) {
-            Tell(Cp932FromUtf8(osPath) + "\n" + TextNoComma());
+            Tell(Cp932FromUtf8(osPath) + "\n" + Cp932FromUtf8(texts::kNoComma));
             continue;
         }
         EffectEntry entry;
@@ -367,10 +330,10 @@ void CSetController::DeleteEffect() {
     if (mark < 0 || mark >= m_effects.GetSize() || !MayWriteSet())
         return;
     const EffectEntryPtr entry = m_effects.GetPtrAt(mark);
-    if (!Ask(entry->strName + TextAskDelete()))
+    if (!Ask(entry->strName + Cp932FromUtf8(texts::kAskDelete)))
         return;
     if (m_playbacks.IsPlaying(entry.get())) {
-        Tell(TextPlayingNoDelete());
+        Tell(Cp932FromUtf8(texts::kPlayingNoDelete));
         return;
     }
     CSoundDevice::ReleaseBuffer(entry->pBuffer);
@@ -386,7 +349,8 @@ void CSetController::SwitchSet() {
     const std::string fileName = m_view.GetSetSelectorText(index);
     if (std::find(m_unstorableSetRows.begin(), m_unstorableSetRows.end(), index) !=
         m_unstorableSetRows.end()) {
-        AfxMessageBox(fileName + TextUnstorableSetName(), MB_OK | MB_ICONEXCLAMATION);
+        AfxMessageBox(fileName + Cp932FromUtf8(texts::kUnstorableSetName),
+                      MB_OK | MB_ICONEXCLAMATION);
         FillSetSelector(); // back on the set that stays open
         return;
     }
@@ -412,7 +376,7 @@ bool CSetController::IsUsableSetFileName(const std::string& fileName) const {
 }
 
 void CSetController::NewSet() {
-    if (!Ask(TextAskNewSet()))
+    if (!Ask(Cp932FromUtf8(texts::kAskNewSet)))
         return;
     NewSetValues values;
     if (m_view.RunNewSetDialog(m_settings.m_strExeDir, values) != IDOK)
@@ -420,12 +384,13 @@ void CSetController::NewSet() {
 
     // Both checks come before anything is closed, so a refusal leaves the open set as it was.
     if (!IsUsableSetFileName(values.strFileName)) {
-        Tell(TextBadSetFileName());
+        Tell(Cp932FromUtf8(texts::kBadSetFileName));
         return;
     }
     const std::string newPath = JoinOsPath(m_settings.m_strExeDir, values.strFileName);
     std::error_code existsEc;
-    if (std::filesystem::exists(newPath, existsEc) && !Ask(values.strFileName + TextAskOverwrite()))
+    if (std::filesystem::exists(newPath, existsEc) &&
+        !Ask(values.strFileName + Cp932FromUtf8(texts::kAskOverwrite)))
         return;
 
     CloseSet();

@@ -7,6 +7,7 @@
 #include "base/message.h"
 #include "base/regular_file.h"
 #include "base/text.h"
+#include "core/texts.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,8 +62,7 @@ void AppendField(std::string& out, const std::string& text) {
 } // namespace
 
 const std::string& UnholdableTextMessage() {
-    static const std::string k =
-        Cp932FromUtf8("CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。");
+    static const std::string k = Cp932FromUtf8(texts::kUnholdableText);
     return k;
 }
 
@@ -118,9 +118,9 @@ std::string ResolveWavePath(const std::string& waveDir, const std::string& pathT
 
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
                  const WaveLoader& load, std::string* shown) {
-    static const std::string kCannotRead = Cp932FromUtf8("が読み込めません。");
-    static const std::string kNotSetFile = Cp932FromUtf8("は音源定義ファイルではありません。");
-    static const std::string kNoWaveDir = Cp932FromUtf8("にパス定義がありません。");
+    static const std::string kCannotRead = Cp932FromUtf8(texts::kCannotRead);
+    static const std::string kNotSetFile = Cp932FromUtf8(texts::kNotSetFile);
+    static const std::string kNoWaveDir = Cp932FromUtf8(texts::kNoWaveDir);
 
     if (shown)
         shown->clear();
@@ -203,7 +203,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
 }
 
 bool WriteSetFile(const std::string& path, const std::string& waveDir, const EffectTable& table) {
-    static const std::string kCannotWrite = Cp932FromUtf8("に書き込み出来ません。");
+    static const std::string kCannotWrite = Cp932FromUtf8(texts::kCannotWrite);
 
     std::string text;
     text.reserve(64 + static_cast<std::size_t>(table.GetSize()) * 64);

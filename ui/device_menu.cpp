@@ -1,4 +1,5 @@
 #include "ui/device_menu.h"
+#include "ui/texts.h"
 
 #include "base/message.h"
 #include "base/text.h"
@@ -76,8 +77,7 @@ void CDeviceMenu::Rebuild() {
     connect(addAction(QStringFromUtf8(kMakeVirtualMic)), &QAction::triggered, this, [this] {
         CreateVirtualMicrophone([](bool ok) {
             if (!ok)
-                AfxMessageBox(Cp932FromUtf8("仮想マイクを作成できませんでした（pactl）。"),
-                              MB_OK | MB_ICONEXCLAMATION);
+                AfxMessageBox(Cp932FromUtf8(texts::kVirtualMicFailed), MB_OK | MB_ICONEXCLAMATION);
         });
     });
 }

@@ -1,6 +1,7 @@
 // The effect editor and its data exchange: texts and numbers between members and controls in a
 // fixed order, so the first faulty field is the one reported.
 #include "ui/effect_dlg.h"
+#include "ui/texts.h"
 
 #include "base/int_text.h"
 #include "base/text.h"
@@ -21,14 +22,14 @@ constexpr int kPanMin = -10000;
 constexpr int kPanMax = 10000;
 
 const std::string& IntegerMessage() {
-    static const std::string k = Cp932FromUtf8("整数を入力してください。");
+    static const std::string k = Cp932FromUtf8(texts::kEnterInteger);
     return k;
 }
 
 // A sound-source line has comma-delimited fields and one line per effect: a comma or a line
 // break in a name or path would split the effect when the set is read back.
 const std::string& UnstorableMessage() {
-    static const std::string k = Cp932FromUtf8("カンマ（,）と改行は使えません。");
+    static const std::string k = Cp932FromUtf8(texts::kNoCommaOrLineBreak);
     return k;
 }
 

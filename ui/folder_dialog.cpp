@@ -1,6 +1,7 @@
 // The folder picker over Qt's own directory chooser (not the desktop's, so it looks the same
 // everywhere and tests can drive it).
 #include "ui/folder_dialog.h"
+#include "ui/texts.h"
 
 #include "base/text.h"
 #include "base/win_types.h"
@@ -45,7 +46,7 @@ int CFolderDialog::Browse() {
     // The system's path: whether the set file can carry it is decided when the set is made.
     const std::string path = chosen.first().toStdString();
     if (path.empty() || Cp932FromUtf8(path).size() > kPathMax) {
-        m_strRefusal = Cp932FromUtf8("フォルダーのパスが長すぎます。");
+        m_strRefusal = Cp932FromUtf8(texts::kFolderPathTooLong);
         return -1;
     }
     m_szPath = path;

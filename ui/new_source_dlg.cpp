@@ -1,5 +1,6 @@
 // The new-set dialog and its folder button.
 #include "ui/new_source_dlg.h"
+#include "ui/texts.h"
 
 #include "ui/dialog_support.h"
 #include "ui/folder_dialog.h"
@@ -105,7 +106,7 @@ void CNewSourceDlg::accept() {
 }
 
 void CNewSourceDlg::OnBrowseFolder() {
-    static const std::string kTitle = Cp932FromUtf8("フォルダーを選んでください。");
+    static const std::string kTitle = Cp932FromUtf8(texts::kChooseFolder);
     // The picker belongs to the main window, not to this dialog, which stays open beneath it.
     QWidget* owner = parentWidget() ? parentWidget()->window() : this;
     CFolderDialog picker(kTitle, owner);
