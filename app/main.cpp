@@ -2,6 +2,7 @@
 // ends the process when it closes. With a remote option it only sends that command to the
 // instance running on the same data folder and exits with its result; --help and --version
 // answer without a window, and a mistyped option starts nothing.
+#include "app/texts.h"
 #include "base/message.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
@@ -32,24 +33,6 @@ std::string DataFolder() {
 enum class ArgsResult { Window, Remote, Answered, Bad };
 
 constexpr int kBadArguments = 2;
-
-const char* const kUsage =
-    "使い方：otomaru [オプション]\n"
-    "\n"
-    "オプションなしでは、ウィンドウを開きます。同じフォルダーのOtomaruが起動していれば、\n"
-    "そのウィンドウを前に出して終わります。\n"
-    "\n"
-    "起動しているOtomaruへのコマンド：\n"
-    "  --play 名前            その名前の効果音を鳴らします。\n"
-    "  --play-key ホットキー  そのホットキーの効果音を鳴らします（例：\"Ctrl + F1\"）。\n"
-    "  --stop-all             鳴っている効果音をすべて止めます。\n"
-    "  --list                 効果音の名前とホットキーを一覧にします。\n"
-    "\n"
-    "  -h, --help             この使い方を表示します。\n"
-    "  --version              バージョンを表示します。\n"
-    "\n"
-    "終了コード：0 成功、1 コマンドの失敗（その効果音がない、このフォルダーのOtomaruが\n"
-    "起動していないなど）、2 オプションの誤り。\n";
 
 // Options Qt's own application object reads: accepted here and left to it.
 const char* const kQtOptionsWithValue[] = {"platform",        "platformpluginpath",
@@ -91,23 +74,18 @@ ArgsResult ParseArgs(int argc, char** argv, RemoteRequest& request) {
     if (!parser.parse(args)) {
         const QStringList unknown = parser.unknownOptionNames();
         if (!unknown.isEmpty())
-            std::fprintf(
-                stderr,
-                "otomaru: 「%s」というオプションはありません（--help で使い方を表示します）。\n",
-                qPrintable(unknown.front()));
+            std::fprintf(stderr, texts::kUnknownOption, qPrintable(unknown.front()));
         else
-            std::fprintf(stderr, "otomaru: %s の後に名前を指定してください。\n",
-                         qPrintable(args.back()));
+            std::fprintf(stderr, texts::kNameMissing, qPrintable(args.back()));
         return ArgsResult::Bad;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr,
-                     "otomaru: 「%s」は何を指すのかわかりません（--help で使い方を表示します）。\n",
+        std::fprintf(stderr, texts::kStrayArgument,
                      qPrintable(parser.positionalArguments().front()));
         return ArgsResult::Bad;
     }
     if (parser.isSet(help)) {
-        std::fputs(kUsage, stdout);
+        std::fputs(texts::kUsage, stdout);
         return ArgsResult::Answered;
     }
     if (parser.isSet(version)) {
@@ -122,7 +100,7 @@ ArgsResult ParseArgs(int argc, char** argv, RemoteRequest& request) {
             return ArgsResult::Remote;
         const QByteArray value = parser.value(v.name).toLocal8Bit();
         if (value.isEmpty()) {
-            std::fprintf(stderr, "otomaru: --%s の後に名前を指定してください。\n", v.name);
+            std::fprintf(stderr, texts::kVerbNameMissing, v.name);
             return ArgsResult::Bad;
         }
         request.strArgument = value.toStdString();
@@ -135,7 +113,7 @@ int RunRemote(int argc, char** argv, const RemoteRequest& request) {
     QCoreApplication app(argc, argv);
     const std::optional<RemoteReply> reply = SendRemoteRequest(DataFolder(), request);
     if (!reply) {
-        std::fputs("otomaru: このフォルダーのOtomaruは起動していません。\n", stderr);
+        std::fputs(texts::kNotRunning, stderr);
         return 1;
     }
     if (reply->nStatus != 0)
