@@ -2,6 +2,7 @@
 // the real output opened through SDL's dummy driver.
 #include "audio/offline_output.h"
 #include "sound_output_test_util.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +50,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
             for (int i = 0; i < kBuffersPerThread; ++i) {
                 mine.push_back(fresh());
             }
-            for (int i = 0; i < 3000; ++i) {
+            for (int i = 0; i < SoakRounds(3000); ++i) {
                 SoundBufferPtr& b = mine[rng() % mine.size()];
                 if (!b) {
                     failures.fetch_add(1);
@@ -113,7 +114,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
     std::vector<std::thread> sharers;
     for (int t = 0; t < 2; ++t) {
         sharers.emplace_back([&] {
-            for (int i = 0; i < 2000; ++i) {
+            for (int i = 0; i < SoakRounds(2000); ++i) {
                 shared->Stop();
                 shared->SetCurrentPosition(0);
                 shared->Play(0, 0, 0);
@@ -152,7 +153,7 @@ TEST(SoundOutputThreads, ReleasingTheLastReferenceOnAnotherThreadWhileMixing) {
             out.Render(32);
         }
     });
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < SoakRounds(200); ++i) {
         SoundBufferPtr b = MakeMono16(out.Device(), 8000, std::vector<std::int16_t>(64, 500));
         ASSERT_TRUE(b);
         b->Play(0, 0, 0);

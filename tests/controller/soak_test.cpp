@@ -6,6 +6,7 @@
 #include "core/set_file.h"
 #include "input/key_trigger.h"
 #include "tests/controller/controller_fixture.h"
+#include "tests/support/test_support.h"
 
 #include <array>
 #include <csignal>
@@ -258,7 +259,7 @@ protected:
 };
 
 TEST_F(SoakTest, RandomCommandsKeepListsTablesAndFilesInStep) {
-    constexpr int kSteps = 5000;
+    constexpr int kSteps = SoakRounds(5000);
     ScopedMessageFunction answer([this](const std::string& text, const std::string&,
                                         unsigned type) { return Answer(text, type); });
     const int baseThreads = ThreadCount();

@@ -133,7 +133,7 @@ protected:
 };
 
 TEST_F(CrashSafetyTest, KilledAtRandomMomentsLeavesOldOrNewContent) {
-    constexpr int kKills = 200;
+    constexpr int kKills = SoakRounds(200);
     std::mt19937 random(20261208);
     std::uniform_int_distribution<int> writesFirst(1, 2);
     std::uniform_int_distribution<long> delayUs(0, 8000);

@@ -11,6 +11,16 @@
 #include <string_view>
 #include <vector>
 
+// The rounds of a soak or crash loop: a quarter under a sanitizer, whose every round costs ten
+// times more, so that the test command stays short; the plain build runs them all.
+constexpr int SoakRounds(int rounds) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return rounds / 4 > 0 ? rounds / 4 : 1;
+#else
+    return rounds;
+#endif
+}
+
 // CP932 bytes of a UTF-8 literal, so tests can write Japanese texts readably.
 std::string Sj(std::string_view utf8);
 
