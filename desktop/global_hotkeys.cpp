@@ -26,24 +26,30 @@ const std::string& TextNoGlobalHotkeys() {
                       "otomaru --stop-all");
     return k;
 }
+std::string TextUntriggered(const QString& component) {
+    return Cp932FromUtf8("次のホットキーには、デスクトップでキーが割り当てられていません。\n"
+                         "デスクトップの設定の「ショートカット」を開き、「" +
+                         component.toStdString() + "」の項目でキーを割り当ててください。\n");
+}
 
 } // namespace
 
 CGlobalHotkeys::Desktop CGlobalHotkeys::DesktopOf(const std::string& platform,
                                                   const std::string& sessionType,
-                                                  bool waylandDisplay) {
+                                                  bool waylandDisplay, bool portalChosen) {
     // On a Wayland session an X11 grab sees only other X11 programs' keys: the portal is the way.
     const bool wayland =
         platform.rfind("wayland", 0) == 0 || sessionType == "wayland" || waylandDisplay;
-    if (wayland)
-        return Desktop::WaylandPortal;
+    if (wayland || portalChosen)
+        return Desktop::Portal;
     if (platform == "xcb")
         return Desktop::X11;
     return Desktop::Other;
 }
 
 CGlobalHotkeys::CGlobalHotkeys(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent)
-    : QObject(parent), m_keys(keys), m_layout(std::move(layout)) {}
+    : QObject(parent), m_keys(keys), m_layout(std::move(layout)),
+      m_bPortalChosen(qEnvironmentVariable("OTOMARU_GLOBAL_HOTKEYS") == QLatin1String("portal")) {}
 
 CGlobalHotkeys::~CGlobalHotkeys() = default;
 
@@ -58,14 +64,18 @@ void CGlobalHotkeys::SetEnabled(bool on) {
         m_bPortalProbed = false;
         return;
     }
-    const Desktop desktop = DesktopOf(QGuiApplication::platformName().toStdString(),
-                                      qEnvironmentVariable("XDG_SESSION_TYPE").toStdString(),
-                                      !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"));
+    const Desktop desktop =
+        DesktopOf(QGuiApplication::platformName().toStdString(),
+                  qEnvironmentVariable("XDG_SESSION_TYPE").toStdString(),
+                  !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"), m_bPortalChosen);
     if (desktop == Desktop::X11 && CX11HotkeyGrabber::Available()) {
         m_pGrabber = std::make_unique<CX11HotkeyGrabber>(m_keys, m_layout);
-    } else if (desktop == Desktop::WaylandPortal) {
+    } else if (desktop == Desktop::Portal) {
         QDBusConnection bus = QDBusConnection::sessionBus();
-        m_pPortal = std::make_unique<CPortalShortcuts>(m_keys, m_layout, bus);
+        m_pPortal = std::make_unique<CPortalShortcuts>(
+            m_keys, m_layout, bus, CPortalShortcuts::SessionTokenOf(m_strFolder));
+        connect(m_pPortal.get(), &CPortalShortcuts::Bound, this,
+                &CGlobalHotkeys::ReportUntriggered);
         m_pPortal->Probe([this](bool available) {
             m_bPortalProbed = true;
             if (!available) {
@@ -116,5 +126,22 @@ void CGlobalHotkeys::ReportTaken(const std::vector<GlobalHotkey>& taken) {
     // Shown once the command that changed the table has finished.
     QMetaObject::invokeMethod(
         this, [text = TextTaken() + "\n" + names] { AfxMessageBox(text, MB_ICONEXCLAMATION); },
+        Qt::QueuedConnection);
+}
+
+void CGlobalHotkeys::ReportUntriggered(const std::vector<GlobalHotkey>& untriggered) {
+    if (untriggered.empty() || m_bToldUntriggered || !m_pPortal)
+        return;
+    m_bToldUntriggered = true;
+    std::string names;
+    const HKL layout = m_layout ? m_layout() : nullptr;
+    for (const GlobalHotkey& hotkey : untriggered)
+        names += "\n" + HotkeyText(hotkey.nModifiers, hotkey.nKey, layout);
+    // The portal's answer is no place to wait for the user.
+    QMetaObject::invokeMethod(
+        this,
+        [text = TextUntriggered(m_pPortal->SessionToken()) + names] {
+            AfxMessageBox(text, MB_ICONEXCLAMATION);
+        },
         Qt::QueuedConnection);
 }

@@ -18,11 +18,12 @@ class CPortalShortcuts;
 class CGlobalHotkeys : public QObject {
     Q_OBJECT
 public:
-    enum class Desktop { X11, WaylandPortal, Other };
+    enum class Desktop { X11, Portal, Other };
     // Which way this session offers. `platform` is Qt's platform name, `sessionType` is
-    // $XDG_SESSION_TYPE and `waylandDisplay` whether $WAYLAND_DISPLAY is set.
+    // $XDG_SESSION_TYPE, `waylandDisplay` whether $WAYLAND_DISPLAY is set and `portalChosen`
+    // whether $OTOMARU_GLOBAL_HOTKEYS is "portal" (the portal even on X11).
     static Desktop DesktopOf(const std::string& platform, const std::string& sessionType,
-                             bool waylandDisplay);
+                             bool waylandDisplay, bool portalChosen);
 
     // Presses from outside go into `keys`, the window's own table and matching.
     CGlobalHotkeys(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent = nullptr);
@@ -30,6 +31,8 @@ public:
 
     void SetEnabled(bool on);
     bool Enabled() const { return m_bEnabled; }
+    // The folder of the sets and Otomaru.ini: the desktop keeps the portal's keys per folder.
+    void SetFolder(std::string folder) { m_strFolder = std::move(folder); }
     // The table changed (read, add, edit, delete, switch, new set).
     void SetTable(const EffectTable& table);
 
@@ -43,6 +46,7 @@ signals:
 private:
     void Apply();
     void ReportTaken(const std::vector<GlobalHotkey>& taken);
+    void ReportUntriggered(const std::vector<GlobalHotkey>& untriggered);
 
     CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
@@ -52,4 +56,7 @@ private:
     std::unique_ptr<CX11HotkeyGrabber> m_pGrabber;
     std::unique_ptr<CPortalShortcuts> m_pPortal;
     bool m_bPortalProbed = false;
+    const bool m_bPortalChosen;
+    std::string m_strFolder;
+    bool m_bToldUntriggered = false; // once while the program runs
 };

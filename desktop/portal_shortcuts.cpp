@@ -3,12 +3,15 @@
 #include "base/text.h"
 #include "input/key_trigger.h"
 
+#include <QCryptographicHash>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
+
+#include <set>
 
 namespace {
 
@@ -49,8 +52,10 @@ std::uint32_t PortalKey(const GlobalHotkey& hotkey) {
 } // namespace
 
 CPortalShortcuts::CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout,
-                                   const QDBusConnection& bus, QObject* parent)
-    : QObject(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)) {
+                                   const QDBusConnection& bus, QString sessionToken,
+                                   QObject* parent)
+    : QObject(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)),
+      m_strSessionToken(std::move(sessionToken)) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<Shortcuts>();
     // Taken as whole messages: Qt 6.4 never called the typed slots of these signals.
@@ -62,6 +67,14 @@ CPortalShortcuts::CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout
 
 CPortalShortcuts::~CPortalShortcuts() {
     CloseSession();
+}
+
+// Derived from the folder rather than stored in Otomaru.ini: nothing is written to learn it, it
+// survives a lost or read-only ini, and two installations never share one.
+QString CPortalShortcuts::SessionTokenOf(const std::string& folder) {
+    const QByteArray hash =
+        QCryptographicHash::hash(QByteArray::fromStdString(folder), QCryptographicHash::Sha1);
+    return QStringLiteral("otomaru_") + QString::fromLatin1(hash.toHex().left(16));
 }
 
 QString CPortalShortcuts::ShortcutId(const GlobalHotkey& hotkey) {
@@ -106,21 +119,33 @@ void CPortalShortcuts::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
     if (hotkeys == m_hotkeys && (!m_strSession.isEmpty() || m_bCreating))
         return;
     m_hotkeys = hotkeys;
-    // A session binds its shortcuts once: changed ones need a session of their own.
-    CloseSession();
-    CreateSession();
+    if (m_bCreating)
+        return; // the coming session binds these
+    if (m_hotkeys.empty()) {
+        CloseSession(); // a session of nothing would only send the user to the settings
+        return;
+    }
+    m_bCreating = true;
+    // A session binds its shortcuts once: changed ones need a session of their own. It has the
+    // old one's path, so it is asked for once the old one is gone.
+    if (m_strSession.isEmpty()) {
+        CreateSession();
+        return;
+    }
+    auto* watcher = new QDBusPendingCallWatcher(CloseSession(), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        CreateSession();
+    });
 }
 
 void CPortalShortcuts::CreateSession() {
-    if (m_bCreating)
-        return;
-    m_bCreating = true;
     const QString token = NextToken();
     Await(m_strSessionRequest, token, SLOT(OnSessionResponse(uint, QVariantMap)));
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface,
                                                        QStringLiteral("CreateSession"));
     call << QVariantMap{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("session_handle_token"), token}};
+                        {QStringLiteral("session_handle_token"), m_strSessionToken}};
     m_bus.asyncCall(call);
 }
 
@@ -175,18 +200,31 @@ void CPortalShortcuts::Bind() {
     m_bus.asyncCall(call);
 }
 
-void CPortalShortcuts::OnBindResponse(uint, const QVariantMap&) {
+void CPortalShortcuts::OnBindResponse(uint response, const QVariantMap& results) {
     StopAwaiting(m_strBindRequest, SLOT(OnBindResponse(uint, QVariantMap)));
-    // The user may have chosen other triggers or none; activations say what was pressed.
+    // The user may have chosen other triggers than ours; activations say what was pressed.
+    std::set<QString> triggered;
+    if (response == 0) {
+        for (const auto& [id, props] :
+             qdbus_cast<Shortcuts>(results.value(QStringLiteral("shortcuts"))))
+            if (!props.value(QStringLiteral("trigger_description")).toString().isEmpty())
+                triggered.insert(id);
+    }
+    std::vector<GlobalHotkey> untriggered;
+    for (const GlobalHotkey& hotkey : m_hotkeys)
+        if (!IsReservedHotkey(hotkey) && !triggered.count(ShortcutId(hotkey)))
+            untriggered.push_back(hotkey);
+    emit Bound(untriggered);
 }
 
-void CPortalShortcuts::CloseSession() {
+QDBusPendingCall CPortalShortcuts::CloseSession() {
     if (m_strSession.isEmpty())
-        return;
-    m_bus.asyncCall(QDBusMessage::createMethodCall(kService, m_strSession,
-                                                   QStringLiteral("org.freedesktop.portal.Session"),
-                                                   QStringLiteral("Close")));
+        return QDBusPendingCall::fromCompletedCall(QDBusMessage());
+    QDBusPendingCall closed = m_bus.asyncCall(QDBusMessage::createMethodCall(
+        kService, m_strSession, QStringLiteral("org.freedesktop.portal.Session"),
+        QStringLiteral("Close")));
     m_strSession.clear();
+    return closed;
 }
 
 bool CPortalShortcuts::OurHotkey(const QDBusMessage& signal, GlobalHotkey& hotkey) const {

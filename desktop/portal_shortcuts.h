@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QVariantMap>
 
@@ -18,8 +19,9 @@
 class CPortalShortcuts : public QObject {
     Q_OBJECT
 public:
+    // `sessionToken` names the session, and so the desktop's record of the keys the user assigned.
     CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout, const QDBusConnection& bus,
-                     QObject* parent = nullptr);
+                     QString sessionToken, QObject* parent = nullptr);
     ~CPortalShortcuts() override;
 
     // Asks the bus whether the portal offers the interface; `done` is called once, later.
@@ -28,10 +30,18 @@ public:
     // change: a session binds once).
     void SetHotkeys(const std::vector<GlobalHotkey>& hotkeys);
     const QString& SessionHandle() const { return m_strSession; }
+    const QString& SessionToken() const { return m_strSessionToken; }
+
+    // The session token of the installation in `folder`: the same at every start and edit.
+    static QString SessionTokenOf(const std::string& folder);
 
     // The shortcut id of a hotkey, and back.
     static QString ShortcutId(const GlobalHotkey& hotkey);
     static bool HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey);
+
+signals:
+    // The portal's answer to a bind: the hotkeys the desktop gave no trigger (maybe none).
+    void Bound(const std::vector<GlobalHotkey>& untriggered);
 
 private slots:
     void OnActivated(const QDBusMessage& signal);
@@ -49,15 +59,16 @@ private:
     void StopAwaiting(QString& path, const char* slot);
     void CreateSession();
     void Bind();
-    void CloseSession();
+    QDBusPendingCall CloseSession();
 
     QDBusConnection m_bus;
     CKeyFilter& m_keys;
     CKeyFilter::LayoutFn m_layout;
     std::vector<GlobalHotkey> m_hotkeys;
+    QString m_strSessionToken;
     QString m_strSession;
     QString m_strSessionRequest;
     QString m_strBindRequest;
-    bool m_bCreating = false;
+    bool m_bCreating = false; // from the old session's closing to the new one's answer
     int m_nToken = 0;
 };

@@ -293,6 +293,7 @@ bool CMixerDlg::Create() {
     statusTimer->start(250);
     ShowSoundStatus();
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(m_controller.Settings().m_bGlobalHotkeys);
+    m_pGlobalHotkeys->SetFolder(m_controller.Settings().m_strExeDir);
     m_pGlobalHotkeys->SetEnabled(m_controller.Settings().m_bGlobalHotkeys);
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);

@@ -26,6 +26,7 @@ public:
     explicit FakePortal(QDBusConnection bus) : m_bus(bus) {}
     uint version() const { return 1; }
 
+    QStringList m_assigned; // what the user gave keys in the desktop's settings
     QStringList m_boundIds;
     QStringList m_triggers;
     QString m_session;
@@ -52,11 +53,14 @@ public slots:
                                   const QString&, const QVariantMap& options) {
         m_boundIds.clear();
         m_triggers.clear();
+        Shortcuts answer;
         for (const auto& [id, props] : shortcuts) {
             m_boundIds << id;
             m_triggers << props.value("preferred_trigger").toString();
+            answer.append({id, {{"trigger_description", m_assigned.contains(id) ? "F9" : ""}}});
         }
-        return QDBusObjectPath(Respond(options.value("handle_token").toString(), {}));
+        return QDBusObjectPath(Respond(options.value("handle_token").toString(),
+                                       {{"shortcuts", QVariant::fromValue(answer)}}));
     }
 
 private:
@@ -109,17 +113,23 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
 
     CKeyFilter keys(nullptr, Recorder(), {});
-    CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus());
+    CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus(), "otomaru_test");
+    std::vector<std::vector<GlobalHotkey>> untriggered;
+    QObject::connect(&portal, &CPortalShortcuts::Bound, &portal,
+                     [&](const std::vector<GlobalHotkey>& u) { untriggered.push_back(u); });
     bool available = false, answered = false;
     portal.Probe([&](bool a) { available = a, answered = true; });
     ASSERT_TRUE(SpinUntil([&] { return answered; }));
     EXPECT_TRUE(available);
 
     const std::vector<GlobalHotkey> hotkeys = {{0x31, 0}, {0x70, MOD_CODE_CTRL | MOD_CODE_SHIFT}};
+    fake.m_assigned = {CPortalShortcuts::ShortcutId(hotkeys[1])};
     portal.SetHotkeys(hotkeys);
-    ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 2; }));
+    ASSERT_TRUE(SpinUntil([&] { return untriggered.size() == 1; }));
+    EXPECT_EQ(fake.m_boundIds.size(), 2);
     EXPECT_EQ(fake.m_triggers, QStringList({"1", "CTRL+SHIFT+F1"}));
     EXPECT_EQ(portal.SessionHandle(), fake.m_session);
+    EXPECT_EQ(untriggered[0], std::vector<GlobalHotkey>{hotkeys[0]});
 
     // A press and a release of Ctrl+Shift+F1 on the desktop: the hotkey's keys down, then up.
     fake.Send("Activated", fake.m_boundIds[1]);
@@ -129,13 +139,18 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     SpinUntil([] { return false; }, 100);
     EXPECT_EQ(m_seen, (std::vector<std::string>{"down 16 17 112 ", "up 16 17 "}));
 
-    // The same hotkeys again bind nothing new; changed ones get a session of their own.
+    // The same hotkeys again bind nothing new; changed ones get a session of their own, under
+    // the same token, so the desktop's record of the keys carries over.
     portal.SetHotkeys(hotkeys);
     SpinUntil([] { return false; }, 100);
     EXPECT_EQ(fake.m_nSessions, 1);
-    portal.SetHotkeys({{0x31, 0}});
-    ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == 1; }));
+    const QString session = fake.m_session;
+    portal.SetHotkeys({hotkeys[1]});
+    ASSERT_TRUE(SpinUntil([&] { return untriggered.size() == 2; }));
     EXPECT_EQ(fake.m_nSessions, 2);
+    EXPECT_EQ(fake.m_session, session);
+    EXPECT_TRUE(session.endsWith("/otomaru_test"));
+    EXPECT_TRUE(untriggered[1].empty());
 
     // Rebinding leaves no match rules behind on the bus.
     const auto matchRules = [] {

@@ -4,6 +4,7 @@
 #include "desktop/x11_hotkey_grabber.h"
 #include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
+#include "tests/x11/x_server.h"
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
 
@@ -22,73 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-void Settle(int ms) {
-    SpinUntil([] { return false; }, ms);
-}
-
-// The Xvfb and the application live for the whole test program; the server is ended by its id.
-class XServer {
-public:
-    static bool Start() { return Instance().m_pid > 0; }
-
-private:
-    XServer() {
-        if (system("command -v Xvfb >/dev/null && command -v xdotool >/dev/null") != 0)
-            return;
-        // A display number given to this run, else the first free one from 200.
-        int number = qEnvironmentVariableIntValue("OTOMARU_TEST_DISPLAY");
-        for (int n = 200; number == 0 && n < 300; ++n) {
-            struct stat st;
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (stat(lock.c_str(), &st) != 0 && stat(sock.c_str(), &st) != 0)
-                number = n;
-        }
-        const std::string display = ":" + std::to_string(number);
-        m_pid = fork();
-        if (m_pid == 0) {
-            // The server ends with the test program, however that ends.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "800x600x24", "-noreset",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        setenv("DISPLAY", display.c_str(), 1);
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        unsetenv("WAYLAND_DISPLAY");
-        unsetenv("XDG_SESSION_TYPE");
-        bool up = false;
-        for (int i = 0; i < 100 && !up; ++i) {
-            usleep(50000);
-            xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
-            up = !xcb_connection_has_error(c);
-            xcb_disconnect(c);
-        }
-        if (!up) {
-            kill(m_pid, SIGTERM);
-            m_pid = 0;
-            return;
-        }
-        static int argc = 1;
-        static char name[] = "x11_tests";
-        static char* argv[] = {name, nullptr};
-        m_app = new QApplication(argc, argv); // kept until exit, as Qt's globals need
-    }
-    ~XServer() {
-        if (m_pid > 0)
-            kill(m_pid, SIGTERM);
-    }
-    static XServer& Instance() {
-        static XServer server;
-        return server;
-    }
-    pid_t m_pid = 0;
-    QApplication* m_app = nullptr;
-};
 
 // Another X client: its window takes the focus, and it may hold a key of its own.
 class OtherClient {
@@ -119,15 +53,6 @@ private:
     xcb_window_t m_root = 0;
     xcb_window_t m_window = 0;
 };
-
-// xdotool's events are in the server once it has ended; a round trip on Qt's connection puts
-// them in our queue, and a short spin lets Qt hand them out.
-void Xdotool(const QStringList& args) {
-    QProcess::execute(QStringLiteral("xdotool"), args);
-    xcb_connection_t* c = qApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
-    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-    Settle(100);
-}
 
 // Key events the application hands to its windows while it lives.
 struct KeyCounter : QObject {
@@ -277,16 +202,20 @@ TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
         const char* platform;
         const char* session;
         bool waylandDisplay;
+        bool portalChosen;
         D expected;
     } desktops[] = {
-        {"xcb", "x11", false, D::X11},
-        {"xcb", "", false, D::X11},
-        {"xcb", "wayland", true, D::WaylandPortal}, // XWayland: grabs would see X programs only
-        {"wayland", "wayland", true, D::WaylandPortal},
-        {"offscreen", "", false, D::Other},
+        {"xcb", "x11", false, false, D::X11},
+        {"xcb", "", false, false, D::X11},
+        {"xcb", "x11", false, true, D::Portal},
+        {"xcb", "wayland", true, false, D::Portal}, // XWayland: grabs would see X programs only
+        {"wayland", "wayland", true, false, D::Portal},
+        {"offscreen", "", false, false, D::Other},
     };
     for (const auto& d : desktops)
-        EXPECT_EQ(CGlobalHotkeys::DesktopOf(d.platform, d.session, d.waylandDisplay), d.expected)
+        EXPECT_EQ(
+            CGlobalHotkeys::DesktopOf(d.platform, d.session, d.waylandDisplay, d.portalChosen),
+            d.expected)
             << d.platform << " " << d.session;
 
     const struct {
