@@ -1,4 +1,5 @@
 #include "desktop/global_hotkeys.h"
+#include "desktop/texts.h"
 
 #include "base/message.h"
 #include "base/text.h"
@@ -11,25 +12,16 @@
 namespace {
 
 const std::string& TextTaken() {
-    static const std::string k = Cp932FromUtf8(
-        "次のホットキーは、他のプログラムかシステムが使っているか、このキーボードにないため、"
-        "Otomaruの外では使えません。");
+    static const std::string k = Cp932FromUtf8(texts::kHotkeysTaken);
     return k;
 }
 const std::string& TextNoGlobalHotkeys() {
-    static const std::string k =
-        Cp932FromUtf8("このデスクトップはグローバルホットキーを提供していません。\n"
-                      "代わりに、デスクトップのキーボードショートカットに次のようなコマンドを割り当"
-                      "ててください。\n\n"
-                      "otomaru --play \"効果音の名前\"\n"
-                      "otomaru --play-key \"Ctrl + F1\"\n"
-                      "otomaru --stop-all");
+    static const std::string k = Cp932FromUtf8(texts::kNoGlobalHotkeys);
     return k;
 }
 std::string TextUntriggered(const QString& component) {
-    return Cp932FromUtf8("次のホットキーには、デスクトップでキーが割り当てられていません。\n"
-                         "デスクトップの設定の「ショートカット」を開き、「" +
-                         component.toStdString() + "」の項目でキーを割り当ててください。\n");
+    return Cp932FromUtf8(std::string(texts::kUntriggeredBefore) + component.toStdString() +
+                         std::string(texts::kUntriggeredAfter));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "desktop/remote.h"
+#include "desktop/texts.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -141,13 +142,13 @@ bool CRemoteServer::Listen() {
     if (!m_pLock->tryLock(0)) {
         if (m_pLock->error() == QLockFile::LockFailedError)
             return false;
-        std::fprintf(stderr, "otomaru: %s.lock を作成できません。\n", qPrintable(path));
+        std::fprintf(stderr, texts::kCannotLock, qPrintable(path));
     }
     QLocalServer::removeServer(path);
     auto server = std::make_unique<QLocalServer>();
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path)) {
-        std::fprintf(stderr, "otomaru: %s で待ち受けできません（%s）。\n", qPrintable(path),
+        std::fprintf(stderr, texts::kCannotListen, qPrintable(path),
                      qPrintable(server->errorString()));
         return true;
     }

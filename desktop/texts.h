@@ -1,0 +1,29 @@
+// Every sentence of desktop/ that the user reads: the global hotkeys' boxes and the remote's
+// complaints on standard error. UTF-8 here; boxes show them in CP932.
+#pragma once
+
+#include <string_view>
+
+namespace texts {
+
+inline constexpr std::string_view kHotkeysTaken =
+    "次のホットキーは、他のプログラムかシステムが使っているか、このキーボードにないため、"
+    "Otomaruの外では使えません。";
+inline constexpr std::string_view kNoGlobalHotkeys =
+    "このデスクトップはグローバルホットキーを提供していません。\n"
+    "代わりに、デスクトップのキーボードショートカットに次のようなコマンドを割り当ててください。"
+    "\n\n"
+    "otomaru --play \"効果音の名前\"\n"
+    "otomaru --play-key \"Ctrl + F1\"\n"
+    "otomaru --stop-all";
+// Around the desktop's name for our shortcuts.
+inline constexpr std::string_view kUntriggeredBefore =
+    "次のホットキーには、デスクトップでキーが割り当てられていません。\n"
+    "デスクトップの設定の「ショートカット」を開き、「";
+inline constexpr std::string_view kUntriggeredAfter = "」の項目でキーを割り当ててください。\n";
+
+// printf formats: the socket's path (and the reason).
+inline constexpr const char* kCannotLock = "otomaru: %s.lock を作成できません。\n";
+inline constexpr const char* kCannotListen = "otomaru: %s で待ち受けできません（%s）。\n";
+
+} // namespace texts
