@@ -20,6 +20,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
     OfflineSoundOutput out(8000);
     SoundDevicePtr device = out.Device();
     constexpr int kThreads = 4;
+    constexpr int kRounds = SoakRounds(3000);
     constexpr int kBuffersPerThread = 6;
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
@@ -50,7 +51,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
             for (int i = 0; i < kBuffersPerThread; ++i) {
                 mine.push_back(fresh());
             }
-            for (int i = 0; i < SoakRounds(3000); ++i) {
+            for (int i = 0; i < kRounds; ++i) {
                 SoundBufferPtr& b = mine[rng() % mine.size()];
                 if (!b) {
                     failures.fetch_add(1);
@@ -134,7 +135,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
     mixer.join();
 
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(operations.load(), kThreads * 3000);
+    EXPECT_EQ(operations.load(), kThreads * kRounds);
     // Everything still held was stopped and what was released is silent: the output is too.
     out.Render(300);
     EXPECT_EQ(out.Render(64), std::vector<std::int16_t>(128, 0));
