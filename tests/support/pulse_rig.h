@@ -46,6 +46,7 @@ public:
     }
 
     ~PulseRig() {
+        End(m_player);
         StopRecorders();
         StopServer();
         std::error_code ec;
@@ -65,14 +66,16 @@ public:
     bool StartServer() {
         const std::string socket = m_dir + "/run/pulse/native";
         std::filesystem::remove(socket);
+        // Built apart: GCC 12 at -O1 warns falsely about the temporaries inside the list.
+        const std::string log = "--log-target=file:" + m_dir + "/pulse.log";
+        const std::string sinkA =
+            std::string("--load=module-null-sink sink_name=a sink_properties=device.description=") +
+            kSinkA;
+        const std::string sinkB =
+            std::string("--load=module-null-sink sink_name=b sink_properties=device.description=") +
+            kSinkB;
         m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                          "--use-pid-file=no", "--log-target=file:" + m_dir + "/pulse.log",
-                          std::string("--load=module-null-sink sink_name=a "
-                                      "sink_properties=device.description=") +
-                              kSinkA,
-                          std::string("--load=module-null-sink sink_name=b "
-                                      "sink_properties=device.description=") +
-                              kSinkB,
+                          "--use-pid-file=no", log, sinkA, sinkB,
                           // Last: a client that connects finds the sinks there. SDL 2.26 crashes on
                           // a server without a default sink.
                           "--load=module-native-protocol-unix"});
@@ -94,13 +97,22 @@ public:
                WEXITSTATUS(status) == 0;
     }
 
-    // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
-    bool StartRecorders() {
+    // pacat playing a raw stereo 16-bit file at kRate into the sink, until it ends or the next.
+    bool Play(const std::string& sink, const std::string& path) {
+        End(m_player);
+        m_player = Spawn({"/usr/bin/pacat", "--device=" + sink, "--format=s16le",
+                          "--rate=" + std::to_string(kRate), "--channels=2", path});
+        return m_player > 0;
+    }
+
+    // parec on two sources (a's and b's monitors unless told), raw stereo 16-bit at kRate, into
+    // fresh files.
+    bool StartRecorders(const std::string& first = "a.monitor",
+                        const std::string& second = "b.monitor") {
         StopRecorders();
         ++m_nTake;
         for (int i = 0; i < 2; ++i) {
-            const std::string sink = i == 0 ? "a" : "b";
-            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + sink + ".monitor",
+            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + (i == 0 ? first : second),
                                    "--format=s16le", "--rate=" + std::to_string(kRate),
                                    "--channels=2", "--latency-msec=10", RecordingPath(i)});
             if (m_recorder[i] <= 0)
@@ -114,7 +126,7 @@ public:
             End(pid);
     }
 
-    // sink 0 = a, 1 = b: stereo samples recorded so far in the current take.
+    // 0 = the first source, 1 = the second: stereo samples recorded so far in the current take.
     std::vector<std::int16_t> Recorded(int sink) const {
         std::ifstream in(RecordingPath(sink), std::ios::binary);
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
@@ -182,5 +194,6 @@ private:
     std::string m_dir;
     pid_t m_server = 0;
     pid_t m_recorder[2] = {0, 0};
+    pid_t m_player = 0;
     int m_nTake = 0;
 };
