@@ -128,99 +128,78 @@ void CVirtualMicrophone::RunEnsure(const QString& microphone, std::function<void
         finish(MicResult::NoPactl);
         return;
     }
+    const QString sink = QLatin1String(kMicSink);
     RunPactl(
-        this, {QStringLiteral("info")}, [this, microphone, finish](bool ok, const QString& info) {
-            if (!ok) {
+        this, {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")},
+        [this, microphone, finish, sink](bool listed, const QString& text) {
+            if (!listed) {
                 finish(MicResult::Refused);
                 return;
             }
-            // PipeWire makes one node that is a playback device for us and a microphone for others.
-            const bool pipeWire = info.contains(QStringLiteral("PipeWire"));
-            const QString sink = QLatin1String(pipeWire ? kMicSource : kMicSink);
-            RunPactl(
-                this, {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")},
-                [this, microphone, finish, pipeWire, sink](bool listed, const QString& text) {
-                    if (!listed) {
-                        finish(MicResult::Refused);
+            std::vector<QStringList> unloads;
+            std::vector<QStringList> loads;
+            bool haveSink = false;
+            bool haveSource = false;
+            bool haveLoop = false;
+            const QString latency = Arg("latency_msec", QString::number(kPassthroughLatencyMs));
+            for (const Module& m : ParseModules(text)) {
+                bool* have = nullptr;
+                if (m.Is("module-null-sink", Arg("sink_name", sink)))
+                    have = &haveSink;
+                else if (m.Is("module-remap-source", Arg("source_name", kMicSource)))
+                    have = &haveSource;
+                else if (m.Is("module-loopback", Arg("sink", sink)))
+                    have = m.args.contains(Arg("source", microphone)) && m.args.contains(latency)
+                               ? &haveLoop
+                               : nullptr;
+                else if (!m.Is("module-null-sink", Arg("sink_name", kMicSource)))
+                    continue; // an earlier version's sink would hold the microphone's name
+                // Never a second one: what another start made twice goes, and so does a
+                // passthrough of another microphone.
+                if (have == nullptr || *have)
+                    unloads.push_back(Unload(m.id));
+                else
+                    *have = true;
+            }
+            if (!haveSink)
+                loads.push_back(
+                    {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                     Arg("sink_name", sink),
+                     QStringLiteral("sink_properties=device.description=") + kVirtualMicName});
+            if (!haveSource)
+                loads.push_back({QStringLiteral("load-module"),
+                                 QStringLiteral("module-remap-source"),
+                                 Arg("master", sink + QStringLiteral(".monitor")),
+                                 Arg("source_name", kMicSource),
+                                 QStringLiteral("source_properties=device.description="
+                                                "OtomaruMicrophone")});
+            const bool wantLoop = !microphone.isEmpty() && !haveLoop;
+            RunInTurn(this, std::move(unloads), false, [=, this](bool, const QStringList&) {
+                RunInTurn(this, loads, true, [=, this](bool made, const QStringList& ids) {
+                    if (!made) {
+                        // Half a microphone is none: what this turn loaded goes.
+                        std::vector<QStringList> undo;
+                        for (auto id = ids.rbegin(); id != ids.rend(); ++id)
+                            undo.push_back(Unload(*id));
+                        RunInTurn(this, std::move(undo), false, [finish](bool, const QStringList&) {
+                            finish(MicResult::Refused);
+                        });
                         return;
                     }
-                    std::vector<QStringList> unloads;
-                    std::vector<QStringList> loads;
-                    bool haveSink = false;
-                    bool haveSource = pipeWire;
-                    bool haveLoop = false;
-                    for (const Module& m : ParseModules(text)) {
-                        bool* have = nullptr;
-                        if (m.Is("module-null-sink", Arg("sink_name", sink)))
-                            have = &haveSink;
-                        else if (!pipeWire &&
-                                 m.Is("module-remap-source", Arg("source_name", kMicSource)))
-                            have = &haveSource;
-                        else if (m.Is("module-loopback", Arg("sink", sink)))
-                            have =
-                                m.args.contains(Arg("source", microphone)) &&
-                                        m.args.contains(Arg("latency_msec",
-                                                            QString::number(kPassthroughLatencyMs)))
-                                    ? &haveLoop
-                                    : nullptr;
-                        else
-                            continue;
-                        // Never a second one: what another start made twice goes, and so does
-                        // a passthrough of another microphone.
-                        if (have == nullptr || *have)
-                            unloads.push_back(Unload(m.id));
-                        else
-                            *have = true;
+                    if (!wantLoop) {
+                        finish(MicResult::Done);
+                        return;
                     }
-                    const QString description =
-                        QStringLiteral("device.description=") + kVirtualMicName;
-                    if (!haveSink && pipeWire)
-                        loads.push_back({QStringLiteral("load-module"),
-                                         QStringLiteral("module-null-sink"),
-                                         QStringLiteral("media.class=Audio/Source/Virtual"),
-                                         Arg("sink_name", sink), "sink_properties=" + description});
-                    else if (!haveSink)
-                        loads.push_back({QStringLiteral("load-module"),
-                                         QStringLiteral("module-null-sink"), Arg("sink_name", sink),
-                                         "sink_properties=" + description});
-                    if (!haveSource)
-                        loads.push_back({QStringLiteral("load-module"),
-                                         QStringLiteral("module-remap-source"),
-                                         Arg("master", sink + QStringLiteral(".monitor")),
-                                         Arg("source_name", kMicSource),
-                                         QStringLiteral("source_properties=device.description="
-                                                        "OtomaruMicrophone")});
-                    const bool wantLoop = !microphone.isEmpty() && !haveLoop;
-                    RunInTurn(this, std::move(unloads), false, [=, this](bool, const QStringList&) {
-                        RunInTurn(this, loads, true, [=, this](bool made, const QStringList& ids) {
-                            if (!made) {
-                                // Half a microphone is none: what this turn loaded goes.
-                                std::vector<QStringList> undo;
-                                for (auto id = ids.rbegin(); id != ids.rend(); ++id)
-                                    undo.push_back(Unload(*id));
-                                RunInTurn(this, std::move(undo), false,
-                                          [finish](bool, const QStringList&) {
-                                              finish(MicResult::Refused);
-                                          });
-                                return;
-                            }
-                            if (!wantLoop) {
-                                finish(MicResult::Done);
-                                return;
-                            }
-                            RunPactl(
-                                this,
-                                {QStringLiteral("load-module"), QStringLiteral("module-loopback"),
-                                 Arg("source", microphone), Arg("sink", sink),
-                                 Arg("latency_msec", QString::number(kPassthroughLatencyMs)),
-                                 QStringLiteral("source_dont_move=true"),
-                                 QStringLiteral("sink_dont_move=true")},
-                                [finish](bool looped, const QString&) {
-                                    finish(looped ? MicResult::Done : MicResult::NoPassthrough);
-                                });
-                        });
-                    });
+                    RunPactl(this,
+                             {QStringLiteral("load-module"), QStringLiteral("module-loopback"),
+                              Arg("source", microphone), Arg("sink", sink), latency,
+                              QStringLiteral("source_dont_move=true"),
+                              QStringLiteral("sink_dont_move=true")},
+                             [finish](bool looped, const QString&) {
+                                 finish(looped ? MicResult::Done : MicResult::NoPassthrough);
+                             });
                 });
+            });
         });
 }
 

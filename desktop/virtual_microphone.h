@@ -13,8 +13,9 @@
 
 // The playback device the effects are sent to (its description: SDL lists devices by it).
 inline constexpr const char* kVirtualMicName = "OtomaruMic";
-// The microphone others record. On PulseAudio the effects go to a null sink of another name,
-// so that its monitor is never taken for a second microphone.
+// The microphone others record, remapped from the monitor of a null sink of another name (so
+// that the monitor is never taken for a second one). The same on PipeWire's pulse server: its
+// Audio/Source/Virtual node is no sink, so neither SDL nor a loopback could play into it.
 inline constexpr const char* kMicSource = "otomaru_mic";
 inline constexpr const char* kMicSink = "otomaru_mix";
 // The real microphone's way in: the server's own loopback, at this latency (measured in the
