@@ -57,7 +57,15 @@ public:
     PulseRig(const PulseRig&) = delete;
     PulseRig& operator=(const PulseRig&) = delete;
 
+    // OTOMARU_RIG_PIPEWIRE=1: PipeWire, WirePlumber and pipewire-pulse, on a session bus of
+    // their own, stand in for the PulseAudio daemon.
+    static bool PipeWire() { return getenv("OTOMARU_RIG_PIPEWIRE") != nullptr; }
+
     static bool Available() {
+        if (PipeWire())
+            return access("/usr/bin/pipewire-pulse", X_OK) == 0 &&
+                   access("/usr/bin/wireplumber", X_OK) == 0 &&
+                   access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
         return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
     }
 
@@ -66,6 +74,8 @@ public:
     bool StartServer() {
         const std::string socket = m_dir + "/run/pulse/native";
         std::filesystem::remove(socket);
+        if (PipeWire())
+            return StartPipeWire(socket);
         // Built apart: GCC 12 at -O1 warns falsely about the temporaries inside the list.
         const std::string log = "--log-target=file:" + m_dir + "/pulse.log";
         const std::string sinkA =
@@ -87,7 +97,11 @@ public:
         return false;
     }
 
-    void StopServer() { End(m_server); }
+    void StopServer() {
+        for (pid_t& pid : m_pipeWire)
+            End(pid);
+        End(m_server);
+    }
 
     // Runs a program (pactl, pacat) against the daemon and waits for it; true when it succeeded.
     static bool Run(const std::vector<std::string>& args) {
@@ -157,6 +171,39 @@ public:
     }
 
 private:
+    static bool WaitForFile(const std::string& path) {
+        for (int i = 0; i < 500; ++i) {
+            if (std::filesystem::exists(path))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    bool StartPipeWire(const std::string& socket) {
+        const std::string bus = m_dir + "/bus";
+        std::filesystem::remove(bus);
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+        setenv("DISABLE_RTKIT", "1", 1);
+        m_pipeWire[0] =
+            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus});
+        if (!WaitForFile(bus))
+            return false;
+        m_server = Spawn({"/usr/bin/pipewire"});
+        if (!WaitForFile(m_dir + "/run/pipewire-0"))
+            return false;
+        m_pipeWire[1] = Spawn({"/usr/bin/wireplumber"});
+        m_pipeWire[2] = Spawn({"/usr/bin/pipewire-pulse"});
+        if (!WaitForFile(socket))
+            return false;
+        for (const char* sink : {"a", "b"})
+            Run({"/usr/bin/pactl", "load-module", "module-null-sink",
+                 std::string("sink_name=") + sink,
+                 std::string("sink_properties=device.description=") +
+                     (sink[0] == 'a' ? kSinkA : kSinkB)});
+        return true;
+    }
+
     std::string RecordingPath(int sink) const {
         return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
     }
@@ -195,5 +242,6 @@ private:
     pid_t m_server = 0;
     pid_t m_recorder[2] = {0, 0};
     pid_t m_player = 0;
+    pid_t m_pipeWire[3] = {0, 0, 0}; // the bus, WirePlumber, pipewire-pulse
     int m_nTake = 0;
 };
