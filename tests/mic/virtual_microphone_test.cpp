@@ -5,6 +5,7 @@
 #include "desktop/virtual_microphone.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
+#include "tests/support/spin_until.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -19,21 +20,10 @@ namespace {
 constexpr double kVoiceHz = 600;
 constexpr double kEffectHz = 1500;
 
-bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 MicResult EnsureNow(CVirtualMicrophone& mic) {
     std::optional<MicResult> result;
     mic.Ensure(QStringLiteral("fake_mic"), [&](MicResult r) { result = r; });
-    WaitFor([&] { return result.has_value(); }, 5000);
+    SpinUntil([&] { return result.has_value(); }, 5000);
     return result.value_or(MicResult::Refused);
 }
 
@@ -107,17 +97,17 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
         GetOutputStatus(device, &s);
         return s;
     };
-    ASSERT_TRUE(WaitFor([&] { return status().main == OutputState::Playing; }, 3000));
+    ASSERT_TRUE(SpinUntil([&] { return status().main == OutputState::Playing; }, 3000));
     effect->Play(0, 0, 0);
 
     // Twice: as made, and after the server came back and the output's sign of it made the
     // microphone again, as the device menu does.
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round == 0 ? "made" : "after a restart");
-        ASSERT_TRUE(WaitFor([&] { return status().main == OutputState::Playing; }, 4000));
+        ASSERT_TRUE(SpinUntil([&] { return status().main == OutputState::Playing; }, 4000));
         // A null sink hands a fresh stream's sound on late: long enough a take to hear both.
         ASSERT_TRUE(rig.StartRecorders(kMicSource));
-        WaitFor([] { return false; }, 4000);
+        SpinUntil([] { return false; }, 4000);
         rig.StopRecorders();
         EXPECT_GT(PulseRig::Level(rig.Recorded(0), kVoiceHz), 0.1);
         EXPECT_GT(PulseRig::Level(rig.Recorded(0), kEffectHz), 0.05);
@@ -130,9 +120,9 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
         QElapsedTimer back;
         back.start();
         ASSERT_TRUE(StartVoice(rig, tone));
-        ASSERT_TRUE(WaitFor([&] { return status().nReturns > returns; }, 2000));
+        ASSERT_TRUE(SpinUntil([&] { return status().nReturns > returns; }, 2000));
         mic.Ensure(QStringLiteral("fake_mic"));
-        EXPECT_TRUE(WaitFor(Whole, 2000));
+        EXPECT_TRUE(SpinUntil(Whole, 2000));
         EXPECT_LT(back.elapsed(), 2000);
     }
 
@@ -146,7 +136,7 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
     // Removed: ours go, the fake microphone stays.
     bool removed = false;
     second.Remove([&](bool ok) { removed = ok; });
-    EXPECT_TRUE(WaitFor([&] { return removed; }, 3000));
+    EXPECT_TRUE(SpinUntil([&] { return removed; }, 3000));
     EXPECT_EQ(Listed("sources", QStringLiteral("otomaru")), 0);
     EXPECT_EQ(Listed("sinks", QStringLiteral("otomaru")), 0);
     EXPECT_EQ(Listed("sources", QStringLiteral("fake_mic")), 1);
