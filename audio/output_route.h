@@ -27,6 +27,9 @@ struct OutputStatus {
     OutputState main = OutputState::Off;
     OutputState monitor = OutputState::Off;
     std::uint64_t nOpens = 0;         // devices opened so far: first opens, changes and returns
+    std::uint64_t nReturns = 0;       // times the main output opened after having no device or
+                                      // losing it: the first start and every sound-server
+                                      // restart included
     std::uint64_t nMonitorFrames = 0; // frames the monitor device has taken
     double dMonitorLag = 0;           // frames the monitor plays behind the main mix, smoothed
     std::uint64_t nStandIns = 0;      // monitor blocks mixed while the main output was silent

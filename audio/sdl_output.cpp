@@ -140,6 +140,7 @@ public:
         s.main = m_mainState.load();
         s.monitor = m_monitorState.load();
         s.nOpens = m_nOpens.load();
+        s.nReturns = m_nReturns.load();
         s.nMonitorFrames = m_nMonitorFrames.load(std::memory_order_relaxed);
         s.dMonitorLag = m_ring.AverageFill();
         s.nStandIns = m_nStandIns.load(std::memory_order_relaxed);
@@ -287,6 +288,10 @@ private:
             }
         }
 
+        // A server that restarts quickly is seen only as a lost device opened again at once.
+        if (m_main.id != 0 && (m_mainState == OutputState::Waiting || m_bMainLost))
+            m_nReturns.fetch_add(1);
+        m_bMainLost = m_main.id == 0 && m_bMainLost;
         m_mainState = m_main.id == 0                ? OutputState::Waiting
                       : m_main.name == wish.strMain ? OutputState::Playing
                                                     : OutputState::Fallback;
@@ -324,10 +329,12 @@ private:
         } else {
             return;
         }
-        if (&d == &m_main)
+        if (&d == &m_main) {
             m_bMainOpen.store(false, std::memory_order_release);
-        else
+            m_bMainLost = true;
+        } else {
             m_bFeedMonitor.store(false, std::memory_order_release);
+        }
     }
 
     void Close(Device& d) {
@@ -436,6 +443,8 @@ private:
     std::atomic<OutputState> m_mainState{OutputState::Waiting};
     std::atomic<OutputState> m_monitorState{OutputState::Off};
     std::atomic<std::uint64_t> m_nOpens{0};
+    std::atomic<std::uint64_t> m_nReturns{0};
+    bool m_bMainLost = false; // the watcher's own
 
     // Shared with the callbacks: lock-free.
     std::atomic_flag m_mixing = ATOMIC_FLAG_INIT;

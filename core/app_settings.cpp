@@ -264,6 +264,18 @@ std::string AppSettings::ReadValue(const std::string& section, const std::string
 void AppSettings::LoadDeviceSettings() {
     ReadExistingValue(SectionName(), "OutputDevice", &m_strOutputDevice);
     ReadExistingValue(SectionName(), "MonitorDevice", &m_strMonitorDevice);
+    std::string virtualMicrophone;
+    ReadExistingValue(SectionName(), "VirtualMicrophone", &virtualMicrophone);
+    m_bVirtualMicrophone = virtualMicrophone == "1";
+    ReadExistingValue(SectionName(), "MicrophoneDevice", &m_strMicrophoneDevice);
+}
+
+void AppSettings::SaveVirtualMicrophone() {
+    WriteValue(SectionName(), "VirtualMicrophone", m_bVirtualMicrophone ? "1" : "0");
+}
+
+void AppSettings::SaveMicrophoneDevice() {
+    WriteValue(SectionName(), "MicrophoneDevice", m_strMicrophoneDevice);
 }
 
 void AppSettings::SaveDeviceSettings() {

@@ -48,6 +48,13 @@ public:
     std::string m_strOutputDevice;
     std::string m_strMonitorDevice;
     static constexpr std::string_view kMonitorOnDefault = "*";
+    // VirtualMicrophone="1": the virtual microphone is kept on the sound server;
+    // MicrophoneDevice: the real microphone mixed into it (a sound-server source name), empty
+    // for none. Read with the devices, each written only when the user changes it.
+    bool m_bVirtualMicrophone = false;
+    std::string m_strMicrophoneDevice;
+    void SaveVirtualMicrophone();
+    void SaveMicrophoneDevice();
     // GlobalHotkeys="1" in [Environment]: hotkeys fire while other programs have the keyboard.
     // Absent means off and is left absent until the user chooses.
     bool m_bGlobalHotkeys = false;

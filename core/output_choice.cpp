@@ -42,6 +42,29 @@ void COutputChoice::Apply() {
     m_settings.SaveDeviceSettings();
 }
 
+std::uint64_t COutputChoice::ServerReturns() const {
+    OutputStatus status;
+    return m_device.GetOutputStatus(&status) ? status.nReturns : 0;
+}
+
+void COutputChoice::SetVirtualMicrophone(bool on) {
+    m_settings.m_bVirtualMicrophone = on;
+    m_settings.SaveVirtualMicrophone();
+}
+
+std::string COutputChoice::MicrophoneDevice() const {
+    return Utf8FromCp932(m_settings.m_strMicrophoneDevice);
+}
+
+void COutputChoice::ChooseMicrophone(const std::string& name) {
+    // A name the settings file cannot hold would come back as another device: not kept.
+    std::string cp932;
+    if (!TryCp932FromUtf8(name, cp932))
+        return;
+    m_settings.m_strMicrophoneDevice = cp932;
+    m_settings.SaveMicrophoneDevice();
+}
+
 std::string COutputChoice::StatusLine() const {
     OutputStatus status;
     if (!m_device.GetOutputStatus(&status))

@@ -6,6 +6,7 @@
 #include "audio/sound_device.h"
 #include "core/app_settings.h"
 
+#include <cstdint>
 #include <string>
 
 class COutputChoice {
@@ -20,6 +21,14 @@ public:
     // playing included, and is remembered.
     void ChooseMain(const std::string& name); // empty = the system default
     void ChooseMonitor(bool on, const std::string& name);
+    // Bumped whenever the output finds a device after having none: the sound server is back.
+    std::uint64_t ServerReturns() const;
+    // The virtual microphone and the real microphone passed into it (UTF-8, empty = none);
+    // both remembered.
+    bool VirtualMicrophone() const { return m_settings.m_bVirtualMicrophone; }
+    void SetVirtualMicrophone(bool on);
+    std::string MicrophoneDevice() const;
+    void ChooseMicrophone(const std::string& name);
     // CP932; empty while all is well.
     std::string StatusLine() const;
 

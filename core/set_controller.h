@@ -60,6 +60,8 @@ public:
     void ChooseMonitorDevice(bool on, const std::string& name) { m_output.ChooseMonitor(on, name); }
     // One line about the sound output for the window's title (CP932); empty while all is well.
     std::string SoundStatusLine() const { return m_output.StatusLine(); }
+    // The virtual microphone's choices and the sign that the sound server came back.
+    COutputChoice& Output() { return m_output; }
 
     // Keyboard and mouse triggers; true = the key-down is consumed.
     bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]);

@@ -10,6 +10,15 @@ inline constexpr std::string_view kEnterInteger = "整数を入力してくだ�
 inline constexpr std::string_view kNoCommaOrLineBreak = "カンマ（,）と改行は使えません。";
 inline constexpr std::string_view kFolderPathTooLong = "フォルダーのパスが長すぎます。";
 inline constexpr std::string_view kChooseFolder = "フォルダーを選んでください。";
-inline constexpr std::string_view kVirtualMicFailed = "仮想マイクを作成できませんでした（pactl）。";
+inline constexpr std::string_view kNoPactl =
+    "仮想マイクを作成できませんでした：pactl が見つかりません。"
+    "pulseaudio-utils をインストールしてください。";
+inline constexpr std::string_view kModuleRefused =
+    "仮想マイクを作成できませんでした：サウンドサーバーがモジュールを読み込みませんでした（pactl）"
+    "。";
+inline constexpr std::string_view kNoPassthrough =
+    "マイク入力を仮想マイクにつなげませんでした（pactl）。マイクが接続されているか確認してください"
+    "。";
+inline constexpr std::string_view kCannotRemoveMic = "仮想マイクを削除できませんでした（pactl）。";
 
 } // namespace texts

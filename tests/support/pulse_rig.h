@@ -46,6 +46,7 @@ public:
     }
 
     ~PulseRig() {
+        End(m_player);
         StopRecorders();
         StopServer();
         std::error_code ec;
@@ -56,7 +57,15 @@ public:
     PulseRig(const PulseRig&) = delete;
     PulseRig& operator=(const PulseRig&) = delete;
 
+    // OTOMARU_RIG_PIPEWIRE=1: PipeWire, WirePlumber and pipewire-pulse, on a session bus of
+    // their own, stand in for the PulseAudio daemon (without the sinks a and b).
+    static bool PipeWire() { return getenv("OTOMARU_RIG_PIPEWIRE") != nullptr; }
+
     static bool Available() {
+        if (PipeWire())
+            return access("/usr/bin/pipewire-pulse", X_OK) == 0 &&
+                   access("/usr/bin/wireplumber", X_OK) == 0 &&
+                   access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
         return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
     }
 
@@ -65,26 +74,29 @@ public:
     bool StartServer() {
         const std::string socket = m_dir + "/run/pulse/native";
         std::filesystem::remove(socket);
+        if (PipeWire())
+            return StartPipeWire(socket);
+        // Built apart: GCC 12 at -O1 warns falsely about the temporaries inside the list.
+        const std::string log = "--log-target=file:" + m_dir + "/pulse.log";
+        const std::string sinkA =
+            std::string("--load=module-null-sink sink_name=a sink_properties=device.description=") +
+            kSinkA;
+        const std::string sinkB =
+            std::string("--load=module-null-sink sink_name=b sink_properties=device.description=") +
+            kSinkB;
         m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                          "--use-pid-file=no", "--log-target=file:" + m_dir + "/pulse.log",
-                          std::string("--load=module-null-sink sink_name=a "
-                                      "sink_properties=device.description=") +
-                              kSinkA,
-                          std::string("--load=module-null-sink sink_name=b "
-                                      "sink_properties=device.description=") +
-                              kSinkB,
+                          "--use-pid-file=no", log, sinkA, sinkB,
                           // Last: a client that connects finds the sinks there. SDL 2.26 crashes on
                           // a server without a default sink.
                           "--load=module-native-protocol-unix"});
-        for (int i = 0; i < 500 && m_server > 0; ++i) {
-            if (std::filesystem::exists(socket))
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return m_server > 0 && WaitForFile(socket);
     }
 
-    void StopServer() { End(m_server); }
+    void StopServer() {
+        for (pid_t& pid : m_pipeWire)
+            End(pid);
+        End(m_server);
+    }
 
     // Runs a program (pactl, pacat) against the daemon and waits for it; true when it succeeded.
     static bool Run(const std::vector<std::string>& args) {
@@ -94,13 +106,22 @@ public:
                WEXITSTATUS(status) == 0;
     }
 
-    // parec on a.monitor and b.monitor, raw stereo 16-bit at kRate, into fresh files.
-    bool StartRecorders() {
+    // pacat playing a raw stereo 16-bit file at kRate into the sink, until it ends or the next.
+    bool Play(const std::string& sink, const std::string& path) {
+        End(m_player);
+        m_player = Spawn({"/usr/bin/pacat", "--device=" + sink, "--format=s16le",
+                          "--rate=" + std::to_string(kRate), "--channels=2", path});
+        return m_player > 0;
+    }
+
+    // parec on two sources (a's and b's monitors unless told), raw stereo 16-bit at kRate, into
+    // fresh files.
+    bool StartRecorders(const std::string& first = "a.monitor",
+                        const std::string& second = "b.monitor") {
         StopRecorders();
         ++m_nTake;
         for (int i = 0; i < 2; ++i) {
-            const std::string sink = i == 0 ? "a" : "b";
-            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + sink + ".monitor",
+            m_recorder[i] = Spawn({"/usr/bin/parec", "--device=" + (i == 0 ? first : second),
                                    "--format=s16le", "--rate=" + std::to_string(kRate),
                                    "--channels=2", "--latency-msec=10", RecordingPath(i)});
             if (m_recorder[i] <= 0)
@@ -114,7 +135,7 @@ public:
             End(pid);
     }
 
-    // sink 0 = a, 1 = b: stereo samples recorded so far in the current take.
+    // 0 = the first source, 1 = the second: stereo samples recorded so far in the current take.
     std::vector<std::int16_t> Recorded(int sink) const {
         std::ifstream in(RecordingPath(sink), std::ios::binary);
         std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
@@ -145,6 +166,30 @@ public:
     }
 
 private:
+    static bool WaitForFile(const std::string& path) {
+        for (int i = 0; i < 500; ++i) {
+            if (std::filesystem::exists(path))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    bool StartPipeWire(const std::string& socket) {
+        const std::string bus = m_dir + "/bus";
+        std::filesystem::remove(bus);
+        setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+        setenv("DISABLE_RTKIT", "1", 1);
+        m_pipeWire[0] =
+            Spawn({"/usr/bin/dbus-daemon", "--session", "--nofork", "--address=unix:path=" + bus});
+        WaitForFile(bus);
+        m_server = Spawn({"/usr/bin/pipewire"});
+        WaitForFile(m_dir + "/run/pipewire-0");
+        m_pipeWire[1] = Spawn({"/usr/bin/wireplumber"});
+        m_pipeWire[2] = Spawn({"/usr/bin/pipewire-pulse"});
+        return WaitForFile(socket); // with its own null sink only
+    }
+
     std::string RecordingPath(int sink) const {
         return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
     }
@@ -182,5 +227,7 @@ private:
     std::string m_dir;
     pid_t m_server = 0;
     pid_t m_recorder[2] = {0, 0};
+    pid_t m_player = 0;
+    pid_t m_pipeWire[3] = {0, 0, 0}; // the bus, WirePlumber, pipewire-pulse
     int m_nTake = 0;
 };

@@ -567,44 +567,60 @@ TEST_F(MixerDlgTest, DeviceMenuChoosesAndRemembersTheOutputs) {
         WaitFor([&] { return m_dlg->windowTitle() == QString("Otomaru Ver " OTOMARU_VERSION); }));
 }
 
-// The virtual microphone command, against a stand-in pactl that logs its arguments: the
-// commands each server needs, and the new device chosen as the output.
+// The virtual microphone, against a stand-in pactl that logs its arguments: the commands, the
+// device chosen as the output, and a refused module leaving nothing behind.
 TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
     struct Case {
-        const char* server;
+        const char* refuse; // the module the stand-in refuses, if any
         const char* log;
+        bool made;
     };
     const Case cases[] = {
-        {"PulseAudio",
-         "info\nload-module module-null-sink sink_name=otomaru_mic "
+        {"",
+         "list short modules\nload-module module-null-sink sink_name=otomaru_mix "
          "sink_properties=device.description=OtomaruMic\nload-module module-remap-source "
-         "master=otomaru_mic.monitor source_name=otomaru_mic_in "
-         "source_properties=device.description=OtomaruMicIn\n"},
-        {"PulseAudio (on PipeWire 0.3.65)",
-         "info\nload-module module-null-sink media.class=Audio/Source/Virtual "
-         "sink_name=otomaru_mic sink_properties=device.description=OtomaruMic\n"},
+         "master=otomaru_mix.monitor source_name=otomaru_mic "
+         "source_properties=device.description=OtomaruMicrophone\n",
+         true},
+        {"module-remap-source",
+         "list short modules\nload-module module-null-sink sink_name=otomaru_mix "
+         "sink_properties=device.description=OtomaruMic\nload-module module-remap-source "
+         "master=otomaru_mix.monitor source_name=otomaru_mic "
+         "source_properties=device.description=OtomaruMicrophone\nunload-module 7\n",
+         false},
     };
     const QByteArray savedPath = qgetenv("PATH");
     WriteText(m_dir.Path() + "pactl", "#!/bin/sh\necho \"$@\" >> \"$PACTL_LOG\"\n"
-                                      "[ \"$1\" = info ] && echo \"Server Name: $PACTL_SERVER\"\n"
+                                      "[ \"$2\" = \"${PACTL_REFUSE:--}\" ] && exit 1\n"
+                                      "[ \"$1\" = load-module ] && echo 7\n"
                                       "exit 0\n");
     std::filesystem::permissions(m_dir.Path() + "pactl", std::filesystem::perms::owner_all);
     qputenv("PATH", QByteArray::fromStdString(m_dir.Path()) + ":" + savedPath);
     auto* menu = m_dlg->MenuBar().findChild<CDeviceMenu*>();
     ASSERT_NE(menu, nullptr);
+    std::vector<std::string> boxes;
+    ScopedMessageFunction record([&](const std::string& text, const std::string&, unsigned type) {
+        EXPECT_NE(type & MB_ICONEXCLAMATION, 0u);
+        boxes.push_back(text);
+        return IDOK;
+    });
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.server);
+        SCOPED_TRACE(c.refuse);
         const std::string log = m_dir.Path() + "pactl.log";
         std::filesystem::remove(log);
         qputenv("PACTL_LOG", QByteArray::fromStdString(log));
-        qputenv("PACTL_SERVER", c.server);
-        m_dlg->Controller().ChooseOutputDevice({});
+        qputenv("PACTL_REFUSE", c.refuse);
+        boxes.clear();
         int result = -1;
-        menu->CreateVirtualMicrophone([&](bool ok) { result = ok; });
+        menu->UseVirtualMicrophone(true, [&](bool ok) { result = ok; });
         EXPECT_TRUE(WaitFor([&] { return result != -1; }));
-        EXPECT_EQ(result, 1);
+        EXPECT_EQ(result, c.made);
         EXPECT_EQ(ReadText(log), c.log);
-        EXPECT_EQ(m_dlg->Controller().Route().strMain, kVirtualMicName);
+        EXPECT_EQ(boxes.size(), c.made ? 0u : 1u);
+        EXPECT_EQ(m_dlg->Controller().Route().strMain, c.made ? kVirtualMicName : "");
+        EXPECT_EQ(m_dlg->Controller().Output().VirtualMicrophone(), c.made);
+        menu->UseVirtualMicrophone(false);
+        EXPECT_EQ(m_dlg->Controller().Route().strMain, "");
     }
     qputenv("PATH", savedPath);
 }
