@@ -11,14 +11,6 @@
 
 namespace {
 
-const std::string& TextTaken() {
-    static const std::string k = Cp932FromUtf8(texts::kHotkeysTaken);
-    return k;
-}
-const std::string& TextNoGlobalHotkeys() {
-    static const std::string k = Cp932FromUtf8(texts::kNoGlobalHotkeys);
-    return k;
-}
 std::string TextUntriggered(const QString& component) {
     return Cp932FromUtf8(std::string(texts::kUntriggeredBefore) + component.toStdString() +
                          std::string(texts::kUntriggeredAfter));
@@ -75,7 +67,7 @@ void CGlobalHotkeys::SetEnabled(bool on) {
                 // out.
                 m_pPortal.release()->deleteLater();
                 m_bEnabled = false;
-                AfxMessageBox(TextNoGlobalHotkeys(), MB_ICONEXCLAMATION);
+                AfxMessageBox(Cp932FromUtf8(texts::kNoGlobalHotkeys), MB_ICONEXCLAMATION);
                 emit Unavailable();
                 return;
             }
@@ -117,7 +109,10 @@ void CGlobalHotkeys::ReportTaken(const std::vector<GlobalHotkey>& taken) {
         return;
     // Shown once the command that changed the table has finished.
     QMetaObject::invokeMethod(
-        this, [text = TextTaken() + "\n" + names] { AfxMessageBox(text, MB_ICONEXCLAMATION); },
+        this,
+        [text = Cp932FromUtf8(texts::kHotkeysTaken) + "\n" + names] {
+            AfxMessageBox(text, MB_ICONEXCLAMATION);
+        },
         Qt::QueuedConnection);
 }
 
