@@ -8,9 +8,16 @@
 
 #include <xcb/xcb.h>
 // The header names a member after a C++ keyword.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wkeyword-macro"
+#endif
 #define explicit explicit_
 #include <xcb/xkb.h>
 #undef explicit
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 #include <xkbcommon/xkbcommon-x11.h>
 
 #include <cstdlib>

@@ -13,8 +13,16 @@
 
 // The rounds of a soak or crash loop: a quarter under a sanitizer, whose every round costs ten
 // times more, so that the test command stays short; the plain build runs them all.
-constexpr int SoakRounds(int rounds) {
+// gcc names the sanitizers in macros, clang only answers __has_feature.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define OTOMARU_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define OTOMARU_TEST_SANITIZED 1
+#endif
+#endif
+constexpr int SoakRounds(int rounds) {
+#ifdef OTOMARU_TEST_SANITIZED
     return rounds / 4 > 0 ? rounds / 4 : 1;
 #else
     return rounds;
