@@ -1,5 +1,5 @@
 // The border between the program's CP932 byte strings and the widgets' QString. Every ui file
-// converts through these two functions, which go through the one converter in core/text.h.
+// converts through these two functions, which go through the one converter in base/text.h.
 #pragma once
 
 #include <QString>
