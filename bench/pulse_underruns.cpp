@@ -6,13 +6,13 @@
 //   pulse_underruns [seconds=60]
 #include "audio/output_route.h"
 #include "audio/sound_output.h"
+#include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <numbers>
 #include <thread>
 
@@ -26,28 +26,7 @@ SoundBufferPtr MakeTone(const SoundDevicePtr& device) {
     for (std::size_t i = 0; i < s.size(); ++i)
         s[i] = static_cast<std::int16_t>(std::lround(
             3000 * std::sin(2 * std::numbers::pi * 440 * static_cast<double>(i) / kRate)));
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = kRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2 * kRate;
-    DSBUFFERDESC d;
-    d.dwFlags = DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS;
-    d.dwBufferBytes = static_cast<std::uint32_t>(2 * s.size());
-    d.lpwfxFormat = &f;
-    SoundBufferPtr b;
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    std::uint32_t n1 = 0;
-    std::uint32_t n2 = 0;
-    if (device->CreateSoundBuffer(&d, &b, nullptr) != DS_OK ||
-        b->Lock(0, d.dwBufferBytes, &p1, &n1, &p2, &n2, 0) != DS_OK)
-        return nullptr;
-    std::memcpy(p1, s.data(), n1);
-    b->Unlock(p1, n1, p2, n2);
-    return b;
+    return MakeMono16(device, kRate, s);
 }
 
 SoundOutputInfo Info(const SoundDevicePtr& device) {

@@ -8,13 +8,13 @@
 #include "audio/offline_output.h"
 #include "audio/resampler.h"
 #include "audio/sound_output.h"
+#include "tests/audio/sound_output_test_util.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <numbers>
 #include <vector>
@@ -37,27 +37,7 @@ constexpr std::uint32_t kSourceRate = 44100;
 
 SoundBufferPtr MakeEffect(const SoundDevicePtr& device, double seconds, int index) {
     const auto frames = static_cast<std::size_t>(kSourceRate * seconds);
-    WAVEFORMATEX f{};
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 2;
-    f.nSamplesPerSec = kSourceRate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 4;
-    f.nAvgBytesPerSec = 4 * kSourceRate;
-    DSBUFFERDESC d;
-    d.dwFlags = DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME | DSBCAPS_GLOBALFOCUS;
-    d.dwBufferBytes = static_cast<std::uint32_t>(frames * 4);
-    d.lpwfxFormat = &f;
-    SoundBufferPtr b;
-    if (device->CreateSoundBuffer(&d, &b, nullptr) != DS_OK)
-        return nullptr;
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    std::uint32_t n1 = 0;
-    std::uint32_t n2 = 0;
-    if (b->Lock(0, d.dwBufferBytes, &p1, &n1, &p2, &n2, 0) != DS_OK)
-        return nullptr;
-    auto* s = static_cast<std::int16_t*>(p1);
+    std::vector<std::int16_t> s(2 * frames);
     const double hz = 220.0 + 13.0 * index;
     for (std::size_t i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(std::lround(
@@ -65,8 +45,7 @@ SoundBufferPtr MakeEffect(const SoundDevicePtr& device, double seconds, int inde
         s[2 * i] = v;
         s[2 * i + 1] = static_cast<std::int16_t>(-v);
     }
-    b->Unlock(p1, n1, p2, n2);
-    return b;
+    return MakeBuffer(device, PlainFormat(WAVE_FORMAT_PCM, 2, kSourceRate, 16), S16Bytes(s));
 }
 
 } // namespace
