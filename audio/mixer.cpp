@@ -100,7 +100,8 @@ void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
 }
 
 MixerCore::MixerCore(OutputFormat format)
-    : m_nFormat(PackFormat(format)), m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
+    : m_nFormat(PackFormat(format)), m_nRequested(PackFormat(format)),
+      m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
       m_scratch(std::make_unique<float[]>(2 * kMaxBlock)) {}
 
 MixerCore::~MixerCore() {
@@ -114,6 +115,14 @@ OutputFormat MixerCore::Format() const {
 
 void MixerCore::SetFormat(OutputFormat format) {
     m_nFormat.store(PackFormat(format), std::memory_order_release);
+}
+
+OutputFormat MixerCore::Requested() const {
+    return UnpackFormat(m_nRequested.load(std::memory_order_acquire));
+}
+
+void MixerCore::SetRequested(OutputFormat format) {
+    m_nRequested.store(PackFormat(format), std::memory_order_release);
 }
 
 bool MixerCore::Start(MixerVoice* voice) {
@@ -313,6 +322,7 @@ void MixerCore::ReleaseAllAfterShutdown() {
 
 void MixerCore::Admit(MixerVoice* voice) {
     voice->m_nPos = voice->m_nRestPosition.load(std::memory_order_acquire);
+    voice->m_nFrac = 0;
     voice->m_nCachedLevels = ~0ull;
     voice->m_nStartedAtFrame.store(m_nFramesMixed.load(std::memory_order_relaxed),
                                    std::memory_order_release);
@@ -435,6 +445,36 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, float* out, std::
     return v->m_nPos < p->nFrames;
 }
 
+bool MixerCore::MixSpanStretched(MixerVoice* v, const PreparedSound* p, float* out,
+                                 std::size_t frames, std::uint32_t rate) {
+    if (p == nullptr || v->m_nPos >= p->nFrames) {
+        return false;
+    }
+    const float gl = v->m_fGainL * (1.0f / 32768.0f);
+    const float gr = v->m_fGainR * (1.0f / 32768.0f);
+    // Positions in 32.32 fixed point, in frames of the preparation.
+    const std::uint64_t step = (std::uint64_t{p->nOutputRate} << 32) / rate;
+    const std::uint64_t end = std::uint64_t{p->nFrames} << 32;
+    std::uint64_t pos = std::uint64_t{v->m_nPos} << 32 | v->m_nFrac;
+    const std::size_t ch = p->nChannels == 1 ? 1 : 2;
+    const std::int16_t* d = p->pData;
+    for (std::size_t j = 0; j < frames && pos < end; ++j, pos += step) {
+        if (d == nullptr) {
+            continue;
+        }
+        const std::size_t i = static_cast<std::size_t>(pos >> 32);
+        const std::size_t k = std::min<std::size_t>(i + 1, p->nFrames - 1);
+        const float t = static_cast<float>(pos & 0xFFFFFFFFu) * (1.0f / 4294967296.0f);
+        const float l = d[i * ch] + (d[k * ch] - d[i * ch]) * t;
+        const float r = ch == 1 ? l : d[i * ch + 1] + (d[k * ch + 1] - d[i * ch + 1]) * t;
+        out[2 * j] += l * gl;
+        out[2 * j + 1] += r * gr;
+    }
+    v->m_nPos = static_cast<std::uint32_t>(std::min(pos, end) >> 32);
+    v->m_nFrac = pos < end ? static_cast<std::uint32_t>(pos) : 0;
+    return pos < end;
+}
+
 // With hundreds of voices the hardware prefetcher loses track of the streams: ask for the next
 // voice's samples while this one is mixed.
 void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
@@ -452,6 +492,7 @@ void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
 
 void MixerCore::MixBlock(float* out, std::size_t frames) {
     std::fill(out, out + 2 * frames, 0.0f);
+    const std::uint32_t rate = Format().nSamplesPerSec;
     const std::uint64_t blockStart = m_nFramesMixed.load(std::memory_order_relaxed);
     // Before any start is looked at: a starting thread that still reads the old value has filled
     // its slot before this store, so this block sees the slot (see StartNext).
@@ -488,12 +529,25 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         if (request >= 0) { // the common case reads without a locked instruction
             request = v->m_nPositionRequest.exchange(-1, std::memory_order_acq_rel);
         }
+        if (p != nullptr && p->nOutputRate != v->m_nMixedRate) {
+            // Prepared again for another rate: the same moment of the sound in the new frames.
+            if (v->m_nMixedRate != 0) {
+                const double at =
+                    (v->m_nPos + v->m_nFrac * 0x1p-32) * p->nOutputRate / v->m_nMixedRate;
+                const double whole = std::floor(at);
+                const bool past = whole >= p->nFrames;
+                v->m_nPos = past ? p->nFrames : static_cast<std::uint32_t>(whole);
+                v->m_nFrac = past ? 0 : static_cast<std::uint32_t>((at - whole) * 0x1p32);
+            }
+            v->m_nMixedRate = p->nOutputRate;
+        }
         if (request >= 0 && p != nullptr) {
             std::uint64_t frame = static_cast<std::uint64_t>(request);
             if (p->nSourceRate != p->nOutputRate && p->nSourceRate != 0) {
                 frame = frame * p->nOutputRate / p->nSourceRate;
             }
             v->m_nPos = static_cast<std::uint32_t>(std::min<std::uint64_t>(frame, p->nFrames));
+            v->m_nFrac = 0;
         }
         if (Pending(w) != 0 && (w & MixerVoice::kOrphan) != 0) {
             Halt(v); // nobody is left to hear the starts it was waiting for
@@ -528,18 +582,24 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             }
         }
         // What it plays up to its first start in this block, then from the beginning at each.
+        const bool stretched = p != nullptr && p->nOutputRate != rate && rate != 0;
+        auto span = [&](std::size_t from, std::size_t n) {
+            return stretched ? MixSpanStretched(v, p, out + 2 * from, n, rate)
+                             : MixSpan(v, p, out + 2 * from, n);
+        };
         bool sounding = wasPlaying || nBegins == 0;
         std::size_t at = 0;
         for (std::size_t b = 0; b < nBegins; ++b) {
             if (sounding) {
-                sounding = MixSpan(v, p, out + 2 * at, begins[b] - at);
+                sounding = span(at, begins[b] - at);
             }
             at = begins[b];
             v->m_nPos = 0;
+            v->m_nFrac = 0;
             sounding = true;
         }
         if (sounding) {
-            sounding = MixSpan(v, p, out + 2 * at, frames - at);
+            sounding = span(at, frames - at);
         }
         if (sounding) {
             ++i;
@@ -548,6 +608,7 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         // Played to its end: back to the start, and let go unless a fresh Play came meanwhile
         // or a start at a later frame waits.
         v->m_nPos = 0;
+        v->m_nFrac = 0;
         v->m_nRestPosition.store(0, std::memory_order_release);
         const std::uint32_t generation = Generation(w);
         bool removed = false;

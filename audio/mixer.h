@@ -89,8 +89,12 @@ private:
     // Link of the dead list (orphans that stopped); mixer writes, the reaper reads.
     MixerVoice* m_pNextDead = nullptr;
 
-    // Mixer thread only.
+    // Mixer thread only. m_nPos counts frames of the preparation last mixed, whose rate
+    // m_nMixedRate keeps so that a new preparation at another rate carries the position over;
+    // m_nFrac is the fraction while a preparation of another rate is stretched to the mix.
     std::uint32_t m_nPos = 0;
+    std::uint32_t m_nFrac = 0;
+    std::uint32_t m_nMixedRate = 0;
     std::uint64_t m_nCachedLevels = ~0ull;
     float m_fGainL = 1.0f;
     float m_fGainR = 1.0f;
@@ -127,8 +131,12 @@ public:
     MixerCore(const MixerCore&) = delete;
     MixerCore& operator=(const MixerCore&) = delete;
 
+    // The mix's format: the device's rate, the channels and bits the program asked for.
     OutputFormat Format() const;
     void SetFormat(OutputFormat format);
+    // The primary buffer's format as the program set it; only reported.
+    OutputFormat Requested() const;
+    void SetRequested(OutputFormat format);
 
     // Buffer operations; any thread; no allocation, no lock.
     // Start returns false once the core is shut down.
@@ -190,6 +198,10 @@ private:
     void MixBlock(float* out, std::size_t frames);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
     static bool MixSpan(MixerVoice* voice, const PreparedSound* p, float* out, std::size_t frames);
+    // The same for a preparation made for another rate (the device changed and the buffer is
+    // being prepared again): linear interpolation until the new preparation arrives.
+    static bool MixSpanStretched(MixerVoice* voice, const PreparedSound* p, float* out,
+                                 std::size_t frames, std::uint32_t rate);
     void Admit(MixerVoice* voice);
     // Lets a stopped voice go; false when a racing Play or a waiting start kept it.
     bool TryRelease(MixerVoice* voice, std::uint32_t control);
@@ -205,6 +217,7 @@ private:
     void ReleaseAllAfterShutdown();
 
     std::atomic<std::uint64_t> m_nFormat;
+    std::atomic<std::uint64_t> m_nRequested;
     std::atomic<MixerVoice*> m_pQueueHead{nullptr};
     std::atomic<MixerVoice*> m_pDeadHead{nullptr};
     std::atomic<bool> m_bShutdown{false};

@@ -24,16 +24,28 @@ protected:
 
 struct OfflineSoundOutput::Impl {
     std::shared_ptr<MixerCore> core;
+    std::shared_ptr<OutputBackend> backend;
     SoundDevicePtr device;
     std::vector<std::uint8_t> bytes;
 };
 
-OfflineSoundOutput::OfflineSoundOutput(std::uint32_t samplesPerSec)
+OfflineSoundOutput::OfflineSoundOutput(std::uint32_t deviceRate)
     : m_impl(std::make_unique<Impl>()) {
     OutputFormat format;
-    format.nSamplesPerSec = samplesPerSec;
+    format.nSamplesPerSec = deviceRate;
     m_impl->core = std::make_shared<MixerCore>(format);
-    m_impl->device = MakeSoundDevice(std::make_shared<COfflineBackend>(m_impl->core));
+    format.nSamplesPerSec = MixRateFor(deviceRate);
+    m_impl->core->SetFormat(format);
+    m_impl->backend = std::make_shared<COfflineBackend>(m_impl->core);
+    m_impl->device = MakeSoundDevice(m_impl->backend);
+}
+
+void OfflineSoundOutput::SetDeviceRate(std::uint32_t deviceRate) {
+    m_impl->backend->SetMixRate(MixRateFor(deviceRate));
+}
+
+bool OfflineSoundOutput::WaitPrepared(std::chrono::milliseconds timeout) {
+    return m_impl->backend->WaitPrepared(timeout);
 }
 
 OfflineSoundOutput::~OfflineSoundOutput() {

@@ -4,6 +4,7 @@
 
 #include "audio/sound_output.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,8 +12,9 @@
 // The offline output: no thread and no device; the caller pulls mixed frames in virtual time.
 class OfflineSoundOutput {
 public:
-    // A device whose primary format is stereo 16-bit at the given rate until SetFormat changes it.
-    explicit OfflineSoundOutput(std::uint32_t samplesPerSec = 22050);
+    // A device of the given rate, mixing stereo 16-bit at it (or at the forced mix rate). The
+    // primary buffer's SetFormat changes channels and bits; its rate is only reported.
+    explicit OfflineSoundOutput(std::uint32_t deviceRate = 22050);
     ~OfflineSoundOutput();
     OfflineSoundOutput(const OfflineSoundOutput&) = delete;
     OfflineSoundOutput& operator=(const OfflineSoundOutput&) = delete;
@@ -28,6 +30,10 @@ public:
     void RenderFloat(std::size_t frames, std::vector<float>& out);
     // Frames rendered since creation: the virtual clock.
     std::uint64_t FramesRendered() const;
+    // Another device of another rate takes over: buffers are prepared again off the caller's
+    // thread, and WaitPrepared returns once they all are (false on time-out).
+    void SetDeviceRate(std::uint32_t deviceRate);
+    bool WaitPrepared(std::chrono::milliseconds timeout = std::chrono::seconds(30));
     // A factory for SetSoundOutputFactory that hands out this output's device.
     SoundOutputFactory Factory() const;
 

@@ -6,9 +6,12 @@
 #include "audio/output_route.h"
 #include "audio/sound_output.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CSoundBuffer;
@@ -16,14 +19,22 @@ class CSoundBuffer;
 class OutputBackend {
 public:
     explicit OutputBackend(std::shared_ptr<MixerCore> core) : m_core(std::move(core)) {}
-    virtual ~OutputBackend() = default;
+    virtual ~OutputBackend();
     OutputBackend(const OutputBackend&) = delete;
     OutputBackend& operator=(const OutputBackend&) = delete;
 
     const std::shared_ptr<MixerCore>& Core() const { return m_core; }
 
-    // Switches the output to a new format; buffers made for the old rate are prepared again.
+    // The primary buffer's SetFormat: kept and reported; channels and bits reopen the output,
+    // the rate stays the device's.
     HRESULT ChangeFormat(const OutputFormat& format);
+    // The mix follows a device of another rate. Buffers are prepared again on a thread of the
+    // output's own; until its new preparation arrives the mixer stretches each one. Any thread.
+    void SetMixRate(std::uint32_t rate);
+    // Waits until every buffer is prepared for the latest rate; false on time-out.
+    bool WaitPrepared(std::chrono::milliseconds timeout);
+    // Callbacks that came too late for the device to play on without a gap.
+    virtual std::uint64_t Underruns() const { return 0; }
     // Buffers created through this output, so that a rate change can reach them.
     void Register(const std::shared_ptr<CSoundBuffer>& buffer);
 
@@ -41,9 +52,16 @@ protected:
     virtual HRESULT Reopen(const OutputFormat& format) = 0;
 
 private:
+    void PrepareLoop();
+
     std::shared_ptr<MixerCore> m_core;
-    std::mutex m_lock; // the registry; never taken by the mixer
+    std::mutex m_lock; // the registry and the preparer; never taken by the mixer
+    std::condition_variable m_wake;
     std::vector<std::weak_ptr<CSoundBuffer>> m_buffers;
+    std::uint64_t m_nRateChanges = 0;
+    std::uint64_t m_nPrepared = 0; // rate changes the preparer has caught up with
+    bool m_bQuit = false;
+    std::thread m_preparer; // started at the first rate change
 };
 
 // The device object over an output.

@@ -26,6 +26,9 @@ namespace {
 
 constexpr Uint16 kPeriodFrames = 256;
 constexpr Uint16 kFallbackPeriodFrames = 512;
+// The rate to ask for when the driver does not tell a device's own (dummy, disk): what most
+// sound cards and servers run at.
+constexpr int kUsualDeviceRate = 48000;
 constexpr auto kWatchTick = std::chrono::milliseconds(100);
 constexpr auto kRestartEvery = std::chrono::milliseconds(300);
 constexpr auto kRetryChosenEvery = std::chrono::seconds(2);
@@ -80,6 +83,29 @@ void RestartSdlAudioLocked() {
     StartSdlAudioLocked();
 }
 
+// The device's own rate, as the driver reports it (a PulseAudio sink's rate); the usual rate when
+// it tells none.
+int DeviceRateLocked(const std::string& name) {
+    SDL_AudioSpec spec{};
+    if (name.empty()) {
+        char* defaultName = nullptr;
+        if (SDL_GetDefaultAudioInfo(&defaultName, &spec, 0) == 0) {
+            SDL_free(defaultName);
+            if (spec.freq > 0)
+                return spec.freq;
+        }
+        return kUsualDeviceRate;
+    }
+    const int n = SDL_GetNumAudioDevices(0);
+    for (int i = 0; i < n; ++i) {
+        const char* listed = SDL_GetAudioDeviceName(i, 0);
+        if (listed != nullptr && name == listed && SDL_GetAudioDeviceSpec(i, 0, &spec) == 0 &&
+            spec.freq > 0)
+            return spec.freq;
+    }
+    return kUsualDeviceRate;
+}
+
 class CSdlBackend final : public OutputBackend {
 public:
     explicit CSdlBackend(std::shared_ptr<MixerCore> core)
@@ -106,7 +132,10 @@ public:
     // The first attempt runs on the caller's thread, so that a device present at start-up plays
     // the jingle at once; the watcher takes over from there.
     void Start(const OutputFormat& format, const OutputRoute& route) {
-        Core()->SetFormat(format);
+        OutputFormat mix = format;
+        mix.nSamplesPerSec = MixRateFor(kUsualDeviceRate); // until a device tells its own
+        Core()->SetFormat(mix);
+        Core()->SetRequested(format);
         {
             std::lock_guard<std::mutex> guard(m_wishLock);
             m_wish = route;
@@ -133,6 +162,10 @@ public:
         }
         m_wake.notify_all();
         return true;
+    }
+
+    std::uint64_t Underruns() const override {
+        return m_nUnderruns.load(std::memory_order_relaxed);
     }
 
     OutputStatus Status() const override {
@@ -181,7 +214,13 @@ private:
         const OutputFormat f = self->Core()->Format();
         const std::size_t frames =
             static_cast<std::size_t>(len) / (f.nChannels * f.wBitsPerSample / 8);
-        self->m_nMainBeat.store(NowNs(), std::memory_order_relaxed);
+        const std::int64_t now = NowNs();
+        self->m_nMainBeat.store(now, std::memory_order_relaxed);
+        // SDL hides the server's own underrun reports: a callback more than two periods after
+        // the one before has let the device run dry.
+        const std::int64_t last = self->m_nLastCallback.exchange(now, std::memory_order_relaxed);
+        if (last != 0 && now - last > self->m_nLateNs.load(std::memory_order_relaxed))
+            self->m_nUnderruns.fetch_add(1, std::memory_order_relaxed);
         if (self->m_mixing.test_and_set(std::memory_order_acquire)) {
             // The monitor is standing in for this output this very moment.
             std::memset(stream, f.wBitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(len));
@@ -270,8 +309,9 @@ private:
             OpenMainOrDefault(mainName);
 
         const bool monitorThere = wish.strMonitor.empty() || Listed(wish.strMonitor);
-        if (m_monitor.id != 0 && (!wish.bMonitor || m_monitor.name != wish.strMonitor))
-            Close(m_monitor);
+        if (m_monitor.id != 0 && (!wish.bMonitor || m_monitor.name != wish.strMonitor ||
+                                  m_nMonitorRate != Core()->Format().nSamplesPerSec))
+            Close(m_monitor); // also when the main output came back at another rate
         if (m_monitor.id == 0 && wish.bMonitor && monitorThere)
             OpenMonitor(wish.strMonitor);
 
@@ -347,15 +387,15 @@ private:
         d = Device{};
     }
 
-    SDL_AudioDeviceID OpenOne(const std::string& name, SDL_AudioSpec want, SDL_AudioSpec* have) {
+    SDL_AudioDeviceID OpenOne(const std::string& name, SDL_AudioSpec want, SDL_AudioSpec* have,
+                              int allowed = SDL_AUDIO_ALLOW_SAMPLES_CHANGE) {
         const char* device = name.empty() ? nullptr : name.c_str();
-        SDL_AudioDeviceID id =
-            SDL_OpenAudioDevice(device, 0, &want, have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+        SDL_AudioDeviceID id = SDL_OpenAudioDevice(device, 0, &want, have, allowed);
         if (id != 0 && have->samples != want.samples) {
             // The driver would not keep 256 frames; 512 is the next period we accept.
             SDL_CloseAudioDevice(id);
             want.samples = kFallbackPeriodFrames;
-            id = SDL_OpenAudioDevice(device, 0, &want, have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
+            id = SDL_OpenAudioDevice(device, 0, &want, have, allowed);
         }
         return id;
     }
@@ -371,19 +411,28 @@ private:
         if (SDL_WasInit(SDL_INIT_AUDIO) == 0)
             return false;
         const OutputFormat format = Core()->Format();
+        // The mix runs at the device's own rate, so that the server resamples nothing; a forced
+        // rate is asked for as it is and SDL converts when the device will not take it.
+        const std::uint32_t forced = ForcedMixRate();
         SDL_AudioSpec want{};
-        want.freq = static_cast<int>(format.nSamplesPerSec);
+        want.freq = forced != 0 ? static_cast<int>(forced) : DeviceRateLocked(name);
         want.format = format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16SYS;
         want.channels = static_cast<Uint8>(format.nChannels);
         want.samples = ChoosePeriod(want.freq);
         want.callback = &CSdlBackend::MainCallback;
         want.userdata = this;
         SDL_AudioSpec have{};
-        const SDL_AudioDeviceID id = OpenOne(name, want, &have);
+        const SDL_AudioDeviceID id = OpenOne(
+            name, want, &have,
+            SDL_AUDIO_ALLOW_SAMPLES_CHANGE | (forced != 0 ? 0 : SDL_AUDIO_ALLOW_FREQUENCY_CHANGE));
         if (id == 0)
             return false;
         m_main = {id, g_nSdlGeneration, name};
         m_nPeriod = have.samples;
+        SetMixRate(forced != 0 ? forced : static_cast<std::uint32_t>(have.freq));
+        m_nLastCallback.store(0, std::memory_order_relaxed);
+        m_nLateNs.store(2'000'000'000LL * have.samples / std::max(have.freq, 1),
+                        std::memory_order_relaxed);
         m_nOpens.fetch_add(1);
         // Silent this long, the main output is taken as stalled and the monitor mixes.
         m_nStaleNs = std::max<std::int64_t>(40'000'000, 3'000'000'000LL * have.samples /
@@ -410,6 +459,7 @@ private:
         if (id == 0)
             return false;
         m_monitor = {id, g_nSdlGeneration, name};
+        m_nMonitorRate = format.nSamplesPerSec;
         m_nOpens.fetch_add(1);
         // Two periods of each side: blocks of either size never drain the ring.
         m_ring.SetTarget(
@@ -434,6 +484,7 @@ private:
     Device m_monitor;
     Clock::time_point m_lastRestart{};
     Clock::time_point m_lastChosenFailure{};
+    std::uint32_t m_nMonitorRate = 0; // the mix rate the monitor device was opened for
 
     // What the window may read.
     mutable std::mutex m_infoLock; // never taken by a callback
@@ -454,6 +505,9 @@ private:
     std::atomic<std::uint64_t> m_nMonitorFrames{0};
     std::atomic<std::uint64_t> m_nStandIns{0};
     std::atomic<std::int64_t> m_nStaleNs{kStandInAfterNs};
+    std::atomic<std::int64_t> m_nLastCallback{0};
+    std::atomic<std::int64_t> m_nLateNs{0};
+    std::atomic<std::uint64_t> m_nUnderruns{0};
     MonitorRing m_ring; // written by the main callback, read by the monitor callback
     std::unique_ptr<std::uint8_t[]> m_standIn; // the monitor callback's mix while it stands in
 };

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -133,6 +134,12 @@ public:
         if (m_bLoseNextLock.exchange(false)) {
             return DSERR_BUFFERLOST;
         }
+        {
+            // Until Unlock the caller writes the bytes: a new preparation must not read them.
+            // Waits only while this very buffer is being prepared again.
+            std::lock_guard<std::mutex> guard(m_prepareLock);
+            m_bWriting = true;
+        }
         if ((flags & DSBLOCK_FROMWRITECURSOR) != 0) {
             offset = 0; // nothing streams here: the write cursor rests at the start
         }
@@ -163,7 +170,10 @@ public:
         if (!InMemory(region1, bytes1) || !InMemory(region2, bytes2)) {
             return DSERR_INVALIDPARAM;
         }
-        Prepare(m_core->Format().nSamplesPerSec);
+        std::lock_guard<std::mutex> guard(m_prepareLock);
+        m_bWriting = false;
+        m_bWritten = true;
+        PrepareLocked(false);
         return DS_OK;
     }
 
@@ -268,10 +278,27 @@ public:
 
     bool HasMemory() const { return m_memory != nullptr; }
 
-    // Builds what the mixer plays at `outputRate` from the buffer's bytes and hands it over.
+    // The first preparation, of a buffer nobody has written yet.
+    void PrepareSilent() {
+        std::lock_guard<std::mutex> guard(m_prepareLock);
+        PrepareLocked(true);
+    }
+
+    // Prepares the buffer again when the mix rate is no longer the one it was prepared for.
+    // A buffer between Lock and Unlock is left to its Unlock.
+    void Refresh() {
+        std::lock_guard<std::mutex> guard(m_prepareLock);
+        if (!m_bWriting && m_prepared.back()->nOutputRate != m_core->Format().nSamplesPerSec) {
+            PrepareLocked(!m_bWritten);
+        }
+    }
+
+private:
+    // Builds what the mixer plays at the mix rate from the buffer's bytes and hands it over.
     // A new buffer's bytes are all zero: `silent` then skips the work and the mixer plays
     // silence of the right length.
-    void Prepare(std::uint32_t outputRate, bool silent = false) {
+    void PrepareLocked(bool silent) {
+        const std::uint32_t outputRate = m_core->Format().nSamplesPerSec;
         auto prepared = std::make_unique<PreparedSound>();
         const std::size_t frames = m_nBytes / m_sample.nBlockAlign;
         const std::uint32_t rate = m_sample.nSamplesPerSec;
@@ -310,7 +337,6 @@ public:
                 prepared->pData = prepared->samples.get();
             }
         }
-        std::lock_guard<std::mutex> guard(m_prepareLock);
         PublishPrepared(prepared.get());
         m_prepared.push_back(std::move(prepared));
         // The mixer reads the published pointer only while the voice is listed; an unlisted
@@ -320,7 +346,6 @@ public:
         }
     }
 
-private:
     static HRESULT Scheduled(MixerCore::StartResult result) {
         switch (result) {
         case MixerCore::StartResult::kWaiting:
@@ -354,7 +379,10 @@ private:
     };
     std::unique_ptr<std::int16_t, FreeMemory> m_memory; // the buffer's bytes (16-bit aligned)
     std::atomic<bool> m_bLoseNextLock{false};
-    std::mutex m_prepareLock; // Unlock against a rate change
+    // Lock/Unlock against a preparation for a new rate; never taken by the mixer.
+    std::mutex m_prepareLock;
+    bool m_bWriting = false; // between Lock and Unlock
+    bool m_bWritten = false; // unlocked at least once
     std::vector<std::unique_ptr<PreparedSound>> m_prepared;
 };
 
@@ -368,7 +396,7 @@ public:
 
     HRESULT GetFormat(WAVEFORMATEX* format, std::uint32_t sizeAllocated,
                       std::uint32_t* sizeWritten) override {
-        WAVEFORMATEX record = RecordFromOutput(m_core->Format());
+        WAVEFORMATEX record = RecordFromOutput(m_core->Requested());
         return CopyFormatOut(&record, sizeof record, format, sizeAllocated, sizeWritten);
     }
     HRESULT SetFormat(const WAVEFORMATEX* format) override {
@@ -484,7 +512,7 @@ public:
         if (!owned->HasMemory()) {
             return DSERR_OUTOFMEMORY;
         }
-        owned->Prepare(core->Format().nSamplesPerSec, true);
+        owned->PrepareSilent();
         std::shared_ptr<CSoundBuffer> made(owned.release(), CSoundBuffer::Release{});
         m_backend->Register(made);
         *buffer = made;
@@ -502,30 +530,76 @@ SoundOutputFactory g_factory;
 
 } // namespace
 
+OutputBackend::~OutputBackend() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_bQuit = true;
+    }
+    m_wake.notify_all();
+    if (m_preparer.joinable()) {
+        m_preparer.join();
+    }
+}
+
 HRESULT OutputBackend::ChangeFormat(const OutputFormat& format) {
-    const OutputFormat old = m_core->Format();
-    if (format == old) {
-        return DS_OK;
+    // The rate asked for is only reported: the mix stays at the device's rate. Channels and
+    // bits are the output's own.
+    OutputFormat mix = format;
+    mix.nSamplesPerSec = m_core->Format().nSamplesPerSec;
+    if (mix != m_core->Format()) {
+        HRESULT hr = Reopen(mix);
+        if (hr != DS_OK) {
+            return hr;
+        }
     }
-    HRESULT hr = Reopen(format);
-    if (hr != DS_OK) {
-        return hr;
+    m_core->SetRequested(format);
+    return DS_OK;
+}
+
+void OutputBackend::SetMixRate(std::uint32_t rate) {
+    OutputFormat f = m_core->Format();
+    if (f.nSamplesPerSec == rate) {
+        return;
     }
-    if (format.nSamplesPerSec != old.nSamplesPerSec) {
+    f.nSamplesPerSec = rate;
+    m_core->SetFormat(f);
+    std::lock_guard<std::mutex> guard(m_lock);
+    ++m_nRateChanges;
+    if (!m_preparer.joinable()) {
+        m_preparer = std::thread([this] { PrepareLoop(); });
+    }
+    m_wake.notify_all();
+}
+
+bool OutputBackend::WaitPrepared(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_wake.wait_for(lock, timeout, [this] { return m_nPrepared == m_nRateChanges; });
+}
+
+// Off the window's thread: a set of long effects takes seconds to prepare again.
+void OutputBackend::PrepareLoop() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_bQuit || m_nPrepared != m_nRateChanges; });
+        if (m_bQuit) {
+            return;
+        }
+        const std::uint64_t changes = m_nRateChanges;
         std::vector<std::shared_ptr<CSoundBuffer>> live;
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            for (const auto& weak : m_buffers) {
-                if (auto b = weak.lock()) {
-                    live.push_back(std::move(b));
-                }
+        for (const auto& weak : m_buffers) {
+            if (auto b = weak.lock()) {
+                live.push_back(std::move(b));
             }
         }
-        for (const auto& b : live) {
-            b->Prepare(format.nSamplesPerSec);
+        lock.unlock();
+        for (auto& b : live) {
+            b->Refresh();
+            b.reset(); // a buffer released meanwhile goes here, outside the registry's lock
         }
+        lock.lock();
+        m_nPrepared = changes;
+        m_wake.notify_all();
     }
-    return DS_OK;
 }
 
 void OutputBackend::Register(const std::shared_ptr<CSoundBuffer>& buffer) {
@@ -585,6 +659,7 @@ bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info) {
     info->wBitsPerSample = f.wBitsPerSample;
     info->nFramesMixed = backend.Core()->FramesMixed();
     info->nActiveVoices = backend.Core()->ActiveVoices();
+    info->nUnderruns = backend.Underruns();
     return true;
 }
 

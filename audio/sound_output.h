@@ -178,6 +178,7 @@ struct SoundOutputInfo {
     std::uint16_t wBitsPerSample = 0;
     std::uint64_t nFramesMixed = 0; // the output's clock
     std::size_t nActiveVoices = 0;  // voices the mixer held after its last block
+    std::uint64_t nUnderruns = 0;   // callbacks more than a period late: the device ran dry
 };
 // False when the device is not one of ours or its output is closed.
 bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info);

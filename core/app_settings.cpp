@@ -268,6 +268,14 @@ void AppSettings::LoadDeviceSettings() {
     ReadExistingValue(SectionName(), "VirtualMicrophone", &virtualMicrophone);
     m_bVirtualMicrophone = virtualMicrophone == "1";
     ReadExistingValue(SectionName(), "MicrophoneDevice", &m_strMicrophoneDevice);
+    std::string rate;
+    m_nMixRate = 0;
+    if (ReadExistingValue(SectionName(), "MixRate", &rate) && !rate.empty() && rate.size() <= 6 &&
+        rate.find_first_not_of("0123456789") == std::string::npos) {
+        const auto value = static_cast<std::uint32_t>(std::stoul(rate));
+        if (value >= 8000 && value <= 192000)
+            m_nMixRate = value;
+    }
 }
 
 void AppSettings::SaveVirtualMicrophone() {

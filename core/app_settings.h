@@ -3,6 +3,7 @@
 // switch; values CP932. Our own reader and writer of that layout.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,10 @@ public:
     std::string m_strMicrophoneDevice;
     void SaveVirtualMicrophone();
     void SaveMicrophoneDevice();
+    // MixRate="<samples per second>" (8000 to 192000): the rate everything is mixed at, whatever
+    // the device's own; "22050" gives the sound of the design's primary format. Absent or not a
+    // rate: 0, the device's rate. Read with the devices, never written.
+    std::uint32_t m_nMixRate = 0;
     // GlobalHotkeys="1" in [Environment]: hotkeys fire while other programs have the keyboard.
     // Absent means off and is left absent until the user chooses.
     bool m_bGlobalHotkeys = false;

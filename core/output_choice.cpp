@@ -10,6 +10,7 @@ void COutputChoice::LoadRemembered() {
     if (m_settings.m_strMonitorDevice != AppSettings::kMonitorOnDefault)
         m_route.strMonitor = Utf8FromCp932(m_settings.m_strMonitorDevice);
     SetStartRoute(m_route);
+    SetForcedMixRate(m_settings.m_nMixRate);
 }
 
 void COutputChoice::ChooseMain(const std::string& name) {

@@ -1,5 +1,7 @@
 #include "desktop/virtual_microphone.h"
 
+#include "audio/output_route.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -161,16 +163,22 @@ void CVirtualMicrophone::RunEnsure(const QString& microphone, std::function<void
                 else
                     *have = true;
             }
+            // At the rate Otomaru mixes at for it (the sink is its main output, so the mix
+            // follows it unless MixRate forces one) rather than the server's default (44100 Hz
+            // on PulseAudio): nothing is resampled on the way. One already there stays as it
+            // is: a call may hold it.
+            const std::uint32_t forced = ForcedMixRate();
+            const QString rate = Arg("rate", QString::number(forced != 0 ? forced : kMicRate));
             if (!haveSink)
                 loads.push_back(
                     {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                     Arg("sink_name", sink),
+                     Arg("sink_name", sink), rate,
                      QStringLiteral("sink_properties=device.description=") + kVirtualMicName});
             if (!haveSource)
                 loads.push_back({QStringLiteral("load-module"),
                                  QStringLiteral("module-remap-source"),
                                  Arg("master", sink + QStringLiteral(".monitor")),
-                                 Arg("source_name", kMicSource),
+                                 Arg("source_name", kMicSource), rate,
                                  QStringLiteral("source_properties=device.description="
                                                 "OtomaruMicrophone")});
             const bool wantLoop = !microphone.isEmpty() && !haveLoop;

@@ -18,6 +18,9 @@ inline constexpr const char* kVirtualMicName = "OtomaruMic";
 // Audio/Source/Virtual node is no sink, so neither SDL nor a loopback could play into it.
 inline constexpr const char* kMicSource = "otomaru_mic";
 inline constexpr const char* kMicSink = "otomaru_mix";
+// The microphone's rate unless MixRate forces one: the one voice calls take, so that the effects
+// keep their full band.
+inline constexpr int kMicRate = 48000;
 // The real microphone's way in: the server's own loopback, at this latency (measured in the
 // user guide).
 inline constexpr int kPassthroughLatencyMs = 20;

@@ -1,6 +1,7 @@
 // Buffers used from many threads while another thread mixes (run it under ThreadSanitizer), and
 // the real output opened through SDL's dummy driver.
 #include "audio/offline_output.h"
+#include "audio/output_route.h"
 #include "sound_output_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -191,7 +192,8 @@ TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
     ASSERT_TRUE(GetSoundOutputInfo(device, &info));
     EXPECT_EQ(info.driver, "dummy");
     EXPECT_TRUE(info.nPeriodFrames == 256 || info.nPeriodFrames == 512) << info.nPeriodFrames;
-    EXPECT_EQ(info.nSamplesPerSec, 22050u);
+    // The dummy driver tells no rate of its own: the usual one is asked for.
+    EXPECT_EQ(info.nSamplesPerSec, 48000u);
     // SDL keeps its hands off the signals that end the program.
     for (const int signal : {SIGINT, SIGTERM}) {
         struct sigaction action {};
@@ -214,12 +216,15 @@ TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
     ASSERT_TRUE(GetSoundOutputInfo(device, &info));
     EXPECT_GE(info.nFramesMixed, 2205u);
 
-    // A new rate reopens the device.
+    // New channels reopen the device; the rate asked for is only reported.
     FormatRecord f44 = PlainFormat(WAVE_FORMAT_PCM, 1, 44100, 16);
     ASSERT_EQ(primary->SetFormat(&f44.head), DS_OK);
     ASSERT_TRUE(GetSoundOutputInfo(device, &info));
-    EXPECT_EQ(info.nSamplesPerSec, 44100u);
+    EXPECT_EQ(info.nSamplesPerSec, 48000u);
     EXPECT_EQ(info.nChannels, 1);
+    WAVEFORMATEX reported{};
+    ASSERT_EQ(primary->GetFormat(&reported, sizeof reported, nullptr), DS_OK);
+    EXPECT_EQ(reported.nSamplesPerSec, 44100u);
     EXPECT_EQ(b->Play(0, 0, 0), DS_OK);
 
     // Released while sounding, after the device: nothing crashes, and the buffers stay usable.
@@ -227,6 +232,17 @@ TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
     EXPECT_NE(b->Play(0, 0, 0), DS_OK);
     EXPECT_EQ(b->Stop(), DS_OK);
     EXPECT_EQ(primary->SetFormat(&f.head), DSERR_NODRIVER);
+}
+
+TEST_F(SdlOutputTest, AForcedRateIsTheMixRate) {
+    SetForcedMixRate(22050);
+    SoundDevicePtr device;
+    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    SoundOutputInfo info;
+    ASSERT_TRUE(GetSoundOutputInfo(device, &info));
+    SetForcedMixRate(0);
+    EXPECT_EQ(info.nSamplesPerSec, 22050u);
+    EXPECT_EQ(info.nPeriodFrames, 256u);
 }
 
 TEST_F(SdlOutputTest, FactoryReplacesTheDeviceAndAnEmptyOneRestoresSdl) {

@@ -104,6 +104,37 @@ TEST_F(AppSettingsFixture, ValuesAreReadWithoutTheirQuotes) {
     }
 }
 
+TEST_F(AppSettingsFixture, MixRateIsReadAsARateAndNeverWritten) {
+    struct Row {
+        std::string value; // the line's value; empty = no MixRate line
+        std::uint32_t rate;
+    };
+    const Row rows[] = {
+        {"", 0},
+        {"\"22050\"", 22050},
+        {"48000", 48000},
+        {"\"8000\"", 8000},
+        {"192000", 192000},
+        {"7999", 0},
+        {"192001", 0},
+        {"\"\"", 0},
+        {"44.1k", 0},
+        {"-22050", 0},
+        {"99999999999999", 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.value);
+        const std::string file = "[Environment]\r\nSoundsFile=\"a.txt\"\r\n" +
+                                 (r.value.empty() ? "" : "MixRate=" + r.value + "\r\n");
+        WriteIni(file);
+        settings.m_nMixRate = 1;
+        settings.LoadSettings();
+        settings.LoadDeviceSettings();
+        EXPECT_EQ(settings.m_nMixRate, r.rate);
+        EXPECT_EQ(Ini(), file);
+    }
+}
+
 TEST_F(AppSettingsFixture, LongValueIsCutAt1023BytesWithoutSplittingACharacter) {
     std::string longName(1022, 'a');
     longName += Sj("音"); // would end at byte 1024

@@ -87,6 +87,11 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
         return s;
     };
     ASSERT_TRUE(SpinUntil([&] { return status().main == OutputState::Playing; }, 3000));
+    SoundOutputInfo info;
+    ASSERT_TRUE(GetSoundOutputInfo(device, &info));
+    if (!PulseRig::PipeWire()) { // not the server's default 44100
+        EXPECT_EQ(info.nSamplesPerSec, static_cast<std::uint32_t>(kMicRate));
+    }
     effect->Play(0, 0, 0);
 
     // Twice: as made, and after the server came back and the output's sign of it made the

@@ -30,6 +30,9 @@ public:
     static constexpr const char* kSinkA = "OtomaruA";
     static constexpr const char* kSinkB = "OtomaruB";
     static constexpr int kRate = 22050;
+    // The sinks' own rates, as two sound cards may differ.
+    static constexpr int kRateA = 44100;
+    static constexpr int kRateB = 48000;
 
     PulseRig() {
         char pattern[] = "/tmp/otomaru-pulse-XXXXXX";
@@ -78,12 +81,12 @@ public:
             return StartPipeWire(socket);
         // Built apart: GCC 12 at -O1 warns falsely about the temporaries inside the list.
         const std::string log = "--log-target=file:" + m_dir + "/pulse.log";
-        const std::string sinkA =
-            std::string("--load=module-null-sink sink_name=a sink_properties=device.description=") +
-            kSinkA;
-        const std::string sinkB =
-            std::string("--load=module-null-sink sink_name=b sink_properties=device.description=") +
-            kSinkB;
+        const std::string sinkA = std::string("--load=module-null-sink sink_name=a rate=") +
+                                  std::to_string(kRateA) +
+                                  " sink_properties=device.description=" + kSinkA;
+        const std::string sinkB = std::string("--load=module-null-sink sink_name=b rate=") +
+                                  std::to_string(kRateB) +
+                                  " sink_properties=device.description=" + kSinkB;
         m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
                           "--use-pid-file=no", log, sinkA, sinkB,
                           // Last: a client that connects finds the sinks there. SDL 2.26 crashes on

@@ -577,15 +577,15 @@ TEST_F(MixerDlgTest, VirtualMicrophoneIsMadeWithPactl) {
     };
     const Case cases[] = {
         {"",
-         "list short modules\nload-module module-null-sink sink_name=otomaru_mix "
+         "list short modules\nload-module module-null-sink sink_name=otomaru_mix rate=48000 "
          "sink_properties=device.description=OtomaruMic\nload-module module-remap-source "
-         "master=otomaru_mix.monitor source_name=otomaru_mic "
+         "master=otomaru_mix.monitor source_name=otomaru_mic rate=48000 "
          "source_properties=device.description=OtomaruMicrophone\n",
          true},
         {"module-remap-source",
-         "list short modules\nload-module module-null-sink sink_name=otomaru_mix "
+         "list short modules\nload-module module-null-sink sink_name=otomaru_mix rate=48000 "
          "sink_properties=device.description=OtomaruMic\nload-module module-remap-source "
-         "master=otomaru_mix.monitor source_name=otomaru_mic "
+         "master=otomaru_mix.monitor source_name=otomaru_mic rate=48000 "
          "source_properties=device.description=OtomaruMicrophone\nunload-module 7\n",
          false},
     };
