@@ -1,6 +1,11 @@
 #include "core/set_sound_load.h"
 
 #include <algorithm>
+#include <unistd.h>
+
+namespace {
+constexpr int kLoadingNice = 5;
+} // namespace
 
 CSetSoundLoad::CSetSoundLoad(const EffectTable& table, const std::string& waveDir, WaveLoader load,
                              unsigned threads)
@@ -26,6 +31,10 @@ CSetSoundLoad::~CSetSoundLoad() {
 }
 
 void CSetSoundLoad::Run() {
+    // Below the window's thread and the sound's: when they wake they get a core at once, so the
+    // window keeps painting on a busy machine (Linux keeps a nice value per thread).
+    // Should it fail, loading at the usual priority is only less polite.
+    [[maybe_unused]] const int niceness = nice(kLoadingNice);
     for (;;) {
         const int index = m_nNext.fetch_add(1);
         if (index >= Total())
