@@ -5,7 +5,16 @@
 namespace {
 std::mutex g_mutex;
 MessageFunction g_function;
+thread_local std::vector<HeldMessage>* t_held = nullptr;
 } // namespace
+
+ScopedMessageHold::ScopedMessageHold(std::vector<HeldMessage>& into) : m_prev(t_held) {
+    t_held = &into;
+}
+
+ScopedMessageHold::~ScopedMessageHold() {
+    t_held = m_prev;
+}
 
 MessageFunction SetMessageFunction(MessageFunction fn) {
     std::lock_guard lock(g_mutex);
@@ -14,6 +23,10 @@ MessageFunction SetMessageFunction(MessageFunction fn) {
 }
 
 int MessageBoxA(const std::string& text, std::string_view caption, unsigned type) {
+    if (t_held) {
+        t_held->push_back({text, std::string(caption), type});
+        return (type & MB_BUTTONMASK) == MB_YESNO ? IDNO : IDOK;
+    }
     MessageFunction fn;
     {
         std::lock_guard lock(g_mutex);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // text, caption, MB_ flags -> IDOK / IDYES / IDNO
 using MessageFunction =
@@ -40,4 +41,25 @@ public:
 
 private:
     MessageFunction m_prev;
+};
+
+// A message kept to be shown later, as it was asked for.
+struct HeldMessage {
+    std::string text;
+    std::string caption;
+    unsigned type = MB_OK;
+};
+
+// While it lives, messages asked for on its thread are kept in `into` instead of being shown,
+// and answered IDOK (IDNO for a question): work moved off the window's thread hands its
+// messages back to be shown there, in the order the user would have seen them.
+class ScopedMessageHold {
+public:
+    explicit ScopedMessageHold(std::vector<HeldMessage>& into);
+    ~ScopedMessageHold();
+    ScopedMessageHold(const ScopedMessageHold&) = delete;
+    ScopedMessageHold& operator=(const ScopedMessageHold&) = delete;
+
+private:
+    std::vector<HeldMessage>* m_prev;
 };

@@ -2,6 +2,7 @@
 // with a fake that records calls and answers dialogs and questions.
 #pragma once
 
+#include "core/set_sound_load.h"
 #include "input/hotkey.h"
 #include "model/effect_table.h"
 #include "playback/active_play_list.h"
@@ -57,6 +58,11 @@ public:
     // Modal dialogs: IDOK or IDCANCEL. `values` goes in and, on IDOK, comes back changed.
     virtual int RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) = 0;
     virtual int RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) = 0;
+
+    // Returns once every sound of the set being opened has loaded on the loading threads. The
+    // window keeps painting meanwhile and shows how far it got when it takes long; a window
+    // without a loop of its own just waits.
+    virtual void WaitForSetLoad(CSetSoundLoad& load) { load.Wait(); }
 
     // Hands a finished job to the window's thread; the window then calls
     // CSetController::OnPlayDone there. Called from worker threads.

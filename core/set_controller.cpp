@@ -116,15 +116,23 @@ void CSetController::DestroyWindow() {
 
 bool CSetController::ReadCurrentSet() {
     std::string shown;
-    const bool ok = ReadSetFile(
-        m_strSetFilePath, m_effects, m_strWaveDir,
-        [this](const std::string& fullPath, SoundBufferSlot& slot) {
-            return m_device.LoadWaveFile(fullPath, slot);
-        },
-        &shown);
+    // The set is read whole first and its sounds loaded after, on every core; the table stays
+    // empty until then, so nothing the window's loop runs meanwhile meets a half-loaded set.
+    EffectTable table;
+    const bool ok = ReadSetFile(m_strSetFilePath, table, m_strWaveDir, nullptr, &shown);
     // A missing set may be made by the first Add; one that is there but was not read whole
     // (not a set, unreadable, cut by an I/O error) would be lost under a write.
     m_strSetNotRead = ok || !OsPathExists(m_strSetFilePath) ? std::string() : shown;
+    if (table.GetSize() > 0) {
+        CSetSoundLoad load(
+            table, m_strWaveDir,
+            [&device = m_device](const std::string& fullPath, SoundBufferSlot& slot) {
+                return device.LoadWaveFile(fullPath, slot);
+            });
+        m_view.WaitForSetLoad(load);
+        load.Finish();
+    }
+    m_effects = std::move(table);
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     return ok;
 }

@@ -12,6 +12,7 @@
 #include "ui/effect_dlg.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/icons.h"
+#include "ui/load_progress_dlg.h"
 #include "ui/mixer_resource.h"
 #include "ui/new_source_dlg.h"
 
@@ -306,6 +307,10 @@ int CMixerDlg::exec() {
 }
 
 void CMixerDlg::done(int result) {
+    if (m_bLoading) {
+        m_bCloseAfterLoad = true;
+        return;
+    }
     m_pGlobalHotkeys->SetEnabled(false);
     ShutDown();
     QDialog::done(result);
@@ -581,6 +586,20 @@ std::string CMixerDlg::KeyboardLayoutHint() {
 void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
     m_pEffectList->SetRows(EffectListRows(table, layout));
     m_pGlobalHotkeys->SetTable(table);
+}
+
+void CMixerDlg::WaitForSetLoad(CSetSoundLoad& load) {
+    // The closed set's rows go at once; the new ones come with their sounds.
+    m_pEffectList->SetRows({});
+    m_bLoading = true;
+    ::WaitForSetLoad(load, this);
+    m_bLoading = false;
+    if (m_bCloseAfterLoad) {
+        m_bCloseAfterLoad = false;
+        // Once the command that opened the set has finished.
+        QMetaObject::invokeMethod(
+            this, [this] { done(IDCANCEL); }, Qt::QueuedConnection);
+    }
 }
 
 void CMixerDlg::FillPlayList(const ActivePlayList& jobs) {

@@ -76,6 +76,7 @@ public:
     std::string GetSetSelectorText(int index) override;
     int RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) override;
     int RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) override;
+    void WaitForSetLoad(CSetSoundLoad& load) override;
     void PostPlayDone(PlayJobPtr job) override;
 
 protected:
@@ -153,4 +154,8 @@ private:
     std::vector<int> m_playColumnsAtStart;
     bool m_bCreated = false;
     bool m_bWindowDestroyed = false;
+    // A set is loading: the controller waits inside a loop of ours, so a close asked for
+    // meanwhile (the close box, before the progress box blocks it) waits for the load.
+    bool m_bLoading = false;
+    bool m_bCloseAfterLoad = false;
 };

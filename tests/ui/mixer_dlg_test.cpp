@@ -31,10 +31,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -474,6 +477,34 @@ TEST_F(MixerDlgTest, FinishedPlaybackLeavesThePlayList) {
     ASSERT_EQ(PlayRows(), 1);
     EXPECT_TRUE(WaitFor([&] { return PlayRows() == 0; }));
     EXPECT_EQ(m_dlg->Controller().Playbacks().GetSize(), 0);
+}
+
+// A close asked for while a set loads (before the progress box blocks the window) must not shut
+// the window down under the command that is loading: it comes once the load is done.
+TEST_F(MixerDlgTest, ACloseWhileASetLoadsComesAfterTheLoad) {
+    EffectTable table;
+    table.Add(EffectEntry{});
+    table.GetAt(0).strWavePath = "short.wav";
+    std::atomic<bool> release{false};
+    CSetSoundLoad load(
+        table, m_dir.Cp932(),
+        [&release](const std::string&, SoundBufferSlot&) -> std::uint32_t {
+            for (int i = 0; i < 30000 && !release; ++i) // a hang guard only
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return 0;
+        },
+        1);
+    bool closedAtOnce = true;
+    QTimer::singleShot(50, m_dlg.get(), [&] {
+        m_dlg->close();
+        closedAtOnce = !m_dlg->isVisible();
+        release = true;
+    });
+    m_dlg->WaitForSetLoad(load);
+    EXPECT_FALSE(closedAtOnce);
+    EXPECT_TRUE(m_dlg->isVisible());
+    QApplication::processEvents();
+    EXPECT_FALSE(m_dlg->isVisible());
 }
 
 } // namespace
