@@ -3,11 +3,13 @@
 // and a stopped worker winding down can still read it after the set was closed.
 #pragma once
 
+#include "audio/loudness.h"
 #include "audio/sound_output.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,7 @@ struct EffectEntry {
     SharedInt32 nInterval;          // ms between starts; 0 = the sound's own length
     std::uint8_t bKeyHeld = 0;      // key latch; window thread only
     EffectOptions options;          // window thread only
+    std::optional<Loudness> loudness; // of the loaded sound, once measured; window thread only
 
     // Whether the effect can sound: its WAVE file was found and loaded.
     bool IsAvailable() const { return pBuffer != nullptr && dwDataLength != 0; }
