@@ -87,7 +87,7 @@ void ActivePlayList::StopSelected(int selectionMark) {
 int ActivePlayList::StopEffect(const EffectEntry* entry) {
     int stopped = 0;
     for (const PlayJobPtr& job : m_jobs) {
-        if (job->pEntry.get() != entry || job->bActive.load() == 0)
+        if (job->pEntry.get() != entry || job->bRun.load() == 0)
             continue;
         job->RequestStop();
         FadeOutJob(*job);
@@ -99,7 +99,7 @@ int ActivePlayList::StopEffect(const EffectEntry* entry) {
 void ActivePlayList::StopChokeGroup(int group, const EffectEntry* except) {
     for (const PlayJobPtr& job : m_jobs) {
         const EffectEntry* entry = job->pEntry.get();
-        if (entry != except && entry->options.nChoke == group && job->bActive.load() != 0) {
+        if (entry != except && entry->options.nChoke == group && job->bRun.load() != 0) {
             job->RequestStop();
             FadeOutJob(*job);
         }
@@ -141,10 +141,4 @@ bool ActivePlayList::OnPlayDone(const PlayJob* job) {
 bool ActivePlayList::IsPlaying(const EffectEntry* entry) const {
     return std::any_of(m_jobs.begin(), m_jobs.end(),
                        [entry](const PlayJobPtr& p) { return p->pEntry.get() == entry; });
-}
-
-bool ActivePlayList::IsRunning(const EffectEntry* entry) const {
-    return std::any_of(m_jobs.begin(), m_jobs.end(), [entry](const PlayJobPtr& p) {
-        return p->pEntry.get() == entry && p->bActive.load() != 0;
-    });
 }

@@ -23,9 +23,9 @@ public:
                        float gain = 1.0f);
     // Fades out the job's buffer and asks the job at the row to stop; does not wait.
     void StopSelected(int selectionMark);
-    // The same for every running job of the entry; returns how many there were.
+    // The same for every job of the entry not yet asked to stop; returns how many there were.
     int StopEffect(const EffectEntry* entry);
-    // The same for every running job of another entry in the choke group.
+    // The same for every such job of another entry in the choke group.
     void StopChokeGroup(int group, const EffectEntry* except);
     // Asks every job to stop, waits for each (at most 3000 ms, then detaches it) and empties the
     // list. Clears every flag before it waits, so it takes about as long as the slowest worker.
@@ -34,8 +34,6 @@ public:
     bool OnPlayDone(const PlayJob* job);
     // Whether any listed job plays this entry.
     bool IsPlaying(const EffectEntry* entry) const;
-    // Whether a job of this entry has not ended yet.
-    bool IsRunning(const EffectEntry* entry) const;
     // The stack each new worker is started with (WorkerThread::kStackSize unless changed).
     void SetWorkerStackSize(std::size_t bytes) { m_nStackSize = bytes; }
 
