@@ -79,6 +79,35 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
     }
 }
 
+// A trimmed effect starts each play on its trim's first frame, and with interval 0 the next play
+// comes after the trimmed part: 40 ms, 882 frames, not the sound's 2205.
+TEST(RepeatSchedule, TrimmedPlaysFollowEachOtherAfterTheTrimmedLength) {
+    PacedOutput paced;
+    EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 100, 3, 0);
+    ASSERT_TRUE(entry);
+    // The mark moves to 20 ms in, where the trim begins.
+    void* p = nullptr;
+    std::uint32_t n = 0;
+    ASSERT_EQ(entry->pBuffer->Lock(0, 0, &p, &n, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+    auto* samples = static_cast<std::int16_t*>(p);
+    samples[0] = 1000;
+    samples[441] = kMark;
+    entry->pBuffer->Unlock(p, n, nullptr, 0);
+    entry->options = ParseEffectOptions({"start=20", "end=60"});
+    PlayDoneQueue done;
+    ActivePlayList list;
+    ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+    PlayJobPtr job = done.WaitPop();
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->nTrimmedMs, 40u);
+    list.OnPlayDone(job.get());
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::vector<std::uint64_t> onsets = paced.Onsets();
+    ASSERT_EQ(onsets.size(), 3u);
+    EXPECT_EQ(onsets[1] - onsets[0], 882u);
+    EXPECT_EQ(onsets[2] - onsets[0], 1764u);
+}
+
 // A stop takes back a start already handed over, but only its own job's: the Stop a second job of
 // the effect makes at its start, or the window's Stop of that job, silences the sound and leaves
 // the first job's next play to bring it back.
