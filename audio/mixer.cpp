@@ -193,12 +193,14 @@ void MixerCore::FadeOut(MixerVoice* voice, std::uint16_t owner) {
     // As Halt, but what sounds keeps playing: the mixer ends it when the fade is over.
     const std::uint32_t cancelled = EmptySlots(voice, owner);
     voice->m_nCancels.fetch_add(1, std::memory_order_seq_cst);
+    // The request names the generation before the word carries it, so a block that sees the new
+    // generation sees the request too.
     std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
     std::uint32_t nw;
     do {
         nw = (w - cancelled * MixerVoice::kPendingUnit) + MixerVoice::kGenerationUnit;
+        voice->m_nFadeRequest.store(Generation(nw) | 1, std::memory_order_seq_cst);
     } while (!voice->m_nControl.compare_exchange_weak(w, nw, std::memory_order_seq_cst));
-    voice->m_nFadeRequest.store(Generation(nw) | 1, std::memory_order_seq_cst);
 }
 
 MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame,
@@ -576,15 +578,14 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         const Span span{MsToFrames(trim & 0xFFFFFFFF, rate), MsToFrames(trim >> 32, rate),
                         MsToFrames(fades & 0xFFFFFFFF, rate),
                         std::bit_cast<float>(v->m_nGainBits.load(std::memory_order_acquire))};
-        // A fade-out asked in this generation begins here, once; a Play or Stop since ends it.
+        // At each new generation: a fade-out asked in it begins here (a fade under way goes on);
+        // a Play or a Stop made it otherwise, which ends a fade.
         const std::uint32_t generationMark = Generation(w) | 1;
-        if (v->m_nFadeLeft != 0 && v->m_nFadeHandled != generationMark) {
-            v->m_nFadeLeft = 0;
-        }
-        if (v->m_nFadeRequest.load(std::memory_order_seq_cst) == generationMark &&
-            v->m_nFadeHandled != generationMark) {
+        if (v->m_nFadeHandled != generationMark) {
             v->m_nFadeHandled = generationMark;
-            if (wasPlaying) {
+            if (v->m_nFadeRequest.load(std::memory_order_seq_cst) != generationMark) {
+                v->m_nFadeLeft = 0;
+            } else if (wasPlaying && v->m_nFadeLeft == 0) {
                 v->m_nFadeFrames = std::max<std::uint32_t>(1, MsToFrames(fades >> 32, rate));
                 v->m_nFadeLeft = v->m_nFadeFrames;
             }

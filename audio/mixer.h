@@ -90,7 +90,7 @@ private:
     std::atomic<std::uint64_t> m_nFadeMs{0};
     std::atomic<std::uint32_t> m_nGainBits{0x3F800000}; // 1.0f
     // The generation a fade-out was asked in, with bit 0 set; a later Play or Stop changes the
-    // generation and so cancels it.
+    // generation and so cancels it. Stored before the control word carries that generation.
     std::atomic<std::uint32_t> m_nFadeRequest{0};
 
     // Start queue link: written by the starting thread before the push, read by the mixer.
@@ -103,7 +103,7 @@ private:
     std::uint64_t m_nCachedLevels = ~0ull;
     float m_fGainL = 1.0f;
     float m_fGainR = 1.0f;
-    std::uint32_t m_nFadeHandled = 0; // the last request begun
+    std::uint32_t m_nFadeHandled = 0; // the generation (| 1) last looked at for a fade
     std::uint32_t m_nFadeLeft = 0;    // frames of the fade-out still to play; 0 = none
     std::uint32_t m_nFadeFrames = 0;  // its whole length
 

@@ -2,6 +2,7 @@
 // here runs on the window's thread; workers reach back only through the post target.
 #include "core/set_controller.h"
 
+#include "audio/loudness.h"
 #include "base/message.h"
 #include "base/text.h"
 #include "core/set_file.h"

@@ -97,6 +97,22 @@ TEST(SoundOutputShape, AStartDuringTheFadeOutCutsItAndFadesInAgain) {
               (std::vector<std::int16_t>{0, 5000, 10000, 10000, 8536, 5000, 0, 5000, 10000}));
 }
 
+TEST(SoundOutputShape, ASecondStopDuringTheFadeOutLetsItGoOn) {
+    OfflineSoundOutput out(kRate);
+    SoundBufferPtr b = MakeMono16(out.Device(), kRate, std::vector<std::int16_t>(20, 10000));
+    ISoundBufferShape* shape = QueryBufferShape(b.get());
+    ASSERT_TRUE(shape);
+    shape->SetShape(0, 0, 0, 4, 1.0f);
+    b->Play(0, 0, 0);
+    std::vector<std::int16_t> mixed;
+    out.Render(1, mixed);
+    shape->FadeOutOwner(3);
+    out.Render(2, mixed);
+    shape->FadeOutOwner(0);
+    out.Render(4, mixed);
+    EXPECT_EQ(Channel(mixed, 0), (std::vector<std::int16_t>{10000, 10000, 8536, 5000, 1464, 0, 0}));
+}
+
 TEST(Loudness, SineAgainstBs1770Figures) {
     // A 1 kHz sine at -20 dBFS reads -20 - 3.01 LUFS in one channel of two (BS.1770 weights
     // 1 kHz at 0 dB after its -0.691 offset), 3.01 dB more on both; mono plays on both sides.
