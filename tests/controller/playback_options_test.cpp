@@ -5,6 +5,8 @@
 #include "tests/controller/controller_fixture.h"
 
 #include <algorithm>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -96,5 +98,58 @@ TEST_F(PlaybackOptionsTest, PressesGiveTheRunningJobsEachModeAsks) {
             Do(ctl, p);
         EXPECT_EQ(Running(ctl), r.running);
         ctl.StopAll();
+    }
+}
+
+// A stop by command (the play list's 停止, a toggle, a choke) fades the sound out over its
+// fadeout, from the next block, frame by frame on the half-cosine; a sound that ends by itself
+// is not faded. 10 ms at 22050 Hz is 221 frames.
+TEST_F(PlaybackOptionsTest, AStopByCommandFadesOutFromTheNextBlock) {
+    ASSERT_TRUE(WriteBytes(HostPath("c.wav"),
+                           MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050, 10000))));
+    MakeSet("s.txt", ExeDir(),
+            {EffectLine("c.wav", "e0", 0, 65, 0, 0, 0, 0) + ",fadeout=10",
+             EffectLine("c.wav", "e1", 0, 66, 0, 0, 0, 0) + ",fadeout=10,retrigger=toggle",
+             EffectLine("c.wav", "e2", 0, 67, 0, 0, 0, 0) + ",fadeout=10,choke=3",
+             EffectLine("c.wav", "e3", 0, 68, 0, -10000, 1, 0) + ",choke=3"});
+    Remember("s.txt");
+    CSetController& ctl = Start();
+    // The start-up jingle goes first.
+    SoundOutputInfo info;
+    for (int i = 0; i < 1000; ++i) {
+        m_output.Render(512);
+        if (GetSoundOutputInfo(m_output.Device(), &info) && info.nActiveVoices == 0)
+            break;
+    }
+    ASSERT_EQ(info.nActiveVoices, 0u);
+    const std::vector<Press> stops[] = {{}, {{1, Via::Key}}, {{3, Via::Remote}}};
+    for (int effect = 0; effect < 3; ++effect) {
+        SCOPED_TRACE(effect);
+        Do(ctl, {effect, Via::Button});
+        // Until the worker's first play has landed.
+        std::vector<std::int16_t> block;
+        for (int i = 0; i < 400 && (block.empty() || block[0] == 0); ++i) {
+            block.clear();
+            m_output.Render(256, block);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_EQ(block[0], 10000);
+        if (effect == 0) {
+            m_view.m_nPlayMark = 0;
+            ctl.StopSelected();
+        }
+        for (const Press& p : stops[effect])
+            Do(ctl, p);
+        block.clear();
+        m_output.Render(512, block);
+        std::vector<std::int16_t> left;
+        for (std::size_t i = 0; i < block.size(); i += 2)
+            left.push_back(block[i]);
+        for (const auto& [frame, value] :
+             std::vector<std::pair<int, int>>{{0, 10000}, {110, 5036}, {220, 1}, {221, 0}})
+            EXPECT_NEAR(left[static_cast<std::size_t>(frame)], value, 1) << frame;
+        EXPECT_EQ(*std::max_element(left.begin() + 221, left.end()), 0);
+        ctl.StopAll();
+        DrainPlayDone();
     }
 }
