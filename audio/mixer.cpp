@@ -443,13 +443,13 @@ void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::si
     }
 }
 
-} // namespace
-
 // Fade curve: half a cosine, 0 at t = 0 and 1 at t = 1, flat at both ends (no corner heard).
 float FadeGain(std::uint32_t k, std::uint32_t n) {
     return 0.5f - 0.5f * std::cos(std::numbers::pi_v<float> * static_cast<float>(k) /
                                   static_cast<float>(n));
 }
+
+} // namespace
 
 // Mixes up to `frames` frames of the voice from its position, inside its trim, with its fades;
 // false once it has played to its end or its fade-out is over (or has nothing to play).
