@@ -8,8 +8,11 @@
 #include "audio/sample_format.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
+#include <numbers>
 
 namespace {
 
@@ -54,6 +57,11 @@ OutputFormat UnpackFormat(std::uint64_t v) {
     return f;
 }
 
+std::uint32_t MsToFrames(std::uint64_t ms, std::uint32_t rate) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        (ms * rate + 500) / 1000, std::numeric_limits<std::uint32_t>::max()));
+}
+
 std::uint64_t PackLevels(std::int32_t volume, std::int32_t pan) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(volume)) |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(pan)) << 32;
@@ -91,6 +99,13 @@ void MixerVoice::StorePan(std::int32_t pan) {
         v, (v & 0xFFFFFFFFull) | static_cast<std::uint64_t>(static_cast<std::uint32_t>(pan)) << 32,
         std::memory_order_release, std::memory_order_relaxed)) {
     }
+}
+
+void MixerVoice::StoreShape(std::uint32_t startMs, std::uint32_t endMs, std::uint32_t fadeInMs,
+                            std::uint32_t fadeOutMs, float gain) {
+    m_nTrimMs.store(std::uint64_t{endMs} << 32 | startMs, std::memory_order_release);
+    m_nFadeMs.store(std::uint64_t{fadeOutMs} << 32 | fadeInMs, std::memory_order_release);
+    m_nGainBits.store(std::bit_cast<std::uint32_t>(gain), std::memory_order_release);
 }
 
 void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
@@ -181,6 +196,20 @@ void MixerCore::TakeBack(MixerVoice* voice, std::uint16_t owner) {
     if (emptied != 0) {
         voice->m_nControl.fetch_sub(emptied * MixerVoice::kPendingUnit, std::memory_order_seq_cst);
     }
+}
+
+void MixerCore::FadeOut(MixerVoice* voice, std::uint16_t owner) {
+    // As Halt, but what sounds keeps playing: the mixer ends it when the fade is over.
+    const std::uint32_t cancelled = EmptySlots(voice, owner);
+    voice->m_nCancels.fetch_add(1, std::memory_order_seq_cst);
+    // The request names the generation before the word carries it, so a block that sees the new
+    // generation sees the request too.
+    std::uint32_t w = voice->m_nControl.load(std::memory_order_seq_cst);
+    std::uint32_t nw;
+    do {
+        nw = (w - cancelled * MixerVoice::kPendingUnit) + MixerVoice::kGenerationUnit;
+        voice->m_nFadeRequest.store(Generation(nw) | 1, std::memory_order_seq_cst);
+    } while (!voice->m_nControl.compare_exchange_weak(w, nw, std::memory_order_seq_cst));
 }
 
 MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame,
@@ -324,6 +353,7 @@ void MixerCore::Admit(MixerVoice* voice) {
     voice->m_nPos = voice->m_nRestPosition.load(std::memory_order_acquire);
     voice->m_nFrac = 0;
     voice->m_nCachedLevels = ~0ull;
+    voice->m_nFadeLeft = 0;
     voice->m_nStartedAtFrame.store(m_nFramesMixed.load(std::memory_order_relaxed),
                                    std::memory_order_release);
     m_active[m_nActive++] = voice;
@@ -423,26 +453,68 @@ void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::si
     }
 }
 
+// Fade curve: half a cosine, 0 at t = 0 and 1 at t = 1, flat at both ends (no corner heard).
+float FadeGain(std::uint32_t k, std::uint32_t n) {
+    return 0.5f - 0.5f * std::cos(std::numbers::pi_v<float> * static_cast<float>(k) /
+                                  static_cast<float>(n));
+}
+
 } // namespace
 
-// Mixes up to `frames` frames of the voice from its position; false once it has played to its
-// end (or has nothing to play).
-bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, float* out, std::size_t frames) {
-    if (p == nullptr || v->m_nPos >= p->nFrames) {
+// Mixes up to `frames` frames of the voice from its position, inside its trim, with its fades;
+// false once it has played to its end or its fade-out is over (or has nothing to play).
+bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span, float* out,
+                        std::size_t frames) {
+    if (p == nullptr) {
         return false;
     }
-    const float gl = v->m_fGainL * (1.0f / 32768.0f);
-    const float gr = v->m_fGainR * (1.0f / 32768.0f);
-    const std::size_t n = std::min<std::size_t>(frames, p->nFrames - v->m_nPos);
+    const std::uint32_t end = span.nEnd != 0 ? std::min(span.nEnd, p->nFrames) : p->nFrames;
+    v->m_nPos = std::max(v->m_nPos, span.nStart);
+    if (v->m_nPos >= end) {
+        return false;
+    }
+    const float gl = v->m_fGainL * span.fGain * (1.0f / 32768.0f);
+    const float gr = v->m_fGainR * span.fGain * (1.0f / 32768.0f);
+    std::size_t n = std::min<std::size_t>(frames, end - v->m_nPos);
+    if (v->m_nFadeLeft != 0) {
+        n = std::min<std::size_t>(n, v->m_nFadeLeft);
+    }
+    const std::uint32_t intoSound = v->m_nPos - span.nStart;
     if (p->pData == nullptr) {
         // silence: only the position moves
-    } else if (p->nChannels == 1) {
-        MixMono(out, p->pData + v->m_nPos, n, gl, gr);
+    } else if (intoSound >= span.nFadeIn && v->m_nFadeLeft == 0) {
+        if (p->nChannels == 1) {
+            MixMono(out, p->pData + v->m_nPos, n, gl, gr);
+        } else {
+            MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
+        }
     } else {
-        MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
+        // Inside a fade: a gain for every frame.
+        const std::uint32_t channels = p->nChannels == 1 ? 1 : 2;
+        const std::int16_t* in = p->pData + channels * static_cast<std::size_t>(v->m_nPos);
+        for (std::size_t j = 0; j < n; ++j) {
+            float g = 1.0f;
+            const std::uint32_t k = intoSound + static_cast<std::uint32_t>(j);
+            if (k < span.nFadeIn) {
+                g = FadeGain(k, span.nFadeIn);
+            }
+            if (v->m_nFadeLeft != 0) {
+                g *= FadeGain(v->m_nFadeLeft - static_cast<std::uint32_t>(j), v->m_nFadeFrames);
+            }
+            const float l = static_cast<float>(in[channels * j]);
+            const float r = static_cast<float>(in[channels * j + channels - 1]);
+            out[2 * j] += l * gl * g;
+            out[2 * j + 1] += r * gr * g;
+        }
     }
     v->m_nPos += static_cast<std::uint32_t>(n);
-    return v->m_nPos < p->nFrames;
+    if (v->m_nFadeLeft != 0) {
+        v->m_nFadeLeft -= static_cast<std::uint32_t>(n);
+        if (v->m_nFadeLeft == 0) {
+            return false;
+        }
+    }
+    return v->m_nPos < end;
 }
 
 bool MixerCore::MixSpanStretched(MixerVoice* v, const PreparedSound* p, float* out,
@@ -554,6 +626,23 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             w = v->m_nControl.load(std::memory_order_seq_cst);
         }
         const bool wasPlaying = (w & MixerVoice::kPlaying) != 0;
+        const std::uint64_t trim = v->m_nTrimMs.load(std::memory_order_acquire);
+        const std::uint64_t fades = v->m_nFadeMs.load(std::memory_order_acquire);
+        const Span span{MsToFrames(trim & 0xFFFFFFFF, rate), MsToFrames(trim >> 32, rate),
+                        MsToFrames(fades & 0xFFFFFFFF, rate),
+                        std::bit_cast<float>(v->m_nGainBits.load(std::memory_order_acquire))};
+        // At each new generation: a fade-out asked in it begins here (a fade under way goes on);
+        // a Play or a Stop made it otherwise, which ends a fade.
+        const std::uint32_t generationMark = Generation(w) | 1;
+        if (v->m_nFadeHandled != generationMark) {
+            v->m_nFadeHandled = generationMark;
+            if (v->m_nFadeRequest.load(std::memory_order_seq_cst) != generationMark) {
+                v->m_nFadeLeft = 0;
+            } else if (wasPlaying && v->m_nFadeLeft == 0) {
+                v->m_nFadeFrames = std::max<std::uint32_t>(1, MsToFrames(fades >> 32, rate));
+                v->m_nFadeLeft = v->m_nFadeFrames;
+            }
+        }
         std::uint32_t begins[MixerVoice::kStartSlots];
         const std::size_t nBegins =
             Pending(w) != 0 ? TakeStarts(v, blockStart, frames, begins, w) : 0;
@@ -583,23 +672,28 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         }
         // What it plays up to its first start in this block, then from the beginning at each.
         const bool stretched = p != nullptr && p->nOutputRate != rate && rate != 0;
-        auto span = [&](std::size_t from, std::size_t n) {
-            return stretched ? MixSpanStretched(v, p, out + 2 * from, n, rate)
-                             : MixSpan(v, p, out + 2 * from, n);
+        // While a sound waits for its preparation at a new rate it plays untrimmed and unfaded,
+        // and a commanded stop cuts it.
+        auto mix = [&](std::size_t from, std::size_t n) {
+            if (stretched) {
+                return v->m_nFadeLeft == 0 && MixSpanStretched(v, p, out + 2 * from, n, rate);
+            }
+            return MixSpan(v, p, span, out + 2 * from, n);
         };
         bool sounding = wasPlaying || nBegins == 0;
         std::size_t at = 0;
         for (std::size_t b = 0; b < nBegins; ++b) {
             if (sounding) {
-                sounding = span(at, begins[b] - at);
+                sounding = mix(at, begins[b] - at);
             }
             at = begins[b];
             v->m_nPos = 0;
             v->m_nFrac = 0;
+            v->m_nFadeLeft = 0;
             sounding = true;
         }
         if (sounding) {
-            sounding = span(at, frames - at);
+            sounding = mix(at, frames - at);
         }
         if (sounding) {
             ++i;
@@ -609,6 +703,7 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         // or a start at a later frame waits.
         v->m_nPos = 0;
         v->m_nFrac = 0;
+        v->m_nFadeLeft = 0;
         v->m_nRestPosition.store(0, std::memory_order_release);
         const std::uint32_t generation = Generation(w);
         bool removed = false;

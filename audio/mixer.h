@@ -83,6 +83,15 @@ private:
     std::atomic<std::uint64_t> m_nStartAt[kStartSlots] = {};
     // Stops so far, so the mixer can tell one came while it began some.
     std::atomic<std::uint32_t> m_nCancels{0};
+    // The part that plays, in ms of the sound: start (low 32 bits) and end (high, 0 = to the
+    // end); the fades in ms: in (low) and out (high); a gain on top of volume and pan (float
+    // bits). Read by the mixer at every block.
+    std::atomic<std::uint64_t> m_nTrimMs{0};
+    std::atomic<std::uint64_t> m_nFadeMs{0};
+    std::atomic<std::uint32_t> m_nGainBits{0x3F800000}; // 1.0f
+    // The generation a fade-out was asked in, with bit 0 set; a later Play or Stop changes the
+    // generation and so cancels it. Stored before the control word carries that generation.
+    std::atomic<std::uint32_t> m_nFadeRequest{0};
 
     // Start queue link: written by the starting thread before the push, read by the mixer.
     MixerVoice* m_pNextQueued = nullptr;
@@ -98,6 +107,9 @@ private:
     std::uint64_t m_nCachedLevels = ~0ull;
     float m_fGainL = 1.0f;
     float m_fGainR = 1.0f;
+    std::uint32_t m_nFadeHandled = 0; // the generation (| 1) last looked at for a fade
+    std::uint32_t m_nFadeLeft = 0;    // frames of the fade-out still to play; 0 = none
+    std::uint32_t m_nFadeFrames = 0;  // its whole length
 
 public:
     // Thread-safe accessors used by the buffer.
@@ -108,6 +120,12 @@ public:
     void LoadLevels(std::int32_t* volume, std::int32_t* pan) const;
     void RequestPosition(std::uint32_t bufferFrame) {
         m_nPositionRequest.store(bufferFrame, std::memory_order_release);
+    }
+    // Trim, fades and gain; heard from the next block (the fade-in from the next start).
+    void StoreShape(std::uint32_t startMs, std::uint32_t endMs, std::uint32_t fadeInMs,
+                    std::uint32_t fadeOutMs, float gain);
+    std::uint32_t FadeOutMs() const {
+        return static_cast<std::uint32_t>(m_nFadeMs.load(std::memory_order_acquire) >> 32);
     }
     const PreparedSound* Prepared() const { return m_pPrepared.load(std::memory_order_acquire); }
     void PublishPrepared(const PreparedSound* p) {
@@ -147,6 +165,9 @@ public:
     void Halt(MixerVoice* voice, std::uint16_t owner = kAnyOwner);
     // Takes back the starts of `owner` that have not begun; what sounds goes on.
     void TakeBack(MixerVoice* voice, std::uint16_t owner);
+    // Halt, except that what sounds fades out over the voice's fade-out first, from the next
+    // block; a Play or a start that begins meanwhile cancels the fade.
+    void FadeOut(MixerVoice* voice, std::uint16_t owner);
 
     // Starts at an exact frame, beside the operations above; any thread; no allocation, no lock.
     // `owner` tags the start for Halt and TakeBack.
@@ -197,7 +218,15 @@ public:
 private:
     void MixBlock(float* out, std::size_t frames);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
-    static bool MixSpan(MixerVoice* voice, const PreparedSound* p, float* out, std::size_t frames);
+    // The voice's trim and fade-in in output frames, for one block.
+    struct Span {
+        std::uint32_t nStart;
+        std::uint32_t nEnd;
+        std::uint32_t nFadeIn;
+        float fGain;
+    };
+    static bool MixSpan(MixerVoice* voice, const PreparedSound* p, const Span& span, float* out,
+                        std::size_t frames);
     // The same for a preparation made for another rate (the device changed and the buffer is
     // being prepared again): linear interpolation until the new preparation arrives.
     static bool MixSpanStretched(MixerVoice* voice, const PreparedSound* p, float* out,

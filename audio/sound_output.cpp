@@ -3,15 +3,18 @@
 // fold-down, resampling) that happens when a buffer is unlocked.
 #include "audio/sound_output.h"
 
+#include "audio/loudness.h"
 #include "audio/output_backend.h"
 #include "audio/resampler.h"
 #include "audio/sample_format.h"
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #if defined(__linux__)
@@ -91,6 +94,7 @@ void PopulatePages(void* block, std::size_t bytes) {
 // A secondary buffer: the caller's bytes in the buffer's own format, and what the mixer plays.
 class CSoundBuffer final : public IDirectSoundBuffer,
                            public ISoundBufferSchedule,
+                           public ISoundBufferShape,
                            public MixerVoice {
 public:
     CSoundBuffer(std::shared_ptr<MixerCore> core, const DSBUFFERDESC& desc,
@@ -272,6 +276,40 @@ public:
     HRESULT TakeBackStarts(std::uint16_t owner) override {
         m_core->TakeBack(this, owner);
         return DS_OK;
+    }
+
+    HRESULT SetShape(std::uint32_t startMs, std::uint32_t endMs, std::uint32_t fadeInMs,
+                     std::uint32_t fadeOutMs, float gain) override {
+        if (!(gain >= 0.0f) || !std::isfinite(gain)) {
+            return DSERR_INVALIDPARAM;
+        }
+        StoreShape(startMs, endMs, fadeInMs, fadeOutMs, gain);
+        return DS_OK;
+    }
+
+    HRESULT FadeOutOwner(std::uint16_t owner) override {
+        if (FadeOutMs() == 0) {
+            m_core->Halt(this, owner);
+        } else {
+            m_core->FadeOut(this, owner);
+        }
+        return DS_OK;
+    }
+
+    bool MeasurePlayedLoudness(double* integratedLufs, double* truePeakDb) override {
+        std::lock_guard<std::mutex> guard(m_prepareLock);
+        if (m_prepared.empty() || m_prepared.back()->pData == nullptr) {
+            return false;
+        }
+        const PreparedSound& p = *m_prepared.back();
+        const std::optional<Loudness> measured =
+            MeasureLoudness(p.pData, p.nFrames, p.nChannels, p.nOutputRate);
+        if (!measured) {
+            return false;
+        }
+        *integratedLufs = measured->dIntegratedLufs;
+        *truePeakDb = measured->dTruePeakDb;
+        return true;
     }
 
     void LoseNextLock() { m_bLoseNextLock.store(true); }
@@ -664,6 +702,10 @@ bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info) {
 }
 
 ISoundBufferSchedule* QueryBufferSchedule(IDirectSoundBuffer* buffer) {
+    return dynamic_cast<CSoundBuffer*>(buffer);
+}
+
+ISoundBufferShape* QueryBufferShape(IDirectSoundBuffer* buffer) {
     return dynamic_cast<CSoundBuffer*>(buffer);
 }
 

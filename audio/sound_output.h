@@ -151,6 +151,26 @@ public:
 // The schedule of one of our buffers; nullptr for any other buffer.
 ISoundBufferSchedule* QueryBufferSchedule(IDirectSoundBuffer* buffer);
 
+// How one of our buffers plays beyond the designed operations: only a part of the sound, faded
+// in at every start and out when stopped, with a gain on top of its volume. Any thread; no lock,
+// no allocation (except MeasureLoudness, which is not for the audio thread).
+class ISoundBufferShape {
+public:
+    virtual ~ISoundBufferShape() = default;
+    // startMs..endMs of the sound plays (endMs 0 = to its end); the fade-in is heard from the
+    // next start, the rest from the next block. Fades are half a cosine, sample-exact.
+    virtual HRESULT SetShape(std::uint32_t startMs, std::uint32_t endMs, std::uint32_t fadeInMs,
+                             std::uint32_t fadeOutMs, float gain) = 0;
+    // StopOwner, but what sounds fades out first (at once without a fade-out). A Play or a start
+    // that begins during the fade cuts it.
+    virtual HRESULT FadeOutOwner(std::uint16_t owner) = 0;
+    // The loudness of what the buffer plays (after preparation); false when it has nothing.
+    virtual bool MeasurePlayedLoudness(double* integratedLufs, double* truePeakDb) = 0;
+};
+
+// The shape of one of our buffers; nullptr for any other buffer.
+ISoundBufferShape* QueryBufferShape(IDirectSoundBuffer* buffer);
+
 class IDirectSound {
 public:
     virtual ~IDirectSound() = default;

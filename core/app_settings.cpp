@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -82,6 +83,8 @@ struct KeyPlace {
     bool keyFound = false;
     std::size_t valueBegin = 0;
     std::size_t valueEnd = 0;
+    std::size_t lineBegin = 0; // the key's whole line, its line end included
+    std::size_t lineNext = 0;
 };
 
 KeyPlace FindKey(const std::string& text, std::string_view section, std::string_view key) {
@@ -121,6 +124,8 @@ KeyPlace FindKey(const std::string& text, std::string_view section, std::string_
         if (place.valueBegin == line.end) // blanks alone are no spacing worth keeping
             place.valueBegin = eqInText + 1;
         place.valueEnd = line.end;
+        place.lineBegin = line.begin;
+        place.lineNext = line.next;
         return place;
     }
     return place;
@@ -208,6 +213,9 @@ void AppSettings::LoadSettings() {
         ReadExistingValue(SectionName(), key.name, &text);
         m_windowLayout.*key.member = IntList(text, key.count, key.least);
     }
+    std::string loudness;
+    m_bEqualLoudness = ReadExistingValue(SectionName(), "LoudnessTarget", &loudness) &&
+                       ParseLoudnessTarget(loudness, m_dLoudnessTarget);
     std::vector<int>& rect = m_windowLayout.rect;
     if (!rect.empty() && (rect[2] < 1 || rect[3] < 1))
         rect.clear();
@@ -225,6 +233,25 @@ void AppSettings::SaveWindowLayout(const WindowLayout& layout) {
 
 bool AppSettings::SaveGlobalHotkeys() {
     return WriteValue(SectionName(), "GlobalHotkeys", m_bGlobalHotkeys ? "1" : "0");
+}
+
+bool AppSettings::SaveLoudnessTarget() {
+    if (!m_bEqualLoudness)
+        return RemoveValue(SectionName(), "LoudnessTarget");
+    // Not printf: the locale must not turn the point into a comma.
+    char text[32];
+    const std::to_chars_result r = std::to_chars(text, text + sizeof text, m_dLoudnessTarget);
+    return WriteValue(SectionName(), "LoudnessTarget", std::string(text, r.ptr));
+}
+
+bool ParseLoudnessTarget(std::string_view text, double& lufs) {
+    double value = 0.0;
+    const std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() ||
+        !(value >= -70.0 && value <= 0.0))
+        return false;
+    lufs = value;
+    return true;
 }
 
 void AppSettings::SaveSettings() {
@@ -289,6 +316,17 @@ void AppSettings::SaveMicrophoneDevice() {
 void AppSettings::SaveDeviceSettings() {
     WriteValue(SectionName(), "OutputDevice", m_strOutputDevice);
     WriteValue(SectionName(), "MonitorDevice", m_strMonitorDevice);
+}
+
+bool AppSettings::RemoveValue(const std::string& section, const std::string& key) {
+    std::string text;
+    if (m_strIniPath.empty() || !ReadWholeFile(m_strIniPath, text))
+        return false;
+    const KeyPlace place = FindKey(text, section, key);
+    if (!place.keyFound)
+        return true;
+    text.erase(place.lineBegin, place.lineNext - place.lineBegin);
+    return WriteFileAtomically(m_strIniPath, text);
 }
 
 bool AppSettings::WriteValue(const std::string& section, const std::string& key,

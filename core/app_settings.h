@@ -1,6 +1,6 @@
 // Otomaru.ini, beside the executable or in the user's data folder, remembers in [Environment]
 // which set was open last (SoundsFile="<file name>"), the output devices and the global-hotkey
-// switch; values CP932. Our own reader and writer of that layout.
+// switch, the loudness target; values CP932. Our own reader and writer of that layout.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,8 @@ public:
     bool ReadExistingValue(const std::string& section, const std::string& key, std::string* value);
     // Writes through a temporary file renamed over the old one; keeps every other line.
     bool WriteValue(const std::string& section, const std::string& key, const std::string& value);
+    // Takes the key's line out the same way; true when the key is not there (any more).
+    bool RemoveValue(const std::string& section, const std::string& key);
 
     std::string m_strExeDir;
     std::string m_strIniPath;
@@ -64,12 +66,22 @@ public:
     // Absent means off and is left absent until the user chooses.
     bool m_bGlobalHotkeys = false;
     bool SaveGlobalHotkeys();
+    // LoudnessTarget="-16" in [Environment] (LUFS): every effect is played at that integrated
+    // loudness. Absent, or not a number from -70 to 0, is off. Switching off removes the key;
+    // switching on writes the target read at start-up, else the default.
+    static constexpr double kDefaultLoudnessTarget = -16.0;
+    bool m_bEqualLoudness = false;
+    double m_dLoudnessTarget = kDefaultLoudnessTarget;
+    bool SaveLoudnessTarget();
 
     // [Environment] WindowRect="x,y,w,h", EffectColumns and PlayColumns="w,w,...": read with
     // the other settings, written only by SaveWindowLayout, and only the keys that changed.
     WindowLayout m_windowLayout;
     void SaveWindowLayout(const WindowLayout& layout);
 };
+
+// A LoudnessTarget value: a decimal number of LUFS from -70 to 0, nothing around it.
+bool ParseLoudnessTarget(std::string_view text, double& lufs);
 
 // The default set file name, CP932 ("音源.txt").
 const std::string& DefaultSoundsFile();

@@ -2,6 +2,7 @@
 // here runs on the window's thread; workers reach back only through the post target.
 #include "core/set_controller.h"
 
+#include "audio/loudness.h"
 #include "base/message.h"
 #include "base/text.h"
 #include "core/set_file.h"
@@ -133,6 +134,7 @@ bool CSetController::ReadCurrentSet() {
         load.Finish();
     }
     m_effects = std::move(table);
+    MeasureLoudness();
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     return ok;
 }
@@ -155,6 +157,21 @@ void CSetController::LoadSound(EffectEntry& entry) {
     // No job can hold an entry without a sound, so the window's thread may give it one.
     entry.pBuffer = std::move(slot);
     entry.dwDataLength = length;
+    entry.loudness.reset();
+}
+
+void CSetController::MeasureLoudness() {
+    if (!m_settings.m_bEqualLoudness)
+        return;
+    for (int i = 0; i < m_effects.GetSize(); ++i) {
+        EffectEntry& entry = m_effects.GetAt(i);
+        ISoundBufferShape* shape = QueryBufferShape(entry.pBuffer.get());
+        Loudness measured{};
+        if (entry.loudness || !shape ||
+            !shape->MeasurePlayedLoudness(&measured.dIntegratedLufs, &measured.dTruePeakDb))
+            continue;
+        entry.loudness = measured;
+    }
 }
 
 void CSetController::PlaySelected() {
@@ -199,6 +216,7 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     entry.nInterval = values.nInterval;
     LoadSound(entry);
     m_effects.Add(entry);
+    MeasureLoudness();
 
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
@@ -280,6 +298,7 @@ void CSetController::AddDroppedFiles(const std::vector<std::string>& osPaths) {
     }
     if (!added)
         return;
+    MeasureLoudness();
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
 }
@@ -320,8 +339,10 @@ void CSetController::EditEffect() {
     entry.nInterval = values.nInterval;
     entry.nRepeat = values.nRepeat;
     // An effect kept without a sound gets one as soon as its path names a file that loads.
-    if (!entry.pBuffer)
+    if (!entry.pBuffer) {
         LoadSound(entry);
+        MeasureLoudness();
+    }
     if (entry.pBuffer) {
         entry.pBuffer->SetPan(values.nPan);
         entry.pBuffer->SetVolume(values.nVolume);
@@ -466,11 +487,28 @@ void CSetController::SetGlobalHotkeys(bool on) {
     m_settings.SaveGlobalHotkeys();
 }
 
+void CSetController::SetEqualLoudness(bool on) {
+    m_settings.m_bEqualLoudness = on;
+    m_settings.SaveLoudnessTarget();
+    MeasureLoudness();
+}
+
+// Every press comes here: the window's keys and buttons, global hotkeys and the remote.
 void CSetController::StartPlayback(const EffectEntryPtr& entry) {
     if (!entry || !entry->IsAvailable())
         return;
+    const EffectOptions& options = entry->options;
+    if (options.retrigger != EffectOptions::Retrigger::Default &&
+        m_playbacks.StopEffect(entry.get()) != 0 &&
+        options.retrigger == EffectOptions::Retrigger::Toggle)
+        return;
+    if (options.nChoke != 0)
+        m_playbacks.StopChokeGroup(options.nChoke, entry.get());
+    const float gain = m_settings.m_bEqualLoudness && entry->loudness
+                           ? LoudnessGain(*entry->loudness, m_settings.m_dLoudnessTarget)
+                           : 1.0f;
     const bool listed = m_playbacks.StartPlayback(
-        entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); });
+        entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); }, gain);
     if (listed)
         m_view.FillPlayList(m_playbacks);
 }

@@ -42,6 +42,8 @@ public:
     void FillSetSelector();
     // The global-hotkey switch, remembered in Otomaru.ini.
     void SetGlobalHotkeys(bool on);
+    // Equal loudness, remembered in Otomaru.ini; heard from each effect's next start.
+    void SetEqualLoudness(bool on);
 
     // The main window's place, size and column widths, remembered at shut-down.
     void RememberWindowLayout(const WindowLayout& layout) { m_settings.SaveWindowLayout(layout); }
@@ -92,6 +94,8 @@ private:
     bool DroppedFileValues(const std::string& osPath, EffectEditorValues& values) const;
     // Gives an entry the sound its path names, when that file is there and loads.
     void LoadSound(EffectEntry& entry);
+    // Measures the loudness of every loaded sound not measured yet, while equal loudness is on.
+    void MeasureLoudness();
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
 

@@ -11,7 +11,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -57,6 +59,22 @@ private:
 void AppendField(std::string& out, const std::string& text) {
     // The file holds C strings: a text ends at its first NUL, as a formatted write would end it.
     out.append(text.c_str());
+}
+
+// Every field of the text, empty ones included: n commas give n + 1 fields.
+std::vector<std::string> SplitAllFields(std::string_view text) {
+    std::vector<std::string> fields(1);
+    for (std::size_t pos = 0; pos < text.size(); ++pos) {
+        if (IsLeadByte(text, pos)) {
+            fields.back().append(text.substr(pos, 2));
+            ++pos;
+        } else if (text[pos] == ',') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(text[pos]);
+        }
+    }
+    return fields;
 }
 
 } // namespace
@@ -170,6 +188,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         if (line[0] == '/')
             continue;
         TrimLineEnd(line);
+        const std::size_t lineEnd = std::strlen(line.c_str());
         char* fields[kFieldCount];
         if (SplitFields(line.data(), ',', fields, kFieldCount) < kFieldCount)
             continue;
@@ -183,6 +202,11 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         entry.nVolume = AtoI(fields[5]);
         entry.nRepeat = AtoI(fields[6]);
         entry.nInterval = AtoI(fields[7]);
+        // The options follow the comma that ended the eighth field.
+        const char* eighthEnd = fields[7] + std::strlen(fields[7]);
+        if (eighthEnd < line.c_str() + lineEnd)
+            entry.options = ParseEffectOptions(
+                SplitAllFields(std::string_view(eighthEnd + 1, line.c_str() + lineEnd)));
 
         const std::string fullPath = ResolveWavePath(waveDir, entry.strWavePath);
         SoundBufferSlot slot;
@@ -220,6 +244,10 @@ bool WriteSetFile(const std::string& path, const std::string& waveDir, const Eff
                                e.nRepeat.load(), e.nInterval.load()}) {
             text += ',';
             text += std::to_string(n);
+        }
+        for (const std::string& field : FormatEffectOptions(e.options)) {
+            text += ',';
+            AppendField(text, field);
         }
         text += "\r\n";
     }

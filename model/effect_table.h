@@ -3,11 +3,13 @@
 // and a stopped worker winding down can still read it after the set was closed.
 #pragma once
 
+#include "audio/loudness.h"
 #include "audio/sound_output.h"
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,30 @@ private:
     std::atomic<std::int32_t> m_value;
 };
 
+// Per-effect options: name=value fields after the eighth of an effect line, which the designed
+// reader ignores. `extra` keeps every such field as read, so a field this version does not know,
+// or a known one with a bad value, goes back to the file unchanged.
+struct EffectOptions {
+    enum class Retrigger { Default, Restart, Toggle };
+    Retrigger retrigger = Retrigger::Default;
+    int nChoke = 0;     // 0 = none, 1..9
+    int nFadeInMs = 0;  // 0..10000
+    int nFadeOutMs = 0; // 0..10000
+    int nStartMs = 0;
+    int nEndMs = 0; // 0 = to the end
+    std::vector<std::string> extra;
+
+    bool operator==(const EffectOptions&) const = default;
+};
+
+// Takes the fields after the eighth (ASCII name=value) and returns the options they give. For
+// each known name the first field of that name decides; a bad value there counts as absent.
+EffectOptions ParseEffectOptions(std::vector<std::string> fields);
+// The fields to write after the eighth: `extra` in order, with a known field replaced in place
+// when the program changed its value (dropped when it went back to absent), and known options
+// that have no field yet appended.
+std::vector<std::string> FormatEffectOptions(const EffectOptions& options);
+
 struct EffectEntry {
     SoundBufferPtr pBuffer;         // the loaded sound; empty when the WAVE file was not available
     std::uint32_t dwDataLength = 0; // sample bytes in pBuffer; 0 = not loaded, never played
@@ -41,6 +67,8 @@ struct EffectEntry {
     SharedInt32 nRepeat;            // 0 = until stopped
     SharedInt32 nInterval;          // ms between starts; 0 = the sound's own length
     std::uint8_t bKeyHeld = 0;      // key latch; window thread only
+    EffectOptions options;          // window thread only
+    std::optional<Loudness> loudness; // of the loaded sound, once measured; window thread only
 
     // Whether the effect can sound: its WAVE file was found and loaded.
     bool IsAvailable() const { return pBuffer != nullptr && dwDataLength != 0; }

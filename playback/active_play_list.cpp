@@ -31,12 +31,40 @@ ActivePlayList::~ActivePlayList() {
     StopAll();
 }
 
-bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner) {
+namespace {
+
+// The part of the sound that plays, and its length. A start at or past the end, or an end at or
+// before the start, leaves the whole sound: the value is ignored, as a bad one in the file is.
+void ApplyShape(const EffectEntry& entry, float gain, PlayJob& job) {
+    ISoundBufferShape* shape = QueryBufferShape(entry.pBuffer.get());
+    WAVEFORMATEX format{};
+    if (!shape || entry.pBuffer->GetFormat(&format, sizeof format, nullptr) != DS_OK)
+        return;
+    const EffectOptions& o = entry.options;
+    const std::uint32_t soundMs = ComputeDefaultWait(entry.dwDataLength, format);
+    std::uint32_t start = static_cast<std::uint32_t>(std::max(o.nStartMs, 0));
+    std::uint32_t end =
+        o.nEndMs > 0 ? std::min(static_cast<std::uint32_t>(o.nEndMs), soundMs) : soundMs;
+    if (start >= end) {
+        start = 0;
+        end = soundMs;
+    }
+    if (start != 0 || end != soundMs)
+        job.nTrimmedMs = end - start;
+    shape->SetShape(start, end == soundMs ? 0 : end, static_cast<std::uint32_t>(o.nFadeInMs),
+                    static_cast<std::uint32_t>(o.nFadeOutMs), gain);
+}
+
+} // namespace
+
+bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner,
+                                   float gain) {
     if (!entry || !entry->IsAvailable())
         return false;
     auto job = std::make_shared<PlayJob>();
     job->pEntry = entry;
     job->pBuffer = entry->pBuffer;
+    ApplyShape(*entry, gain, *job);
     job->postToOwner = postToOwner;
     job->nId = NextJobId();
     // The thread owns a reference of its own; the worker's job outlives the list's if need be.
@@ -53,7 +81,29 @@ void ActivePlayList::StopSelected(int selectionMark) {
     // and silences the buffer itself, so a stopped job can never be left sounding.
     PlayJob& job = *m_jobs[static_cast<size_t>(selectionMark)];
     job.RequestStop();
-    SilenceJob(job);
+    FadeOutJob(job);
+}
+
+int ActivePlayList::StopEffect(const EffectEntry* entry) {
+    int stopped = 0;
+    for (const PlayJobPtr& job : m_jobs) {
+        if (job->pEntry.get() != entry || job->bRun.load() == 0)
+            continue;
+        job->RequestStop();
+        FadeOutJob(*job);
+        ++stopped;
+    }
+    return stopped;
+}
+
+void ActivePlayList::StopChokeGroup(int group, const EffectEntry* except) {
+    for (const PlayJobPtr& job : m_jobs) {
+        const EffectEntry* entry = job->pEntry.get();
+        if (entry != except && entry->options.nChoke == group && job->bRun.load() != 0) {
+            job->RequestStop();
+            FadeOutJob(*job);
+        }
+    }
 }
 
 void ActivePlayList::StopAll() {
@@ -62,7 +112,7 @@ void ActivePlayList::StopAll() {
         if (job->bActive.load() == 0)
             continue;
         job->RequestStop();
-        SilenceJob(*job);
+        FadeOutJob(*job);
     }
     const auto deadline = std::chrono::steady_clock::now() + kStopWait;
     for (const PlayJobPtr& job : m_jobs) {

@@ -17,9 +17,16 @@ public:
 
     // Starts one more playback of the entry. An entry without a sound starts nothing, and a
     // worker that cannot be started leaves no job behind. Returns whether a job was listed.
-    bool StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner);
-    // Silences the job's buffer and asks the job at the row to stop; does not wait.
+    // The entry's trim and fades, and `gain` on top of its volume, apply to its buffer from this
+    // start on.
+    bool StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner,
+                       float gain = 1.0f);
+    // Fades out the job's buffer and asks the job at the row to stop; does not wait.
     void StopSelected(int selectionMark);
+    // The same for every job of the entry not yet asked to stop; returns how many there were.
+    int StopEffect(const EffectEntry* entry);
+    // The same for every such job of another entry in the choke group.
+    void StopChokeGroup(int group, const EffectEntry* except);
     // Asks every job to stop, waits for each (at most 3000 ms, then detaches it) and empties the
     // list. Clears every flag before it waits, so it takes about as long as the slowest worker.
     void StopAll();

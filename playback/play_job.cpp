@@ -256,6 +256,13 @@ void SilenceJob(const PlayJob& job) {
         job.pBuffer->Stop();
 }
 
+void FadeOutJob(const PlayJob& job) {
+    if (ISoundBufferShape* shape = job.pBuffer ? QueryBufferShape(job.pBuffer.get()) : nullptr)
+        shape->FadeOutOwner(job.StartOwner());
+    else
+        SilenceJob(job);
+}
+
 unsigned PlayJobThread(PlayJobPtr job) {
     const EffectEntry& entry = *job->pEntry;
     IDirectSoundBuffer* buffer = job->pBuffer.get();
@@ -268,6 +275,8 @@ unsigned PlayJobThread(PlayJobPtr job) {
     std::uint32_t defaultWait = 0;
     if (buffer->GetFormat(&format, sizeof format, nullptr) == DS_OK)
         defaultWait = ComputeDefaultWait(entry.dwDataLength, format);
+    if (job->nTrimmedMs != 0)
+        defaultWait = job->nTrimmedMs;
 
     buffer->SetPan(entry.nPan);
     buffer->SetVolume(entry.nVolume);
@@ -299,7 +308,7 @@ unsigned PlayJobThread(PlayJobPtr job) {
             OutputDebugStringA("Play Error!\n");
         if (job->bRun.load() == 0) {
             // The stop may have silenced the buffer just before this Play restarted it.
-            SilenceJob(*job);
+            FadeOutJob(*job);
             break;
         }
         ++plays;

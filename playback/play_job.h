@@ -81,6 +81,7 @@ struct PlayJob {
     std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
     PostPlayDone postToOwner;             // set before the worker starts, then read-only
     std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
+    std::uint32_t nTrimmedMs = 0;         // the trimmed sound's length; 0 = the whole sound
 
     // The owner its starts at a frame carry: never 0, and apart for any two jobs whose ids are
     // less than 65535 apart, far more than ever share one buffer.
@@ -107,6 +108,9 @@ unsigned PlayJobThread(PlayJobPtr job);
 // Silences the job's buffer (every job of its effect falls silent), taking back only this job's
 // waiting starts: another job's next play brings the sound back. Any thread.
 void SilenceJob(const PlayJob& job);
+
+// A stop by command: as SilenceJob, but what sounds fades out over the effect's fade-out.
+void FadeOutJob(const PlayJob& job);
 
 // Waits `ms` milliseconds counted from `from` (unsigned: -1 is "until stopped") or until the
 // job's run flag is cleared, whichever comes first. Writes "%d\n" to the debug sink first.

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Otomaru builds, runs and is tested with (as root). Packages
 # already present are left alone, so a second run costs nothing.
 set -eu
-PACKAGES="build-essential cmake pkg-config qt6-base-dev libsdl2-dev libsndfile1-dev libgtest-dev
+PACKAGES="build-essential cmake pkg-config qt6-base-dev libsdl2-dev libsndfile1-dev libebur128-dev libgtest-dev
   xvfb xauth xdotool fonts-ipafont-gothic sox libsox-fmt-mp3 opus-tools libopenal-dev imagemagick clang clang-format libclang-rt-14-dev
   libxcb1-dev libxcb-xkb-dev libxkbcommon-x11-dev qt6-translations-l10n appstream pulseaudio pulseaudio-utils
   dbus libxcb-keysyms1-dev ninja-build xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin"

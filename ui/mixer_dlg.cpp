@@ -122,6 +122,7 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::Command, IDC_NEW, &CMixerDlg::NewSet},
     {Msg::RClick, IDC_PLAYLIST, &CMixerDlg::OnRclickPlayList},
     {Msg::Command, ID_FILE_GLOBAL_HOTKEYS, &CMixerDlg::OnGlobalHotkeys},
+    {Msg::Command, ID_OPTION_EQUAL_LOUDNESS, &CMixerDlg::OnEqualLoudness},
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
@@ -204,6 +205,7 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
     }
     m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setCheckable(true);
+    GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->setCheckable(true);
     m_designedSize = QSize(client.width(), client.height() + barHeight);
     for (Placement& p : m_placements)
         p.rcDesigned = p.pWidget->geometry();
@@ -294,6 +296,7 @@ bool CMixerDlg::Create() {
     statusTimer->start(250);
     ShowSoundStatus();
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(m_controller.Settings().m_bGlobalHotkeys);
+    GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->setChecked(m_controller.Settings().m_bEqualLoudness);
     m_pGlobalHotkeys->SetFolder(m_controller.Settings().m_strExeDir);
     m_pGlobalHotkeys->SetEnabled(m_controller.Settings().m_bGlobalHotkeys);
     // The first tab stop, the set selector, gets the focus.
@@ -508,6 +511,9 @@ void CMixerDlg::OnGlobalHotkeys() {
     const bool on = GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked();
     m_controller.SetGlobalHotkeys(on);
     m_pGlobalHotkeys->SetEnabled(on);
+}
+void CMixerDlg::OnEqualLoudness() {
+    m_controller.SetEqualLoudness(GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->isChecked());
 }
 
 // --- IMixerView -------------------------------------------------------------------------------

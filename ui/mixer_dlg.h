@@ -110,6 +110,7 @@ private:
     void SwitchSet();
     void NewSet();
     void OnGlobalHotkeys();
+    void OnEqualLoudness();
 
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
     // The sound output's status line, appended to the title while something is wrong.

@@ -13,7 +13,9 @@ const std::vector<MenuData>& MainMenuBar() {
           {ID_EFFECT_DELETE, "削除(&D)"}}},
         {"再生リスト", {{ID_PLAY_STOP, "選択WAVEを停止"}}},
         // Exit ends the File menu; later additions go in menus of their own before Help.
-        {"オプション(&O)", {{ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"}}},
+        {"オプション(&O)",
+         {{ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"},
+          {ID_OPTION_EQUAL_LOUDNESS, "音量を揃える(&L)"}}},
         {"ヘルプ(&H)", {{ID_HELP_ABOUT, "Otomaruについて(&A)"}}},
     };
     return bar;

@@ -403,3 +403,50 @@ TEST_F(SetFileFixture, EmptySetIsMagicAndDirectoryOnly) {
 }
 
 } // namespace
+
+TEST_F(SetFileFixture, OptionsAfterTheEighthFieldSurviveARoundTripAndEdits) {
+    using R = EffectOptions::Retrigger;
+    const struct Row {
+        std::string options; // the text after the eighth field's comma
+        EffectOptions read;  // retrigger, choke, fade-in, fade-out, start, end
+        std::string edited;  // written back after retrigger=toggle, fadeout=300, start=0
+    } rows[] = {
+        {"retrigger=restart,fadeout=250",
+         {R::Restart, 0, 0, 250, 0, 0, {}},
+         "retrigger=toggle,fadeout=300"},
+        {"x=1,fadeout=abc,,choke=9,end=1500,start=20",
+         {R::Default, 9, 0, 0, 20, 1500, {}},
+         "x=1,fadeout=300,,choke=9,end=1500,retrigger=toggle"},
+        {"choke=0,fadein=10001,fadein=5,start=-1,retrigger=Toggle",
+         {},
+         "choke=0,fadein=10001,fadein=5,start=-1,retrigger=toggle,fadeout=300"},
+        {"fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1",
+         {R::Default, 0, 10000, 0, 0, 0, {}},
+         "fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1,retrigger=toggle,fadeout=300"},
+        {"", {}, ",retrigger=toggle,fadeout=300"},
+    };
+    Touch("a.wav");
+    std::string file = "MOK_FILE\r\n" + dir.Cp932() + "\r\n", edited = file;
+    for (const Row& r : rows) {
+        file += "a.wav,n,0,0,0,0,1,0," + r.options + "\r\n";
+        edited += "a.wav,n,0,0,0,0,1,0," + r.edited + "\r\n";
+    }
+    WriteSet(file);
+    ASSERT_TRUE(Read());
+    ASSERT_EQ(table.GetSize(), static_cast<int>(std::size(rows)));
+    for (int i = 0; i < table.GetSize(); ++i) {
+        EffectOptions o = table.GetAt(i).options;
+        o.extra.clear();
+        EXPECT_EQ(o, rows[i].read) << rows[i].options;
+    }
+    ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
+    EXPECT_EQ(ReadText(dir.Path() + "set.txt"), file);
+    for (int i = 0; i < table.GetSize(); ++i) {
+        EffectOptions& o = table.GetAt(i).options;
+        o.retrigger = R::Toggle;
+        o.nFadeOutMs = 300;
+        o.nStartMs = 0;
+    }
+    ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
+    EXPECT_EQ(ReadText(dir.Path() + "set.txt"), edited);
+}

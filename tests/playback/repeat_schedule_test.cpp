@@ -79,6 +79,28 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
     }
 }
 
+// A trimmed effect (20 to 60 ms, its mark moved to 20 ms) repeats after the trimmed 40 ms, 882
+// frames, not after the sound's 100 ms.
+TEST(RepeatSchedule, TrimmedPlaysFollowEachOtherAfterTheTrimmedLength) {
+    PacedOutput paced;
+    EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 100, 3, 0);
+    void* p = nullptr;
+    std::uint32_t n = 0;
+    ASSERT_EQ(entry->pBuffer->Lock(0, 0, &p, &n, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+    std::swap(static_cast<std::int16_t*>(p)[0], static_cast<std::int16_t*>(p)[441]);
+    entry->pBuffer->Unlock(p, n, nullptr, 0);
+    entry->options = ParseEffectOptions({"start=20", "end=60"});
+    PlayDoneQueue done;
+    ActivePlayList list;
+    ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+    list.OnPlayDone(done.WaitPop().get());
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    const std::vector<std::uint64_t> onsets = paced.Onsets();
+    ASSERT_EQ(onsets.size(), 3u);
+    EXPECT_EQ(std::vector<std::uint64_t>({onsets[1] - onsets[0], onsets[2] - onsets[0]}),
+              std::vector<std::uint64_t>({882, 1764}));
+}
+
 // A stop takes back a start already handed over, but only its own job's: the Stop a second job of
 // the effect makes at its start, or the window's Stop of that job, silences the sound and leaves
 // the first job's next play to bring it back.

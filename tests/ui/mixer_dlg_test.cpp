@@ -673,7 +673,8 @@ TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     QMenu* fileMenu = m_dlg->MenuBar().actions().front()->menu();
     EXPECT_EQ(fileMenu->actions().back(), m_dlg->GetMenuAction(ID_FILE_EXIT));
     const QList<QAction*> bar = m_dlg->MenuBar().actions();
-    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions(), QList<QAction*>{item});
+    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions(),
+              (QList<QAction*>{item, m_dlg->GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)}));
     EXPECT_EQ(item->text(), QString::fromUtf8("グローバルホットキー(&G)"));
     EXPECT_TRUE(item->isCheckable());
     EXPECT_FALSE(item->isChecked());
@@ -693,6 +694,19 @@ TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
     m_dlg->Create();
     EXPECT_TRUE(m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked());
+}
+
+TEST_F(MixerDlgTest, EqualLoudnessWritesItsTargetAndOffRemovesIt) {
+    QAction* item = m_dlg->GetMenuAction(ID_OPTION_EQUAL_LOUDNESS);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->text(), QString::fromUtf8("音量を揃える(&L)"));
+    EXPECT_FALSE(item->isChecked());
+    const std::string ini = m_dir.Path() + "Otomaru.ini";
+    const std::string before = ReadText(ini);
+    item->trigger();
+    EXPECT_EQ(ReadText(ini), before + "LoudnessTarget=\"-16\"\r\n");
+    item->trigger();
+    EXPECT_EQ(ReadText(ini), before);
 }
 
 // Place, size and the column widths the user changed come back at the next start; the read
