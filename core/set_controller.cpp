@@ -205,6 +205,7 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     entry.nVolume = values.nVolume;
     entry.nRepeat = values.nRepeat;
     entry.nInterval = values.nInterval;
+    entry.options = std::move(values.options);
     LoadSound(entry);
     m_effects.Add(entry);
     MeasureLoudness();
@@ -309,6 +310,7 @@ void CSetController::EditEffect() {
     values.nVolume = entry.nVolume;
     values.nRepeat = entry.nRepeat;
     values.nInterval = entry.nInterval;
+    values.options = entry.options;
     int result;
     {
         CurrentDirectoryKeeper keep;
@@ -329,6 +331,7 @@ void CSetController::EditEffect() {
     entry.nPan = values.nPan;
     entry.nInterval = values.nInterval;
     entry.nRepeat = values.nRepeat;
+    entry.options = std::move(values.options);
     // An effect kept without a sound gets one as soon as its path names a file that loads.
     if (!entry.pBuffer) {
         LoadSound(entry);
