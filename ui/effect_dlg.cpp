@@ -144,10 +144,11 @@ bool CEffectDlg::OnInitDialog() {
 void CEffectDlg::RequestPreview() {
     QLineEdit* file = Edit(IDC_EFFECT_FILE);
     std::string text;
-    if (!file || !TryCp932FromQString(file->text(), text) || text.empty()) {
+    if (!file || !TryCp932FromQString(file->text(), text)) {
         return;
     }
-    m_pDecoder->Request(ResolveWavePath(m_strWaveDir, ToStoredPath(text)));
+    m_pDecoder->Request(text.empty() ? std::string()
+                                     : ResolveWavePath(m_strWaveDir, ToStoredPath(text)));
 }
 
 void CEffectDlg::OnDetails() {

@@ -124,9 +124,10 @@ bool CEffectOptionsDlg::OnInitDialog() {
 void CEffectOptionsDlg::OnDecoded() {
     const std::shared_ptr<const PreviewSound>& sound = m_decoder.Sound();
     if (m_pWaveform) {
-        m_pWaveform->SetSound(sound, QString::fromUtf8(m_decoder.IsPending()
-                                                           ? "読み込んでいます…"
-                                                           : "このファイルは再生できません。"));
+        const char* message = m_decoder.IsPending() ? "読み込んでいます…"
+                              : m_decoder.Path().empty() ? "ファイル名が入力されていません。"
+                                                         : "このファイルは再生できません。";
+        m_pWaveform->SetSound(sound, QString::fromUtf8(message));
     }
     if (QLabel* loudness = Label(IDC_OPTIONS_LOUDNESS))
         loudness->setText(LoudnessText(sound.get()));

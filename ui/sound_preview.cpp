@@ -106,9 +106,13 @@ void CPreviewDecoder::Request(const std::string& path) {
     if (path == m_strPath && m_nRequest != 0)
         return;
     m_strPath = path;
-    m_bPending = true;
     m_pSound.reset();
     const std::uint64_t request = ++m_nRequest;
+    m_bPending = !path.empty();
+    if (!m_bPending) {
+        emit Decoded();
+        return;
+    }
     QThreadPool::globalInstance()->start([mailbox = m_pMailbox, path, request] {
         std::shared_ptr<const PreviewSound> sound = DecodePreviewSound(path);
         std::lock_guard lock(mailbox->mutex);

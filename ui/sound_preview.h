@@ -42,8 +42,9 @@ public:
     explicit CPreviewDecoder(QObject* parent = nullptr);
     ~CPreviewDecoder() override;
 
-    // Decodes the file unless it is the one asked for last.
+    // Decodes the file unless it is the one asked for last; an empty path gives no sound at once.
     void Request(const std::string& path);
+    const std::string& Path() const { return m_strPath; }
     bool IsPending() const { return m_bPending; }
     // The latest result; nullptr while pending or when the file did not decode.
     const std::shared_ptr<const PreviewSound>& Sound() const { return m_pSound; }
