@@ -387,6 +387,14 @@ std::uint32_t CSoundDevice::FillWithCopy(const WAVEFORMATEX& format, const std::
         });
 }
 
+std::uint32_t CSoundDevice::CreateBufferFromMemory(const WAVEFORMATEX& format,
+                                                   const std::uint8_t* bytes, std::uint32_t size,
+                                                   SoundBufferSlot& slot) {
+    if (m_nState != 1 || size == 0)
+        return 0;
+    return FillWithCopy(format, bytes, size, slot, [] {});
+}
+
 bool CSoundDevice::PlayFromStart(SoundBufferSlot& slot) {
     if (m_nState != 1 || !slot)
         return false;

@@ -37,6 +37,10 @@ public:
     // Paths ending in .flac, .ogg, .opus or .mp3 are decoded; every other path is read as WAVE.
     std::uint32_t LoadWaveFile(const std::string& path, SoundBufferSlot& slot);
     bool PlayFromStart(SoundBufferSlot& slot);
+    // A buffer holding a copy of samples already in memory (the editor's preview): the data
+    // length, or 0 while the device is closed or the buffer cannot be made.
+    std::uint32_t CreateBufferFromMemory(const WAVEFORMATEX& format, const std::uint8_t* bytes,
+                                         std::uint32_t size, SoundBufferSlot& slot);
 
     // Which devices the open output plays on, and how they are doing; false while closed or on
     // an output without devices. Never waits for a device.

@@ -20,6 +20,7 @@ struct EffectEditorValues {
     std::int32_t nVolume = 0;
     std::int32_t nRepeat = 1;
     std::int32_t nInterval = 0;
+    EffectOptions options; // with the fields this version does not know, to be written back
 };
 
 // Values the new-set dialog returns on OK (CP932 texts, as typed or picked).

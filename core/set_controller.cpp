@@ -214,6 +214,7 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     entry.nVolume = values.nVolume;
     entry.nRepeat = values.nRepeat;
     entry.nInterval = values.nInterval;
+    entry.options = std::move(values.options);
     LoadSound(entry);
     m_effects.Add(entry);
     MeasureLoudness();
@@ -318,6 +319,7 @@ void CSetController::EditEffect() {
     values.nVolume = entry.nVolume;
     values.nRepeat = entry.nRepeat;
     values.nInterval = entry.nInterval;
+    values.options = entry.options;
     int result;
     {
         CurrentDirectoryKeeper keep;
@@ -338,6 +340,7 @@ void CSetController::EditEffect() {
     entry.nPan = values.nPan;
     entry.nInterval = values.nInterval;
     entry.nRepeat = values.nRepeat;
+    entry.options = std::move(values.options);
     // An effect kept without a sound gets one as soon as its path names a file that loads.
     if (!entry.pBuffer) {
         LoadSound(entry);

@@ -102,6 +102,7 @@ QWidget* MakeControl(const DlgItem& item, QWidget* parent, const DlgCustomFactor
     }
     case DlgClass::ListView:
     case DlgClass::HotKey:
+    case DlgClass::Custom:
         break;
     }
     QWidget* made = custom ? custom(item, parent) : nullptr;

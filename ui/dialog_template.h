@@ -25,6 +25,7 @@ enum class DlgClass {
     HotKey,        // hotkey field (made by the custom factory)
     TrackBar,      // horizontal slider
     Icon,          // icon picture with a thin border
+    Custom,        // any other control (made by the custom factory)
 };
 
 // Extra style bits a control may carry.

@@ -5,8 +5,11 @@
 
 #include "base/int_text.h"
 #include "base/text.h"
+#include "core/set_file.h"
 #include "ui/dialog_support.h"
+#include "ui/effect_options_dlg.h"
 #include "ui/hotkey_edit.h"
+#include "ui/sound_preview.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -60,12 +63,14 @@ const DlgTemplate& EffectDlgTemplate() {
             {IDC_EFFECT_PAN, DlgClass::TrackBar, "", QRect(42, 115, 100, 15)},
             {IDOK, DlgClass::DefPushButton, "OK(&)", QRect(115, 147, 50, 14)},
             {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(170, 147, 50, 14)},
+            // Not designed: the options open from the free corner, last in the tab order.
+            {IDC_EFFECT_DETAILS, DlgClass::PushButton, "詳細(&D)...", QRect(7, 147, 50, 14)},
         }};
     return kTemplate;
 }
 
 CEffectDlg::CEffectDlg(std::string strWaveDir, QWidget* pParent)
-    : QDialog(pParent), m_strWaveDir(std::move(strWaveDir)) {
+    : QDialog(pParent), m_strWaveDir(std::move(strWaveDir)), m_pDecoder(new CPreviewDecoder(this)) {
     m_items = BuildDialog(*this, EffectDlgTemplate(), [](const DlgItem&, QWidget* parent) {
         return static_cast<QWidget*>(new CHotKeyCtrl(parent));
     });
@@ -75,6 +80,12 @@ CEffectDlg::CEffectDlg(std::string strWaveDir, QWidget* pParent)
     }
     if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK))) {
         connect(ok, &QPushButton::clicked, this, &CEffectDlg::OnOK);
+    }
+    if (auto* details = qobject_cast<QPushButton*>(GetDlgItem(IDC_EFFECT_DETAILS))) {
+        connect(details, &QPushButton::clicked, this, &CEffectDlg::OnDetails);
+    }
+    if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
+        connect(file, &QLineEdit::editingFinished, this, &CEffectDlg::RequestPreview);
     }
     if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL))) {
         connect(cancel, &QPushButton::clicked, this, &CEffectDlg::reject);
@@ -126,7 +137,30 @@ bool CEffectDlg::OnInitDialog() {
     if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
         file->setFocus(Qt::OtherFocusReason);
     }
+    RequestPreview();
     return true;
+}
+
+void CEffectDlg::RequestPreview() {
+    QLineEdit* file = Edit(IDC_EFFECT_FILE);
+    std::string text;
+    if (!file || !TryCp932FromQString(file->text(), text)) {
+        return;
+    }
+    m_pDecoder->Request(text.empty() ? std::string()
+                                     : ResolveWavePath(m_strWaveDir, ToStoredPath(text)));
+}
+
+void CEffectDlg::OnDetails() {
+    RequestPreview();
+    CEffectOptionsDlg dlg(*m_pDecoder, m_pDevice, this);
+    dlg.m_options = m_options;
+    // The preview sounds at the volume and pan the editor shows now.
+    dlg.m_nVolume = Slider(IDC_EFFECT_VOLUME) ? Slider(IDC_EFFECT_VOLUME)->value() : m_nVolume;
+    dlg.m_nPan = Slider(IDC_EFFECT_PAN) ? Slider(IDC_EFFECT_PAN)->value() : m_nPan;
+    if (dlg.DoModal() == IDOK) {
+        m_options = std::move(dlg.m_options);
+    }
 }
 
 bool CEffectDlg::DoDataExchange(bool bSaveAndValidate) {
@@ -220,13 +254,16 @@ void CEffectDlg::OnBrowse() {
     if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
         // Only the file's title: the opener looks for it in the WAVE directory.
         file->setText(QFileInfo(files.first()).fileName());
+        RequestPreview();
     }
 }
 
 int RunEffectEditor(QWidget* owner, const std::string& waveDir, EffectEditorValues& values,
-                    HKL layout) {
+                    HKL layout, CSoundDevice* previewDevice) {
     CEffectDlg dlg(waveDir, owner);
     dlg.SetKeyLayout(layout);
+    dlg.SetPreviewDevice(previewDevice);
+    dlg.m_options = values.options;
     dlg.m_wKey = values.wKey;
     dlg.m_wModifiers = values.wModifiers;
     dlg.m_strFile = values.strWavePath;
@@ -245,6 +282,7 @@ int RunEffectEditor(QWidget* owner, const std::string& waveDir, EffectEditorValu
         values.nVolume = dlg.m_nVolume;
         values.nRepeat = dlg.m_nRepeat;
         values.nInterval = dlg.m_nInterval;
+        values.options = std::move(dlg.m_options);
     }
     return result;
 }

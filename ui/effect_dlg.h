@@ -1,6 +1,7 @@
 // The effect editor: the modal dialog in which one effect's WAVE file, name, hotkey, repeat
-// count and interval, volume and pan are entered. It touches no entry, file or sound buffer; it
-// only exchanges values between its members and its controls.
+// count and interval, volume and pan are entered, and behind "詳細" its options. It touches no
+// entry or set file; it only exchanges values between its members and its controls, and reads
+// the sound (off the window's thread) to show and preview it.
 #pragma once
 
 #include "core/mixer_view.h"
@@ -17,6 +18,8 @@
 #include <string_view>
 
 class CHotKeyCtrl;
+class CPreviewDecoder;
+class CSoundDevice;
 class QLineEdit;
 class QSlider;
 
@@ -30,6 +33,7 @@ enum : int {
     IDC_EFFECT_VOLUME = 1010,
     IDC_EFFECT_PAN = 1012,
     IDC_EFFECT_NAME = 1013,
+    IDC_EFFECT_DETAILS = 1014,
 };
 
 const DlgTemplate& EffectDlgTemplate(); // template 131
@@ -48,6 +52,9 @@ public:
 
     QWidget* GetDlgItem(int id) const;
     void SetKeyLayout(HKL layout);
+    // The output the options dialog previews on; none, no preview.
+    void SetPreviewDevice(CSoundDevice* device) { m_pDevice = device; }
+    CPreviewDecoder& Decoder() const { return *m_pDecoder; }
 
     std::uint16_t m_wKey = 0;
     std::uint16_t m_wModifiers = 0;
@@ -59,6 +66,7 @@ public:
     std::int32_t m_nInterval = 0;
     std::int32_t m_nRepeat = 0;
     std::int32_t m_nVolume = 0;
+    EffectOptions m_options;
 
 public slots:
     void accept() override { OnOK(); }
@@ -68,14 +76,19 @@ protected:
     bool DoDataExchange(bool bSaveAndValidate);
     void OnOK();
     void OnBrowse();
+    void OnDetails();
+    // Reads the sound the file field names, unless it is the one read last.
+    void RequestPreview();
 
 private:
     QLineEdit* Edit(int id) const;
     QSlider* Slider(int id) const;
 
     std::map<int, QWidget*> m_items;
+    CSoundDevice* m_pDevice = nullptr;
+    CPreviewDecoder* m_pDecoder; // child
 };
 
 // Runs the editor on `values` (CP932 texts); on IDOK the values come back as entered.
 int RunEffectEditor(QWidget* owner, const std::string& waveDir, EffectEditorValues& values,
-                    HKL layout = nullptr);
+                    HKL layout = nullptr, CSoundDevice* previewDevice = nullptr);

@@ -652,7 +652,8 @@ std::string CMixerDlg::GetSetSelectorText(int index) {
 }
 
 int CMixerDlg::RunEffectEditor(const std::string& waveDir, EffectEditorValues& values) {
-    return ::RunEffectEditor(this, waveDir, values, m_controller.KeyLayout());
+    return ::RunEffectEditor(this, waveDir, values, m_controller.KeyLayout(),
+                             &m_controller.Device());
 }
 
 int CMixerDlg::RunNewSetDialog(const std::string& initialFolder, NewSetValues& values) {

@@ -340,6 +340,36 @@ TEST_F(EffectCommandsTest, EditStoresTheValuesAndWritesAtOnce) {
     ctl.StopAll();
 }
 
+// The editor opens with the entry's options and its OK stores the changed ones, in place in the
+// line; a field this version does not know goes back to the file as it was.
+TEST_F(EffectCommandsTest, EditedOptionsReachTheEntryAndTheFile) {
+    MakeWave("one.wav");
+    const std::string line = EffectLine("one.wav", "一", 0, 65, 0, 0, 1, 0);
+    MakeSet("s.txt", ExeDir(), {line + ",future=7,fadein=20"});
+    Remember("s.txt");
+    CSetController& ctl = Start();
+    m_view.m_nEffectMark = 0;
+    FakeMixerView::EditorAnswer answer = Ok("one.wav", "一", 0, 65, 0, 0, 1, 0);
+    answer.values.options = ParseEffectOptions({"future=7", "fadein=20"});
+    answer.values.options.retrigger = EffectOptions::Retrigger::Toggle;
+    answer.values.options.nChoke = 2;
+    answer.values.options.nFadeInMs = 300;
+    answer.values.options.nEndMs = 15;
+    m_view.QueueEditor(answer);
+    ctl.EditEffect();
+
+    ASSERT_EQ(m_view.EditorCalls().size(), 1u);
+    EXPECT_EQ(m_view.EditorCalls()[0].values.options.nFadeInMs, 20);
+    EXPECT_EQ(ctl.Effects().GetAt(0).options, answer.values.options);
+    EXPECT_EQ(SetOnDisk(),
+              ExpectedSet({line + ",future=7,fadein=300,retrigger=toggle,choke=2,end=15"}));
+
+    // Cancel keeps them.
+    m_view.QueueEditor({IDCANCEL, {}, {}});
+    ctl.EditEffect();
+    EXPECT_EQ(ctl.Effects().GetAt(0).options, answer.values.options);
+}
+
 TEST_F(EffectCommandsTest, EditedPathTakesEffectAtTheNextRead) {
     CSetController& ctl = StartWithTwoEffects();
     m_view.m_nEffectMark = 0;

@@ -59,10 +59,10 @@ TEST_F(EffectDlgTest, TemplateHasItsControlsInTabOrder) {
     EXPECT_EQ(dlg.GetDlgItem(IDC_EFFECT_PAN)->geometry(),
               DluToPixels(QRect(42, 115, 100, 15), DialogFont()));
 
-    const int order[] = {IDC_EFFECT_FILE,   IDC_EFFECT_BROWSE, IDC_EFFECT_NAME,
-                         IDC_EFFECT_HOTKEY, IDC_EFFECT_REPEAT, IDC_EFFECT_INTERVAL,
-                         IDC_EFFECT_VOLUME, IDC_EFFECT_PAN,    IDOK,
-                         IDCANCEL,          IDC_EFFECT_FILE};
+    const int order[] = {IDC_EFFECT_FILE,   IDC_EFFECT_BROWSE,  IDC_EFFECT_NAME,
+                         IDC_EFFECT_HOTKEY, IDC_EFFECT_REPEAT,  IDC_EFFECT_INTERVAL,
+                         IDC_EFFECT_VOLUME, IDC_EFFECT_PAN,     IDOK,
+                         IDCANCEL,          IDC_EFFECT_DETAILS, IDC_EFFECT_FILE};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
         QWidget* next = dlg.GetDlgItem(order[i])->nextInFocusChain();
         while (!(next->focusPolicy() & Qt::TabFocus)) {

@@ -1,0 +1,238 @@
+// The editor's options, exchanged in tab order so the first faulty field is the one reported.
+#include "ui/effect_options_dlg.h"
+#include "ui/texts.h"
+
+#include "audio/sound_device.h"
+#include "base/int_text.h"
+#include "base/text.h"
+#include "ui/dialog_support.h"
+#include "ui/sound_preview.h"
+#include "ui/waveform_ctrl.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kMaxFadeMs = 10000;
+constexpr int kChokeGroups = 9;
+
+QString LoudnessText(const PreviewSound* sound) {
+    if (!sound || !sound->loudness || !std::isfinite(sound->loudness->dIntegratedLufs))
+        return QString::fromUtf8("ラウドネス: —");
+    return QString::fromUtf8("ラウドネス: %1 LUFS（ピーク %2 dBTP）")
+        .arg(sound->loudness->dIntegratedLufs, 0, 'f', 1)
+        .arg(sound->loudness->dTruePeakDb, 0, 'f', 1);
+}
+
+} // namespace
+
+const DlgTemplate& EffectOptionsDlgTemplate() {
+    static const DlgTemplate kTemplate = {
+        150,
+        "詳細設定",
+        QSize(260, 190),
+        {
+            {-1, DlgClass::Label, "再押下時(&R):", QRect(7, 9, 52, 8)},
+            {IDC_OPTIONS_RETRIGGER, DlgClass::ComboBox, "", QRect(62, 7, 64, 14)},
+            {-1, DlgClass::Label, "排他グループ(&G):", QRect(136, 9, 60, 8)},
+            {IDC_OPTIONS_CHOKE, DlgClass::ComboBox, "", QRect(198, 7, 55, 14)},
+            {-1, DlgClass::Label, "フェードイン(&I):", QRect(7, 28, 52, 8)},
+            {IDC_OPTIONS_FADEIN, DlgClass::Edit, "", QRect(62, 25, 44, 14), DS_RIGHTALIGN},
+            {-1, DlgClass::Label, "ms", QRect(109, 28, 12, 8)},
+            {-1, DlgClass::Label, "フェードアウト(&O):", QRect(136, 28, 60, 8)},
+            {IDC_OPTIONS_FADEOUT, DlgClass::Edit, "", QRect(198, 25, 44, 14), DS_RIGHTALIGN},
+            {-1, DlgClass::Label, "ms", QRect(245, 28, 12, 8)},
+            {-1, DlgClass::Label, "波形と再生する区間(&W):", QRect(7, 46, 120, 8)},
+            {IDC_OPTIONS_WAVEFORM, DlgClass::Custom, "", QRect(7, 56, 246, 72)},
+            {IDC_OPTIONS_RANGE, DlgClass::Label, "", QRect(7, 134, 190, 8), DS_NOPREFIX},
+            {IDC_OPTIONS_PLAY, DlgClass::PushButton, "再生(&P)", QRect(203, 132, 50, 14)},
+            {IDC_OPTIONS_LOUDNESS, DlgClass::Label, "", QRect(7, 150, 190, 8), DS_NOPREFIX},
+            {IDOK, DlgClass::DefPushButton, "OK", QRect(148, 169, 50, 14)},
+            {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(203, 169, 50, 14)},
+        }};
+    return kTemplate;
+}
+
+CEffectOptionsDlg::CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* device,
+                                     QWidget* parent)
+    : QDialog(parent), m_decoder(decoder), m_pDevice(device) {
+    m_items = BuildDialog(*this, EffectOptionsDlgTemplate(), [](const DlgItem&, QWidget* p) {
+        return static_cast<QWidget*>(new CWaveformCtrl(p));
+    });
+    m_pWaveform = qobject_cast<CWaveformCtrl*>(GetDlgItem(IDC_OPTIONS_WAVEFORM));
+    if (QComboBox* retrigger = Combo(IDC_OPTIONS_RETRIGGER)) {
+        for (const char* mode : {"そのまま", "最初から", "停止"})
+            retrigger->addItem(QString::fromUtf8(mode));
+    }
+    if (QComboBox* choke = Combo(IDC_OPTIONS_CHOKE)) {
+        choke->addItem(QString::fromUtf8("なし"));
+        for (int group = 1; group <= kChokeGroups; ++group)
+            choke->addItem(QString::number(group));
+    }
+    if (auto* play = qobject_cast<QPushButton*>(GetDlgItem(IDC_OPTIONS_PLAY)))
+        connect(play, &QPushButton::clicked, this, &CEffectOptionsDlg::OnPlay);
+    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK)))
+        connect(ok, &QPushButton::clicked, this, &CEffectOptionsDlg::OnOK);
+    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL)))
+        connect(cancel, &QPushButton::clicked, this, &CEffectOptionsDlg::reject);
+    if (m_pWaveform)
+        connect(m_pWaveform, &CWaveformCtrl::MarksChanged, this, &CEffectOptionsDlg::ShowRange);
+    connect(&m_decoder, &CPreviewDecoder::Decoded, this, &CEffectOptionsDlg::OnDecoded);
+}
+
+// The preview stops with the dialog.
+CEffectOptionsDlg::~CEffectOptionsDlg() {
+    CSoundDevice::ReleaseBuffer(m_pPreview);
+}
+
+QWidget* CEffectOptionsDlg::GetDlgItem(int id) const {
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+QComboBox* CEffectOptionsDlg::Combo(int id) const {
+    return qobject_cast<QComboBox*>(GetDlgItem(id));
+}
+
+QLineEdit* CEffectOptionsDlg::Edit(int id) const {
+    return qobject_cast<QLineEdit*>(GetDlgItem(id));
+}
+
+QLabel* CEffectOptionsDlg::Label(int id) const {
+    return qobject_cast<QLabel*>(GetDlgItem(id));
+}
+
+int CEffectOptionsDlg::DoModal() {
+    OnInitDialog();
+    return exec() == QDialog::Accepted ? IDOK : IDCANCEL;
+}
+
+bool CEffectOptionsDlg::OnInitDialog() {
+    DoDataExchange(false);
+    OnDecoded();
+    if (QComboBox* retrigger = Combo(IDC_OPTIONS_RETRIGGER))
+        retrigger->setFocus(Qt::OtherFocusReason);
+    return true;
+}
+
+void CEffectOptionsDlg::OnDecoded() {
+    const std::shared_ptr<const PreviewSound>& sound = m_decoder.Sound();
+    if (m_pWaveform) {
+        const char* message = m_decoder.IsPending() ? "読み込んでいます…"
+                              : m_decoder.Path().empty() ? "ファイル名が入力されていません。"
+                                                         : "このファイルは再生できません。";
+        m_pWaveform->SetSound(sound, QString::fromUtf8(message));
+    }
+    if (QLabel* loudness = Label(IDC_OPTIONS_LOUDNESS))
+        loudness->setText(LoudnessText(sound.get()));
+    if (QWidget* play = GetDlgItem(IDC_OPTIONS_PLAY))
+        play->setEnabled(sound && m_pDevice && m_pDevice->IsOpen());
+    CSoundDevice::ReleaseBuffer(m_pPreview); // made again from this sound at the next play
+    ShowRange();
+}
+
+void CEffectOptionsDlg::ShowRange() {
+    QLabel* range = Label(IDC_OPTIONS_RANGE);
+    if (!range || !m_pWaveform)
+        return;
+    const std::shared_ptr<const PreviewSound>& sound = m_decoder.Sound();
+    const QString end = m_pWaveform->EndMs() != 0 ? QString::number(m_pWaveform->EndMs())
+                        : sound                   ? QString::number(sound->nLengthMs)
+                                                  : QString::fromUtf8("終わり");
+    QString text =
+        QString::fromUtf8("再生する区間: %1～%2 ms").arg(m_pWaveform->StartMs()).arg(end);
+    if (sound)
+        text += QString::fromUtf8("（全体 %1 ms）").arg(sound->nLengthMs);
+    range->setText(text);
+}
+
+bool CEffectOptionsDlg::DoDataExchange(bool bSaveAndValidate) {
+    auto exchangeCombo = [&](int id, int& index) {
+        if (QComboBox* combo = Combo(id)) {
+            if (bSaveAndValidate)
+                index = combo->currentIndex();
+            else
+                combo->setCurrentIndex(index);
+        }
+    };
+    auto exchangeFade = [&](int id, int& member) {
+        QLineEdit* edit = Edit(id);
+        if (!edit)
+            return true;
+        if (!bSaveAndValidate) {
+            edit->setText(QString::number(member));
+            return true;
+        }
+        std::int32_t value = 0;
+        if (!ParseIntText(Cp932FromQString(edit->text()), value) || value < 0 ||
+            value > kMaxFadeMs) {
+            RefuseField(edit, Cp932FromUtf8(texts::kEnterFadeMs));
+            return false;
+        }
+        member = value;
+        return true;
+    };
+
+    int retrigger = static_cast<int>(m_options.retrigger);
+    int choke = m_options.nChoke;
+    EffectOptions o = m_options;
+    exchangeCombo(IDC_OPTIONS_RETRIGGER, retrigger);
+    exchangeCombo(IDC_OPTIONS_CHOKE, choke);
+    if (!exchangeFade(IDC_OPTIONS_FADEIN, o.nFadeInMs) ||
+        !exchangeFade(IDC_OPTIONS_FADEOUT, o.nFadeOutMs))
+        return false;
+    if (m_pWaveform && bSaveAndValidate) {
+        o.nStartMs = m_pWaveform->StartMs();
+        o.nEndMs = m_pWaveform->EndMs();
+    } else if (m_pWaveform) {
+        m_pWaveform->SetMarks(o.nStartMs, o.nEndMs);
+    }
+    if (bSaveAndValidate) {
+        o.retrigger = static_cast<EffectOptions::Retrigger>(std::clamp(retrigger, 0, 2));
+        o.nChoke = std::clamp(choke, 0, kChokeGroups);
+        m_options = std::move(o);
+    }
+    return true;
+}
+
+void CEffectOptionsDlg::OnOK() {
+    if (DoDataExchange(true))
+        QDialog::accept();
+}
+
+void CEffectOptionsDlg::OnPlay() {
+    const std::shared_ptr<const PreviewSound>& sound = m_decoder.Sound();
+    if (!sound || !m_pDevice || !m_pWaveform)
+        return;
+    if (!m_pPreview) {
+        const auto size = static_cast<std::uint32_t>(sound->samples.size() * sizeof(std::int16_t));
+        m_pDevice->CreateBufferFromMemory(
+            sound->format, reinterpret_cast<const std::uint8_t*>(sound->samples.data()), size,
+            m_pPreview);
+    }
+    ISoundBufferShape* shape = QueryBufferShape(m_pPreview.get());
+    if (!shape)
+        return;
+    // Heard as the effect will be: the fades as typed so far, the editor's volume and pan.
+    std::int32_t fadeIn = 0;
+    std::int32_t fadeOut = 0;
+    if (QLineEdit* edit = Edit(IDC_OPTIONS_FADEIN))
+        ParseIntText(Cp932FromQString(edit->text()), fadeIn);
+    if (QLineEdit* edit = Edit(IDC_OPTIONS_FADEOUT))
+        ParseIntText(Cp932FromQString(edit->text()), fadeOut);
+    m_pPreview->Stop();
+    shape->SetShape(static_cast<std::uint32_t>(m_pWaveform->StartMs()),
+                    static_cast<std::uint32_t>(m_pWaveform->EndMs()),
+                    static_cast<std::uint32_t>(std::clamp(fadeIn, 0, kMaxFadeMs)),
+                    static_cast<std::uint32_t>(std::clamp(fadeOut, 0, kMaxFadeMs)), 1.0f);
+    m_pPreview->SetVolume(m_nVolume);
+    m_pPreview->SetPan(m_nPan);
+    m_pPreview->SetCurrentPosition(0);
+    m_pPreview->Play(0, 0, 0);
+}

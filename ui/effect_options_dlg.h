@@ -1,0 +1,70 @@
+// The editor's "詳細" dialog: how a press retriggers the effect, its choke group, its fades, and
+// the part of the sound that plays, marked on its waveform and heard with a play button. Like
+// the editor it touches no entry: it exchanges EffectOptions with its controls.
+#pragma once
+
+#include "audio/sound_device.h"
+#include "model/effect_table.h"
+#include "ui/dialog_template.h"
+
+#include <QDialog>
+
+#include <map>
+
+class CPreviewDecoder;
+class CWaveformCtrl;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+enum : int {
+    IDC_OPTIONS_RETRIGGER = 1101,
+    IDC_OPTIONS_CHOKE = 1102,
+    IDC_OPTIONS_FADEIN = 1103,
+    IDC_OPTIONS_FADEOUT = 1104,
+    IDC_OPTIONS_WAVEFORM = 1105,
+    IDC_OPTIONS_RANGE = 1106,
+    IDC_OPTIONS_PLAY = 1107,
+    IDC_OPTIONS_LOUDNESS = 1108,
+};
+
+const DlgTemplate& EffectOptionsDlgTemplate();
+
+class CEffectOptionsDlg : public QDialog {
+    Q_OBJECT
+public:
+    // `decoder` brings the sound (it may still be reading); `device` plays the preview at the
+    // editor's volume and pan, and may be null (no preview).
+    CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* device, QWidget* parent = nullptr);
+    ~CEffectOptionsDlg() override;
+
+    int DoModal();
+    bool OnInitDialog();
+    QWidget* GetDlgItem(int id) const;
+    CWaveformCtrl* Waveform() const { return m_pWaveform; }
+
+    EffectOptions m_options;
+    std::int32_t m_nVolume = 0;
+    std::int32_t m_nPan = 0;
+
+public slots:
+    void accept() override { OnOK(); }
+
+protected:
+    bool DoDataExchange(bool bSaveAndValidate);
+    void OnOK();
+    void OnPlay();
+    void OnDecoded();
+    void ShowRange();
+
+private:
+    QComboBox* Combo(int id) const;
+    QLineEdit* Edit(int id) const;
+    QLabel* Label(int id) const;
+
+    std::map<int, QWidget*> m_items;
+    CPreviewDecoder& m_decoder;
+    CSoundDevice* m_pDevice;
+    CWaveformCtrl* m_pWaveform = nullptr;
+    SoundBufferSlot m_pPreview; // made from the decoded sound at the first play
+};
