@@ -6,6 +6,7 @@
 #include "audio/output_route.h"
 #include "audio/sound_output.h"
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +36,9 @@ public:
     virtual bool SetRoute(const OutputRoute&) { return false; }
     virtual OutputStatus Status() const { return {}; }
     virtual std::vector<std::string> DeviceNames() const { return {}; }
+    // Stops taking frames once nothing has sounded for this long (0: never); the next start
+    // brings the output back.
+    virtual void SetIdleAfter(std::chrono::milliseconds) {}
 
 protected:
     // Makes the output play `format` (the mixer core already knows nothing of it yet).
@@ -45,6 +49,22 @@ private:
     std::mutex m_lock; // the registry; never taken by the mixer
     std::vector<std::weak_ptr<CSoundBuffer>> m_buffers;
 };
+
+// Nothing has sounded for `after` of the output's frames, and nothing waits to: it may stop.
+inline bool IdleFor(const MixerCore& core, std::chrono::milliseconds after) {
+    const std::uint64_t frames =
+        static_cast<std::uint64_t>(after.count()) * core.Format().nSamplesPerSec / 1000;
+    return after.count() > 0 && core.Quiet() &&
+           core.FramesMixed() - core.LastSoundingFrame() >= frames;
+}
+
+// Once the output takes no frames any more: its clock runs on by the wall clock until a start
+// wakes it. A start that slipped in while the output stopped wakes it at once.
+inline void Doze(MixerCore& core) {
+    core.Suspend();
+    if (!core.Quiet())
+        core.Resume();
+}
 
 // The device object over an output.
 SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend);

@@ -9,6 +9,10 @@
 // The monitor device plays the same mix through a MonitorRing that the main callback fills; while
 // the main output is missing or stalls, the monitor's callback mixes for itself instead. Which
 // callback mixes is decided by a flag taken without waiting.
+//
+// With nothing to sound for a while both devices are closed, not paused: SDL 2's pause only
+// makes its thread write silence, and the server goes on mixing it. The mixer's clock runs on
+// meanwhile, and the next start wakes the watcher, which opens them again.
 #include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
 
@@ -16,8 +20,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <semaphore>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -29,6 +33,7 @@ constexpr Uint16 kFallbackPeriodFrames = 512;
 constexpr auto kWatchTick = std::chrono::milliseconds(100);
 constexpr auto kRestartEvery = std::chrono::milliseconds(300);
 constexpr auto kRetryChosenEvery = std::chrono::seconds(2);
+constexpr auto kIdleAfter = std::chrono::seconds(5);
 // The ring holds far more than any target; the target covers both periods twice over.
 constexpr std::size_t kRingFrames = 32768;
 // Frames the monitor mixes per step while it stands in for the main output.
@@ -84,14 +89,16 @@ class CSdlBackend final : public OutputBackend {
 public:
     explicit CSdlBackend(std::shared_ptr<MixerCore> core)
         : OutputBackend(std::move(core)), m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
-          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {}
+          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {
+        Core()->SetWakeHook(&CSdlBackend::Kick, this);
+    }
 
     ~CSdlBackend() override {
         {
             std::lock_guard<std::mutex> guard(m_wishLock);
             m_bQuit = true;
         }
-        m_wake.notify_all();
+        m_kick.release();
         if (m_watcher.joinable())
             m_watcher.join();
         {
@@ -100,6 +107,7 @@ public:
             Close(m_monitor);
         }
         // The callbacks have returned for good: the mixer may let every voice go.
+        Core()->SetWakeHook(nullptr, nullptr);
         Core()->Shutdown();
     }
 
@@ -131,8 +139,13 @@ public:
             m_wish = route;
             m_bWishChanged = true;
         }
-        m_wake.notify_all();
+        m_kick.release();
         return true;
+    }
+
+    void SetIdleAfter(std::chrono::milliseconds after) override {
+        m_nIdleAfterMs.store(after.count(), std::memory_order_relaxed);
+        m_kick.release();
     }
 
     OutputStatus Status() const override {
@@ -144,6 +157,8 @@ public:
         s.nMonitorFrames = m_nMonitorFrames.load(std::memory_order_relaxed);
         s.dMonitorLag = m_ring.AverageFill();
         s.nStandIns = m_nStandIns.load(std::memory_order_relaxed);
+        s.bAsleep = m_bAsleep.load();
+        s.nSleeps = m_nSleeps.load();
         return s;
     }
 
@@ -224,25 +239,33 @@ private:
         self->m_mixing.clear(std::memory_order_release);
     }
 
+    // A start while asleep: called by the starting thread, never by a callback.
+    static void Kick(void* context) { static_cast<CSdlBackend*>(context)->m_kick.release(); }
+
     void Watch() {
-        std::unique_lock<std::mutex> lock(m_wishLock);
-        while (!m_bQuit) {
-            m_wake.wait_for(lock, kWatchTick, [this] { return m_bQuit || m_bWishChanged; });
-            if (m_bQuit)
-                break;
-            const OutputRoute wish = m_wish;
-            const bool changed = std::exchange(m_bWishChanged, false);
-            lock.unlock();
+        for (;;) {
+            (void)m_kick.try_acquire_for(kWatchTick);
+            OutputRoute wish;
+            bool changed = false;
             {
-                std::lock_guard<std::mutex> sdl(g_sdlLock);
-                Tend(wish, changed);
+                std::lock_guard<std::mutex> guard(m_wishLock);
+                if (m_bQuit)
+                    break;
+                wish = m_wish;
+                changed = std::exchange(m_bWishChanged, false);
             }
-            lock.lock();
+            std::lock_guard<std::mutex> sdl(g_sdlLock);
+            Tend(wish, changed);
         }
     }
 
     // One look at the devices (under g_sdlLock): drop lost ones, follow the route, reopen.
     void Tend(const OutputRoute& wish, bool changed) {
+        if (m_bAsleep.load()) {
+            if (Core()->IsSuspended())
+                return; // the route is followed when there is something to hear
+            m_bAsleep.store(false);
+        }
         if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
             if (Clock::now() - m_lastRestart < kRestartEvery && !changed) {
                 return;
@@ -298,6 +321,15 @@ private:
         m_monitorState = !wish.bMonitor      ? OutputState::Off
                          : m_monitor.id != 0 ? OutputState::Playing
                                              : OutputState::Waiting;
+
+        if ((m_main.id != 0 || m_monitor.id != 0) &&
+            IdleFor(*Core(), std::chrono::milliseconds(m_nIdleAfterMs.load()))) {
+            Close(m_main);
+            Close(m_monitor);
+            m_bAsleep.store(true);
+            m_nSleeps.fetch_add(1);
+            Doze(*Core());
+        }
     }
 
     bool Listed(const std::string& name) const {
@@ -423,7 +455,7 @@ private:
 
     // The watcher's wish, guarded by m_wishLock.
     std::mutex m_wishLock;
-    std::condition_variable m_wake;
+    std::counting_semaphore<> m_kick{0}; // released by a wish, a start while asleep, the end
     OutputRoute m_wish;
     bool m_bWishChanged = true;
     bool m_bQuit = false;
@@ -445,6 +477,10 @@ private:
     std::atomic<std::uint64_t> m_nOpens{0};
     std::atomic<std::uint64_t> m_nReturns{0};
     bool m_bMainLost = false; // the watcher's own
+    std::atomic<bool> m_bAsleep{false};
+    std::atomic<std::uint64_t> m_nSleeps{0};
+    std::atomic<std::int64_t> m_nIdleAfterMs{
+        std::chrono::duration_cast<std::chrono::milliseconds>(kIdleAfter).count()};
 
     // Shared with the callbacks: lock-free.
     std::atomic_flag m_mixing = ATOMIC_FLAG_INIT;
