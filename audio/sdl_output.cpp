@@ -17,6 +17,7 @@
 #include "audio/output_backend.h"
 
 #include <SDL.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -77,6 +78,27 @@ bool StartSdlAudioLocked() {
         return false;
     ++g_nSdlGeneration;
     return true;
+}
+
+// What tells a PulseAudio server (or pipewire-pulse) that went away and came back while no
+// device was open to notice: its socket, made afresh at each start. Zero for other drivers.
+std::uint64_t ServerMark() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver == nullptr || std::string_view(driver) != "pulseaudio")
+        return 0;
+    std::string path;
+    if (const char* server = SDL_getenv("PULSE_SERVER"))
+        path = std::string_view(server).starts_with("unix:") ? server + 5 : server;
+    else if (const char* runtime = SDL_getenv("PULSE_RUNTIME_PATH"))
+        path = std::string(runtime) + "/native";
+    else if (const char* xdg = SDL_getenv("XDG_RUNTIME_DIR"))
+        path = std::string(xdg) + "/pulse/native";
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_ino) * 1000003u ^
+           static_cast<std::uint64_t>(st.st_ctim.tv_sec) * 1000000000u ^
+           static_cast<std::uint64_t>(st.st_ctim.tv_nsec);
 }
 
 void RestartSdlAudioLocked() {
@@ -262,8 +284,15 @@ private:
     // One look at the devices (under g_sdlLock): drop lost ones, follow the route, reopen.
     void Tend(const OutputRoute& wish, bool changed) {
         if (m_bAsleep.load()) {
-            if (Core()->IsSuspended())
+            const bool serverSame = ServerMark() == m_nServerMark;
+            if (Core()->IsSuspended() && serverSame)
                 return; // the route is followed when there is something to hear
+            if (!serverSame) {
+                // Open again as after a lost device, so that the return is counted (the virtual
+                // microphone is made again on it); asleep again after the idle time.
+                Core()->Resume();
+                m_bMainLost = true;
+            }
             m_bAsleep.store(false);
         }
         if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
@@ -327,6 +356,7 @@ private:
             Close(m_main);
             Close(m_monitor);
             m_bAsleep.store(true);
+            m_nServerMark = ServerMark();
             m_nSleeps.fetch_add(1);
             Doze(*Core());
         }
@@ -476,7 +506,8 @@ private:
     std::atomic<OutputState> m_monitorState{OutputState::Off};
     std::atomic<std::uint64_t> m_nOpens{0};
     std::atomic<std::uint64_t> m_nReturns{0};
-    bool m_bMainLost = false; // the watcher's own
+    bool m_bMainLost = false;        // the watcher's own
+    std::uint64_t m_nServerMark = 0; // the watcher's own
     std::atomic<bool> m_bAsleep{false};
     std::atomic<std::uint64_t> m_nSleeps{0};
     std::atomic<std::int64_t> m_nIdleAfterMs{
