@@ -92,6 +92,8 @@ public:
         return m_server > 0 && WaitForFile(socket);
     }
 
+    pid_t ServerPid() const { return m_server; }
+
     void StopServer() {
         for (pid_t& pid : m_pipeWire)
             End(pid);
@@ -165,6 +167,11 @@ public:
         return best;
     }
 
+    // The file the current take of a recorder goes to, as it grows.
+    std::string RecordingPath(int sink) const {
+        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
+    }
+
 private:
     static bool WaitForFile(const std::string& path) {
         for (int i = 0; i < 500; ++i) {
@@ -188,10 +195,6 @@ private:
         m_pipeWire[1] = Spawn({"/usr/bin/wireplumber"});
         m_pipeWire[2] = Spawn({"/usr/bin/pipewire-pulse"});
         return WaitForFile(socket); // with its own null sink only
-    }
-
-    std::string RecordingPath(int sink) const {
-        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
     }
 
     static void End(pid_t& pid) {
