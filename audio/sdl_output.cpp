@@ -116,6 +116,7 @@ public:
     }
 
     ~CSdlBackend() override {
+        Core()->SetWakeHook(nullptr, nullptr);
         {
             std::lock_guard<std::mutex> guard(m_wishLock);
             m_bQuit = true;
@@ -129,7 +130,6 @@ public:
             Close(m_monitor);
         }
         // The callbacks have returned for good: the mixer may let every voice go.
-        Core()->SetWakeHook(nullptr, nullptr);
         Core()->Shutdown();
     }
 
@@ -285,14 +285,13 @@ private:
     void Tend(const OutputRoute& wish, bool changed) {
         if (m_bAsleep.load()) {
             const bool serverSame = ServerMark() == m_nServerMark;
-            if (Core()->IsSuspended() && serverSame)
-                return; // the route is followed when there is something to hear
-            if (!serverSame) {
-                // Open again as after a lost device, so that the return is counted (the virtual
-                // microphone is made again on it); asleep again after the idle time.
-                Core()->Resume();
-                m_bMainLost = true;
-            }
+            if (Core()->IsSuspended() && serverSame && !changed)
+                return;
+            // A new route opens at once, so that the title says how it went; a server that went
+            // and came back opens as after a lost device, so that the return is counted (the
+            // virtual microphone is made again on it). Nothing sounding, asleep at the next look.
+            Core()->Resume();
+            m_bMainLost = m_bMainLost || !serverSame;
             m_bAsleep.store(false);
         }
         if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
@@ -352,14 +351,29 @@ private:
                                              : OutputState::Waiting;
 
         if ((m_main.id != 0 || m_monitor.id != 0) &&
-            IdleFor(*Core(), std::chrono::milliseconds(m_nIdleAfterMs.load()))) {
-            Close(m_main);
-            Close(m_monitor);
-            m_bAsleep.store(true);
-            m_nServerMark = ServerMark();
-            m_nSleeps.fetch_add(1);
-            Doze(*Core());
+            IdleFor(*Core(), std::chrono::milliseconds(m_nIdleAfterMs.load())))
+            Sleep();
+    }
+
+    void Sleep() {
+        // Closing drops what the server has not played yet: a sound started since the look
+        // above may be in it. Paused, no callback mixes any more, and a look again tells.
+        const std::uint64_t lastSounding = Core()->LastSoundingFrame();
+        for (const Device* d : {&m_main, &m_monitor})
+            if (d->id != 0)
+                SDL_PauseAudioDevice(d->id, 1);
+        if (!Core()->Quiet() || Core()->LastSoundingFrame() != lastSounding) {
+            for (const Device* d : {&m_main, &m_monitor})
+                if (d->id != 0)
+                    SDL_PauseAudioDevice(d->id, 0);
+            return;
         }
+        Close(m_main);
+        Close(m_monitor);
+        m_bAsleep.store(true);
+        m_nServerMark = ServerMark();
+        m_nSleeps.fetch_add(1);
+        Doze(*Core());
     }
 
     bool Listed(const std::string& name) const {
