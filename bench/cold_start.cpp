@@ -24,7 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <thread>
 #include <vector>
@@ -33,16 +32,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-bool WaitFor(const std::function<bool()>& condition, Clock::duration timeout) {
-    const auto start = Clock::now();
-    while (!condition()) {
-        if (Clock::now() - start > timeout)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 OutputStatus Status(const SoundDevicePtr& device) {
     OutputStatus s;
@@ -124,9 +113,10 @@ void Report(const char* what, std::vector<double> ms, int missed) {
     }
     std::sort(ms.begin(), ms.end());
     auto at = [&ms](double q) { return ms[static_cast<std::size_t>(q * (ms.size() - 1) + 0.5)]; };
+    const auto slow = std::count_if(ms.begin(), ms.end(), [](double x) { return x > 100; });
     std::printf("%s, %zu starts: median %.1f ms, 99th percentile %.1f ms, min %.1f, max %.1f; "
-                "missed %d\n",
-                what, ms.size(), at(0.5), at(0.99), ms.front(), ms.back(), missed);
+                "over 100 ms %td; missed %d\n",
+                what, ms.size(), at(0.5), at(0.99), ms.front(), ms.back(), slow, missed);
 }
 
 } // namespace
@@ -156,7 +146,7 @@ int main(int argc, char** argv) {
         return 1;
 
     tone->Play(0, 0, 0);
-    if (!WaitFor([&] { return Status(device).bAsleep; }, 10s))
+    if (!PulseRig::WaitFor([&] { return Status(device).bAsleep; }, 10s))
         std::printf("the output did not go to sleep\n");
     Idle("asleep", rig.ServerPid(), seconds);
     backend->SetIdleAfter(0ms);
@@ -171,7 +161,7 @@ int main(int argc, char** argv) {
         std::vector<double> ms;
         int missed = 0;
         for (int i = 0; i < starts; ++i) {
-            if (!WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
+            if (!PulseRig::WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
                 ++missed;
                 continue;
             }
@@ -180,7 +170,7 @@ int main(int argc, char** argv) {
             const std::uint64_t before = info.nFramesMixed;
             const auto played = Clock::now();
             tone->Play(0, 0, 0);
-            if (WaitFor(
+            if (PulseRig::WaitFor(
                     [&] {
                         GetSoundOutputInfo(device, &info);
                         return info.nFramesMixed != before;
@@ -207,7 +197,7 @@ int main(int argc, char** argv) {
         std::vector<double> ms;
         int missed = 0;
         for (int i = 0; i < starts; ++i) {
-            if (cold && !WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
+            if (cold && !PulseRig::WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
                 ++missed;
                 continue;
             }

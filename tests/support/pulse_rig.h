@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +94,18 @@ public:
     }
 
     pid_t ServerPid() const { return m_server; }
+
+    // Polls every millisecond until the condition holds; false on timeout.
+    static bool WaitFor(const std::function<bool()>& condition,
+                        std::chrono::steady_clock::duration timeout) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() - start > timeout)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
 
     void StopServer() {
         for (pid_t& pid : m_pipeWire)
