@@ -1,8 +1,8 @@
 // The output asleep and awake, on a private PulseAudio daemon with a null sink:
 //  1. CPU of this process and of the server over `seconds` (20 by default) with nothing
 //     sounding and nothing recording, the output asleep, then kept open;
-//  2. `starts` (100) cold starts with nobody recording: the time from Play to the first block
-//     mixed;
+//  2. `starts` (100) cold starts with nobody recording, and as many with parec recording: the
+//     time from Play to the first block mixed;
 //  3. as many cold starts, each after the output went to sleep, and as many warm ones, while
 //     parec records: the time from Play to the first non-silent frame in the recording of the
 //     sink's monitor (parec at 10 ms latency). The figure is when that frame reaches parec's file,
@@ -119,6 +119,35 @@ void Report(const char* what, std::vector<double> ms, int missed) {
                 what, ms.size(), at(0.5), at(0.99), ms.front(), ms.back(), slow, missed);
 }
 
+// Cold starts: Play -> the first block mixed (the watcher woke and SDL's thread asked).
+void ToFirstBlock(const char* what, const SoundDevicePtr& device, const SoundBufferPtr& tone,
+                  int starts) {
+    BackendOf(device)->SetIdleAfter(100ms);
+    std::vector<double> ms;
+    int missed = 0;
+    for (int i = 0; i < starts; ++i) {
+        if (!PulseRig::WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
+            ++missed;
+            continue;
+        }
+        SoundOutputInfo info;
+        GetSoundOutputInfo(device, &info);
+        const std::uint64_t before = info.nFramesMixed;
+        const auto played = Clock::now();
+        tone->Play(0, 0, 0);
+        if (PulseRig::WaitFor(
+                [&] {
+                    GetSoundOutputInfo(device, &info);
+                    return info.nFramesMixed != before;
+                },
+                3s))
+            ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - played).count());
+        else
+            ++missed;
+    }
+    Report(what, ms, missed);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -155,34 +184,8 @@ int main(int argc, char** argv) {
     Idle("kept open", rig.ServerPid(), seconds);
 
     // Without a recorder the null sink idles with long blocks and may take a fresh stream's first
-    // block late: how soon the mixer is asked for its first block after the Play.
-    {
-        backend->SetIdleAfter(100ms);
-        std::vector<double> ms;
-        int missed = 0;
-        for (int i = 0; i < starts; ++i) {
-            if (!PulseRig::WaitFor([&] { return Status(device).bAsleep; }, 3s)) {
-                ++missed;
-                continue;
-            }
-            SoundOutputInfo info;
-            GetSoundOutputInfo(device, &info);
-            const std::uint64_t before = info.nFramesMixed;
-            const auto played = Clock::now();
-            tone->Play(0, 0, 0);
-            if (PulseRig::WaitFor(
-                    [&] {
-                        GetSoundOutputInfo(device, &info);
-                        return info.nFramesMixed != before;
-                    },
-                    3s))
-                ms.push_back(
-                    std::chrono::duration<double, std::milli>(Clock::now() - played).count());
-            else
-                ++missed;
-        }
-        Report("cold, nobody recording, Play -> first block mixed", ms, missed);
-    }
+    // block late.
+    ToFirstBlock("cold, nobody recording, Play -> first block mixed", device, tone, starts);
 
     // Recording keeps the null sink busy: only now.
     if (!rig.StartRecorders()) {
@@ -191,6 +194,7 @@ int main(int argc, char** argv) {
     }
     std::mt19937 random(23);
     std::uniform_int_distribution<int> jitter(0, 20);
+    ToFirstBlock("cold, recording, Play -> first block mixed", device, tone, starts);
     const std::string path = rig.RecordingPath(0);
     for (const bool cold : {false, true}) {
         backend->SetIdleAfter(cold ? 100ms : 0ms);
@@ -217,8 +221,8 @@ int main(int argc, char** argv) {
                     : "warm, Play -> first sound at the recorder",
                ms, missed);
     }
-    std::printf("went to sleep %llu times\n",
-                static_cast<unsigned long long>(Status(device).nSleeps));
+    std::printf("went to sleep %llu times; periods of %u frames\n",
+                static_cast<unsigned long long>(Status(device).nSleeps), backend->PeriodFrames());
     tone.reset();
     device.reset();
     return 0;
