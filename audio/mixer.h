@@ -193,6 +193,7 @@ public:
     }
     // Ends a suspension; true for the one caller that ended it, which also calls the hook.
     bool Resume();
+    // Called on the starting thread (never the mixing one): it must not wait.
     using WakeHook = void (*)(void* context);
     void SetWakeHook(WakeHook hook, void* context) {
         m_pWakeContext.store(context, std::memory_order_relaxed);
