@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -60,6 +61,12 @@ OutputFormat UnpackFormat(std::uint64_t v) {
 std::uint32_t MsToFrames(std::uint64_t ms, std::uint32_t rate) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(
         (ms * rate + 500) / 1000, std::numeric_limits<std::uint32_t>::max()));
+}
+
+std::int64_t NowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 std::uint64_t PackLevels(std::int32_t volume, std::int32_t pan) {
@@ -153,10 +160,12 @@ bool MixerCore::Start(MixerVoice* voice) {
     if ((w & MixerVoice::kListed) == 0) {
         // We listed it, so we alone may link it into the start queue.
         voice->m_pNextQueued = m_pQueueHead.load(std::memory_order_relaxed);
+        // seq_cst against Suspend: either it sees this voice queued or we see it suspended.
         while (!m_pQueueHead.compare_exchange_weak(
-            voice->m_pNextQueued, voice, std::memory_order_release, std::memory_order_relaxed)) {
+            voice->m_pNextQueued, voice, std::memory_order_seq_cst, std::memory_order_relaxed)) {
         }
     }
+    Resume();
     return true;
 }
 
@@ -238,6 +247,7 @@ MixerCore::StartResult MixerCore::StartAt(MixerVoice* voice, std::uint64_t frame
         for (std::atomic<std::uint64_t>& slot : voice->m_nStartAt) {
             std::uint64_t expected = 0;
             if (slot.compare_exchange_strong(expected, value, std::memory_order_seq_cst)) {
+                Resume();
                 return StartResult::kWaiting;
             }
         }
@@ -309,6 +319,34 @@ void MixerCore::Reap() {
         owned.reset();
         v = next;
     }
+}
+
+void MixerCore::Suspend() {
+    m_nSuspendedNs.store(NowNs(), std::memory_order_relaxed);
+    m_nFramesClaimed.store(m_nFramesMixed.load(std::memory_order_relaxed) | kSuspended,
+                           std::memory_order_seq_cst);
+}
+
+std::uint64_t MixerCore::ClockWhileSuspended(std::uint64_t claimed) const {
+    const auto ns = static_cast<std::uint64_t>(
+        std::max<std::int64_t>(NowNs() - m_nSuspendedNs.load(std::memory_order_relaxed), 0));
+    const std::uint64_t rate = Format().nSamplesPerSec;
+    return (claimed & ~kSuspended) + ns / 1000000000 * rate + ns % 1000000000 * rate / 1000000000;
+}
+
+bool MixerCore::Latch() {
+    std::uint64_t claimed = m_nFramesClaimed.load(std::memory_order_seq_cst);
+    return (claimed & kSuspended) != 0 &&
+           m_nFramesClaimed.compare_exchange_strong(claimed, ClockWhileSuspended(claimed),
+                                                    std::memory_order_seq_cst);
+}
+
+bool MixerCore::Resume() {
+    if (!Latch())
+        return false;
+    if (WakeHook hook = m_wakeHook.load(std::memory_order_acquire))
+        hook(m_pWakeContext.load(std::memory_order_relaxed));
+    return true;
 }
 
 void MixerCore::Shutdown() {
@@ -565,7 +603,14 @@ void MixerCore::PrefetchBlock(const MixerVoice* voice, std::size_t frames) {
 void MixerCore::MixBlock(float* out, std::size_t frames) {
     std::fill(out, out + 2 * frames, 0.0f);
     const std::uint32_t rate = Format().nSamplesPerSec;
-    const std::uint64_t blockStart = m_nFramesMixed.load(std::memory_order_relaxed);
+    // After a suspension the mix goes on from the frame the clock was latched on.
+    Latch();
+    std::uint64_t blockStart = m_nFramesMixed.load(std::memory_order_relaxed);
+    if (const std::uint64_t latched = m_nFramesClaimed.load(std::memory_order_seq_cst);
+        latched > blockStart) {
+        blockStart = latched;
+        m_nFramesMixed.store(blockStart, std::memory_order_release);
+    }
     // Before any start is looked at: a starting thread that still reads the old value has filled
     // its slot before this store, so this block sees the slot (see StartNext).
     m_nFramesClaimed.store(blockStart + frames, std::memory_order_seq_cst);
@@ -590,6 +635,9 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         MixerVoice* v = m_pWaitingHead;
         m_pWaitingHead = v->m_pNextQueued;
         Admit(v);
+    }
+    if (m_nActive != 0) {
+        m_nLastSounding.store(blockStart + frames, std::memory_order_relaxed);
     }
 
     std::size_t i = 0;

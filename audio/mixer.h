@@ -180,7 +180,8 @@ public:
     // The first frame of the next block the mixer has not begun: the earliest frame a start
     // handed over now lands on exactly.
     std::uint64_t NextBlockFrame() const {
-        return m_nFramesClaimed.load(std::memory_order_seq_cst);
+        const std::uint64_t claimed = m_nFramesClaimed.load(std::memory_order_seq_cst);
+        return (claimed & kSuspended) == 0 ? claimed : ClockWhileSuspended(claimed);
     }
     // Frames of the mixer's latest block (the output's period, at most kMaxBlock).
     std::size_t BlockFrames() const { return m_nBlockFrames.load(std::memory_order_relaxed); }
@@ -201,6 +202,32 @@ public:
     std::uint64_t FramesMixed() const { return m_nFramesMixed.load(std::memory_order_acquire); }
     // Voices in the active array (mixer's view after the last block).
     std::size_t ActiveVoices() const { return m_nActiveCount.load(std::memory_order_relaxed); }
+
+    // An output with nothing to sound may stop taking frames. While it stands still the clock
+    // runs on by the wall clock, so frames handed out keep their place in time; the first start
+    // after that fixes the frame the mix goes on from and calls the wake hook.
+    // No voice listed or waiting: nothing sounds until a new start.
+    bool Quiet() const {
+        return m_pQueueHead.load(std::memory_order_seq_cst) == nullptr &&
+               m_nActiveCount.load(std::memory_order_seq_cst) == 0;
+    }
+    // End of the last block that had a voice.
+    std::uint64_t LastSoundingFrame() const {
+        return m_nLastSounding.load(std::memory_order_relaxed);
+    }
+    // Only once no thread mixes any more; mixing again ends it.
+    void Suspend();
+    bool IsSuspended() const {
+        return (m_nFramesClaimed.load(std::memory_order_seq_cst) & kSuspended) != 0;
+    }
+    // Ends a suspension; true for the one caller that ended it, which also calls the hook.
+    bool Resume();
+    // Called on the starting thread (never the mixing one): it must not wait.
+    using WakeHook = void (*)(void* context);
+    void SetWakeHook(WakeHook hook, void* context) {
+        m_pWakeContext.store(context, std::memory_order_relaxed);
+        m_wakeHook.store(hook, std::memory_order_release);
+    }
 
     // No mixing happens any more (the output is closed for good): stops and lets go every voice,
     // frees the abandoned ones. Later Starts fail.
@@ -244,6 +271,11 @@ private:
     static std::uint32_t EmptySlots(MixerVoice* voice, std::uint16_t owner);
     void PushDead(MixerVoice* voice);
     void ReleaseAllAfterShutdown();
+    // Marks m_nFramesClaimed while the output stands still; below it, the frame it stopped on.
+    static constexpr std::uint64_t kSuspended = std::uint64_t{1} << 63;
+    std::uint64_t ClockWhileSuspended(std::uint64_t claimed) const;
+    // Latches the running clock; true when this call did.
+    bool Latch();
 
     std::atomic<std::uint64_t> m_nFormat;
     std::atomic<std::uint64_t> m_nRequested;
@@ -257,6 +289,10 @@ private:
     std::atomic<std::size_t> m_nActiveCount{0};
     std::atomic<CommitHook> m_commitHook{nullptr};
     std::atomic<void*> m_pHookContext{nullptr};
+    std::atomic<std::uint64_t> m_nLastSounding{0};
+    std::atomic<std::int64_t> m_nSuspendedNs{0};
+    std::atomic<WakeHook> m_wakeHook{nullptr};
+    std::atomic<void*> m_pWakeContext{nullptr};
 
     // Mixer thread only.
     std::unique_ptr<MixerVoice*[]> m_active;

@@ -46,6 +46,9 @@ public:
     virtual bool SetRoute(const OutputRoute&) { return false; }
     virtual OutputStatus Status() const { return {}; }
     virtual std::vector<std::string> DeviceNames() const { return {}; }
+    // Stops taking frames once nothing has sounded for this long (0: never); the next start
+    // brings the output back.
+    virtual void SetIdleAfter(std::chrono::milliseconds) {}
 
 protected:
     // Makes the output play `format` (the mixer core already knows nothing of it yet).
@@ -63,6 +66,22 @@ private:
     bool m_bQuit = false;
     std::thread m_preparer; // started at the first rate change
 };
+
+// Nothing has sounded for `after` of the output's frames, and nothing waits to: it may stop.
+inline bool IdleFor(const MixerCore& core, std::chrono::milliseconds after) {
+    const std::uint64_t frames =
+        static_cast<std::uint64_t>(after.count()) * core.Format().nSamplesPerSec / 1000;
+    return after.count() > 0 && core.Quiet() &&
+           core.FramesMixed() - core.LastSoundingFrame() >= frames;
+}
+
+// Once the output takes no frames any more: its clock runs on by the wall clock until a start
+// wakes it. A start that slipped in while the output stopped wakes it at once.
+inline void Doze(MixerCore& core) {
+    core.Suspend();
+    if (!core.Quiet())
+        core.Resume();
+}
 
 // The device object over an output.
 SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend);

@@ -33,6 +33,8 @@ struct OutputStatus {
     std::uint64_t nMonitorFrames = 0; // frames the monitor device has taken
     double dMonitorLag = 0;           // frames the monitor plays behind the main mix, smoothed
     std::uint64_t nStandIns = 0;      // monitor blocks mixed while the main output was silent
+    bool bAsleep = false;             // nothing to sound: no device open until the next start
+    std::uint64_t nSleeps = 0;        // times it went to sleep
 };
 
 // The route the next SDL output starts with, so that its first sound already goes where the

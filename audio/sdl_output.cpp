@@ -9,15 +9,20 @@
 // The monitor device plays the same mix through a MonitorRing that the main callback fills; while
 // the main output is missing or stalls, the monitor's callback mixes for itself instead. Which
 // callback mixes is decided by a flag taken without waiting.
+//
+// With nothing to sound for a while both devices are closed, not paused: SDL 2's pause only
+// makes its thread write silence, and the server goes on mixing it. The mixer's clock runs on
+// meanwhile, and the next start wakes the watcher, which opens them again.
 #include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
 
 #include <SDL.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <semaphore>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -32,6 +37,7 @@ constexpr int kUsualDeviceRate = 48000;
 constexpr auto kWatchTick = std::chrono::milliseconds(100);
 constexpr auto kRestartEvery = std::chrono::milliseconds(300);
 constexpr auto kRetryChosenEvery = std::chrono::seconds(2);
+constexpr auto kIdleAfter = std::chrono::seconds(5);
 // The ring holds far more than any target; the target covers both periods twice over.
 constexpr std::size_t kRingFrames = 32768;
 // Frames the monitor mixes per step while it stands in for the main output.
@@ -77,6 +83,27 @@ bool StartSdlAudioLocked() {
     return true;
 }
 
+// What tells a PulseAudio server (or pipewire-pulse) that went away and came back while no
+// device was open to notice: its socket, made afresh at each start. Zero for other drivers.
+std::uint64_t ServerMark() {
+    const char* driver = SDL_GetCurrentAudioDriver();
+    if (driver == nullptr || std::string_view(driver) != "pulseaudio")
+        return 0;
+    std::string path;
+    if (const char* server = SDL_getenv("PULSE_SERVER"))
+        path = std::string_view(server).starts_with("unix:") ? server + 5 : server;
+    else if (const char* runtime = SDL_getenv("PULSE_RUNTIME_PATH"))
+        path = std::string(runtime) + "/native";
+    else if (const char* xdg = SDL_getenv("XDG_RUNTIME_DIR"))
+        path = std::string(xdg) + "/pulse/native";
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0)
+        return 0;
+    return static_cast<std::uint64_t>(st.st_ino) * 1000003u ^
+           static_cast<std::uint64_t>(st.st_ctim.tv_sec) * 1000000000u ^
+           static_cast<std::uint64_t>(st.st_ctim.tv_nsec);
+}
+
 void RestartSdlAudioLocked() {
     if (SDL_WasInit(SDL_INIT_AUDIO) != 0)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -110,14 +137,17 @@ class CSdlBackend final : public OutputBackend {
 public:
     explicit CSdlBackend(std::shared_ptr<MixerCore> core)
         : OutputBackend(std::move(core)), m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
-          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {}
+          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {
+        Core()->SetWakeHook(&CSdlBackend::Kick, this);
+    }
 
     ~CSdlBackend() override {
+        Core()->SetWakeHook(nullptr, nullptr);
         {
             std::lock_guard<std::mutex> guard(m_wishLock);
             m_bQuit = true;
         }
-        m_wake.notify_all();
+        m_kick.release();
         if (m_watcher.joinable())
             m_watcher.join();
         {
@@ -160,12 +190,17 @@ public:
             m_wish = route;
             m_bWishChanged = true;
         }
-        m_wake.notify_all();
+        m_kick.release();
         return true;
     }
 
     std::uint64_t Underruns() const override {
         return m_nUnderruns.load(std::memory_order_relaxed);
+    }
+
+    void SetIdleAfter(std::chrono::milliseconds after) override {
+        m_nIdleAfterMs.store(after.count(), std::memory_order_relaxed);
+        m_kick.release();
     }
 
     OutputStatus Status() const override {
@@ -177,6 +212,8 @@ public:
         s.nMonitorFrames = m_nMonitorFrames.load(std::memory_order_relaxed);
         s.dMonitorLag = m_ring.AverageFill();
         s.nStandIns = m_nStandIns.load(std::memory_order_relaxed);
+        s.bAsleep = m_bAsleep.load();
+        s.nSleeps = m_nSleeps.load();
         return s;
     }
 
@@ -263,25 +300,39 @@ private:
         self->m_mixing.clear(std::memory_order_release);
     }
 
+    // A start while asleep: called by the starting thread, never by a callback.
+    static void Kick(void* context) { static_cast<CSdlBackend*>(context)->m_kick.release(); }
+
     void Watch() {
-        std::unique_lock<std::mutex> lock(m_wishLock);
-        while (!m_bQuit) {
-            m_wake.wait_for(lock, kWatchTick, [this] { return m_bQuit || m_bWishChanged; });
-            if (m_bQuit)
-                break;
-            const OutputRoute wish = m_wish;
-            const bool changed = std::exchange(m_bWishChanged, false);
-            lock.unlock();
+        for (;;) {
+            (void)m_kick.try_acquire_for(kWatchTick);
+            OutputRoute wish;
+            bool changed = false;
             {
-                std::lock_guard<std::mutex> sdl(g_sdlLock);
-                Tend(wish, changed);
+                std::lock_guard<std::mutex> guard(m_wishLock);
+                if (m_bQuit)
+                    break;
+                wish = m_wish;
+                changed = std::exchange(m_bWishChanged, false);
             }
-            lock.lock();
+            std::lock_guard<std::mutex> sdl(g_sdlLock);
+            Tend(wish, changed);
         }
     }
 
     // One look at the devices (under g_sdlLock): drop lost ones, follow the route, reopen.
     void Tend(const OutputRoute& wish, bool changed) {
+        if (m_bAsleep.load()) {
+            const bool serverSame = ServerMark() == m_nServerMark;
+            if (Core()->IsSuspended() && serverSame && !changed)
+                return;
+            // A new route opens at once, so that the title says how it went; a server that went
+            // and came back opens as after a lost device, so that the return is counted (the
+            // virtual microphone is made again on it). Nothing sounding, asleep at the next look.
+            Core()->Resume();
+            m_bMainLost = m_bMainLost || !serverSame;
+            m_bAsleep.store(false);
+        }
         if (SDL_WasInit(SDL_INIT_AUDIO) == 0) {
             if (Clock::now() - m_lastRestart < kRestartEvery && !changed) {
                 return;
@@ -338,6 +389,31 @@ private:
         m_monitorState = !wish.bMonitor      ? OutputState::Off
                          : m_monitor.id != 0 ? OutputState::Playing
                                              : OutputState::Waiting;
+
+        if ((m_main.id != 0 || m_monitor.id != 0) &&
+            IdleFor(*Core(), std::chrono::milliseconds(m_nIdleAfterMs.load())))
+            Sleep();
+    }
+
+    void Sleep() {
+        // Closing drops what the server has not played yet: a sound started since the look
+        // above may be in it. Paused, no callback mixes any more, and a look again tells.
+        const std::uint64_t lastSounding = Core()->LastSoundingFrame();
+        for (const Device* d : {&m_main, &m_monitor})
+            if (d->id != 0)
+                SDL_PauseAudioDevice(d->id, 1);
+        if (!Core()->Quiet() || Core()->LastSoundingFrame() != lastSounding) {
+            for (const Device* d : {&m_main, &m_monitor})
+                if (d->id != 0)
+                    SDL_PauseAudioDevice(d->id, 0);
+            return;
+        }
+        Close(m_main);
+        Close(m_monitor);
+        m_bAsleep.store(true);
+        m_nServerMark = ServerMark();
+        m_nSleeps.fetch_add(1);
+        Doze(*Core());
     }
 
     bool Listed(const std::string& name) const {
@@ -473,7 +549,7 @@ private:
 
     // The watcher's wish, guarded by m_wishLock.
     std::mutex m_wishLock;
-    std::condition_variable m_wake;
+    std::counting_semaphore<> m_kick{0}; // released by a wish, a start while asleep, the end
     OutputRoute m_wish;
     bool m_bWishChanged = true;
     bool m_bQuit = false;
@@ -495,7 +571,12 @@ private:
     std::atomic<OutputState> m_monitorState{OutputState::Off};
     std::atomic<std::uint64_t> m_nOpens{0};
     std::atomic<std::uint64_t> m_nReturns{0};
-    bool m_bMainLost = false; // the watcher's own
+    bool m_bMainLost = false;        // the watcher's own
+    std::uint64_t m_nServerMark = 0; // the watcher's own
+    std::atomic<bool> m_bAsleep{false};
+    std::atomic<std::uint64_t> m_nSleeps{0};
+    std::atomic<std::int64_t> m_nIdleAfterMs{
+        std::chrono::duration_cast<std::chrono::milliseconds>(kIdleAfter).count()};
 
     // Shared with the callbacks: lock-free.
     std::atomic_flag m_mixing = ATOMIC_FLAG_INIT;

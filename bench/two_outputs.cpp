@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -42,16 +41,6 @@ std::vector<double> Onsets(const std::vector<std::int16_t>& stereo) {
         quiet = stereo[2 * i] > 10000 ? 0 : quiet + 1;
     }
     return at;
-}
-
-bool WaitFor(const std::function<bool()>& condition, Clock::duration timeout) {
-    const auto start = Clock::now();
-    while (!condition()) {
-        if (Clock::now() - start > timeout)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
 }
 
 std::uint64_t FramesMixed(const SoundDevicePtr& device) {
@@ -123,7 +112,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(20ms);
         return FramesMixed(device) > main && status().nMonitorFrames > monitor;
     };
-    WaitFor(flowing, 5s);
+    PulseRig::WaitFor(flowing, 5s);
     rig.StartRecorders();
     // A 5 ms click.
     SoundBufferPtr click =
@@ -223,16 +212,17 @@ int main(int argc, char** argv) {
     // 2. The server goes and comes back.
     for (int r = 0; r < restarts; ++r) {
         rig.StopServer();
-        WaitFor([&] { return status().main == OutputState::Waiting; }, 5s);
+        PulseRig::WaitFor([&] { return status().main == OutputState::Waiting; }, 5s);
         const std::uint64_t frames = FramesMixed(device); // still while nothing plays
         if (!rig.StartServer()) {
             std::printf("the daemon did not start again\n");
             return 1;
         }
         const auto back = Clock::now();
-        const bool opened = WaitFor([&] { return status().main == OutputState::Playing; }, 10s);
+        const bool opened =
+            PulseRig::WaitFor([&] { return status().main == OutputState::Playing; }, 10s);
         const auto openedAt = Clock::now();
-        const bool flowed = WaitFor([&] { return FramesMixed(device) > frames; }, 10s);
+        const bool flowed = PulseRig::WaitFor([&] { return FramesMixed(device) > frames; }, 10s);
         std::printf("restart %d: output open again %.0f ms after the server answered, first frame "
                     "taken after %.0f ms%s\n",
                     r + 1, Ms(openedAt - back), Ms(Clock::now() - back),

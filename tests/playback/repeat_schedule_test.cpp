@@ -1,7 +1,8 @@
 // The worker's repeats on a real buffer, heard in an offline output that a thread renders in real
 // time as a sound card would: each onset lies on the first play's frame plus the waits so far at
-// the output rate, and a stop takes back a start already handed to the mixer, but only its own
-// job's. An output nobody renders is left no backlog.
+// the output rate, also when the output stops between them for want of sound, and a stop takes back
+// a start already handed to the mixer, but only its own job's. An output nobody renders is left no
+// backlog.
 #include "playback/active_play_list.h"
 #include "tests/support/fake_buffer.h"
 #include "tests/support/paced_output.h"
@@ -51,14 +52,16 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
         std::int32_t repeat, interval;
         std::uint32_t soundMs;
         std::vector<std::uint64_t> afterFirst; // frames from the first onset
+        std::chrono::milliseconds idleAfter{}; // the output stops after this long without sound
     } rows[] = {
         {1, 100, 20, {0}},
         {3, 100, 20, {0, 2205, 4410}},
         {4, 0, 50, {0, 1080, 2161, 3241}}, // the sound's 49 ms, 1080.45 frames, never summed
         {6, 10, 2, {0, 221, 441, 662, 882, 1103}},
+        {3, 400, 20, {0, 8820, 17640}, std::chrono::milliseconds(100)},
     };
     for (const Row& row : rows) {
-        PacedOutput paced;
+        PacedOutput paced(row.idleAfter);
         EffectEntryPtr entry =
             MarkedEntry(paced.Output().Device(), row.soundMs, row.repeat, row.interval);
         ASSERT_TRUE(entry);
@@ -76,6 +79,9 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
         for (std::uint64_t& onset : onsets)
             onset -= first;
         EXPECT_EQ(onsets, row.afterFirst) << row.repeat << "/" << row.interval;
+        if (row.idleAfter.count() != 0) {
+            EXPECT_GE(paced.Stops(), 2); // between the plays
+        }
     }
 }
 

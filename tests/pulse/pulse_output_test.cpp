@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
 
@@ -60,7 +61,55 @@ bool Flowing(const SoundDevicePtr& device, const OutputRoute& route) {
            (!route.bMonitor || Status(device).nMonitorFrames > monitorBefore + 256);
 }
 
+// Streams playing into the server, as pactl lists them.
+int SinkInputs() {
+    std::FILE* pactl = popen("pactl list short sink-inputs 2>/dev/null", "r");
+    if (pactl == nullptr)
+        return -1;
+    int lines = 0;
+    for (int c = std::fgetc(pactl); c != EOF; c = std::fgetc(pactl))
+        lines += c == '\n';
+    pclose(pactl);
+    return lines;
+}
+
 } // namespace
+
+TEST(PulseOutput, LeavesTheServerAloneWhileIdleAndComesBackForTheNextSoundOrARestart) {
+    if (!PulseRig::Available())
+        GTEST_SKIP() << "pulseaudio and parec are not installed";
+    PulseRig rig;
+    ASSERT_TRUE(rig.StartServer());
+    ASSERT_TRUE(rig.StartRecorders());
+    SetStartRoute({PulseRig::kSinkA, true, PulseRig::kSinkB});
+    SoundDevicePtr device;
+    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    BackendOf(device)->SetIdleAfter(300ms);
+    SoundBufferPtr tone = MakeTone(device, 0.3, 660);
+    ASSERT_TRUE(tone);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_GE(WaitFor([&] { return Status(device).bAsleep; }, 3s), 0ms);
+        EXPECT_EQ(SinkInputs(), 0);
+        tone->Play(0, 0, 0);
+        EXPECT_GE(WaitFor([&] { return SinkInputs() == 2; }, 1s), 0ms);
+    }
+    ASSERT_GE(WaitFor([&] { return Status(device).bAsleep; }, 3s), 0ms);
+    rig.StopRecorders();
+    EXPECT_GT(PulseRig::Level(rig.Recorded(0), 660), 0.1);
+    EXPECT_GT(PulseRig::Level(rig.Recorded(1), 660), 0.1);
+    EXPECT_EQ(Status(device).nSleeps, 3u);
+
+    // A server restart while asleep is still noticed (the virtual microphone is made again on it).
+    const std::uint64_t returns = Status(device).nReturns;
+    rig.StopServer();
+    ASSERT_TRUE(rig.StartServer());
+    EXPECT_GE(WaitFor([&] { return Status(device).nReturns == returns + 1; }, 3s), 0ms);
+    EXPECT_GE(WaitFor([&] { return Status(device).bAsleep; }, 3s), 0ms);
+    tone.reset();
+    device.reset();
+}
 
 TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
     if (!PulseRig::Available())

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -95,6 +96,20 @@ public:
         return m_server > 0 && WaitForFile(socket);
     }
 
+    pid_t ServerPid() const { return m_server; }
+
+    // Polls every millisecond until the condition holds; false on timeout.
+    static bool WaitFor(const std::function<bool()>& condition,
+                        std::chrono::steady_clock::duration timeout) {
+        const auto start = std::chrono::steady_clock::now();
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() - start > timeout)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     void StopServer() {
         for (pid_t& pid : m_pipeWire)
             End(pid);
@@ -168,6 +183,11 @@ public:
         return best;
     }
 
+    // The file the current take of a recorder goes to, as it grows.
+    std::string RecordingPath(int sink) const {
+        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
+    }
+
 private:
     static bool WaitForFile(const std::string& path) {
         for (int i = 0; i < 500; ++i) {
@@ -191,10 +211,6 @@ private:
         m_pipeWire[1] = Spawn({"/usr/bin/wireplumber"});
         m_pipeWire[2] = Spawn({"/usr/bin/pipewire-pulse"});
         return WaitForFile(socket); // with its own null sink only
-    }
-
-    std::string RecordingPath(int sink) const {
-        return m_dir + "/take" + std::to_string(m_nTake) + (sink == 0 ? "-a.raw" : "-b.raw");
     }
 
     static void End(pid_t& pid) {

@@ -1,0 +1,86 @@
+// An output that stops pulling frames while nothing sounds and starts again at the next start,
+// paced in wall time as the SDL output is. (A worker's repeats across a stop: the playback
+// suite's repeat schedule.)
+#include "sound_output_test_util.h"
+#include "tests/support/paced_output.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+constexpr std::uint32_t kRate = PacedOutput::kRate;
+constexpr auto kIdle = 100ms;
+
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() - start > 5s)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
+    PacedOutput out(kIdle);
+    MixerCore& core = *BackendOf(out.Output().Device())->Core();
+    // 50 ms, its first sample marked.
+    std::vector<std::int16_t> samples(kRate / 20, 1000);
+    samples[0] = PacedOutput::kMark;
+    SoundBufferPtr sound = MakeMono16(out.Output().Device(), kRate, samples);
+    ASSERT_TRUE(sound);
+    ISoundBufferSchedule* schedule = QueryBufferSchedule(sound.get());
+    ASSERT_NE(schedule, nullptr);
+    // Each returns the frame the sound must begin on, or 0 for "the next block".
+    const std::pair<const char*, std::function<std::uint64_t()>> starts[] = {
+        {"Play",
+         [&] {
+             sound->Play(0, 0, 0);
+             return std::uint64_t{0};
+         }},
+        {"PlayAtNextBlock",
+         [&] {
+             std::uint64_t frame = 0;
+             schedule->PlayAtNextBlock(&frame, 1);
+             return frame;
+         }},
+        {"PlayAtFrame 1000 frames on",
+         [&] {
+             const std::uint64_t frame = core.NextBlockFrame() + 1000;
+             schedule->PlayAtFrame(frame, 1);
+             return frame;
+         }},
+    };
+    int n = 0;
+    for (const auto& [what, start] : starts) {
+        SCOPED_TRACE(what);
+        ++n;
+        ASSERT_TRUE(WaitFor([&] { return out.Stops() == n; }));
+        // Asleep, the clock runs on by the wall clock.
+        const std::uint64_t before = core.NextBlockFrame();
+        std::this_thread::sleep_for(40ms);
+        const std::uint64_t after = core.NextBlockFrame();
+        EXPECT_GE(after, before + kRate * 40 / 1000);
+        EXPECT_LT(after, before + kRate * 400 / 1000);
+
+        const std::uint64_t expected = start();
+        ASSERT_TRUE(WaitFor([&] { return out.Onsets().size() == static_cast<std::size_t>(n); }));
+        EXPECT_EQ(out.Starts(), n);
+        EXPECT_EQ(out.Wakes(), n);
+        const std::uint64_t onset = out.Onsets().back();
+        if (expected != 0) {
+            EXPECT_EQ(onset, expected);
+        }
+        EXPECT_GE(onset, after);
+    }
+    // Not while the sound plays: only the quiet after it counts.
+    ASSERT_TRUE(WaitFor([&] { return out.Stops() == n + 1; }));
+    EXPECT_GE(out.StoppedAt(), out.Onsets().back() + kRate / 20 + kRate * kIdle / 1000ms);
+}
