@@ -302,13 +302,14 @@ public:
             return false;
         }
         const PreparedSound& p = *m_prepared.back();
-        const std::optional<Loudness> measured =
-            MeasureLoudness(p.pData, p.nFrames, p.nChannels, p.nOutputRate);
-        if (!measured) {
+        if (!m_loudness) {
+            m_loudness = MeasureLoudness(p.pData, p.nFrames, p.nChannels, p.nOutputRate);
+        }
+        if (!m_loudness) {
             return false;
         }
-        *integratedLufs = measured->dIntegratedLufs;
-        *truePeakDb = measured->dTruePeakDb;
+        *integratedLufs = m_loudness->dIntegratedLufs;
+        *truePeakDb = m_loudness->dTruePeakDb;
         return true;
     }
 
@@ -377,6 +378,7 @@ private:
         }
         PublishPrepared(prepared.get());
         m_prepared.push_back(std::move(prepared));
+        m_loudness.reset();
         // The mixer reads the published pointer only while the voice is listed; an unlisted
         // voice can drop its older preparations (a later listing sees the new pointer).
         if (!IsListed()) {
@@ -422,6 +424,7 @@ private:
     bool m_bWriting = false; // between Lock and Unlock
     bool m_bWritten = false; // unlocked at least once
     std::vector<std::unique_ptr<PreparedSound>> m_prepared;
+    std::optional<Loudness> m_loudness; // of the latest preparation, once measured
 };
 
 namespace {

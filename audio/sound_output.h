@@ -164,7 +164,8 @@ public:
     // StopOwner, but what sounds fades out first (at once without a fade-out). A Play or a start
     // that begins during the fade cuts it.
     virtual HRESULT FadeOutOwner(std::uint16_t owner) = 0;
-    // The loudness of what the buffer plays (after preparation); false when it has nothing.
+    // The loudness of what the buffer plays (after preparation), measured once per preparation;
+    // false when it has nothing. Any thread.
     virtual bool MeasurePlayedLoudness(double* integratedLufs, double* truePeakDb) = 0;
 };
 

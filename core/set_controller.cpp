@@ -125,11 +125,19 @@ bool CSetController::ReadCurrentSet() {
     // (not a set, unreadable, cut by an I/O error) would be lost under a write.
     m_strSetNotRead = ok || !OsPathExists(m_strSetFilePath) ? std::string() : shown;
     if (table.GetSize() > 0) {
-        CSetSoundLoad load(
-            table, m_strWaveDir,
-            [&device = m_device](const std::string& fullPath, SoundBufferSlot& slot) {
-                return device.LoadWaveFile(fullPath, slot);
-            });
+        // Loudness is measured where the sound was decoded, on every core; the window's thread
+        // then only reads what each buffer keeps.
+        CSetSoundLoad load(table, m_strWaveDir,
+                           [&device = m_device, measure = m_settings.m_bEqualLoudness](
+                               const std::string& fullPath, SoundBufferSlot& slot) {
+                               const std::uint32_t length = device.LoadWaveFile(fullPath, slot);
+                               double lufs = 0;
+                               double peak = 0;
+                               if (ISoundBufferShape* shape = QueryBufferShape(slot.get());
+                                   measure && shape != nullptr)
+                                   shape->MeasurePlayedLoudness(&lufs, &peak);
+                               return length;
+                           });
         m_view.WaitForSetLoad(load);
         load.Finish();
     }
