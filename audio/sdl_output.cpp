@@ -110,19 +110,26 @@ void RestartSdlAudioLocked() {
     StartSdlAudioLocked();
 }
 
+// The default device's rate. Kept out of line so that the race checker sees its caller: SDL 2.26's
+// PulseAudio driver reads its default sink's name here while its hot-plug thread may replace it,
+// unlocked.
+[[gnu::noinline]] int DefaultDeviceRate() {
+    SDL_AudioSpec spec{};
+    char* defaultName = nullptr;
+    if (SDL_GetDefaultAudioInfo(&defaultName, &spec, 0) != 0)
+        return 0;
+    SDL_free(defaultName);
+    return spec.freq;
+}
+
 // The device's own rate, as the driver reports it (a PulseAudio sink's rate); the usual rate when
 // it tells none.
-int DeviceRateLocked(const std::string& name) {
-    SDL_AudioSpec spec{};
+[[gnu::noinline]] int DeviceRateLocked(const std::string& name) {
     if (name.empty()) {
-        char* defaultName = nullptr;
-        if (SDL_GetDefaultAudioInfo(&defaultName, &spec, 0) == 0) {
-            SDL_free(defaultName);
-            if (spec.freq > 0)
-                return spec.freq;
-        }
-        return kUsualDeviceRate;
+        const int rate = DefaultDeviceRate();
+        return rate > 0 ? rate : kUsualDeviceRate;
     }
+    SDL_AudioSpec spec{};
     const int n = SDL_GetNumAudioDevices(0);
     for (int i = 0; i < n; ++i) {
         const char* listed = SDL_GetAudioDeviceName(i, 0);
