@@ -30,11 +30,12 @@ protected:
         if (!PrivateBus::Start())
             GTEST_SKIP() << "no dbus-daemon";
         EnsureDialogTestApp();
+        // Both sound until stopped: a loaded machine may take seconds between two remote runs.
         WriteBytes(m_dir.Path() + "a.wav",
                    MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 4, 1000)));
         WriteText(m_dir.Path() + "音源.txt",
                   "MOK_FILE\r\n" + m_dir.Cp932() + "\r\na.wav," + Sj("長い音") +
-                      ",2,112,0,0,1,0\r\na.wav,B,0,0,0,0,1,0\r\nnone.wav,C,0,50,0,0,1,0\r\n");
+                      ",2,112,0,0,0,0\r\na.wav,B,0,0,0,0,0,0\r\nnone.wav,C,0,50,0,0,1,0\r\n");
         m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
         m_dlg->Create();
     }
