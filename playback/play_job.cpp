@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <utility>
 
 using Clock = std::chrono::steady_clock;
 
@@ -264,62 +263,6 @@ void FadeOutJob(const PlayJob& job) {
         SilenceJob(job);
 }
 
-namespace {
-
-// One play: on the output's clock where the buffer has one, else as designed. False when the job
-// was asked to stop meanwhile (what may have sounded is faded out).
-bool PlayOnce(PlayJob& job, std::int32_t plays, std::uint32_t lastWait) {
-    IDirectSoundBuffer* buffer = job.pBuffer.get();
-    HRESULT played = DSERR_INVALIDCALL;
-    if (job.frames)
-        played = plays == 0 ? job.frames->PlayFirst() : job.frames->PlayNext(lastWait);
-    if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
-        buffer->SetCurrentPosition(0);
-        if (job.bRun.load() == 0)
-            return false;
-        played = buffer->Play(0, 0, 0);
-    }
-    if (played != DS_OK)
-        OutputDebugStringA("Play Error!\n");
-    if (job.bRun.load() == 0) {
-        // The stop may have silenced the buffer just before this Play restarted it.
-        FadeOutJob(job);
-        return false;
-    }
-    return true;
-}
-
-bool PlaysLeft(const PlayJob& job, std::int32_t plays) {
-    const std::int32_t repeat = job.pEntry->nRepeat;
-    return job.bRun.load() != 0 && (repeat == 0 || plays < repeat);
-}
-
-} // namespace
-
-void BeginPlayJob(PlayJob& job) {
-    job.bBegun = true;
-    IDirectSoundBuffer* buffer = job.pBuffer.get();
-    if (!buffer)
-        return;
-    buffer->SetPan(job.pEntry->nPan);
-    buffer->SetVolume(job.pEntry->nVolume);
-    SilenceJob(job);
-    // Our buffers start on an exact output frame: the plays after the first are handed to the
-    // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
-    if (ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer))
-        job.frames.emplace(*schedule, job.StartOwner());
-    job.firstDue = Clock::now();
-    job.bFirstPlayed = PlaysLeft(job, 0) && PlayOnce(job, 0, 0);
-}
-
-void AbandonPlayJob(PlayJob& job) {
-    if (!job.bBegun)
-        return;
-    if (job.frames)
-        job.frames->TakeBack();
-    SilenceJob(job);
-}
-
 unsigned PlayJobThread(PlayJobPtr job) {
     const EffectEntry& entry = *job->pEntry;
     IDirectSoundBuffer* buffer = job->pBuffer.get();
@@ -334,20 +277,40 @@ unsigned PlayJobThread(PlayJobPtr job) {
         defaultWait = ComputeDefaultWait(entry.dwDataLength, format);
     if (job->nTrimmedMs != 0)
         defaultWait = job->nTrimmedMs;
-    if (!job->bBegun)
-        BeginPlayJob(*job);
 
-    // When each play is due. The first was due when the job began; each next one is due a wait
-    // after the previous one was due, not after it actually started, so wake-up delays do not
-    // add up.
-    std::optional<RepeatClock>& frames = job->frames;
-    Clock::time_point due = job->firstDue;
+    buffer->SetPan(entry.nPan);
+    buffer->SetVolume(entry.nVolume);
+    SilenceJob(*job);
+
+    // Our buffers start on an exact output frame: the plays after the first are handed to the
+    // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
+    ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer);
+    std::optional<RepeatClock> frames;
+    if (schedule)
+        frames.emplace(*schedule, job->StartOwner());
+
+    // When each play is due. The first is now; each next one is due a wait after the previous
+    // one was due, not after it actually started, so wake-up delays do not add up.
+    Clock::time_point due = Clock::now();
     std::int32_t plays = 0;
     std::uint32_t wait = 0;
-    bool playedAhead = job->bFirstPlayed;
-    while (PlaysLeft(*job, plays)) {
-        if (!std::exchange(playedAhead, false) && !PlayOnce(*job, plays, wait))
+    while (job->bRun.load() != 0 && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
+        HRESULT played = DSERR_INVALIDCALL;
+        if (frames)
+            played = plays == 0 ? frames->PlayFirst() : frames->PlayNext(wait);
+        if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
+            buffer->SetCurrentPosition(0);
+            if (job->bRun.load() == 0)
+                break;
+            played = buffer->Play(0, 0, 0);
+        }
+        if (played != DS_OK)
+            OutputDebugStringA("Play Error!\n");
+        if (job->bRun.load() == 0) {
+            // The stop may have silenced the buffer just before this Play restarted it.
+            FadeOutJob(*job);
             break;
+        }
         ++plays;
 
         const std::int32_t interval = entry.nInterval;

@@ -14,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include <pthread.h>
@@ -74,6 +73,67 @@ private:
     PostPlayDone m_taker; // guarded by m_mutex
 };
 
+struct PlayJob {
+    WorkerThread pThread;                 // window thread only
+    EffectEntryPtr pEntry;                // the effect being played
+    SoundBufferPtr pBuffer;               // the entry's buffer, taken when the job starts
+    std::atomic<std::uint8_t> bRun{1};    // cleared by the window to stop, by the worker as it ends
+    std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
+    PostPlayDone postToOwner;             // set before the worker starts, then read-only
+    std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
+    std::uint32_t nTrimmedMs = 0;         // the trimmed sound's length; 0 = the whole sound
+
+    // The owner its starts at a frame carry: never 0, and apart for any two jobs whose ids are
+    // less than 65535 apart, far more than ever share one buffer.
+    std::uint16_t StartOwner() const { return static_cast<std::uint16_t>(nId % 0xFFFF + 1); }
+
+    // Clears the run flag and wakes the worker from its wait at once. Any thread.
+    void RequestStop();
+
+    // Wait support: the worker sleeps on this until a deadline or a stop.
+    std::mutex waitMutex;
+    std::condition_variable waitCv;
+    // Set by the worker when it has finished, so StopAll can wait with a deadline.
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    bool bFinished = false; // guarded by doneMutex
+
+    // Waits until the worker has finished or the deadline has passed; returns whether it has.
+    bool WaitFinished(std::chrono::steady_clock::time_point deadline);
+};
+
+// The worker's body (run on the job's own thread).
+unsigned PlayJobThread(PlayJobPtr job);
+
+// Silences the job's buffer (every job of its effect falls silent), taking back only this job's
+// waiting starts: another job's next play brings the sound back. Any thread.
+void SilenceJob(const PlayJob& job);
+
+// A stop by command: as SilenceJob, but what sounds fades out over the effect's fade-out.
+void FadeOutJob(const PlayJob& job);
+
+// Waits `ms` milliseconds counted from `from` (unsigned: -1 is "until stopped") or until the
+// job's run flag is cleared, whichever comes first. Writes "%d\n" to the debug sink first.
+// Counting from a given moment rather than from the call is what keeps repeats from drifting.
+void WaitWhileRunning(
+    std::uint32_t ms, PlayJob& job,
+    std::chrono::steady_clock::time_point from = std::chrono::steady_clock::now());
+
+// The sound's playing time in milliseconds: data bytes / bytes per second, truncated. A rate of
+// 0 gives 0; a time beyond 32 bits is held at 0xFFFFFFFF (as good as "until stopped").
+std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgBytesPerSec);
+// The same from the buffer's format. A header's byte rate is only a claim: where a linear format
+// (PCM, float) carries one other than block align x sample rate (0 included), the length is
+// taken from the frame count and the sample rate, which is what the mixer plays.
+std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& format);
+
+// The shortest wait between two plays: a worker never restarts its sound without sleeping.
+constexpr std::uint32_t kMinimumWaitMs = 1;
+
+// Output frames in `ms` milliseconds at `framesPerSec`, to the nearest frame. Repeats take it of
+// the whole time since the first play, never adding rounded pieces, so no error builds up.
+std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
+
 // The worker's schedule on the output's clock, for buffers that start at a frame: the first play
 // lands on the very next block, each later one on that frame plus the waits since, converted at
 // the output rate. Worker thread only.
@@ -123,77 +183,3 @@ private:
     bool m_bMoved = false;                               // it has moved during this job
     std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
 };
-
-struct PlayJob {
-    WorkerThread pThread;                 // window thread only
-    EffectEntryPtr pEntry;                // the effect being played
-    SoundBufferPtr pBuffer;               // the entry's buffer, taken when the job starts
-    std::atomic<std::uint8_t> bRun{1};    // cleared by the window to stop, by the worker as it ends
-    std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
-    PostPlayDone postToOwner;             // set before the worker starts, then read-only
-    std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
-    std::uint32_t nTrimmedMs = 0;         // the trimmed sound's length; 0 = the whole sound
-
-    // Made by BeginPlayJob before the worker starts, then the worker's alone.
-    std::optional<RepeatClock> frames; // our own buffers' schedule on the output's clock
-    std::chrono::steady_clock::time_point firstDue; // when the first play was due
-    bool bBegun = false;                            // pan, volume and the first play are done
-    bool bFirstPlayed = false;                      // the first play was made
-
-    // The owner its starts at a frame carry: never 0, and apart for any two jobs whose ids are
-    // less than 65535 apart, far more than ever share one buffer.
-    std::uint16_t StartOwner() const { return static_cast<std::uint16_t>(nId % 0xFFFF + 1); }
-
-    // Clears the run flag and wakes the worker from its wait at once. Any thread.
-    void RequestStop();
-
-    // Wait support: the worker sleeps on this until a deadline or a stop.
-    std::mutex waitMutex;
-    std::condition_variable waitCv;
-    // Set by the worker when it has finished, so StopAll can wait with a deadline.
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool bFinished = false; // guarded by doneMutex
-
-    // Waits until the worker has finished or the deadline has passed; returns whether it has.
-    bool WaitFinished(std::chrono::steady_clock::time_point deadline);
-};
-
-// Pan, volume and the first play, made by whoever starts the job: a key's sound then goes into
-// the very next block, not the one after the worker is first scheduled. Before the worker starts,
-// on our own buffers only (nothing of theirs waits).
-void BeginPlayJob(PlayJob& job);
-// Takes back what BeginPlayJob started, for a job whose worker could not be started.
-void AbandonPlayJob(PlayJob& job);
-
-// The worker's body (run on the job's own thread); begins the job itself when nobody has.
-unsigned PlayJobThread(PlayJobPtr job);
-
-// Silences the job's buffer (every job of its effect falls silent), taking back only this job's
-// waiting starts: another job's next play brings the sound back. Any thread.
-void SilenceJob(const PlayJob& job);
-
-// A stop by command: as SilenceJob, but what sounds fades out over the effect's fade-out.
-void FadeOutJob(const PlayJob& job);
-
-// Waits `ms` milliseconds counted from `from` (unsigned: -1 is "until stopped") or until the
-// job's run flag is cleared, whichever comes first. Writes "%d\n" to the debug sink first.
-// Counting from a given moment rather than from the call is what keeps repeats from drifting.
-void WaitWhileRunning(
-    std::uint32_t ms, PlayJob& job,
-    std::chrono::steady_clock::time_point from = std::chrono::steady_clock::now());
-
-// The sound's playing time in milliseconds: data bytes / bytes per second, truncated. A rate of
-// 0 gives 0; a time beyond 32 bits is held at 0xFFFFFFFF (as good as "until stopped").
-std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, std::uint32_t avgBytesPerSec);
-// The same from the buffer's format. A header's byte rate is only a claim: where a linear format
-// (PCM, float) carries one other than block align x sample rate (0 included), the length is
-// taken from the frame count and the sample rate, which is what the mixer plays.
-std::uint32_t ComputeDefaultWait(std::uint32_t dataLength, const WAVEFORMATEX& format);
-
-// The shortest wait between two plays: a worker never restarts its sound without sleeping.
-constexpr std::uint32_t kMinimumWaitMs = 1;
-
-// Output frames in `ms` milliseconds at `framesPerSec`, to the nearest frame. Repeats take it of
-// the whole time since the first play, never adding rounded pieces, so no error builds up.
-std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
