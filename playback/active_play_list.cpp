@@ -67,9 +67,15 @@ bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDo
     ApplyShape(*entry, gain, *job);
     job->postToOwner = postToOwner;
     job->nId = NextJobId();
+    // Our own buffers take the first play without waiting on anything; another's Play may block,
+    // so its worker makes it.
+    if (QueryBufferSchedule(job->pBuffer.get()))
+        BeginPlayJob(*job);
     // The thread owns a reference of its own; the worker's job outlives the list's if need be.
-    if (!job->pThread.Start([job] { PlayJobThread(job); }, m_nStackSize))
+    if (!job->pThread.Start([job] { PlayJobThread(job); }, m_nStackSize)) {
+        AbandonPlayJob(*job);
         return false;
+    }
     m_jobs.push_back(std::move(job));
     return true;
 }

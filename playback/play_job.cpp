@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
+#include <utility>
 
 using Clock = std::chrono::steady_clock;
 
@@ -192,9 +193,10 @@ std::uint64_t RepeatClock::NextFrame() const {
     return m_nAnchor + OutputFramesIn(m_nFromAnchorMs, m_nRate);
 }
 
-bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool handOver) {
+bool RepeatClock::Due(Clock::time_point due, bool handOver, Clock::time_point* wake) {
     std::uint32_t block = 0;
-    ReadClock(&block);
+    const std::uint64_t next = ReadClock(&block);
+    const Clock::time_point now = Clock::now();
     // Two blocks: the block that holds the frame is begun up to one block before it, and the
     // mixer may begin the one before that while we hand over. The margin covers a late wake-up.
     const std::uint64_t lead = handOver ? 2ull * (block != 0 ? block : kAssumedBlockFrames) +
@@ -203,30 +205,38 @@ bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool han
     const std::uint64_t frame = NextFrame();
     const Clock::time_point wallDeadline =
         due - std::chrono::nanoseconds(lead * 1000000000ull / m_nRate);
+    // An output that pulls no frames (an offline output nobody renders, a device stalled for
+    // long) leaves the wall clock to decide: its frames say nothing of when plays are due. A
+    // busy machine starves SDL's thread for tens of milliseconds now and then: that is not yet
+    // a stall.
+    const bool stalled = Stalled(now);
+    if (stalled ? now >= wallDeadline : next + lead >= frame)
+        return true;
+    if (!wake)
+        return false;
+    // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves with
+    // sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of the way
+    // by the frames, then look again. A wait of -1 is 2^32 ms: divide first.
+    const std::uint64_t left = next + lead < frame ? frame - lead - next : 0;
+    const std::uint64_t ns =
+        left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
+    *wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
+    if (stalled)
+        *wake = std::min(*wake, wallDeadline);
+    else
+        *wake = std::min(*wake, m_lastAdvance + Patience() + std::chrono::milliseconds(1));
+    *wake = std::max(*wake, now);
+    return false;
+}
+
+bool RepeatClock::WaitForNextFrame(PlayJob& job, Clock::time_point due, bool handOver) {
     for (;;) {
-        const std::uint64_t next = ReadClock(nullptr);
-        const Clock::time_point now = Clock::now();
         if (job.bRun.load() == 0)
             return false;
-        // An output that pulls no frames (an offline output nobody renders, a device stalled
-        // for long) leaves the wall clock to decide: its frames say nothing of when plays are
-        // due. A busy machine starves SDL's thread for tens of milliseconds now and then: that
-        // is not yet a stall.
-        const bool stalled = Stalled(now);
-        if (stalled ? now >= wallDeadline : next + lead >= frame)
+        Clock::time_point wake;
+        if (Due(due, handOver, &wake))
             return true;
-        // The output's clock runs apart from ours (SDL's dummy and disk drivers pace themselves
-        // with sleeps and fall behind on a busy machine; a card's crystal drifts): sleep most of
-        // the way by the frames, then look again. A wait of -1 is 2^32 ms: divide first.
-        const std::uint64_t left = next + lead < frame ? frame - lead - next : 0;
-        const std::uint64_t ns =
-            left / m_nRate * 1000000000ull + left % m_nRate * 1000000000ull / m_nRate;
-        Clock::time_point wake = now + std::chrono::nanoseconds(ns > 100000000 ? ns / 10 * 9 : ns);
-        if (stalled)
-            wake = std::min(wake, wallDeadline);
-        else
-            wake = std::min(wake, m_lastAdvance + Patience() + std::chrono::milliseconds(1));
-        if (!SleepUntil(job, std::max(wake, now)))
+        if (!SleepUntil(job, wake))
             return false;
     }
 }
@@ -263,80 +273,128 @@ void FadeOutJob(const PlayJob& job) {
         SilenceJob(job);
 }
 
-unsigned PlayJobThread(PlayJobPtr job) {
-    const EffectEntry& entry = *job->pEntry;
-    IDirectSoundBuffer* buffer = job->pBuffer.get();
-    if (!buffer) {
-        Finish(job);
-        return 0;
+namespace {
+
+// One play: on the output's clock where the buffer has one, else as designed. False when the job
+// was asked to stop meanwhile (what may have sounded is faded out).
+bool PlayOnce(PlayJob& job) {
+    PlayProgress& p = job.progress;
+    IDirectSoundBuffer* buffer = job.pBuffer.get();
+    HRESULT played = DSERR_INVALIDCALL;
+    if (p.frames)
+        played = p.plays == 0 ? p.frames->PlayFirst() : p.frames->PlayNext(p.wait);
+    if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
+        buffer->SetCurrentPosition(0);
+        if (job.bRun.load() == 0)
+            return false;
+        played = buffer->Play(0, 0, 0);
     }
+    if (played != DS_OK)
+        OutputDebugStringA("Play Error!\n");
+    if (job.bRun.load() == 0) {
+        // The stop may have silenced the buffer just before this Play restarted it.
+        FadeOutJob(job);
+        return false;
+    }
+    return true;
+}
 
+bool PlaysLeft(const PlayJob& job) {
+    const std::int32_t repeat = job.pEntry->nRepeat;
+    return repeat == 0 || job.progress.plays < repeat;
+}
+
+// The play due now and the wait that follows it. False when the job ends here.
+bool PlayAndCount(PlayJob& job) {
+    PlayProgress& p = job.progress;
+    if (job.bRun.load() == 0 || !PlaysLeft(job) || !PlayOnce(job))
+        return false;
+    ++p.plays;
+    const EffectEntry& entry = *job.pEntry;
+    const std::int32_t interval = entry.nInterval;
+    p.wait = std::max(kMinimumWaitMs, (p.plays != entry.nRepeat && interval != 0)
+                                          ? static_cast<std::uint32_t>(interval)
+                                          : p.defaultWait);
+    // Each play is due a wait after the previous one was due, not after it actually started, so
+    // wake-up delays do not add up. Fallen behind by more than a whole wait (a stalled machine):
+    // start the schedule afresh rather than firing the missed plays back to back.
+    const Clock::time_point now = Clock::now();
+    if (now - p.due > std::chrono::milliseconds(p.wait))
+        p.due = now;
+    p.due += std::chrono::milliseconds(p.wait);
+    if (p.frames)
+        p.frames->Advance(p.wait);
+    WriteWaitLine(p.wait);
+    return true;
+}
+
+} // namespace
+
+void BeginPlayJob(PlayJob& job) {
+    PlayProgress& p = job.progress;
+    p.bBegun = true;
+    IDirectSoundBuffer* buffer = job.pBuffer.get();
+    if (!buffer) {
+        p.bEnded = true;
+        return;
+    }
     WAVEFORMATEX format{};
-    std::uint32_t defaultWait = 0;
     if (buffer->GetFormat(&format, sizeof format, nullptr) == DS_OK)
-        defaultWait = ComputeDefaultWait(entry.dwDataLength, format);
-    if (job->nTrimmedMs != 0)
-        defaultWait = job->nTrimmedMs;
+        p.defaultWait = ComputeDefaultWait(job.pEntry->dwDataLength, format);
+    if (job.nTrimmedMs != 0)
+        p.defaultWait = job.nTrimmedMs;
 
-    buffer->SetPan(entry.nPan);
-    buffer->SetVolume(entry.nVolume);
-    SilenceJob(*job);
+    buffer->SetPan(job.pEntry->nPan);
+    buffer->SetVolume(job.pEntry->nVolume);
+    SilenceJob(job);
 
     // Our buffers start on an exact output frame: the plays after the first are handed to the
     // mixer ahead of time on the first play's frame plus the waits so far. Others play when due.
-    ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer);
-    std::optional<RepeatClock> frames;
-    if (schedule)
-        frames.emplace(*schedule, job->StartOwner());
-
-    // When each play is due. The first is now; each next one is due a wait after the previous
-    // one was due, not after it actually started, so wake-up delays do not add up.
-    Clock::time_point due = Clock::now();
-    std::int32_t plays = 0;
-    std::uint32_t wait = 0;
-    while (job->bRun.load() != 0 && (entry.nRepeat == 0 || plays < entry.nRepeat)) {
-        HRESULT played = DSERR_INVALIDCALL;
-        if (frames)
-            played = plays == 0 ? frames->PlayFirst() : frames->PlayNext(wait);
-        if (played == DSERR_INVALIDCALL) { // as designed (or too many starts wait already)
-            buffer->SetCurrentPosition(0);
-            if (job->bRun.load() == 0)
-                break;
-            played = buffer->Play(0, 0, 0);
+    if (ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer))
+        p.frames.emplace(*schedule, job.StartOwner());
+    p.due = Clock::now();
+    if (!PlayAndCount(job)) {
+        p.bEnded = true;
+        return;
+    }
+    // Plays due within the hand-over lead go over at once too: the worker may first run after
+    // the frame of the next one has passed (repeats quicker than a block).
+    while (p.frames && PlaysLeft(job) && p.frames->Due(p.due, true, nullptr)) {
+        if (!PlayAndCount(job)) {
+            p.bEnded = true;
+            return;
         }
-        if (played != DS_OK)
-            OutputDebugStringA("Play Error!\n");
-        if (job->bRun.load() == 0) {
-            // The stop may have silenced the buffer just before this Play restarted it.
-            FadeOutJob(*job);
-            break;
-        }
-        ++plays;
+    }
+}
 
-        const std::int32_t interval = entry.nInterval;
-        wait = std::max(kMinimumWaitMs, (plays != entry.nRepeat && interval != 0)
-                                            ? static_cast<std::uint32_t>(interval)
-                                            : defaultWait);
-        // Fallen behind by more than a whole wait (a stalled machine): start the schedule afresh
-        // rather than firing the missed plays back to back.
-        const Clock::time_point now = Clock::now();
-        if (now - due > std::chrono::milliseconds(wait))
-            due = now;
-        due += std::chrono::milliseconds(wait);
-        if (frames) {
+void AbandonPlayJob(PlayJob& job) {
+    if (!job.progress.bBegun)
+        return;
+    if (job.progress.frames)
+        job.progress.frames->TakeBack();
+    SilenceJob(job);
+}
+
+unsigned PlayJobThread(PlayJobPtr job) {
+    PlayProgress& p = job->progress;
+    if (!p.bBegun)
+        BeginPlayJob(*job);
+    while (!p.bEnded) {
+        if (p.frames) {
             // Until the next play is to be handed over, or until the last one has sounded its
             // wait by the output's clock (its frames may come later than ours say).
-            frames->Advance(wait);
-            WriteWaitLine(wait);
-            frames->WaitForNextFrame(*job, due, entry.nRepeat == 0 || plays < entry.nRepeat);
-        } else {
-            WaitWhileRunning(wait, *job, due - std::chrono::milliseconds(wait));
+            if (!p.frames->WaitForNextFrame(*job, p.due, PlaysLeft(*job)))
+                break;
+        } else if (!SleepUntil(*job, p.due)) {
+            break;
         }
+        if (!PlayAndCount(*job))
+            break;
     }
     // Starts handed over ahead of time that have not sounded (an output that pulls no frames)
     // must not outlive the job: no row would show them and no stop would reach them.
-    if (frames)
-        frames->TakeBack();
+    if (p.frames)
+        p.frames->TakeBack();
 
     Finish(job);
     return 0;

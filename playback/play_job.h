@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <pthread.h>
@@ -73,6 +74,70 @@ private:
     PostPlayDone m_taker; // guarded by m_mutex
 };
 
+// The worker's schedule on the output's clock, for buffers that start at a frame: the first play
+// lands on the very next block, each later one on that frame plus the waits since, converted at
+// the output rate. Made by the thread that begins the job, then the worker's alone.
+class RepeatClock {
+public:
+    // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
+    // it has mixed any (the largest it mixes at once); how long an output may pull no frames
+    // before the wall clock decides instead, once it has pulled some during the job and before.
+    static constexpr std::uint32_t kWakeMarginMs = 40;
+    static constexpr std::uint32_t kAssumedBlockFrames = 512;
+    static constexpr std::uint32_t kStallMs = 500;
+    static constexpr std::uint32_t kIdleMs = 50;
+
+    RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner);
+
+    // The first play, or a fresh start of the schedule.
+    HRESULT PlayFirst();
+    // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
+    // While the output stands and has not moved since the last hand-over, it hands over nothing
+    // and takes that start back: a device that comes back plays no backlog.
+    HRESULT PlayNext(std::uint32_t lastWait);
+    // Takes back this job's starts that have not sounded (the job ends).
+    void TakeBack();
+    // The next play comes `wait` milliseconds after the last one.
+    void Advance(std::uint32_t wait);
+    std::uint64_t NextFrame() const;
+    // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
+    // and a margin before it (then the play is handed to the mixer); otherwise until it is
+    // reached. While the output pulls no frames, until `due` (less that lead) by our clock only.
+    // False when the job was asked to stop.
+    bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
+    // Whether that moment has come; if not, when to look again (`wake` may be null).
+    bool Due(std::chrono::steady_clock::time_point due, bool handOver,
+             std::chrono::steady_clock::time_point* wake);
+
+private:
+    // The output's next block frame; notes when it last moved.
+    std::uint64_t ReadClock(std::uint32_t* block);
+    // How long the output may pull no frames, and whether it has for longer.
+    std::chrono::milliseconds Patience() const;
+    bool Stalled(std::chrono::steady_clock::time_point now) const;
+
+    ISoundBufferSchedule& m_schedule;
+    const std::uint16_t m_nOwner;
+    std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
+    std::uint32_t m_nRate = 0;         // output frames per second
+    std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
+    std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
+    std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
+    bool m_bMoved = false;                               // it has moved during this job
+    std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
+};
+
+// Where a job's plays stand.
+struct PlayProgress {
+    std::optional<RepeatClock> frames;         // our own buffers' schedule on the output's clock
+    std::chrono::steady_clock::time_point due; // when the next play is due by our clock
+    std::int32_t plays = 0;                    // plays made
+    std::uint32_t wait = 0;                    // the wait after the last one
+    std::uint32_t defaultWait = 0;             // the sound's (trimmed) length in ms
+    bool bBegun = false;                       // pan, volume and the first plays are made
+    bool bEnded = false;                       // no play and no wait is left
+};
+
 struct PlayJob {
     WorkerThread pThread;                 // window thread only
     EffectEntryPtr pEntry;                // the effect being played
@@ -82,6 +147,8 @@ struct PlayJob {
     PostPlayDone postToOwner;             // set before the worker starts, then read-only
     std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
     std::uint32_t nTrimmedMs = 0;         // the trimmed sound's length; 0 = the whole sound
+
+    PlayProgress progress; // made by BeginPlayJob before the worker starts, then the worker's
 
     // The owner its starts at a frame carry: never 0, and apart for any two jobs whose ids are
     // less than 65535 apart, far more than ever share one buffer.
@@ -102,7 +169,14 @@ struct PlayJob {
     bool WaitFinished(std::chrono::steady_clock::time_point deadline);
 };
 
-// The worker's body (run on the job's own thread).
+// Pan, volume and the first plays, made by whoever starts the job: a key's sound then goes into
+// the very next block, not the one after the worker is first scheduled. Before the worker starts,
+// on our own buffers only (nothing of theirs waits).
+void BeginPlayJob(PlayJob& job);
+// Takes back what BeginPlayJob started, for a job whose worker could not be started.
+void AbandonPlayJob(PlayJob& job);
+
+// The worker's body (run on the job's own thread); begins the job itself when nobody has.
 unsigned PlayJobThread(PlayJobPtr job);
 
 // Silences the job's buffer (every job of its effect falls silent), taking back only this job's
@@ -133,53 +207,3 @@ constexpr std::uint32_t kMinimumWaitMs = 1;
 // Output frames in `ms` milliseconds at `framesPerSec`, to the nearest frame. Repeats take it of
 // the whole time since the first play, never adding rounded pieces, so no error builds up.
 std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec);
-
-// The worker's schedule on the output's clock, for buffers that start at a frame: the first play
-// lands on the very next block, each later one on that frame plus the waits since, converted at
-// the output rate. Worker thread only.
-class RepeatClock {
-public:
-    // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
-    // it has mixed any (the largest it mixes at once); how long an output may pull no frames
-    // before the wall clock decides instead, once it has pulled some during the job and before.
-    static constexpr std::uint32_t kWakeMarginMs = 40;
-    static constexpr std::uint32_t kAssumedBlockFrames = 512;
-    static constexpr std::uint32_t kStallMs = 500;
-    static constexpr std::uint32_t kIdleMs = 50;
-
-    RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner);
-
-    // The first play, or a fresh start of the schedule.
-    HRESULT PlayFirst();
-    // The play due now; `lastWait` is the wait just made (a worker behind by more starts afresh).
-    // While the output stands and has not moved since the last hand-over, it hands over nothing
-    // and takes that start back: a device that comes back plays no backlog.
-    HRESULT PlayNext(std::uint32_t lastWait);
-    // Takes back this job's starts that have not sounded (the job ends).
-    void TakeBack();
-    // The next play comes `wait` milliseconds after the last one.
-    void Advance(std::uint32_t wait);
-    std::uint64_t NextFrame() const;
-    // Sleeps until the output's clock nears the next play's frame: with `handOver`, two blocks
-    // and a margin before it (then the play is handed to the mixer); otherwise until it is
-    // reached. While the output pulls no frames, until `due` (less that lead) by our clock only.
-    // False when the job was asked to stop.
-    bool WaitForNextFrame(PlayJob& job, std::chrono::steady_clock::time_point due, bool handOver);
-
-private:
-    // The output's next block frame; notes when it last moved.
-    std::uint64_t ReadClock(std::uint32_t* block);
-    // How long the output may pull no frames, and whether it has for longer.
-    std::chrono::milliseconds Patience() const;
-    bool Stalled(std::chrono::steady_clock::time_point now) const;
-
-    ISoundBufferSchedule& m_schedule;
-    const std::uint16_t m_nOwner;
-    std::uint64_t m_nAnchor = 0;       // output frame of the play the schedule counts from
-    std::uint32_t m_nRate = 0;         // output frames per second
-    std::uint64_t m_nFromAnchorMs = 0; // milliseconds from that play to the next one
-    std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
-    std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
-    bool m_bMoved = false;                               // it has moved during this job
-    std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
-};

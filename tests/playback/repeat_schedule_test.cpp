@@ -85,6 +85,27 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
     }
 }
 
+// The thread that starts a job makes the plays due within the hand-over lead itself: repeats
+// quicker than a block keep their frames however late the worker is first scheduled.
+TEST(RepeatSchedule, TheStartingThreadHandsOverThePlaysDueWithinTheLead) {
+    PacedOutput paced;
+    auto job = std::make_shared<PlayJob>();
+    job->pEntry = MarkedEntry(paced.Output().Device(), 2, 6, 10);
+    ASSERT_TRUE(job->pEntry);
+    job->pBuffer = job->pEntry->pBuffer;
+    job->nId = 1;
+    BeginPlayJob(*job); // and no worker at all
+    EXPECT_EQ(job->progress.plays, 6);
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    std::vector<std::uint64_t> onsets = paced.Onsets();
+    ASSERT_FALSE(onsets.empty());
+    const std::uint64_t first = onsets.front();
+    for (std::uint64_t& onset : onsets)
+        onset -= first;
+    EXPECT_EQ(onsets, std::vector<std::uint64_t>({0, 221, 441, 662, 882, 1103}));
+    AbandonPlayJob(*job);
+}
+
 // A trimmed effect (20 to 60 ms, its mark moved to 20 ms) repeats after the trimmed 40 ms, 882
 // frames, not after the sound's 100 ms.
 TEST(RepeatSchedule, TrimmedPlaysFollowEachOtherAfterTheTrimmedLength) {
