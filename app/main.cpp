@@ -3,6 +3,7 @@
 // instance running on the same data folder and exits with its result; --help and --version
 // answer without a window, and a mistyped option starts nothing.
 #include "app/texts.h"
+#include "audio/sound_output.h"
 #include "base/message.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
@@ -138,6 +139,7 @@ public:
         case ArgsResult::Window:
             break;
         }
+        SetSoundServerLatency(); // before Qt starts its threads
         QApplication app(argc, argv);
         // One instance per data folder: a second one would write the same files over the first.
         const std::string folder = DataFolder();

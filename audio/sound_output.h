@@ -182,6 +182,12 @@ public:
 
 using SoundDevicePtr = std::shared_ptr<IDirectSound>;
 
+// Asks a PulseAudio server (or PipeWire's) for about three periods of buffering in all, where SDL
+// asks for one and a few milliseconds' delay anywhere runs the stream dry; the period, and so when
+// a start reaches the mix, stays. A latency the user set (PULSE_LATENCY_MSEC) wins. It sets an
+// environment variable: call it before any other thread starts.
+void SetSoundServerLatency();
+
 // Opens the default output: whatever the installed factory makes, the SDL2 device otherwise.
 HRESULT DirectSoundCreate(const void* guid, SoundDevicePtr* device, void* outer);
 
@@ -199,7 +205,7 @@ struct SoundOutputInfo {
     std::uint16_t wBitsPerSample = 0;
     std::uint64_t nFramesMixed = 0; // the output's clock
     std::size_t nActiveVoices = 0;  // voices the mixer held after its last block
-    std::uint64_t nUnderruns = 0;   // callbacks more than a period late: the device ran dry
+    std::uint64_t nUnderruns = 0;   // callbacks more than two periods late
 };
 // False when the device is not one of ours or its output is closed.
 bool GetSoundOutputInfo(const SoundDevicePtr& device, SoundOutputInfo* info);

@@ -157,6 +157,7 @@ int main(int argc, char** argv) {
         std::printf("pulseaudio and parec are not installed\n");
         return 0;
     }
+    SetSoundServerLatency(); // as the program does
     PulseRig rig;
     if (!rig.StartServer()) {
         std::printf("the PulseAudio rig did not start\n");

@@ -1,7 +1,8 @@
 // Underruns of the SDL output on a real PulseAudio daemon of our own (tests/support/pulse_rig.h):
-// the main output on a 48000 Hz null sink, a short tone played every second, the output's
-// count of callbacks more than two periods late taken once the stream flows. Run it on an idle
-// machine and beside CPU burners. Asserts nothing.
+// the main output on a 48000 Hz null sink, a short tone played every second, counted once the
+// stream flows: the daemon's own underruns of our stream (from its debug log), and the output's
+// callbacks more than two periods late. Run it on an idle machine and beside CPU burners.
+// Asserts nothing.
 //
 //   pulse_underruns [seconds=60]
 #include "audio/output_route.h"
@@ -13,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <numbers>
 #include <thread>
 
@@ -29,6 +31,15 @@ SoundBufferPtr MakeTone(const SoundDevicePtr& device) {
     return MakeMono16(device, kRate, s);
 }
 
+// Lines of the daemon's log that tell an underrun of a playback stream.
+long ServerUnderruns(const std::string& log) {
+    std::ifstream in(log);
+    long n = 0;
+    for (std::string line; std::getline(in, line);)
+        n += line.find("Implicit underrun") != std::string::npos;
+    return n;
+}
+
 SoundOutputInfo Info(const SoundDevicePtr& device) {
     SoundOutputInfo info;
     GetSoundOutputInfo(device, &info);
@@ -43,7 +54,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pulseaudio and parec are not installed\n");
         return 1;
     }
+    SetSoundServerLatency();
     PulseRig rig;
+    rig.LogDebug();
     if (!rig.StartServer()) {
         std::fprintf(stderr, "the daemon did not start\n");
         return 1;
@@ -61,6 +74,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(1s);
     SoundBufferPtr tone = MakeTone(device);
     const SoundOutputInfo before = Info(device);
+    const long serverBefore = ServerUnderruns(rig.LogPath());
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < seconds; ++i) {
         if (tone)
@@ -71,12 +85,13 @@ int main(int argc, char** argv) {
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("%s at %u Hz, %u-frame period (%.2f ms): %d s, %.0f frames mixed (%.4f of real "
-                "time), %llu underruns\n",
+                "time), %ld underruns in the server, %llu late callbacks\n",
                 after.driver.c_str(), after.nSamplesPerSec, after.nPeriodFrames,
                 1000.0 * after.nPeriodFrames / std::max(after.nSamplesPerSec, 1u), seconds,
                 static_cast<double>(after.nFramesMixed - before.nFramesMixed),
                 static_cast<double>(after.nFramesMixed - before.nFramesMixed) /
                     (wall * after.nSamplesPerSec),
+                ServerUnderruns(rig.LogPath()) - serverBefore,
                 static_cast<unsigned long long>(after.nUnderruns - before.nUnderruns));
     tone.reset();
     device.reset();

@@ -73,6 +73,10 @@ public:
         return access("/usr/bin/pulseaudio", X_OK) == 0 && access("/usr/bin/parec", X_OK) == 0;
     }
 
+    // The daemon's log; at debug level (before StartServer) it tells each underrun of a stream.
+    std::string LogPath() const { return m_dir + "/pulse.log"; }
+    void LogDebug() { m_bDebugLog = true; }
+
     // Returns once the daemon takes connections. It is our child and ends with this process,
     // even when a test stops half-way.
     bool StartServer() {
@@ -81,7 +85,8 @@ public:
         if (PipeWire())
             return StartPipeWire(socket);
         // Built apart: GCC 12 at -O1 warns falsely about the temporaries inside the list.
-        const std::string log = "--log-target=file:" + m_dir + "/pulse.log";
+        const std::string log = "--log-target=file:" + LogPath();
+        const std::string level = m_bDebugLog ? "--log-level=debug" : "--log-level=notice";
         const std::string sinkA = std::string("--load=module-null-sink sink_name=a rate=") +
                                   std::to_string(kRateA) +
                                   " sink_properties=device.description=" + kSinkA;
@@ -89,7 +94,7 @@ public:
                                   std::to_string(kRateB) +
                                   " sink_properties=device.description=" + kSinkB;
         m_server = Spawn({"/usr/bin/pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n",
-                          "--use-pid-file=no", log, sinkA, sinkB,
+                          "--use-pid-file=no", log, level, sinkA, sinkB,
                           // Last: a client that connects finds the sinks there. SDL 2.26 crashes on
                           // a server without a default sink.
                           "--load=module-native-protocol-unix"});
@@ -244,6 +249,7 @@ private:
     }
 
     std::string m_dir;
+    bool m_bDebugLog = false;
     pid_t m_server = 0;
     pid_t m_recorder[2] = {0, 0};
     pid_t m_player = 0;
