@@ -187,8 +187,11 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         // The comment test looks at the line as read, before any trimming.
         if (line[0] == '/')
             continue;
+        // The line's text ends at its first NUL; the line end trimmed is that text's, so that
+        // the last option field keeps nothing a write could not bring back.
+        line.resize(std::strlen(line.c_str()));
         TrimLineEnd(line);
-        const std::size_t lineEnd = std::strlen(line.c_str());
+        const std::size_t lineEnd = line.size();
         char* fields[kFieldCount];
         if (SplitFields(line.data(), ',', fields, kFieldCount) < kFieldCount)
             continue;

@@ -1,5 +1,6 @@
 // Arbitrary sound-source files, read with a loader that loads nothing; then written back and read
-// again: the second read must give the same WAVE directory and the same effects, field by field.
+// again: the second read must give the same WAVE directory and the same effects, field by field,
+// options included.
 #include "base/message.h"
 #include "core/set_file.h"
 #include "fuzz/fuzz_support.h"
@@ -18,6 +19,8 @@ std::vector<std::string> Rows(const EffectTable& table) {
                        ',' + std::to_string(e.nKey) + ',' + std::to_string(e.nPan) + ',' +
                        std::to_string(e.nVolume) + ',' + std::to_string(e.nRepeat) + ',' +
                        std::to_string(e.nInterval));
+        for (const std::string& field : FormatEffectOptions(e.options))
+            rows.back() += '\0' + field;
     }
     return rows;
 }
@@ -51,7 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool plain = waveDir.find('\0') == std::string::npos && waveDir.size() <= 4095;
     for (int i = 0; i < table.GetSize(); ++i) {
         const EffectEntry& e = table.GetAt(i);
-        if (e.strName.size() + e.strWavePath.size() + 8 * 12 > 4000)
+        std::size_t options = 0;
+        for (const std::string& field : e.options.extra)
+            options += field.size() + 1;
+        if (e.strName.size() + e.strWavePath.size() + 8 * 12 + options + 6 * 18 > 4000)
             plain = false;
     }
     if (plain && (waveDirAgain != waveDir || Rows(again) != Rows(table)))

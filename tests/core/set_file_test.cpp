@@ -449,4 +449,13 @@ TEST_F(SetFileFixture, OptionsAfterTheEighthFieldSurviveARoundTripAndEdits) {
     }
     ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
     EXPECT_EQ(ReadText(dir.Path() + "set.txt"), edited);
+    // A NUL ends the line's text: the line end trimmed is the text's, so the field comes back.
+    WriteSet("MOK_FILE\r\n" + dir.Cp932() + "\r\n" +
+             std::string("a.wav,n,0,0,0,0,1,0,fadeout=250 \r\0x\r\n", 37));
+    ASSERT_TRUE(Read());
+    ASSERT_EQ(table.GetSize(), 1);
+    EXPECT_EQ(table.GetAt(0).options.nFadeOutMs, 250);
+    ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
+    EXPECT_EQ(ReadText(dir.Path() + "set.txt"),
+              "MOK_FILE\r\n" + dir.Cp932() + "\r\na.wav,n,0,0,0,0,1,0,fadeout=250\r\n");
 }
