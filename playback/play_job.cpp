@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <utility>
 
 using Clock = std::chrono::steady_clock;
 
@@ -322,9 +321,10 @@ bool PlayAndCount(PlayJob& job) {
     if (now - p.due > std::chrono::milliseconds(p.wait))
         p.due = now;
     p.due += std::chrono::milliseconds(p.wait);
-    if (p.frames)
+    if (p.frames) {
         p.frames->Advance(p.wait);
-    WriteWaitLine(p.wait);
+        WriteWaitLine(p.wait); // for the others WaitWhileRunning writes it as it sleeps
+    }
     return true;
 }
 
@@ -353,18 +353,14 @@ void BeginPlayJob(PlayJob& job) {
     if (ISoundBufferSchedule* schedule = QueryBufferSchedule(buffer))
         p.frames.emplace(*schedule, job.StartOwner());
     p.due = Clock::now();
-    if (!PlayAndCount(job)) {
-        p.bEnded = true;
-        return;
-    }
-    // Plays due within the hand-over lead go over at once too: the worker may first run after
+    // The plays due within the hand-over lead go over at once too: the worker may first run after
     // the frame of the next one has passed (repeats quicker than a block).
-    while (p.frames && PlaysLeft(job) && p.frames->Due(p.due, true, nullptr)) {
+    do {
         if (!PlayAndCount(job)) {
             p.bEnded = true;
             return;
         }
-    }
+    } while (p.frames && PlaysLeft(job) && p.frames->Due(p.due, true, nullptr));
 }
 
 void AbandonPlayJob(PlayJob& job) {
@@ -385,8 +381,8 @@ unsigned PlayJobThread(PlayJobPtr job) {
             // wait by the output's clock (its frames may come later than ours say).
             if (!p.frames->WaitForNextFrame(*job, p.due, PlaysLeft(*job)))
                 break;
-        } else if (!SleepUntil(*job, p.due)) {
-            break;
+        } else {
+            WaitWhileRunning(p.wait, *job, p.due - std::chrono::milliseconds(p.wait));
         }
         if (!PlayAndCount(*job))
             break;
