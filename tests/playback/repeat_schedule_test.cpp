@@ -106,6 +106,27 @@ TEST(RepeatSchedule, TheStartingThreadHandsOverThePlaysDueWithinTheLead) {
     AbandonPlayJob(*job);
 }
 
+// A job whose worker could not be started takes back what its start handed over: on an output
+// nobody has rendered yet, all six plays are waiting, and none of them sounds.
+TEST(RepeatSchedule, AnAbandonedJobTakesBackWhatItsStartHandedOver) {
+    for (const bool abandon : {false, true}) {
+        OfflineSoundOutput out(kRate);
+        auto job = std::make_shared<PlayJob>();
+        job->pEntry = MarkedEntry(out.Device(), 2, 6, 10);
+        ASSERT_TRUE(job->pEntry);
+        job->pBuffer = job->pEntry->pBuffer;
+        job->nId = 1;
+        BeginPlayJob(*job);
+        if (abandon)
+            AbandonPlayJob(*job);
+        const std::vector<std::int16_t> frames = out.Render(kRate / 10);
+        std::size_t marks = 0;
+        for (std::size_t i = 0; i < frames.size(); i += 2)
+            marks += frames[i] == kMark;
+        EXPECT_EQ(marks, abandon ? 0u : 6u);
+    }
+}
+
 // A trimmed effect (20 to 60 ms, its mark moved to 20 ms) repeats after the trimmed 40 ms, 882
 // frames, not after the sound's 100 ms.
 TEST(RepeatSchedule, TrimmedPlaysFollowEachOtherAfterTheTrimmedLength) {
