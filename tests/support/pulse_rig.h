@@ -129,13 +129,22 @@ public:
                WEXITSTATUS(status) == 0;
     }
 
-    // pacat playing a raw stereo 16-bit file at kRate into the sink, until it ends or the next.
-    bool Play(const std::string& sink, const std::string& path) {
+    // pacat playing a raw stereo 16-bit file into the sink, until it ends or the next: at kRate
+    // unless told, with pacat's own buffering unless a latency is given.
+    bool Play(const std::string& sink, const std::string& path, int rate = kRate,
+              int latencyMs = 0) {
         End(m_player);
-        m_player = Spawn({"/usr/bin/pacat", "--device=" + sink, "--format=s16le",
-                          "--rate=" + std::to_string(kRate), "--channels=2", path});
+        std::vector<std::string> args = {"/usr/bin/pacat", "--device=" + sink,
+                                         "--format=s16le", "--rate=" + std::to_string(rate),
+                                         "--channels=2",   path};
+        if (latencyMs > 0)
+            args.push_back("--latency-msec=" + std::to_string(latencyMs));
+        m_player = Spawn(args);
         return m_player > 0;
     }
+
+    // A file of this name in the rig's own folder, gone with the rig.
+    std::string FilePath(const std::string& name) const { return m_dir + "/" + name; }
 
     // parec on two sources (a's and b's monitors unless told), raw stereo 16-bit at kRate, into
     // fresh files.
