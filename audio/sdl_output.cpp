@@ -629,8 +629,8 @@ private:
 
 void SetSoundServerLatency() {
     // 16 ms: three periods. At SDL's one (5.3 ms, of which the server keeps 4) an idle machine
-    // ran dry about twice a second; at 11 ms, once in three seconds; at 16, twice a minute, when
-    // the host stalled every thread for longer.
+    // ran dry about twice a second; at 16 only where the host stalls every thread for longer,
+    // and any other client at 16 ms runs dry there as often.
     setenv("PULSE_LATENCY_MSEC", "16", 0);
 }
 

@@ -162,6 +162,10 @@ int main(int argc, char** argv) {
         if (probing)
             probe.emplace();
         const long underruns = ReferenceUnderruns(rig, seconds);
+        if (underruns < 0) {
+            std::fprintf(stderr, "pacat did not start\n");
+            return 1;
+        }
         std::printf("pacat at 48000 Hz, PULSE_LATENCY_MSEC=%s: %d s, %ld underruns in the "
                     "server%s\n",
                     std::getenv("PULSE_LATENCY_MSEC"), seconds, underruns, Summary(probe).c_str());

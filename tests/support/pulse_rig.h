@@ -74,7 +74,7 @@ public:
     }
 
     // The daemon's log; at debug level (before StartServer) it tells each underrun of a stream.
-    std::string LogPath() const { return m_dir + "/pulse.log"; }
+    std::string LogPath() const { return FilePath("pulse.log"); }
     void LogDebug() { m_bDebugLog = true; }
 
     // Returns once the daemon takes connections. It is our child and ends with this process,
