@@ -22,12 +22,12 @@ void Tell(const std::string& text) {
     AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
 }
 
-// The set file separates its fields with commas and has no escape: a comma in a name or path
-// would shift every later field of the line when it is read back.
+// The set file separates its fields with commas and its lines with line breaks, and has no
+// escape: either in a name or path would shift or split the line when it is read back.
 bool FitsTheSetFile(const EffectEditorValues& values) {
     if (IsStorableFieldText(values.strName) && IsStorableFieldText(values.strWavePath))
         return true;
-    Tell(Cp932FromUtf8(texts::kNoComma));
+    Tell(Cp932FromUtf8(texts::kNoCommaOrLineBreak));
     return false;
 }
 
@@ -294,7 +294,7 @@ void CSetController::AddDroppedFiles(const std::vector<std::string>& osPaths) {
         if (!DroppedFileValues(osPath, values))
             continue;
         if (!IsStorableFieldText(values.strName) || !IsStorableFieldText(values.strWavePath)) {
-            Tell(Cp932FromUtf8(osPath) + "\n" + Cp932FromUtf8(texts::kNoComma));
+            Tell(Cp932FromUtf8(osPath) + "\n" + Cp932FromUtf8(texts::kNoCommaOrLineBreak));
             continue;
         }
         EffectEntry entry;

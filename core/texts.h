@@ -18,8 +18,8 @@ inline constexpr std::string_view kBadSetFileName =
 inline constexpr std::string_view kUnstorableSetName =
     "は、ファイル名にCP932（Shift-JIS）で表せない文字があるため開けません。"
     "ファイル名を変えてください。";
-inline constexpr std::string_view kNoComma =
-    "効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。";
+// The editor says it beside the field, a drop after the file's path.
+inline constexpr std::string_view kNoCommaOrLineBreak = "カンマ（,）と改行は使えません。";
 inline constexpr std::string_view kUnholdableText =
     "CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。";
 

@@ -6,6 +6,7 @@
 #include "base/int_text.h"
 #include "base/text.h"
 #include "core/set_file.h"
+#include "core/texts.h"
 #include "ui/dialog_support.h"
 #include "ui/effect_options_dlg.h"
 #include "ui/hotkey_edit.h"

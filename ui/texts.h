@@ -9,7 +9,6 @@ namespace texts {
 inline constexpr std::string_view kLoading = "読み込み中…";
 inline constexpr std::string_view kEnterInteger = "整数を入力してください。";
 inline constexpr std::string_view kEnterFadeMs = "0 から 10000 までの整数を入力してください。";
-inline constexpr std::string_view kNoCommaOrLineBreak = "カンマ（,）と改行は使えません。";
 inline constexpr std::string_view kFolderPathTooLong = "フォルダーのパスが長すぎます。";
 inline constexpr std::string_view kChooseFolder = "フォルダーを選んでください。";
 inline constexpr std::string_view kNoPactl =

@@ -17,7 +17,8 @@ const DropRow kRows[] = {
     {"snd/bad.wav", false, "bad.wav", "bad"}, // kept greyed
     {"snd/\xF0\x9F\x8E\xB5.wav", true, "",
      "\nCP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。"},
-    {"snd/x,y.wav", true, "", "\n効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。"},
+    {"snd/x,y.wav", true, "", "\nカンマ（,）と改行は使えません。"},
+    {"snd/x\ny.wav", true, "", "\nカンマ（,）と改行は使えません。"},
     {"snd/none.wav", false, "", "が読み込めませんでした。"},
 };
 

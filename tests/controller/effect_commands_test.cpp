@@ -514,7 +514,7 @@ class CommaTest : public EffectCommandsTest, public ::testing::WithParamInterfac
 TEST_P(CommaTest, AddAndEditRefuseACommaAndChangeNothing) {
     CSetController& ctl = StartWithTwoEffects();
     std::filesystem::copy_file(HostPath("one.wav"), HostPath("a,b.wav"));
-    const std::string noComma = Sj("効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。");
+    const std::string noComma = Sj("カンマ（,）と改行は使えません。");
 
     m_view.QueueEditor(Ok(GetParam().path, GetParam().utf8Name));
     ctl.AddEffect();
@@ -581,11 +581,11 @@ TEST_F(EffectCommandsTest, OkBoxesOfTheCommandsCarryTheExclamationIcon) {
     for (const auto& m : m_messages.Messages())
         got.push_back(Utf8FromCp932(m.text) + ((m.type & MB_ICONEXCLAMATION) ? " !" : "") +
                       (m.caption == "Otomaru" ? "" : " ?"));
-    EXPECT_EQ(got, (std::vector<std::string>{
-                       Utf8FromCp932(ExeDir()) + "が読み込めませんでした。 !",
-                       "効果音の名前とWAVEファイルのパスにはカンマ（,）を使えません。 !",
-                       "二を削除してよろしいですか？ !", "再生中のWAVEファイルは削除出来ません。 !",
-                       "新規音源ファイルを作成しますか？ !",
-                       "音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定して"
-                       "ください。 !"}));
+    EXPECT_EQ(got,
+              (std::vector<std::string>{
+                  Utf8FromCp932(ExeDir()) + "が読み込めませんでした。 !",
+                  "カンマ（,）と改行は使えません。 !", "二を削除してよろしいですか？ !",
+                  "再生中のWAVEファイルは削除出来ません。 !", "新規音源ファイルを作成しますか？ !",
+                  "音源ファイル名が正しくありません。フォルダーを含まないファイル名を指定して"
+                  "ください。 !"}));
 }
