@@ -31,6 +31,18 @@ bool FitsTheSetFile(const EffectEditorValues& values) {
     return false;
 }
 
+// Everything the editor gives but the path, whose stored form each caller decides.
+void TakeEditorValues(EffectEntry& entry, EffectEditorValues&& values) {
+    entry.strName = std::move(values.strName);
+    entry.nModifiers = values.wModifiers;
+    entry.nKey = values.wKey;
+    entry.nPan = values.nPan;
+    entry.nVolume = values.nVolume;
+    entry.nRepeat = values.nRepeat;
+    entry.nInterval = values.nInterval;
+    entry.options = std::move(values.options);
+}
+
 bool Ask(const std::string& text) {
     return AfxMessageBox(text, MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
 }
@@ -214,15 +226,8 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     // entry, without a sound: it is kept in the set like one read from the file, and sounds once
     // the set is read again with a file and a device that work.
     EffectEntry entry;
-    entry.strName = values.strName;
     entry.strWavePath = storedPath;
-    entry.nModifiers = values.wModifiers;
-    entry.nKey = values.wKey;
-    entry.nPan = values.nPan;
-    entry.nVolume = values.nVolume;
-    entry.nRepeat = values.nRepeat;
-    entry.nInterval = values.nInterval;
-    entry.options = std::move(values.options);
+    TakeEditorValues(entry, std::move(values));
     LoadSound(entry);
     m_effects.Add(entry);
     MeasureLoudness();
@@ -298,9 +303,8 @@ void CSetController::AddDroppedFiles(const std::vector<std::string>& osPaths) {
             continue;
         }
         EffectEntry entry;
-        entry.strName = values.strName;
         entry.strWavePath = values.strWavePath;
-        entry.nRepeat = values.nRepeat;
+        TakeEditorValues(entry, std::move(values));
         LoadSound(entry); // one that does not load is kept greyed, as Add keeps it
         m_effects.Add(entry);
         added = true;
@@ -336,27 +340,20 @@ void CSetController::EditEffect() {
     if (result != IDOK || !FitsTheSetFile(values))
         return;
 
-    // A sound stays as loaded: a new path is used the next time the set is read.
-    entry.nKey = values.wKey;
-    entry.nModifiers = values.wModifiers;
-    // An unchanged path stays as read: "sub/x.wav" is read from the WAVE folder, "sub\x.wav"
-    // from the current one.
+    // A sound stays as loaded: a new path is used the next time the set is read. An unchanged
+    // path stays as read: "sub/x.wav" is read from the WAVE folder, "sub\x.wav" from the
+    // current one.
     if (values.strWavePath != entry.strWavePath)
         entry.strWavePath = ToStoredPath(values.strWavePath);
-    entry.strName = values.strName;
-    entry.nVolume = values.nVolume;
-    entry.nPan = values.nPan;
-    entry.nInterval = values.nInterval;
-    entry.nRepeat = values.nRepeat;
-    entry.options = std::move(values.options);
+    TakeEditorValues(entry, std::move(values));
     // An effect kept without a sound gets one as soon as its path names a file that loads.
     if (!entry.pBuffer) {
         LoadSound(entry);
         MeasureLoudness();
     }
     if (entry.pBuffer) {
-        entry.pBuffer->SetPan(values.nPan);
-        entry.pBuffer->SetVolume(values.nVolume);
+        entry.pBuffer->SetPan(entry.nPan);
+        entry.pBuffer->SetVolume(entry.nVolume);
     }
 
     m_view.FillEffectList(m_effects, m_hKeyLayout);
