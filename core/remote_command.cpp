@@ -45,6 +45,10 @@ bool SameHotkeyText(std::string_view a, std::string_view b) {
 }
 
 RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller) {
+    // While a set is being read the table is empty: "no such effect" or an empty list would be
+    // wrong answers.
+    if (!controller.IsSetOpen() && request.verb != RemoteVerb::StopAll)
+        return Failed(std::string(texts::kSetLoading));
     const EffectTable& table = controller.Effects();
     switch (request.verb) {
     case RemoteVerb::Play: {

@@ -154,12 +154,17 @@ bool CSetController::ReadCurrentSet() {
         load.Finish();
     }
     m_effects = std::move(table);
+    m_bSetOpen = true;
     MeasureLoudness();
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     return ok;
 }
 
 bool CSetController::MayWriteSet() const {
+    // Between a close and the end of the next read the table does not hold the set; the window
+    // lets no command through then, and a write would leave only what was added.
+    if (!m_bSetOpen)
+        return false;
     if (m_strSetNotRead.empty())
         return true;
     Tell(m_strSetNotRead);
@@ -445,6 +450,7 @@ void CSetController::NewSet() {
 }
 
 void CSetController::CloseSet() {
+    m_bSetOpen = false;
     StopAll();
     for (int i = 0; i < m_effects.GetSize(); ++i)
         CSoundDevice::ReleaseBuffer(m_effects.GetAt(i).pBuffer);

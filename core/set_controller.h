@@ -78,6 +78,9 @@ public:
     const std::string& SetFilePath() const { return m_strSetFilePath; }
     // False after a failed read of a set file that is there: Add, Edit and Delete refuse.
     bool SetMayBeWritten() const { return m_strSetNotRead.empty(); }
+    // Whether the table holds the open set: false while one is being read (its sounds load with
+    // the window's loop running) and once the window has closed it.
+    bool IsSetOpen() const { return m_bSetOpen; }
     HKL KeyLayout() const { return m_hKeyLayout; }
     CSoundDevice& Device() { return m_device; }
 
@@ -108,6 +111,7 @@ private:
     std::string m_strSetFilePath;
     // The message of the failed read of a set file that is there; empty when it may be written.
     std::string m_strSetNotRead;
+    bool m_bSetOpen = false;
     EffectTable m_effects;
     ActivePlayList m_playbacks;
     AppSettings m_settings;

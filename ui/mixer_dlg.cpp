@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -437,13 +438,26 @@ bool CMixerDlg::eventFilter(QObject* watched, QEvent* event) {
         drop->accept();
         // The file manager waits for the drop to end: the editor opens after it has.
         QMetaObject::invokeMethod(
-            this, [this, paths = std::move(paths)] { m_controller.AddDroppedFiles(paths); },
+            this, [this, paths = std::move(paths)]() mutable { AddDroppedFiles(std::move(paths)); },
             Qt::QueuedConnection);
         return true;
     }
     default:
         return QDialog::eventFilter(watched, event);
     }
+}
+
+void CMixerDlg::AddDroppedFiles(std::vector<std::string> paths) {
+    if (m_bWindowDestroyed)
+        return;
+    // Posted work runs while a set's sounds load and the table is still empty: the drop waits,
+    // as a drop made a moment later would, rather than being refused in the middle of a load.
+    if (!m_controller.IsSetOpen()) {
+        m_heldDrops.insert(m_heldDrops.end(), std::make_move_iterator(paths.begin()),
+                           std::make_move_iterator(paths.end()));
+        return;
+    }
+    m_controller.AddDroppedFiles(paths);
 }
 
 void CMixerDlg::ShowSoundStatus() {
@@ -592,6 +606,14 @@ std::string CMixerDlg::KeyboardLayoutHint() {
 void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
     m_pEffectList->SetRows(EffectListRows(table, layout));
     m_pGlobalHotkeys->SetTable(table);
+    // Files held while the set was read go to it once the command that read it has finished.
+    if (!m_heldDrops.empty() && m_controller.IsSetOpen())
+        QMetaObject::invokeMethod(
+            this,
+            [this, paths = std::exchange(m_heldDrops, {})]() mutable {
+                AddDroppedFiles(std::move(paths));
+            },
+            Qt::QueuedConnection);
 }
 
 void CMixerDlg::WaitForSetLoad(CSetSoundLoad& load) {

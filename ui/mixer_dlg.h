@@ -123,6 +123,8 @@ private:
     void ShutDown();
     // The effect list accepts local files dragged from a file manager.
     static std::vector<std::string> DroppedPaths(const class QMimeData* mime);
+    // Adds dropped files to the open set, or holds them while a set is being opened.
+    void AddDroppedFiles(std::vector<std::string> paths);
 
     // Workers post "play done" from their own threads; once the window is gone they post
     // nothing. Declared before the controller, whose playbacks may still post while it goes.
@@ -159,4 +161,6 @@ private:
     // meanwhile (the close box, before the progress box blocks it) waits for the load.
     bool m_bLoading = false;
     bool m_bCloseAfterLoad = false;
+    // Files dropped while a set was being opened: they go to that set once it is read whole.
+    std::vector<std::string> m_heldDrops;
 };

@@ -3,6 +3,7 @@
 #include "dialog_test_app.h"
 #include "ui/mixer_dlg.h"
 
+#include "core/remote_command.h"
 #include "core/row_text.h"
 #include "desktop/virtual_microphone.h"
 #include "tests/support/test_support.h"
@@ -38,6 +39,7 @@
 #include <map>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -743,34 +745,72 @@ TEST_F(MixerDlgTest, WindowLayoutIsRememberedAtShutDown) {
     }
 }
 
+// Drops files of `dir` on the window's effect list, as a file manager does; true when taken.
+static bool DropFiles(CMixerDlg& dlg, const std::string& dir,
+                      const std::vector<const char*>& names) {
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const char* name : names)
+        urls << QUrl::fromLocalFile(QString::fromStdString(dir + name));
+    mime.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QDropEvent event(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
+    QApplication::sendEvent(dlg.EffectList().viewport(), &enter);
+    QApplication::sendEvent(dlg.EffectList().viewport(), &event);
+    return enter.isAccepted() && event.isAccepted();
+}
+
 // Files dropped from a file manager: one opens the editor filled in from it, several are added
 // at once.
 TEST_F(MixerDlgTest, DroppedFilesAreAdded) {
-    auto drop = [&](const std::vector<const char*>& names) {
-        QMimeData mime;
-        QList<QUrl> urls;
-        for (const char* name : names)
-            urls << QUrl::fromLocalFile(QString::fromStdString(m_dir.Path() + name));
-        mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QDropEvent event(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, {});
-        QApplication::sendEvent(m_dlg->EffectList().viewport(), &enter);
-        QApplication::sendEvent(m_dlg->EffectList().viewport(), &event);
-        return enter.isAccepted() && event.isAccepted();
-    };
     QStringList shown;
     WhenModal<CEffectDlg>([&](CEffectDlg& dlg) {
         for (int id : {IDC_EFFECT_FILE, IDC_EFFECT_NAME})
             shown << qobject_cast<QLineEdit*>(dlg.GetDlgItem(id))->text();
         qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->click();
     });
-    EXPECT_TRUE(drop({"long.wav"}));
+    EXPECT_TRUE(DropFiles(*m_dlg, m_dir.Path(), {"long.wav"}));
     ASSERT_TRUE(WaitFor([&] { return m_dlg->EffectList().GetItemCount() == 4; }));
     EXPECT_EQ(shown, QStringList({"long.wav", "long"}));
 
-    EXPECT_TRUE(drop({"short.wav", "long.wav"}));
+    EXPECT_TRUE(DropFiles(*m_dlg, m_dir.Path(), {"short.wav", "long.wav"}));
     ASSERT_TRUE(WaitFor([&] { return m_dlg->EffectList().GetItemCount() == 6; }));
     EXPECT_EQ(m_dlg->EffectList().GetItemText(4, 0), "short");
     EXPECT_EQ(m_dlg->EffectList().GetItemText(5, 0), "long");
     EXPECT_EQ(shown.size(), 2); // no second editor
 }
+
+namespace {
+
+// A slow load: the first runs `m_whileLoading` before its sounds are waited for.
+class SlowLoadDlg : public CMixerDlg {
+public:
+    using CMixerDlg::CMixerDlg;
+    std::function<void()> m_whileLoading;
+    void WaitForSetLoad(CSetSoundLoad& load) override {
+        std::exchange(m_whileLoading, [] {})();
+        CMixerDlg::WaitForSetLoad(load);
+    }
+};
+
+// While a set loads nothing writes it: a drop, whose posted work the load's loop runs, waits and
+// is added to the whole set; the controller refuses a write the window would not let through;
+// the remote says it is loading rather than listing an empty set.
+TEST_F(MixerDlgTest, NothingWritesASetWhileItLoadsAndDropsWaitForIt) {
+    m_dlg.reset();
+    const std::string set = m_dir.Path() + "音源.txt";
+    auto slow = std::make_unique<SlowLoadDlg>(m_dir.Path() + "otomaru");
+    slow->m_whileLoading = [&dlg = *slow, this, set, before = ReadText(set)] {
+        EXPECT_TRUE(DropFiles(dlg, m_dir.Path(), {"short.wav", "long.wav"}));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        dlg.Controller().AddDroppedFiles({m_dir.Path() + "long.wav", m_dir.Path() + "long.wav"});
+        EXPECT_EQ(RunRemoteRequest({RemoteVerb::List, {}}, dlg.Controller()).nStatus, 1);
+        EXPECT_EQ(ReadText(set), before);
+    };
+    m_dlg = std::move(slow);
+    m_dlg->Create();
+    EXPECT_TRUE(WaitFor([&] { return m_dlg->EffectList().GetItemCount() == 5; }));
+    EXPECT_NE(ReadText(set).find(Sj("無い") + ",0,51"), std::string::npos);
+}
+
+} // namespace
