@@ -249,13 +249,8 @@ void CMixerDlg::ShutDown() {
     if (m_bCreated) {
         WindowLayout layout;
         // A window never shown has no place of its own to remember.
-        if (isVisible()) {
-            const QRect rect =
-                windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)
-                    ? normalGeometry()
-                    : geometry();
+        if (const QRect rect = NormalRect(); isVisible() && m_openedRect && rect != *m_openedRect)
             layout.rect = {rect.x(), rect.y(), rect.width(), rect.height()};
-        }
         if (ColumnWidths(*m_pEffectList) != m_effectColumnsAtStart)
             layout.effectColumns = ColumnWidths(*m_pEffectList);
         if (ColumnWidths(*m_pPlayList) != m_playColumnsAtStart)
@@ -367,6 +362,18 @@ void CMixerDlg::contextMenuEvent(QContextMenuEvent* event) {
 void CMixerDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     LayOutControls();
+}
+
+void CMixerDlg::paintEvent(QPaintEvent* event) {
+    if (!m_openedRect)
+        m_openedRect = NormalRect();
+    QDialog::paintEvent(event);
+}
+
+QRect CMixerDlg::NormalRect() const {
+    return windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)
+               ? normalGeometry()
+               : geometry();
 }
 
 void CMixerDlg::LayOutControls() {

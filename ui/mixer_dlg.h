@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,7 @@ public:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -125,6 +127,8 @@ private:
     static std::vector<std::string> DroppedPaths(const class QMimeData* mime);
     // Adds dropped files to the open set, or holds them while a set is being opened.
     void AddDroppedFiles(std::vector<std::string> paths);
+    // The window's place and size, the unmaximized ones while it is maximized.
+    QRect NormalRect() const;
 
     // Workers post "play done" from their own threads; once the window is gone they post
     // nothing. Declared before the controller, whose playbacks may still post while it goes.
@@ -163,4 +167,7 @@ private:
     bool m_bCloseAfterLoad = false;
     // Files dropped while a set was being opened: they go to that set once it is read whole.
     std::vector<std::string> m_heldDrops;
+    // Where the window manager put the window, known by its first paint: only a place or size
+    // the user changed from it is remembered.
+    std::optional<QRect> m_openedRect;
 };
