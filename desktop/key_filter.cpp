@@ -166,27 +166,7 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
                                        key.key() == Qt::Key_AltGr};
     const CKeyRepeatFilter::Event in{press, code.nKey, key.timestamp(), key.isAutoRepeat(),
                                      physical};
-    bool consume = false;
-    if (m_bDetectableRepeat) {
-        consume = Act(in, code, modifiers, receiver);
-    } else {
-        // Qt's marks and the timestamps decide. Not the server's keymap: under load it is often
-        // read between a repeat's release and its press.
-        const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
-        for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
-            const bool current =
-                out.bPress == press && out.nKey == in.nKey && out.nTime == in.nTime;
-            if (current)
-                consume = Act(out, code, modifiers, receiver);
-            else
-                Act(out, {out.nKey}, 0, pendingReceiver); // the release held back before this
-        }
-        if (m_repeat.HasPending()) {
-            m_pPendingReceiver = receiver;
-            // Settled once the events queued with it have been seen.
-            QMetaObject::invokeMethod(this, &CKeyFilter::FlushPendingRelease, Qt::QueuedConnection);
-        }
-    }
+    bool consume = ActUnlessRepeat(in, code, modifiers, receiver, false);
     if (press && !consume && Examines(receiver)) {
         if (QAbstractButton* button = MnemonicButton(key)) {
             QTimer::singleShot(0, button, &QAbstractButton::click);
@@ -201,21 +181,51 @@ bool CKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     return consume;
 }
 
+bool CKeyFilter::ActUnlessRepeat(const CKeyRepeatFilter::Event& in, const Pressed& code,
+                                 int modifiers, QWidget* receiver, bool global) {
+    if (m_bDetectableRepeat)
+        return Act(in, code, modifiers, receiver, global);
+    // The marks and the timestamps decide. Not the server's keymap: under load it is often read
+    // between a repeat's release and its press.
+    bool consume = false;
+    const QPointer<QWidget> pendingReceiver = m_pPendingReceiver;
+    const bool pendingGlobal = m_bPendingGlobal;
+    for (const CKeyRepeatFilter::Event& out : m_repeat.Feed(in)) {
+        const bool current =
+            out.bPress == in.bPress && out.nKey == in.nKey && out.nTime == in.nTime;
+        if (current)
+            consume = Act(out, code, modifiers, receiver, global);
+        else // the release held back before this
+            Act(out, {out.nKey}, 0, pendingReceiver, pendingGlobal);
+    }
+    if (m_repeat.HasPending()) {
+        m_pPendingReceiver = receiver;
+        m_bPendingGlobal = global;
+        // Settled once the events queued with it have been seen.
+        QMetaObject::invokeMethod(this, &CKeyFilter::FlushPendingRelease, Qt::QueuedConnection);
+    }
+    return consume;
+}
+
 void CKeyFilter::FlushPendingRelease() {
     if (std::optional<CKeyRepeatFilter::Event> release = m_repeat.Flush())
-        Act(*release, {release->nKey}, 0, m_pPendingReceiver);
+        Act(*release, {release->nKey}, 0, m_pPendingReceiver, m_bPendingGlobal);
 }
 
 void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
-                            bool releaseMissed) {
+                            bool releaseMissed, std::uint64_t serverTime) {
     if (press && releaseMissed && m_pressedCodes.count(physical))
         Act({false, m_pressedCodes[physical].nKey, 0, false, physical}, {}, 0, nullptr, true);
-    // Grabs exist only on an X server, which sends no repeat releases once asked.
     if (press)
         SyncWithHost(physical);
     const auto pressed = m_pressedCodes.find(physical);
     const Pressed code = pressed != m_pressedCodes.end() ? pressed->second : Pressed{vk};
-    Act({press, code.nKey, 0, false, physical}, code, modifiers, nullptr, true);
+    const CKeyRepeatFilter::Event in{press, code.nKey, serverTime, false, physical};
+    // The portal's keys do not repeat; the X server's do, as it repeats the window's.
+    if (serverTime == 0)
+        Act(in, code, modifiers, nullptr, true);
+    else
+        ActUnlessRepeat(in, code, modifiers, nullptr, true);
 }
 
 void CKeyFilter::SyncModifiers(int modifiers) {

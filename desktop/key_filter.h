@@ -40,6 +40,9 @@ public:
     void FlushPendingRelease();
     // Tests stand in for the X server here.
     void SetKeymapSource(KeymapFn keymap) { m_keymap = std::move(keymap); }
+    // Asks the server for repeats without releases (`on` false: with them, as a server that
+    // refuses sends them); its answer decides how both paths tell a repeat.
+    void SetDetectableRepeat(bool on) { m_bDetectableRepeat = UseDetectableAutoRepeat(on); }
     // Makes the table hold only keys that are physically down: releases that went to a window
     // that closed, or to no window of ours, are never seen. `except` keeps one key as it is (the
     // key whose own event is being handled). Without the host's keymap every key goes up.
@@ -48,8 +51,9 @@ public:
     // rules as a focused key. `physical` is the X11 keycode (or a number of the caller's own
     // above 255), `modifiers` the modifier code live at that moment. `releaseMissed`: the key
     // went up where we could not see it since its last press, so this press is a new one.
+    // `serverTime`: the X server's timestamp (0 = not from the X server, which alone repeats).
     void FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
-                    bool releaseMissed = false);
+                    bool releaseMissed = false, std::uint64_t serverTime = 0);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -66,6 +70,9 @@ private:
     // global path has no window to examine and no system keys.
     bool Act(const CKeyRepeatFilter::Event& event, const Pressed& code, int modifiers,
              const QWidget* receiver, bool global = false);
+    // Act, after the repeat rule where the server sends a release with every repeat.
+    bool ActUnlessRepeat(const CKeyRepeatFilter::Event& event, const Pressed& code, int modifiers,
+                         QWidget* receiver, bool global);
     void SyncModifiers(int modifiers);
     // The main window's own button whose mnemonic this Alt chord is, if any.
     QAbstractButton* MnemonicButton(const QKeyEvent& key) const;
@@ -85,6 +92,7 @@ private:
     std::map<std::uint32_t, Pressed> m_pressedCodes;
     // Where the held-back release was going.
     QPointer<QWidget> m_pPendingReceiver;
+    bool m_bPendingGlobal = false;
 
     // The key event last seen and where: Qt offers an unhandled key to each parent in turn, and
     // the filter sees every offer.

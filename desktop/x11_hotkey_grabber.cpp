@@ -1,12 +1,14 @@
 #include "desktop/x11_hotkey_grabber.h"
 
 #include "desktop/qt_key_map.h"
+#include "desktop/x11_keyboard.h"
 #include "input/key_trigger.h"
 
 #include <QGuiApplication>
 #include <xcb/xcb.h>
 #include <xkbcommon/xkbcommon-x11.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -105,6 +107,58 @@ void CX11HotkeyGrabber::UngrabAll() {
     for (const Grab& g : m_grabs)
         xcb_ungrab_key(m_pConnection, g.keycode, m_root, g.modifiers);
     m_grabs.clear();
+    EndHoldIfDone();
+}
+
+bool CX11HotkeyGrabber::BorrowedGrabbed() const {
+    return std::any_of(m_borrowed.begin(), m_borrowed.end(), [this](std::uint8_t k) {
+        return std::any_of(m_grabs.begin(), m_grabs.end(),
+                           [k](const Grab& g) { return g.keycode == k; });
+    });
+}
+
+void CX11HotkeyGrabber::Hold() {
+    if (!BorrowedGrabbed())
+        return;
+    const std::unique_ptr<xcb_grab_keyboard_reply_t, void (*)(void*)> reply(
+        xcb_grab_keyboard_reply(m_pConnection,
+                                xcb_grab_keyboard(m_pConnection, 1, m_root, XCB_CURRENT_TIME,
+                                                  XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                nullptr),
+        &std::free);
+    if (!reply || reply->status != XCB_GRAB_STATUS_SUCCESS)
+        return; // another program has the keyboard: each key's next own press counts as new
+    m_bHolding = true;
+    // Keys released before the hold began: their releases went elsewhere.
+    const std::optional<HostKeymap> keymap = QueryHostKeymap();
+    for (auto it = m_borrowed.begin(); it != m_borrowed.end();) {
+        if (keymap && IsKeycodeDown(*keymap, *it)) {
+            ++it;
+            continue;
+        }
+        m_keys.FeedGlobal(false, VirtualKeyOf(*it, false, false), *it, 0);
+        it = m_borrowed.erase(it);
+    }
+    EndHoldIfDone();
+}
+
+void CX11HotkeyGrabber::Released(std::uint8_t keycode) {
+    if (m_bHolding) {
+        // A server that sends a release with every repeat holds the key down again at once.
+        const std::optional<HostKeymap> keymap = QueryHostKeymap();
+        if (keymap && IsKeycodeDown(*keymap, keycode))
+            return;
+    }
+    m_borrowed.erase(keycode);
+    EndHoldIfDone();
+}
+
+void CX11HotkeyGrabber::EndHoldIfDone() {
+    if (!m_bHolding || BorrowedGrabbed())
+        return;
+    xcb_ungrab_keyboard(m_pConnection, XCB_CURRENT_TIME);
+    xcb_flush(m_pConnection);
+    m_bHolding = false;
 }
 
 std::vector<GlobalHotkey> CX11HotkeyGrabber::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
@@ -170,20 +224,25 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
     if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
         return false;
     const auto* key = reinterpret_cast<const xcb_key_press_event_t*>(event);
-    // Only what our grabs bring: keys for our own windows go the usual way.
-    if (key->event != m_root)
-        return false;
     const bool press = type == XCB_KEY_PRESS;
+    // Only what our grabs bring: keys for our own windows go the usual way. Our window may take
+    // the focus during a hold: the releases it gets end the hold as well.
+    if (key->event != m_root) {
+        if (!press)
+            Released(key->detail);
+        return false;
+    }
     bool releaseMissed = false;
-    if (press && m_nGrabKey == 0) {
+    if (press && m_nGrabKey == 0 && !m_bHolding) {
         m_nGrabKey = key->detail;
         releaseMissed = m_borrowed.erase(key->detail) > 0;
     } else if (press && key->detail != m_nGrabKey) {
         m_borrowed.insert(key->detail);
+    } else if (!press && key->detail == m_nGrabKey) {
+        m_nGrabKey = 0;
+        Hold();
     } else if (!press) {
-        m_borrowed.erase(key->detail);
-        if (key->detail == m_nGrabKey)
-            m_nGrabKey = 0;
+        Released(key->detail);
     }
     const bool shift = key->state & XCB_MOD_MASK_SHIFT;
     const bool altGr = key->state & kAltGrMask;
@@ -192,7 +251,7 @@ bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* mes
         const int modifiers = (shift ? MOD_CODE_SHIFT : 0) |
                               (altGr || (key->state & XCB_MOD_MASK_CONTROL) ? MOD_CODE_CTRL : 0) |
                               (altGr || (key->state & XCB_MOD_MASK_1) ? MOD_CODE_ALT : 0);
-        m_keys.FeedGlobal(press, vk, key->detail, modifiers, releaseMissed);
+        m_keys.FeedGlobal(press, vk, key->detail, modifiers, releaseMissed, key->time);
     }
     return true;
 }

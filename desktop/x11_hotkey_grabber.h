@@ -42,6 +42,15 @@ private:
     };
     void LoadKeyboardMap();
     void UngrabAll();
+    // Whether a key pressed under another key's grab and still down has a grab of its own.
+    bool BorrowedGrabbed() const;
+    // The grab in force ended with keys pressed under it still down: the keyboard stays ours
+    // until they are up, else the repeat of one would start a grab of its own that looks like a
+    // new press, and its release would go elsewhere.
+    void Hold();
+    // A key not the grab's own went up.
+    void Released(std::uint8_t keycode);
+    void EndHoldIfDone();
 
     xcb_connection_t* m_pConnection = nullptr;
     std::uint32_t m_root = 0;
@@ -49,9 +58,11 @@ private:
     CKeyFilter::LayoutFn m_layout;
     std::vector<Grab> m_grabs;
     // The key whose press activated the grab in force (0 = none), and the keys pressed during
-    // another key's grab: their releases go to whoever has the focus once that grab ends.
+    // another key's grab: their releases go to whoever has the focus once that grab ends, unless
+    // a hold keeps the keyboard.
     std::uint8_t m_nGrabKey = 0;
     std::set<std::uint8_t> m_borrowed;
+    bool m_bHolding = false; // the keyboard grabbed by Hold()
     // [keycode][Shift][Num Lock] -> virtual-key code.
     std::array<std::array<std::array<std::uint8_t, 2>, 2>, 256> m_keyMap{};
 };

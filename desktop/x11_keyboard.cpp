@@ -125,7 +125,7 @@ std::optional<HostKeymap> QueryHostKeymap() {
     return keymap;
 }
 
-bool UseDetectableAutoRepeat() {
+bool UseDetectableAutoRepeat(bool on) {
     xcb_connection_t* connection = Connection();
     if (!connection || !xkb_x11_setup_xkb_extension(connection, XKB_X11_MIN_MAJOR_XKB_VERSION,
                                                     XKB_X11_MIN_MINOR_XKB_VERSION,
@@ -134,10 +134,10 @@ bool UseDetectableAutoRepeat() {
         return false;
     constexpr std::uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
     const std::unique_ptr<xcb_xkb_per_client_flags_reply_t, decltype(&std::free)> reply(
-        xcb_xkb_per_client_flags_reply(
-            connection,
-            xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD, flag, flag, 0, 0, 0),
-            nullptr),
+        xcb_xkb_per_client_flags_reply(connection,
+                                       xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD,
+                                                                flag, on ? flag : 0, 0, 0, 0),
+                                       nullptr),
         &std::free);
     return reply && (reply->supported & flag) && (reply->value & flag);
 }

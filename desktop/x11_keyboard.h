@@ -11,8 +11,9 @@ using HostKeymap = std::array<std::uint8_t, 32>;
 
 std::optional<HostKeymap> QueryHostKeymap();
 // Asks the X server to send no release for an auto-repeat on the application's connection, so
-// that every release is a real one. False where the server cannot (or there is no X server).
-bool UseDetectableAutoRepeat();
+// that every release is a real one (`on` false asks for the releases again). Returns whether the
+// server sends none now: false where it cannot (or there is no X server).
+bool UseDetectableAutoRepeat(bool on = true);
 
 inline bool IsKeycodeDown(const HostKeymap& keymap, std::uint32_t keycode) {
     return keycode < 256 && (keymap[keycode / 8] >> (keycode % 8)) & 1;

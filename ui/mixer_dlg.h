@@ -59,6 +59,7 @@ public:
     // The stand-in for the window menu (right click on an empty part of the window).
     QMenu* GetSystemMenu() const { return m_pSystemMenu; }
     CGlobalHotkeys& GlobalHotkeys() const { return *m_pGlobalHotkeys; }
+    CKeyFilter& KeyFilter() const { return *m_pKeyFilter; }
 
     // IMixerView
     void* WindowHandle() override;

@@ -1,6 +1,7 @@
 // Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
 // holding the focus, and xdotool pressing keys as a user would.
 #include "desktop/global_hotkeys.h"
+#include "desktop/key_filter.h"
 #include "desktop/x11_hotkey_grabber.h"
 #include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
@@ -8,6 +9,7 @@
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QAction>
 #include <QApplication>
 #include <QProcess>
@@ -15,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -54,6 +57,19 @@ private:
     xcb_window_t m_window = 0;
 };
 
+// Presses the X server sends to the root window (our grabs), by keycode, while it lives.
+struct RootPresses : QAbstractNativeEventFilter {
+    RootPresses() { qApp->installNativeEventFilter(this); }
+    ~RootPresses() override { qApp->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
+        const auto* e = static_cast<const xcb_key_press_event_t*>(message);
+        if ((e->response_type & 0x7F) == XCB_KEY_PRESS && e->event == e->root)
+            ++count[e->detail];
+        return false;
+    }
+    std::array<int, 256> count{};
+};
+
 // Key events the application hands to its windows while it lives.
 struct KeyCounter : QObject {
     KeyCounter() { qApp->installEventFilter(this); }
@@ -73,13 +89,16 @@ protected:
         if (!XServer::Start())
             GTEST_SKIP() << "no Xvfb or xdotool";
         WriteBytes(m_dir.Path() + "long.wav",
-                   MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 4, 1000)));
-        // 1; Shift+F1; F5 (held by the other client); Browser Stop (on no key of Xvfb's keyboard).
+                   MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 10, 1000)));
+        // 1; Shift+F1; F5 (held by the other client); Browser Stop (on no key of Xvfb's keyboard);
+        // 2; Mute.
         WriteText(m_dir.Path() + "音源.txt", "MOK_FILE\r\n" + m_dir.Cp932() +
                                                  "\r\nlong.wav,one,0,49,0,0,1,0\r\n"
                                                  "long.wav,sf1,4,112,0,0,1,0\r\n"
                                                  "long.wav,f5,0,116,0,0,1,0\r\n"
-                                                 "long.wav,stop,0,169,0,0,1,0\r\n");
+                                                 "long.wav,stop,0,169,0,0,1,0\r\n"
+                                                 "long.wav,two,0,50,0,0,1,0\r\n"
+                                                 "long.wav,mute,0,173,0,0,1,0\r\n");
         WriteText(m_dir.Path() + "Otomaru.ini",
                   "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
         m_other = std::make_unique<OtherClient>();
@@ -194,6 +213,32 @@ TEST_F(X11HotkeyTest, KeyReleasedOutsideAGrabFiresAgain) {
     Xdotool({"keyup", "shift"});
     Xdotool({"key", "shift+F1"});
     ExpectPlaying(3);
+}
+
+// A held key fires once, whether the server sends its repeats as presses alone or, refusing,
+// with releases. In a roll the held key's repeats come on after the grab of the key that started
+// it ends: still the same press.
+TEST_F(X11HotkeyTest, HeldKeysFireOnceThroughRepeatsAndRolls) {
+    for (const bool detectable : {true, false}) {
+        SCOPED_TRACE(detectable);
+        m_dlg->KeyFilter().SetDetectableRepeat(detectable);
+        m_dlg->Controller().StopAll();
+        ASSERT_TRUE(SpinUntil([&] { return Playing() == 0; }));
+        RootPresses presses;
+        Xdotool({"keydown", "1"});
+        EXPECT_TRUE(SpinUntil([&] { return presses.count[10] >= 3; }, 5000));
+        Xdotool({"keyup", "1"});
+        ExpectPlaying(1);
+
+        Xdotool({"keydown", "1"});
+        Xdotool({"keydown", "2"});
+        Xdotool({"keyup", "1"});
+        const int before = presses.count[11];
+        EXPECT_TRUE(SpinUntil([&] { return presses.count[11] >= before + 2; }, 5000));
+        Xdotool({"keyup", "2"});
+        Xdotool({"key", "2"});
+        ExpectPlaying(4);
+    }
 }
 
 TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
