@@ -208,8 +208,15 @@ bool CKeyFilter::ActUnlessRepeat(const CKeyRepeatFilter::Event& in, const Presse
 }
 
 void CKeyFilter::FlushPendingRelease() {
-    if (std::optional<CKeyRepeatFilter::Event> release = m_repeat.Flush())
-        Act(*release, {release->nKey}, 0, m_pPendingReceiver, m_bPendingGlobal);
+    const std::optional<CKeyRepeatFilter::Event> release = m_repeat.Flush();
+    if (!release)
+        return;
+    // A grabbed key the server holds down again: the repeat's press is on its way to a grab.
+    const std::optional<HostKeymap> keymap =
+        m_bPendingGlobal && m_keymap ? m_keymap() : std::nullopt;
+    if (keymap && IsKeycodeDown(*keymap, release->nPhysical))
+        return;
+    Act(*release, {release->nKey}, 0, m_pPendingReceiver, m_bPendingGlobal);
 }
 
 void CKeyFilter::FeedGlobal(bool press, int vk, std::uint32_t physical, int modifiers,
