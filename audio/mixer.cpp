@@ -14,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <thread>
 
 namespace {
 
@@ -123,7 +124,7 @@ void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
 
 MixerCore::MixerCore(OutputFormat format)
     : m_nFormat(PackFormat(format)), m_nRequested(PackFormat(format)),
-      m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
+      m_nClockRate(format.nSamplesPerSec), m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
       m_scratch(std::make_unique<float[]>(2 * kMaxBlock)) {}
 
 MixerCore::~MixerCore() {
@@ -322,6 +323,7 @@ void MixerCore::Reap() {
 }
 
 void MixerCore::Suspend() {
+    ExpectOutput();
     m_nSuspendedNs.store(NowNs(), std::memory_order_relaxed);
     m_nFramesClaimed.store(m_nFramesMixed.load(std::memory_order_relaxed) | kSuspended,
                            std::memory_order_seq_cst);
@@ -330,7 +332,7 @@ void MixerCore::Suspend() {
 std::uint64_t MixerCore::ClockWhileSuspended(std::uint64_t claimed) const {
     const auto ns = static_cast<std::uint64_t>(
         std::max<std::int64_t>(NowNs() - m_nSuspendedNs.load(std::memory_order_relaxed), 0));
-    const std::uint64_t rate = Format().nSamplesPerSec;
+    const std::uint64_t rate = m_nClockRate.load(std::memory_order_seq_cst);
     return (claimed & ~kSuspended) + ns / 1000000000 * rate + ns % 1000000000 * rate / 1000000000;
 }
 
@@ -344,9 +346,54 @@ bool MixerCore::Latch() {
 bool MixerCore::Resume() {
     if (!Latch())
         return false;
-    if (WakeHook hook = m_wakeHook.load(std::memory_order_acquire))
-        hook(m_pWakeContext.load(std::memory_order_relaxed));
+    // Counted before the hook is read: whoever replaces it sees this call and waits for it.
+    m_nHookCalls.fetch_add(1, std::memory_order_seq_cst);
+    if (WakeHook hook = m_wakeHook.load(std::memory_order_seq_cst))
+        hook(m_pWakeContext.load(std::memory_order_seq_cst));
+    m_nHookCalls.fetch_sub(1, std::memory_order_seq_cst);
     return true;
+}
+
+void MixerCore::SetWakeHook(WakeHook hook, void* context) {
+    m_wakeHook.store(nullptr, std::memory_order_seq_cst);
+    while (m_nHookCalls.load(std::memory_order_seq_cst) != 0)
+        std::this_thread::yield();
+    m_pWakeContext.store(context, std::memory_order_seq_cst);
+    m_wakeHook.store(hook, std::memory_order_seq_cst);
+}
+
+void MixerCore::ClockRate(std::uint32_t* rate, std::uint64_t* since) const {
+    for (;;) {
+        const std::uint32_t seq = m_nRateSeq.load(std::memory_order_seq_cst);
+        *rate = m_nClockRate.load(std::memory_order_seq_cst);
+        *since = m_nRateSince.load(std::memory_order_seq_cst);
+        if ((seq & 1) == 0 && m_nRateSeq.load(std::memory_order_seq_cst) == seq)
+            return;
+        std::this_thread::yield();
+    }
+}
+
+void MixerCore::RescaleStarts(std::uint64_t since, std::uint32_t from, std::uint32_t to) {
+    auto rescale = [&](MixerVoice* v) {
+        for (std::atomic<std::uint64_t>& slot : v->m_nStartAt) {
+            std::uint64_t value = slot.load(std::memory_order_seq_cst);
+            while (value != 0 && SlotFrame(value) > since) {
+                const std::uint64_t frame =
+                    since + static_cast<std::uint64_t>(std::llround(
+                                static_cast<double>(SlotFrame(value) - since) * to / from));
+                if (slot.compare_exchange_weak(value, SlotValue(frame, SlotOwner(value)),
+                                               std::memory_order_seq_cst)) {
+                    break;
+                }
+            }
+        }
+    };
+    for (std::size_t i = 0; i < m_nActive; ++i) {
+        rescale(m_active[i]);
+    }
+    for (MixerVoice* v = m_pWaitingHead; v != nullptr; v = v->m_pNextQueued) {
+        rescale(v);
+    }
 }
 
 void MixerCore::Shutdown() {
@@ -635,6 +682,19 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
         MixerVoice* v = m_pWaitingHead;
         m_pWaitingHead = v->m_pNextQueued;
         Admit(v);
+    }
+    if (m_bExpected.load(std::memory_order_relaxed)) {
+        m_bExpected.store(false, std::memory_order_seq_cst);
+    }
+    if (const std::uint32_t was = m_nClockRate.load(std::memory_order_relaxed); rate != was) {
+        // Published first: a worker that reads the new rate finds its waiting starts moved.
+        m_nRateSeq.fetch_add(1, std::memory_order_seq_cst);
+        m_nClockRate.store(rate, std::memory_order_seq_cst);
+        m_nRateSince.store(blockStart, std::memory_order_seq_cst);
+        m_nRateSeq.fetch_add(1, std::memory_order_seq_cst);
+        if (was != 0 && rate != 0) {
+            RescaleStarts(blockStart, was, rate);
+        }
     }
     if (m_nActive != 0) {
         m_nLastSounding.store(blockStart + frames, std::memory_order_relaxed);

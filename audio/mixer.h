@@ -222,12 +222,18 @@ public:
     }
     // Ends a suspension; true for the one caller that ended it, which also calls the hook.
     bool Resume();
-    // Called on the starting thread (never the mixing one): it must not wait.
+    // Called on the starting thread (never the mixing one): it must not wait. Returns once no
+    // call of the hook it replaces is under way, so its context may go then.
     using WakeHook = void (*)(void* context);
-    void SetWakeHook(WakeHook hook, void* context) {
-        m_pWakeContext.store(context, std::memory_order_relaxed);
-        m_wakeHook.store(hook, std::memory_order_release);
-    }
+    void SetWakeHook(WakeHook hook, void* context);
+    // The output has stopped taking frames and means to take them again (asleep, waking, a device
+    // being opened again): until its next block, a clock that stands still waits and is not
+    // stalled. Any thread.
+    void ExpectOutput() { m_bExpected.store(true, std::memory_order_seq_cst); }
+    bool OutputExpected() const { return m_bExpected.load(std::memory_order_seq_cst); }
+    // The rate the clock counts at, and the frame since which it has (the first block mixed at
+    // it): frames before that went at the earlier rate. Any thread.
+    void ClockRate(std::uint32_t* rate, std::uint64_t* since) const;
 
     // No mixing happens any more (the output is closed for good): stops and lets go every voice,
     // frees the abandoned ones. Later Starts fail.
@@ -293,6 +299,16 @@ private:
     std::atomic<std::int64_t> m_nSuspendedNs{0};
     std::atomic<WakeHook> m_wakeHook{nullptr};
     std::atomic<void*> m_pWakeContext{nullptr};
+    std::atomic<std::uint32_t> m_nHookCalls{0}; // calls of the wake hook under way
+    std::atomic<bool> m_bExpected{false};
+    // The clock's rate and the frame it began at, written by the mixer between two counts of
+    // m_nRateSeq (odd while it writes).
+    std::atomic<std::uint32_t> m_nRateSeq{0};
+    std::atomic<std::uint32_t> m_nClockRate;
+    std::atomic<std::uint64_t> m_nRateSince{0};
+
+    // Moves the starts still waiting to the same moments at the new rate, from `since` on.
+    void RescaleStarts(std::uint64_t since, std::uint32_t from, std::uint32_t to);
 
     // Mixer thread only.
     std::unique_ptr<MixerVoice*[]> m_active;

@@ -170,6 +170,7 @@ public:
     }
 
     ~CSdlBackend() override {
+        // Waits for a start that is kicking us (a detached worker may make one at any time).
         Core()->SetWakeHook(nullptr, nullptr);
         {
             std::lock_guard<std::mutex> guard(m_wishLock);
@@ -478,15 +479,18 @@ private:
         if (&d == &m_main) {
             m_bMainOpen.store(false, std::memory_order_release);
             m_bMainLost = true;
+            Core()->ExpectOutput(); // it is opened again, on this device or another
         } else {
             m_bFeedMonitor.store(false, std::memory_order_release);
         }
     }
 
     void Close(Device& d) {
-        if (&d == &m_main)
+        if (&d == &m_main) {
             m_bMainOpen.store(false, std::memory_order_release);
-        else
+            if (d.id != 0)
+                Core()->ExpectOutput(); // to open another, or to sleep
+        } else
             m_bFeedMonitor.store(false, std::memory_order_release);
         if (d.id != 0 && d.generation == g_nSdlGeneration)
             SDL_CloseAudioDevice(d.id);

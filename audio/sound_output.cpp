@@ -246,14 +246,15 @@ public:
         return DS_OK;
     }
 
-    HRESULT GetOutputClock(std::uint64_t* nextFrame, std::uint32_t* framesPerSec,
-                           std::uint32_t* blockFrames) override {
-        if (nextFrame == nullptr || framesPerSec == nullptr || blockFrames == nullptr) {
+    HRESULT GetOutputClock(OutputClock* clock) override {
+        if (clock == nullptr) {
             return DSERR_INVALIDPARAM;
         }
-        *nextFrame = m_core->NextBlockFrame();
-        *framesPerSec = m_core->Format().nSamplesPerSec;
-        *blockFrames = static_cast<std::uint32_t>(m_core->BlockFrames());
+        // Waking is read first: a clock that runs again after it has cleared is seen moving.
+        clock->bWaking = m_core->OutputExpected();
+        m_core->ClockRate(&clock->nFramesPerSec, &clock->nRateSince);
+        clock->nNextFrame = m_core->NextBlockFrame();
+        clock->nBlockFrames = static_cast<std::uint32_t>(m_core->BlockFrames());
         return DS_OK;
     }
 

@@ -126,14 +126,25 @@ using SoundBufferPtr = std::shared_ptr<IDirectSoundBuffer>;
 // no lock, no allocation, like Play. Each start carries its owner (a playback job; 0 for none),
 // so that two jobs of one buffer leave each other's starts alone. Stop takes back every start
 // that has not begun.
+struct OutputClock {
+    // The first frame of the next block the mixer has not begun: the earliest a start handed
+    // over now lands on exactly.
+    std::uint64_t nNextFrame = 0;
+    // The rate the frames count at, and the frame from which they have (the frames before it
+    // went at an earlier rate: another device).
+    std::uint32_t nFramesPerSec = 0;
+    std::uint64_t nRateSince = 0;
+    // The frames of the mixer's latest block (one period; 0 before the first).
+    std::uint32_t nBlockFrames = 0;
+    // The output sleeps or is opening a device again: the clock may stand still a while, and
+    // what is handed over sounds once it runs.
+    bool bWaking = false;
+};
+
 class ISoundBufferSchedule {
 public:
     virtual ~ISoundBufferSchedule() = default;
-    // nextFrame: the first frame of the next block the mixer has not begun, the earliest a start
-    // handed over now lands on exactly; framesPerSec: the output rate; blockFrames: the frames
-    // of the mixer's latest block (one period; 0 before the first).
-    virtual HRESULT GetOutputClock(std::uint64_t* nextFrame, std::uint32_t* framesPerSec,
-                                   std::uint32_t* blockFrames) = 0;
+    virtual HRESULT GetOutputClock(OutputClock* clock) = 0;
     // Plays from the beginning with the first sample on `frame`, cutting what the buffer plays
     // there; a frame already mixed starts at the next block. DSERR_INVALIDCALL when 16 starts
     // already wait, DSERR_NODRIVER once the output is closed.

@@ -107,8 +107,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         auto* voice = dynamic_cast<MixerVoice*>(effects.GetAt(0).pBuffer.get());
-        std::uint64_t next = 0;
-        std::uint32_t rate = 0, block = 0;
+        OutputClock clock;
         auto* schedule = QueryBufferSchedule(effects.GetAt(0).pBuffer.get());
         std::mt19937 random(16);
         quint64 stamp = 1000;
@@ -125,8 +124,9 @@ int main(int argc, char** argv) {
             QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &dlg;
             QKeyEvent press(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, "1");
             press.setTimestamp(++stamp);
-            std::uint64_t nextAtPress = 0;
-            schedule->GetOutputClock(&nextAtPress, &rate, &block);
+            schedule->GetOutputClock(&clock);
+            const std::uint64_t nextAtPress = clock.nNextFrame;
+            const std::uint32_t block = clock.nBlockFrames;
             const Clock::time_point t0 = Clock::now();
             QApplication::sendEvent(to, &press);
             handled.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
@@ -142,8 +142,8 @@ int main(int argc, char** argv) {
             release.setTimestamp(++stamp);
             QApplication::sendEvent(to, &release);
         }
-        schedule->GetOutputClock(&next, &rate, &block);
-        periodMs = 1000.0 * block / rate;
+        schedule->GetOutputClock(&clock);
+        periodMs = 1000.0 * clock.nBlockFrames / clock.nFramesPerSec;
         dlg.done(0);
     }
     std::filesystem::current_path(savedDirectory);

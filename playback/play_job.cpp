@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -125,15 +126,17 @@ std::uint64_t OutputFramesIn(std::uint64_t ms, std::uint32_t framesPerSec) {
 
 RepeatClock::RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner)
     : m_schedule(schedule), m_nOwner(owner) {
-    std::uint32_t block = 0;
-    if (m_schedule.GetOutputClock(&m_nLastSeen, &m_nRate, &block) != DS_OK || m_nRate == 0)
-        m_nRate = 22050;
+    OutputClock clock;
+    m_schedule.GetOutputClock(&clock);
+    m_nRate = clock.nFramesPerSec != 0 ? clock.nFramesPerSec : 22050;
+    m_nLastSeen = clock.nNextFrame;
+    m_bWaking = clock.bWaking;
     m_nAnchor = m_nLastSeen;
     m_lastAdvance = Clock::now();
 }
 
 std::chrono::milliseconds RepeatClock::Patience() const {
-    return std::chrono::milliseconds(m_bMoved ? kStallMs : kIdleMs);
+    return std::chrono::milliseconds(m_bWaking ? kWakeMs : m_bMoved ? kStallMs : kIdleMs);
 }
 
 bool RepeatClock::Stalled(Clock::time_point now) const {
@@ -141,10 +144,22 @@ bool RepeatClock::Stalled(Clock::time_point now) const {
 }
 
 std::uint64_t RepeatClock::ReadClock(std::uint32_t* block) {
-    std::uint64_t next = 0;
-    std::uint32_t rate = 0;
-    std::uint32_t frames = 0;
-    m_schedule.GetOutputClock(&next, &rate, &frames);
+    OutputClock clock;
+    m_schedule.GetOutputClock(&clock);
+    const std::uint64_t next = clock.nNextFrame;
+    const std::uint32_t frames = clock.nBlockFrames;
+    if (clock.nFramesPerSec != 0 && clock.nFramesPerSec != m_nRate) {
+        // Another device took over: the plays keep their moments. The frames from the anchor to
+        // the change went at the old rate; where the anchor would lie at the new one.
+        if (clock.nRateSince > m_nAnchor) {
+            const double before = static_cast<double>(clock.nRateSince - m_nAnchor);
+            m_nAnchor =
+                clock.nRateSince -
+                static_cast<std::uint64_t>(std::llround(before * clock.nFramesPerSec / m_nRate));
+        }
+        m_nRate = clock.nFramesPerSec;
+    }
+    m_bWaking = clock.bWaking;
     if (next != m_nLastSeen) {
         m_nLastSeen = next;
         m_lastAdvance = Clock::now();

@@ -76,16 +76,20 @@ private:
 
 // The worker's schedule on the output's clock, for buffers that start at a frame: the first play
 // lands on the very next block, each later one on that frame plus the waits since, converted at
-// the output rate. Made by the thread that begins the job, then the worker's alone.
+// the output rate (at each rate from the frame it began at). Made by the thread that begins the
+// job, then the worker's alone.
 class RepeatClock {
 public:
     // Wake-up delay a hand-over ahead of time absorbs beyond two blocks; the mixer's block before
     // it has mixed any (the largest it mixes at once); how long an output may pull no frames
-    // before the wall clock decides instead, once it has pulled some during the job and before.
+    // before the wall clock decides instead, once it has pulled some during the job, before, and
+    // while it wakes (a suspended sink, a Bluetooth headset or a sound server coming back takes
+    // a second or two).
     static constexpr std::uint32_t kWakeMarginMs = 40;
     static constexpr std::uint32_t kAssumedBlockFrames = 512;
     static constexpr std::uint32_t kStallMs = 500;
     static constexpr std::uint32_t kIdleMs = 50;
+    static constexpr std::uint32_t kWakeMs = 3000;
 
     RepeatClock(ISoundBufferSchedule& schedule, std::uint16_t owner);
 
@@ -110,7 +114,7 @@ public:
              std::chrono::steady_clock::time_point* wake);
 
 private:
-    // The output's next block frame; notes when it last moved.
+    // The output's next block frame; notes when it last moved, whether it wakes, and a new rate.
     std::uint64_t ReadClock(std::uint32_t* block);
     // How long the output may pull no frames, and whether it has for longer.
     std::chrono::milliseconds Patience() const;
@@ -124,6 +128,7 @@ private:
     std::uint64_t m_nLastSeen = 0;     // the output's clock when last read...
     std::chrono::steady_clock::time_point m_lastAdvance; // ...and when it last moved
     bool m_bMoved = false;                               // it has moved during this job
+    bool m_bWaking = false;                              // the output sleeps or reopens
     std::uint64_t m_nHandedAt = 0;                       // the output's clock at the last hand-over
 };
 

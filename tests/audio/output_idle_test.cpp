@@ -16,16 +16,6 @@ using namespace std::chrono_literals;
 constexpr std::uint32_t kRate = PacedOutput::kRate;
 constexpr auto kIdle = 100ms;
 
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > 5s)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 } // namespace
 
 TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
@@ -62,7 +52,7 @@ TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
     for (const auto& [what, start] : starts) {
         SCOPED_TRACE(what);
         ++n;
-        ASSERT_TRUE(WaitFor([&] { return out.Stops() == n; }));
+        ASSERT_TRUE(WaitUntil([&] { return out.Stops() == n; }));
         // Asleep, the clock runs on by the wall clock.
         const std::uint64_t before = core.NextBlockFrame();
         std::this_thread::sleep_for(40ms);
@@ -71,7 +61,7 @@ TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
         EXPECT_LT(after, before + kRate * 400 / 1000);
 
         const std::uint64_t expected = start();
-        ASSERT_TRUE(WaitFor([&] { return out.Onsets().size() == static_cast<std::size_t>(n); }));
+        ASSERT_TRUE(WaitUntil([&] { return out.Onsets().size() == static_cast<std::size_t>(n); }));
         EXPECT_EQ(out.Starts(), n);
         EXPECT_EQ(out.Wakes(), n);
         const std::uint64_t onset = out.Onsets().back();
@@ -81,6 +71,35 @@ TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
         EXPECT_GE(onset, after);
     }
     // Not while the sound plays: only the quiet after it counts.
-    ASSERT_TRUE(WaitFor([&] { return out.Stops() == n + 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return out.Stops() == n + 1; }));
     EXPECT_GE(out.StoppedAt(), out.Onsets().back() + kRate / 20 + kRate * kIdle / 1000ms);
+}
+
+// Replacing the wake hook waits for a call of it under way, so that its context may go right after
+// (an output closing while a detached worker starts a sound).
+TEST(OutputIdle, ReplacingTheWakeHookWaitsForACallUnderWay) {
+    MixerCore core(OutputFormat{});
+    struct Context {
+        std::atomic<bool> entered{false}, release{false}, gone{false}, usedAfterGone{false};
+    } context;
+    core.SetWakeHook(
+        [](void* p) {
+            auto& c = *static_cast<Context*>(p);
+            c.entered = true;
+            WaitUntil([&] { return c.release.load(); });
+            c.usedAfterGone = c.gone.load();
+        },
+        &context);
+    core.Suspend();
+    std::thread starter([&] { core.Resume(); });
+    ASSERT_TRUE(WaitUntil([&] { return context.entered.load(); }));
+    std::thread owner([&] {
+        core.SetWakeHook(nullptr, nullptr);
+        context.gone = true;
+    });
+    EXPECT_FALSE(WaitUntil([&] { return context.gone.load(); }, 200ms));
+    context.release = true;
+    starter.join();
+    owner.join();
+    EXPECT_FALSE(context.usedAfterGone);
 }

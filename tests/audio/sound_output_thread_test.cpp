@@ -62,8 +62,7 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                 HRESULT hr = DS_OK;
                 ISoundBufferSchedule* schedule = QueryBufferSchedule(b.get());
                 std::uint64_t next = 0;
-                std::uint32_t rate = 0;
-                std::uint32_t frames = 0;
+                OutputClock clock;
                 switch (rng() % 9) {
                 case 0:
                 case 1:
@@ -82,9 +81,9 @@ TEST(SoundOutputThreads, HammeringBuffersWhileMixingIsSafe) {
                     hr = b->SetCurrentPosition(static_cast<std::uint32_t>(rng() % 200) * 2);
                     break;
                 case 7: // a start at a frame, now and then one already mixed; may find 16 waiting
-                    schedule->GetOutputClock(&next, &rate, &frames);
-                    hr = schedule->PlayAtFrame(std::max<std::uint64_t>(next, 50) - 50 + rng() % 300,
-                                               0);
+                    schedule->GetOutputClock(&clock);
+                    hr = schedule->PlayAtFrame(
+                        std::max<std::uint64_t>(clock.nNextFrame, 50) - 50 + rng() % 300, 0);
                     hr = hr == DSERR_INVALIDCALL ? DS_OK : hr;
                     break;
                 case 8:

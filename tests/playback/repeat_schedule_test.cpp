@@ -209,4 +209,72 @@ TEST(RepeatSchedule, AnOutputThatPullsNoFramesGetsNoBacklog) {
     }
 }
 
+// Started while the output sleeps and its device is slow to open: the plays wait for it and sound
+// whole, repeats spaced from the first, the row shown meanwhile; a stop still takes them back; a
+// device that does not come back within the wake patience ends the job unheard.
+TEST(RepeatSchedule, PlaysMadeWhileTheOutputWakesSoundOnceItRuns) {
+    using std::chrono::milliseconds;
+    const milliseconds never(RepeatClock::kWakeMs + 1000);
+    struct Row {
+        milliseconds openDelay;
+        std::uint32_t soundMs;
+        std::int32_t repeat, interval;
+        std::vector<std::uint64_t> afterFirst; // empty: stopped before the device opens
+    } rows[] = {
+        {milliseconds(300), 100, 1, 0, {0}},
+        {milliseconds(1500), 100, 1, 0, {0}},
+        {milliseconds(300), 1000, 1, 0, {0}},
+        {milliseconds(300), 20, 3, 30, {0, 662, 1323}},
+        {milliseconds(1500), 2, 4, 10, {0, 221, 441, 662}},
+        {milliseconds(1500), 100, 0, 200, {}},
+        {never, 100, 1, 0, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.openDelay.count() << " ms, " << row.soundMs);
+        PacedOutput paced(milliseconds(50), row.openDelay);
+        EffectEntryPtr entry =
+            MarkedEntry(paced.Output().Device(), row.soundMs, row.repeat, row.interval);
+        ASSERT_TRUE(entry && WaitUntil([&] { return paced.Stops() == 1; }));
+        PlayDoneQueue done;
+        ActivePlayList list;
+        ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
+        if (row.repeat == 0) {
+            list.StopAll();
+        } else {
+            PlayJobPtr job = done.WaitPop();
+            ASSERT_TRUE(job);
+            const std::vector<std::uint64_t> onsets = paced.Onsets();
+            ASSERT_EQ(onsets.size(), row.afterFirst.size());
+            if (!onsets.empty()) // the row stayed until the sound had played
+                EXPECT_GE(paced.Output().FramesRendered(),
+                          onsets.back() + kRate * row.soundMs / 1000);
+            list.OnPlayDone(job.get());
+        }
+        ASSERT_TRUE(WaitUntil([&] { return paced.Stops() == 2; })); // opened, and asleep again
+        std::vector<std::uint64_t> onsets = paced.Onsets();
+        for (std::uint64_t& onset : onsets)
+            onset -= paced.Onsets()[0];
+        EXPECT_EQ(onsets, row.afterFirst);
+    }
+}
+
+// A device of another rate takes over in the middle of an endless repeat: the plays stay 200 ms
+// apart, counted in the new frames from the change on.
+TEST(RepeatSchedule, RepeatsKeepTheirMomentsAcrossAChangeOfRate) {
+    PacedOutput paced;
+    EffectEntryPtr entry = MarkedEntry(paced.Output().Device(), 20, 0, 200);
+    PlayDoneQueue done;
+    ActivePlayList list;
+    ASSERT_TRUE(entry && list.StartPlayback(entry, done.Poster()));
+    ASSERT_TRUE(WaitUntil([&] { return paced.Onsets().size() >= 3; }));
+    const std::uint64_t change = paced.SetDeviceRate(2 * kRate);
+    ASSERT_TRUE(WaitUntil([&] { return paced.Onsets().size() >= 7; }));
+    list.StopAll();
+    std::vector<std::uint64_t> onsets = paced.Onsets();
+    for (std::uint64_t& onset : onsets) // in frames of the new rate
+        onset = onset < change ? 2 * onset : onset + change;
+    for (std::size_t i = 1; i < onsets.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(onsets[i] - onsets[i - 1]), 8820.0, 3.0) << i;
+}
+
 } // namespace

@@ -1,7 +1,8 @@
 // The offline output pulled one period per period of wall time on a thread of its own, as a
 // device would pull it, noting the frames where a marked sound begins. Tests and benchmarks of
 // when sounds start share it. Given an idle time, it stops pulling and starts again as the SDL
-// output does.
+// output does, after `openDelay` (a device slow to open). Its device rate may change between two
+// periods.
 #pragma once
 
 #include "audio/offline_output.h"
@@ -11,18 +12,35 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
+
+// Polls until `condition` holds; false once `limit` has passed.
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() - start > limit)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 class PacedOutput {
 public:
     static constexpr std::uint32_t kRate = 22050;
     static constexpr std::size_t kPeriod = 256;
-    // A left sample of exactly this value marks the first frame of a sound.
+    // A left sample of this value marks the first frame of a sound (found by the rise through
+    // half of it, so that a mark resampled for another rate is found too).
     static constexpr std::int16_t kMark = 30000;
 
-    explicit PacedOutput(std::chrono::milliseconds idleAfter = {}) : m_idleAfter(idleAfter) {
+    explicit PacedOutput(std::chrono::milliseconds idleAfter = {},
+                         std::chrono::milliseconds openDelay = {})
+        : m_idleAfter(idleAfter), m_openDelay(openDelay) {
         m_core.SetWakeHook([](void* self) { ++static_cast<PacedOutput*>(self)->m_nWakes; }, this);
         m_thread = std::thread([this] { Run(); });
     }
@@ -48,6 +66,13 @@ public:
         std::lock_guard lock(m_mutex);
         return m_nStoppedAt;
     }
+    // Another device rate from the next period on; returns the frame it begins at.
+    std::uint64_t SetDeviceRate(std::uint32_t rate) {
+        std::lock_guard lock(m_mutex);
+        m_out.SetDeviceRate(rate);
+        m_nDeviceRate = rate;
+        return m_out.FramesRendered();
+    }
 
 private:
     void Run() {
@@ -61,9 +86,12 @@ private:
                     m_out.Render(kPeriod, block);
                     // Read after: the first block after a stop moves the clock on.
                     const std::uint64_t at = m_out.FramesRendered() - kPeriod;
-                    for (std::size_t i = 0; i < kPeriod; ++i)
-                        if (block[2 * i] == kMark)
+                    for (std::size_t i = 0; i < kPeriod; ++i) {
+                        const bool high = block[2 * i] >= kMark / 2;
+                        if (high && !m_bHigh)
                             m_onsets.push_back(at + i);
+                        m_bHigh = high;
+                    }
                     if (IdleFor(m_core, m_idleAfter)) {
                         m_bOpen = false;
                         ++m_nStops;
@@ -71,11 +99,17 @@ private:
                         Doze(m_core);
                     }
                 } else if (!m_core.IsSuspended()) {
-                    m_bOpen = true;
-                    ++m_nStarts;
+                    const auto now = std::chrono::steady_clock::now();
+                    if (!m_woken)
+                        m_woken = now;
+                    if (now - *m_woken >= m_openDelay) {
+                        m_woken.reset();
+                        m_bOpen = true;
+                        ++m_nStarts;
+                    }
                 }
             }
-            next += std::chrono::nanoseconds(1000000000ull * kPeriod / kRate);
+            next += std::chrono::nanoseconds(1000000000ull * kPeriod / m_nDeviceRate);
             std::this_thread::sleep_until(next);
         }
     }
@@ -83,6 +117,10 @@ private:
     OfflineSoundOutput m_out{kRate};
     MixerCore& m_core = *BackendOf(m_out.Device())->Core();
     const std::chrono::milliseconds m_idleAfter;
+    const std::chrono::milliseconds m_openDelay;
+    std::optional<std::chrono::steady_clock::time_point> m_woken; // the thread's own
+    bool m_bHigh = false;                                         // the thread's own
+    std::atomic<std::uint32_t> m_nDeviceRate{kRate};
     std::mutex m_mutex;
     std::vector<std::uint64_t> m_onsets;
     std::uint64_t m_nStoppedAt = 0;
