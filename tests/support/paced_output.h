@@ -8,27 +8,15 @@
 #include "audio/offline_output.h"
 #include "audio/output_backend.h"
 #include "audio/sound_output.h"
+#include "tests/support/wait_until.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
-
-// Polls until `condition` holds; false once `limit` has passed.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto start = std::chrono::steady_clock::now();
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() - start > limit)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 class PacedOutput {
 public:

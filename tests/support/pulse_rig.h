@@ -4,6 +4,8 @@
 // Header-only, so the benchmarks share it without the test main.
 #pragma once
 
+#include "tests/support/wait_until.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -103,16 +105,9 @@ public:
 
     pid_t ServerPid() const { return m_server; }
 
-    // Polls every millisecond until the condition holds; false on timeout.
     static bool WaitFor(const std::function<bool()>& condition,
                         std::chrono::steady_clock::duration timeout) {
-        const auto start = std::chrono::steady_clock::now();
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() - start > timeout)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return WaitUntil(condition, timeout);
     }
 
     void StopServer() {
