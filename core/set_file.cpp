@@ -56,6 +56,11 @@ private:
     std::FILE* m_file;
 };
 
+// A line's text ends at its first NUL, as a C string read from the file would end it.
+void EndAtNul(std::string& line) {
+    line.resize(std::strlen(line.c_str()));
+}
+
 void AppendField(std::string& out, const std::string& text) {
     // The file holds C strings: a text ends at its first NUL, as a formatted write would end it.
     out.append(text.c_str());
@@ -170,6 +175,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
             report(kNotSetFile);
         return false;
     }
+    EndAtNul(line);
     TrimLineEnd(line);
     if (line != MagicLine()) {
         report(kNotSetFile);
@@ -180,6 +186,7 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
             report(kNoWaveDir);
         return false;
     }
+    EndAtNul(line);
     TrimLineEnd(line);
     waveDir = line;
 
@@ -187,9 +194,9 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
         // The comment test looks at the line as read, before any trimming.
         if (line[0] == '/')
             continue;
-        // The line's text ends at its first NUL; the line end trimmed is that text's, so that
-        // the last option field keeps nothing a write could not bring back.
-        line.resize(std::strlen(line.c_str()));
+        // The line end trimmed is the text's, so that the last option field keeps nothing a
+        // write could not bring back.
+        EndAtNul(line);
         TrimLineEnd(line);
         const std::size_t lineEnd = line.size();
         char* fields[kFieldCount];

@@ -47,11 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string waveDirAgain;
     if (!ReadSetFile(path, again, waveDirAgain, nullptr))
         __builtin_trap();
-    // A NUL ends a text when it is written, so a WAVE directory holding one comes back shorter;
-    // and a line that grows past one 4095-byte piece when its numbers are written out cannot
-    // come back whole. Entries can hold neither a comma nor a leading '/': reading splits and
-    // skips those.
-    bool plain = waveDir.find('\0') == std::string::npos && waveDir.size() <= 4095;
+    // Every line read ends at its first NUL, the WAVE directory's too.
+    if (waveDir.find('\0') != std::string::npos)
+        __builtin_trap();
+    // A line that grows past one 4095-byte piece when its numbers are written out cannot come
+    // back whole. Entries can hold neither a comma nor a leading '/': reading splits and skips
+    // those.
+    bool plain = waveDir.size() <= 4095;
     for (int i = 0; i < table.GetSize(); ++i) {
         const EffectEntry& e = table.GetAt(i);
         std::size_t options = 0;

@@ -43,6 +43,7 @@ printf 'MOK_FILE\n\n\203\134.wav,so,0,0,0,0,0,0\n,,,,,,,\n/comment,a,1,2,3,4,5,6
 printf 'MOK_FILE\n' > "$s/magic-only.txt"
 printf 'MOK_FILE\rold mac\r' > "$s/cr-only.txt"
 printf 'MOK_FILE\r\nd\\\r\na\000b.wav,nul,0,0,0,0,1,0\r\nx.wav,after,1,2,3,4,5,6' > "$s/nul-no-final-eol.txt"
+printf 'MOK_FILE\000x\r\nd\\ \000y\r\na.wav,nul-head,0,0,0,0,1,0\r\n' > "$s/nul-head.txt"
 { printf 'MOK_FILE\r\nd\\\r\nlong.wav,'; head -c 4200 /dev/zero | tr '\000' 'n'; printf ',0,0,0,0,1,0\r\n'; } > "$s/long-line.txt"
 
 printf '[Environment]\r\nSoundsFile="\211\271\214\271.txt"\r\n' > "$out/fuzz_settings/default.ini"

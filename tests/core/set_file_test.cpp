@@ -153,6 +153,7 @@ TEST(SetFileTextTest, FileExistsFindsFilesAndFoldersButNothingEndingInASeparator
 }
 
 TEST_F(SetFileFixture, FirstTwoLinesDecideWhetherTheFileIsASet) {
+    using namespace std::string_literals;
     const std::string notSet = Sj("は音源定義ファイルではありません。");
     const std::string noDir = Sj("にパス定義がありません。");
     struct Row {
@@ -175,6 +176,9 @@ TEST_F(SetFileFixture, FirstTwoLinesDecideWhetherTheFileIsASet) {
         {"MOK_FIL\r\nd\r\n", notSet, "unchanged"},
         {"\r\nMOK_FILE\r\n", notSet, "unchanged"},
         {"\tMOK_FILE\r\nd\r\n", notSet, "unchanged"},
+        // The first two lines end at their first NUL too.
+        {"MOK_FILE\0x\r\nd\\ \0y\r\n"s, "", "d\\"},
+        {"\0MOK_FILE\r\nd\r\n"s, notSet, "unchanged"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.content);
