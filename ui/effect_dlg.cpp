@@ -37,6 +37,17 @@ const std::string& UnstorableMessage() {
     return k;
 }
 
+// The field's text in CP932, false when it has no CP932 form. A field that still shows the text
+// it was given keeps that text's bytes: bytes Unicode has no form for, or NEC's duplicates that
+// would come back as other codes, were not typed and must not be refused or changed.
+bool FieldCp932(const QLineEdit& edit, const std::string& given, std::string& cp932) {
+    if (edit.text() == QStringFromCp932(given)) {
+        cp932 = given;
+        return true;
+    }
+    return TryCp932FromQString(edit.text(), cp932);
+}
+
 } // namespace
 
 const DlgTemplate& EffectDlgTemplate() {
@@ -145,7 +156,7 @@ bool CEffectDlg::OnInitDialog() {
 void CEffectDlg::RequestPreview() {
     QLineEdit* file = Edit(IDC_EFFECT_FILE);
     std::string text;
-    if (!file || !TryCp932FromQString(file->text(), text)) {
+    if (!file || !FieldCp932(*file, m_strFile, text)) {
         return;
     }
     m_pDecoder->Request(text.empty() ? std::string()
@@ -176,7 +187,7 @@ bool CEffectDlg::DoDataExchange(bool bSaveAndValidate) {
             return true;
         }
         std::string text;
-        if (!TryCp932FromQString(edit->text(), text)) {
+        if (!FieldCp932(*edit, member, text)) {
             RefuseField(edit, UnholdableTextMessage());
             return false;
         }

@@ -5,6 +5,7 @@
 #include "tests/support/test_support.h"
 #include "ui/effect_dlg.h"
 #include "ui/hotkey_edit.h"
+#include "ui/sound_preview.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -75,8 +76,13 @@ TEST_F(EffectDlgTest, TemplateHasItsControlsInTabOrder) {
 TEST_F(EffectDlgTest, ValuesGoInAndComeBackOnOk) {
     MessageRecorder messages;
     CEffectDlg dlg(Sj("音/"));
-    dlg.m_strFile = Sj("sub\\ソ.wav"); // ソ carries 0x5C as its second byte
-    dlg.m_strName = Sj("拍手");
+    // ソ carries 0x5C as its second byte. Bytes without a Unicode form (0x80, 0xA0, 0xFD, 0x8540,
+    // a lone lead byte) and NEC's duplicates (0x8790, 0xED40) stay as given in unedited fields.
+    const std::string file = Sj("sub\\ソ") + "\x80\x87\x90.wav";
+    const std::string name = Sj("拍手") + "\xA0\xFD\x85\x40\xED\x40"
+                                          "b\x81";
+    dlg.m_strFile = file;
+    dlg.m_strName = name;
     dlg.m_nPan = -2500;
     dlg.m_nVolume = -600;
     dlg.m_nRepeat = 3;
@@ -90,12 +96,13 @@ TEST_F(EffectDlgTest, ValuesGoInAndComeBackOnOk) {
     EXPECT_EQ(SliderOf(dlg, IDC_EFFECT_PAN)->value(), -2500);
     EXPECT_EQ(dlg.m_hotKey->GetHotKey(), 0x41 | ((HOTKEYF_CONTROL | HOTKEYF_ALT) << 8));
     EXPECT_EQ(dlg.focusWidget(), dlg.GetDlgItem(IDC_EFFECT_FILE));
+    EXPECT_EQ(dlg.Decoder().Path(), file);
 
     PressOk(dlg);
     ASSERT_TRUE(Accepted(dlg));
     EXPECT_TRUE(messages.Messages().empty());
-    EXPECT_EQ(dlg.m_strFile, Sj("sub\\ソ.wav"));
-    EXPECT_EQ(dlg.m_strName, Sj("拍手"));
+    EXPECT_EQ(dlg.m_strFile, file);
+    EXPECT_EQ(dlg.m_strName, name);
     EXPECT_EQ(dlg.m_nPan, -2500);
     EXPECT_EQ(dlg.m_nVolume, -600);
     EXPECT_EQ(dlg.m_nRepeat, 3);
