@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
 constexpr double kPeakCeilingDb = -1.0;
+// BS.1770's gating block and absolute gate.
+constexpr unsigned long kBlockMs = 400;
+constexpr double kAbsoluteGateLufs = -70.0;
 
 struct StateDeleter {
     void operator()(ebur128_state* st) const { ebur128_destroy(&st); }
@@ -29,8 +33,29 @@ std::optional<Loudness> MeasureLoudness(const std::int16_t* samples, std::size_t
     if (ebur128_add_frames_short(st.get(), samples, frames) != EBUR128_SUCCESS)
         return std::nullopt;
     Loudness result{};
-    if (ebur128_loudness_global(st.get(), &result.dIntegratedLufs) != EBUR128_SUCCESS)
-        return std::nullopt;
+    // libebur128's first gating block is four of its 100 ms steps, each whole frames; its 400 ms
+    // window is 0.4 * rate frames, up to two fewer at a rate that is no multiple of ten.
+    const std::size_t firstBlock = 4 * ((std::size_t{rate} + 5) / 10);
+    const std::size_t window = std::size_t{rate} * kBlockMs / 1000;
+    if (frames >= firstBlock) {
+        if (ebur128_loudness_global(st.get(), &result.dIntegratedLufs) != EBUR128_SUCCESS)
+            return std::nullopt;
+    } else {
+        // Shorter than one gating block, a sound has no gated loudness: it is measured over its
+        // whole length, K-weighted but ungated. Padded with silence to the window, the window
+        // holds all of its energy, spread over more frames than the sound has.
+        const std::size_t padding = frames < window ? window - frames : 0;
+        const std::vector<std::int16_t> silence(padding * channels, 0);
+        double windowLufs = 0.0;
+        if ((padding > 0 &&
+             ebur128_add_frames_short(st.get(), silence.data(), padding) != EBUR128_SUCCESS) ||
+            ebur128_loudness_window(st.get(), kBlockMs, &windowLufs) != EBUR128_SUCCESS)
+            return std::nullopt;
+        const double lufs = windowLufs + 10.0 * std::log10(static_cast<double>(window) /
+                                                           static_cast<double>(window - padding));
+        // Below the absolute gate it is silence, as a longer sound's blocks would be.
+        result.dIntegratedLufs = lufs >= kAbsoluteGateLufs ? lufs : -HUGE_VAL;
+    }
     double peak = 0.0;
     for (unsigned c = 0; c < channels; ++c) {
         double channelPeak = 0.0;

@@ -12,7 +12,9 @@ struct Loudness {
 };
 
 // Interleaved 16-bit samples, one or two channels. One channel is taken as played here, on both
-// sides at full level (dual mono). Nothing for no frames, a bad layout or a failed measurement.
+// sides at full level (dual mono). A sound shorter than one 400 ms gating block gets its
+// loudness over its whole length, without the gate. Nothing for no frames, a bad layout or a
+// failed measurement.
 std::optional<Loudness> MeasureLoudness(const std::int16_t* samples, std::size_t frames,
                                         unsigned channels, std::uint32_t rate);
 

@@ -63,28 +63,41 @@ TEST(SoundOutputShape, TrimFadesAndGainAtKnownFrames) {
 }
 
 // A 1 kHz sine at -20 dBFS reads -20 - 3.01 LUFS in one channel of two (BS.1770 weights 1 kHz at
-// 0 dB after its -0.691 offset), 3.01 dB more on both; mono plays on both sides.
+// 0 dB after its -0.691 offset), 3.01 dB more on both; mono plays on both sides. Shorter than one
+// 400 ms gating block (at 11025 Hz libebur128's first is 4412 frames) it reads the same, measured
+// whole without the gate; below the gate it is silence.
 TEST(Loudness, SineAgainstBs1770Figures) {
-    const std::uint32_t rate = 48000;
-    for (const auto& [channels, rightToo, lufs] :
-         {std::tuple{2u, false, -23.01}, {2u, true, -20.0}, {1u, false, -20.0}}) {
+    auto sine = [](std::uint32_t rate, std::size_t frames, unsigned channels, bool rightToo,
+                   double amplitude) {
         std::vector<std::int16_t> s;
-        for (std::uint32_t i = 0; i < 5 * rate; ++i) {
+        for (std::size_t i = 0; i < frames; ++i) {
             s.push_back(static_cast<std::int16_t>(
-                std::lround(3276.7 * std::sin(2.0 * std::numbers::pi * 1000.0 * i / rate))));
+                std::lround(amplitude * std::sin(2.0 * std::numbers::pi * 1000.0 * i / rate))));
             if (channels == 2)
                 s.push_back(rightToo ? s.back() : 0);
         }
-        const std::optional<Loudness> l = MeasureLoudness(s.data(), 5 * rate, channels, rate);
+        return s;
+    };
+    for (const auto& [rate, frames, channels, rightToo, lufs] :
+         {std::tuple{48000u, 240000u, 2u, false, -23.01},
+          {48000u, 240000u, 2u, true, -20.0},
+          {48000u, 240000u, 1u, false, -20.0},
+          {44100u, 8820u, 1u, false, -20.0},
+          {44100u, 882u, 2u, true, -20.0},
+          {11025u, 4410u, 1u, false, -20.0}}) {
+        const std::vector<std::int16_t> s = sine(rate, frames, channels, rightToo, 3276.7);
+        const std::optional<Loudness> l = MeasureLoudness(s.data(), frames, channels, rate);
         ASSERT_TRUE(l);
-        EXPECT_NEAR(l->dIntegratedLufs, lufs, 0.05) << channels << rightToo;
-        EXPECT_NEAR(l->dTruePeakDb, -20.0, 0.05);
-        // To -16 LUFS the peak allows 19 dB at most; down to -30 it does not matter.
-        EXPECT_NEAR(20 * std::log10(LoudnessGain(*l, -16)), std::min(-16 - lufs, 19.0), 0.05);
+        EXPECT_NEAR(l->dIntegratedLufs, lufs, 0.05) << frames << channels << rightToo;
+        EXPECT_NEAR(l->dTruePeakDb, -20.0, 0.05) << frames;
+        // To 0 LUFS the peak allows 19 dB at most; down to -30 it does not matter.
+        EXPECT_NEAR(20 * std::log10(LoudnessGain(*l, 0)), std::min(-lufs, 19.0), 0.05);
         EXPECT_NEAR(20 * std::log10(LoudnessGain(*l, -30)), -30 - lufs, 0.05);
     }
     const std::vector<std::int16_t> silence(4800, 0);
-    EXPECT_EQ(LoudnessGain(*MeasureLoudness(silence.data(), 4800, 1, rate), -16), 1.0f);
+    EXPECT_EQ(LoudnessGain(*MeasureLoudness(silence.data(), 4800, 1, 48000), -16), 1.0f);
+    const std::vector<std::int16_t> quiet = sine(44100, 8820, 1, false, 3.0); // -80.7 dBFS
+    EXPECT_EQ(LoudnessGain(*MeasureLoudness(quiet.data(), 8820, 1, 44100), -16), 1.0f);
 }
 
 } // namespace
