@@ -1,0 +1,22 @@
+#!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Every source file carries its licence in its first two lines (after a shebang, if any), so a
+# file copied out of the tree still says under what terms. With --missing, only the paths of the
+# files without it are printed, one a line.
+set -eu
+cd "$(dirname "$0")/.."
+line="SPDX-License-Identifier: GPL-3.0-or-later"
+missing=$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.sh' '*CMakeLists.txt' \
+    '*.cmake' 'tools/*' '.ci/*' | while IFS= read -r file; do
+    [ -f "$file" ] || continue
+    head -n 2 "$file" | grep -q "$line" || echo "$file"
+done)
+if [ "${1-}" = --missing ]; then
+    [ -z "$missing" ] || echo "$missing"
+    exit 0
+fi
+if [ -n "$missing" ]; then
+    echo "$missing" | sed "s/\$/: no \"$line\" in its first two lines/"
+    exit 1
+fi
+echo "spdx: every source file names its licence"
