@@ -70,11 +70,6 @@ std::int64_t NowNs() {
         .count();
 }
 
-std::uint64_t PackLevels(std::int32_t volume, std::int32_t pan) {
-    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(volume)) |
-           static_cast<std::uint64_t>(static_cast<std::uint32_t>(pan)) << 32;
-}
-
 } // namespace
 
 float GainFromLevel(std::int32_t level) {
@@ -87,10 +82,6 @@ float GainFromLevel(std::int32_t level) {
 void ChannelGains(std::int32_t volume, std::int32_t pan, float* left, float* right) {
     *left = GainFromLevel(volume - std::max(pan, 0));
     *right = GainFromLevel(volume + std::min(pan, 0));
-}
-
-void MixerVoice::StoreLevels(std::int32_t volume, std::int32_t pan) {
-    m_nLevels.store(PackLevels(volume, pan), std::memory_order_release);
 }
 
 void MixerVoice::StoreVolume(std::int32_t volume) {

@@ -3,9 +3,9 @@
 // prepares (decoding, fold-down, resampling) is done before the mixer sees it; the mixer scales
 // 16-bit samples and sums them in float.
 //
-// Threads: any number of threads call Start/StartAt/Halt/SetLevels/RequestPosition; one thread at a
-// time mixes (the SDL callback or the caller of the offline output). No call the mixer makes waits
-// on a lock, allocates or frees.
+// Threads: any number of threads call Start/StartAt/Halt/FadeOut, the voices' StoreVolume/StorePan
+// and RequestPosition; one thread at a time mixes (the SDL callback or the caller of the offline
+// output). No call the mixer makes waits on a lock, allocates or frees.
 #pragma once
 
 #include <atomic>
@@ -112,9 +112,8 @@ private:
     std::uint32_t m_nFadeFrames = 0;  // its whole length
 
 public:
-    // Thread-safe accessors used by the buffer.
-    void StoreLevels(std::int32_t volume, std::int32_t pan);
-    // Changes one of the two, keeping the other (both may change from different threads).
+    // Thread-safe accessors used by the buffer. Each store changes one of the two levels and keeps
+    // the other (both may change from different threads).
     void StoreVolume(std::int32_t volume);
     void StorePan(std::int32_t pan);
     void LoadLevels(std::int32_t* volume, std::int32_t* pan) const;

@@ -40,10 +40,6 @@ RemoteReply PlayAll(const std::vector<EffectEntryPtr>& entries, CSetController& 
 
 } // namespace
 
-bool SameHotkeyText(std::string_view a, std::string_view b) {
-    return HotkeyKey(a) == HotkeyKey(b);
-}
-
 RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller) {
     // While a set is being read the table is empty: "no such effect" or an empty list would be
     // wrong answers.

@@ -10,6 +10,3 @@ class CSetController;
 
 // Runs Play, PlayKey, StopAll and List; Activate belongs to the window and fails here.
 RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller);
-
-// Hotkey texts as typed on a command line: spaces and ASCII case do not count.
-bool SameHotkeyText(std::string_view a, std::string_view b);

@@ -41,7 +41,6 @@ public:
     int DoModal();
     bool OnInitDialog();
     QWidget* GetDlgItem(int id) const;
-    CWaveformCtrl* Waveform() const { return m_pWaveform; }
 
     EffectOptions m_options;
     std::int32_t m_nVolume = 0;

@@ -20,7 +20,6 @@ public:
     void SetMarks(int startMs, int endMs);
     int StartMs() const { return m_nStartMs; }
     int EndMs() const { return m_nEndMs; }
-    bool HasSound() const { return m_pSound != nullptr; }
 
     // Where a time lies on the widget, and the time under a column; only with a sound.
     int XOfMs(int ms) const;
