@@ -6,6 +6,7 @@
 //
 // Usage: set_open [effects, default 1000]
 #include "audio/offline_output.h"
+#include "audio/riff.h"
 #include "audio/sound_device.h"
 #include "base/text.h"
 #include "core/set_file.h"
@@ -27,36 +28,27 @@ constexpr std::uint32_t kRate = 44100;
 constexpr std::uint16_t kChannels = 2;
 constexpr std::uint32_t kDataBytes = kRate * kChannels * 2; // one second
 
-void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
-
 // One second of a tone whose pitch depends on the effect, so no two files are alike.
 std::vector<std::uint8_t> MakeWave(int index) {
     std::vector<std::uint8_t> image;
     image.reserve(44 + kDataBytes);
     image.insert(image.end(), {'R', 'I', 'F', 'F'});
-    Put32(image, 36 + kDataBytes);
+    PutLe32(image, 36 + kDataBytes);
     image.insert(image.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
-    Put32(image, 16);
-    Put16(image, 1);
-    Put16(image, kChannels);
-    Put32(image, kRate);
-    Put32(image, kRate * kChannels * 2);
-    Put16(image, kChannels * 2);
-    Put16(image, 16);
+    PutLe32(image, 16);
+    PutLe16(image, 1);
+    PutLe16(image, kChannels);
+    PutLe32(image, kRate);
+    PutLe32(image, kRate * kChannels * 2);
+    PutLe16(image, kChannels * 2);
+    PutLe16(image, 16);
     image.insert(image.end(), {'d', 'a', 't', 'a'});
-    Put32(image, kDataBytes);
+    PutLe32(image, kDataBytes);
     const double step = 2 * 3.141592653589793 * (220.0 + index) / kRate;
     for (std::uint32_t i = 0; i < kRate; ++i) {
         auto s = static_cast<std::int16_t>(std::lround(8000 * std::sin(step * i)));
-        Put16(image, static_cast<std::uint16_t>(s));
-        Put16(image, static_cast<std::uint16_t>(s));
+        PutLe16(image, static_cast<std::uint16_t>(s));
+        PutLe16(image, static_cast<std::uint16_t>(s));
     }
     return image;
 }

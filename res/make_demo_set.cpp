@@ -2,6 +2,7 @@
 // of our own making in its WAVE folder, 16-bit mono PCM at 22050 samples per second. The
 // effects sit on the number keys 1-5 with different volumes, pans and repeats, so that a first
 // start shows every column of both lists doing something.
+#include "audio/riff.h"
 #include "base/text.h"
 
 #include <cmath>
@@ -17,38 +18,26 @@ namespace {
 constexpr int kRate = 22050;
 const double kPi = std::acos(-1.0);
 
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i)
-        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-}
-void Put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void PutId(std::vector<std::uint8_t>& v, const char* id) {
-    v.insert(v.end(), id, id + 4);
-}
-
 std::vector<std::uint8_t> WaveImage(const std::vector<double>& samples) {
     const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
     std::vector<std::uint8_t> v;
-    PutId(v, "RIFF");
-    Put32(v, 36 + dataBytes);
-    PutId(v, "WAVE");
-    PutId(v, "fmt ");
-    Put32(v, 16);
-    Put16(v, 1); // PCM
-    Put16(v, 1); // mono
-    Put32(v, kRate);
-    Put32(v, kRate * 2);
-    Put16(v, 2);
-    Put16(v, 16);
-    PutId(v, "data");
-    Put32(v, dataBytes);
+    PutLe32(v, kRiff);
+    PutLe32(v, 36 + dataBytes);
+    PutLe32(v, kWave);
+    PutLe32(v, kFmt);
+    PutLe32(v, 16);
+    PutLe16(v, 1); // PCM
+    PutLe16(v, 1); // mono
+    PutLe32(v, kRate);
+    PutLe32(v, kRate * 2);
+    PutLe16(v, 2);
+    PutLe16(v, 16);
+    PutLe32(v, kData);
+    PutLe32(v, dataBytes);
     for (double s : samples) {
         const double clamped = std::fmax(-1.0, std::fmin(1.0, s));
-        Put16(v,
-              static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(clamped * 32000))));
+        PutLe16(
+            v, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(clamped * 32000))));
     }
     return v;
 }

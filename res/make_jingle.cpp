@@ -1,6 +1,8 @@
 // Writes the start-up jingle as a C++ byte array: a RIFF WAVE image, PCM mono, 8000 samples per
 // second, 8 bits, 17316 data bytes. A short chime of our own: three bell-like notes (C6 E6 G6)
 // with soft attacks and exponential decays, the last one ringing out.
+#include "audio/riff.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,18 +13,6 @@ namespace {
 
 constexpr int kRate = 8000;
 constexpr int kDataBytes = 17316;
-
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i)
-        v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
-}
-void Put16(std::vector<std::uint8_t>& v, std::uint16_t x) {
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void PutId(std::vector<std::uint8_t>& v, const char* id) {
-    v.insert(v.end(), id, id + 4);
-}
 
 } // namespace
 
@@ -58,19 +48,19 @@ int main(int argc, char** argv) {
         mix[kDataBytes - 1 - i] *= static_cast<double>(i) / fade;
 
     std::vector<std::uint8_t> image;
-    PutId(image, "RIFF");
-    Put32(image, 4 + 8 + 16 + 8 + kDataBytes);
-    PutId(image, "WAVE");
-    PutId(image, "fmt ");
-    Put32(image, 16);
-    Put16(image, 1);     // PCM
-    Put16(image, 1);     // mono
-    Put32(image, kRate); // samples per second
-    Put32(image, kRate); // bytes per second
-    Put16(image, 1);     // block align
-    Put16(image, 8);     // bits per sample
-    PutId(image, "data");
-    Put32(image, kDataBytes);
+    PutLe32(image, kRiff);
+    PutLe32(image, 4 + 8 + 16 + 8 + kDataBytes);
+    PutLe32(image, kWave);
+    PutLe32(image, kFmt);
+    PutLe32(image, 16);
+    PutLe16(image, 1);     // PCM
+    PutLe16(image, 1);     // mono
+    PutLe32(image, kRate); // samples per second
+    PutLe32(image, kRate); // bytes per second
+    PutLe16(image, 1);     // block align
+    PutLe16(image, 8);     // bits per sample
+    PutLe32(image, kData);
+    PutLe32(image, kDataBytes);
     for (double s : mix) {
         long v = std::lround(128.0 + 0.45 * 127.0 * s);
         image.push_back(static_cast<std::uint8_t>(std::clamp(v, 0L, 255L)));

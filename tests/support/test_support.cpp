@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include "audio/riff.h"
 #include "base/text.h"
 
 #include <cstdlib>
@@ -55,29 +56,18 @@ std::string ReadText(const std::string& utf8Path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-namespace {
-void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    v.push_back(static_cast<std::uint8_t>(x));
-    v.push_back(static_cast<std::uint8_t>(x >> 8));
-}
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-    Put16(v, x & 0xFFFF);
-    Put16(v, x >> 16);
-}
-} // namespace
-
 WaveBuilder& WaveBuilder::Fmt(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate,
                               std::uint16_t bits, int cbSize, std::vector<std::uint8_t> extra) {
     std::vector<std::uint8_t> body;
     const std::uint16_t align = static_cast<std::uint16_t>(bits / 8 * channels);
-    Put16(body, tag);
-    Put16(body, channels);
-    Put32(body, rate);
-    Put32(body, rate * align);
-    Put16(body, align);
-    Put16(body, bits);
+    PutLe16(body, tag);
+    PutLe16(body, channels);
+    PutLe32(body, rate);
+    PutLe32(body, rate * align);
+    PutLe16(body, align);
+    PutLe16(body, bits);
     if (cbSize >= 0) {
-        Put16(body, static_cast<std::uint32_t>(cbSize));
+        PutLe16(body, static_cast<std::uint16_t>(cbSize));
         body.insert(body.end(), extra.begin(), extra.end());
     }
     return Chunk("fmt ", body);
@@ -86,7 +76,7 @@ WaveBuilder& WaveBuilder::Fmt(std::uint16_t tag, std::uint16_t channels, std::ui
 WaveBuilder& WaveBuilder::Chunk(std::string_view id, const std::vector<std::uint8_t>& body,
                                 std::int64_t declaredSize) {
     m_body.insert(m_body.end(), id.begin(), id.begin() + 4);
-    Put32(m_body, static_cast<std::uint32_t>(declaredSize >= 0 ? declaredSize : body.size()));
+    PutLe32(m_body, static_cast<std::uint32_t>(declaredSize >= 0 ? declaredSize : body.size()));
     m_body.insert(m_body.end(), body.begin(), body.end());
     if (body.size() % 2)
         m_body.push_back(0);
@@ -95,7 +85,7 @@ WaveBuilder& WaveBuilder::Chunk(std::string_view id, const std::vector<std::uint
 
 std::vector<std::uint8_t> WaveBuilder::Build(std::int64_t riffSize) const {
     std::vector<std::uint8_t> image = {'R', 'I', 'F', 'F'};
-    Put32(image, static_cast<std::uint32_t>(riffSize >= 0 ? riffSize : 4 + m_body.size()));
+    PutLe32(image, static_cast<std::uint32_t>(riffSize >= 0 ? riffSize : 4 + m_body.size()));
     image.insert(image.end(), {'W', 'A', 'V', 'E'});
     image.insert(image.end(), m_body.begin(), m_body.end());
     return image;
@@ -105,7 +95,7 @@ std::vector<std::uint8_t> Pcm16Bytes(const std::vector<std::int16_t>& samples) {
     std::vector<std::uint8_t> bytes;
     bytes.reserve(samples.size() * 2);
     for (std::int16_t s : samples)
-        Put16(bytes, static_cast<std::uint16_t>(s));
+        PutLe16(bytes, static_cast<std::uint16_t>(s));
     return bytes;
 }
 
