@@ -9,12 +9,8 @@
 #include "tests/support/test_support.h"
 
 #include <array>
-#include <csignal>
 #include <random>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -314,22 +310,9 @@ TEST_F(SoakTest, TemporaryLeftByAKilledWriteIsNeverListed) {
         return n;
     };
     const int filesBefore = FileCount();
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        SetAtomicWriteFault([](AtomicWriteStep step) {
-            if (step == AtomicWriteStep::Rename)
-                raise(SIGKILL);
-            return 0;
-        });
-        EffectTable table;
-        WriteSetFile(m_dir.Cp932("a.txt"), "x\\", table);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(KilledAtWriteStep(AtomicWriteStep::Rename, 1, [this] {
+        WriteSetFile(m_dir.Cp932("a.txt"), "x\\", EffectTable());
+    }));
     ASSERT_EQ(FileCount(), filesBefore + 1); // the temporary is there
     Start();
     EXPECT_EQ(m_view.SelectorItems(), (std::vector<std::string>{"a.txt", "b.txt", "garbage.txt"}));

@@ -201,27 +201,14 @@ TEST_F(CrashSafetyTest, KilledBeforeEachStepLeavesTheOldContent) {
             if (settingsFile && r.step == AtomicWriteStep::Write && r.atCall > 1)
                 continue; // the settings file is one chunk
             SCOPED_TRACE(std::string(settingsFile ? "settings, " : "set, ") + r.what);
-            const pid_t child = fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                prctl(PR_SET_PDEATHSIG, SIGKILL);
-                int calls = 0;
-                SetAtomicWriteFault([&](AtomicWriteStep step) {
-                    if (step == r.step && ++calls == r.atCall)
-                        raise(SIGKILL);
-                    return 0;
-                });
+            ASSERT_TRUE(KilledAtWriteStep(r.step, r.atCall, [&] {
                 if (settingsFile) {
                     m_settings.m_strSoundsFile = "b.txt";
                     m_settings.SaveSettings();
                 } else {
                     WriteSetFile(m_setPath, "B\\", m_tableB);
                 }
-                _exit(0); // the step never came
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            }));
 
             EXPECT_EQ(ReadText(m_dir.Path() + "set.txt"), m_expected.setA);
             EXPECT_EQ(ReadText(m_dir.Path() + "Otomaru.ini"), m_expected.iniA);
@@ -236,21 +223,8 @@ TEST_F(CrashSafetyTest, KilledBeforeEachStepLeavesTheOldContent) {
 
 // After a crash, the next run must be able to write again over whatever was left behind.
 TEST_F(CrashSafetyTest, WritingAfterAKillSucceedsAndReadsBack) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        SetAtomicWriteFault([](AtomicWriteStep step) {
-            if (step == AtomicWriteStep::Rename)
-                raise(SIGKILL);
-            return 0;
-        });
-        WriteSetFile(m_setPath, "B\\", m_tableB);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(KilledAtWriteStep(AtomicWriteStep::Rename, 1,
+                                  [&] { WriteSetFile(m_setPath, "B\\", m_tableB); }));
     ASSERT_FALSE(Leftovers(m_dir.Path(), m_known).empty());
 
     MessageRecorder messages;

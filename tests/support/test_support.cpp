@@ -3,11 +3,13 @@
 #include "audio/riff.h"
 #include "base/text.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <iterator>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -180,4 +182,24 @@ std::string RunAsNobody(const std::function<std::string()>& body) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         result += " (child did not end cleanly)";
     return result;
+}
+
+bool KilledAtWriteStep(AtomicWriteStep step, int atCall, const std::function<void()>& write) {
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        int calls = 0;
+        SetAtomicWriteFault([&](AtomicWriteStep reached) {
+            if (reached == step && ++calls == atCall)
+                raise(SIGKILL);
+            return 0;
+        });
+        write();
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+           WTERMSIG(status) == SIGKILL;
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the test suites: temporary directories, WAVE images, recorded messages.
 #pragma once
 
+#include "base/atomic_file.h"
 #include "base/message.h"
 #include "model/effect_table.h"
 
@@ -110,3 +111,8 @@ bool ThreadCountReturnsTo(int expected);
 // Runs `body` in a child process without root's rights (root reads and writes even files with
 // no permission bits), and returns what the body returned.
 std::string RunAsNobody(const std::function<std::string()>& body);
+
+// A writer killed part way through a replacement: runs `write` in a child process that SIGKILL
+// ends the `atCall`-th time the atomic writer comes to `step`. True when the child died so; false
+// when the step never came.
+bool KilledAtWriteStep(AtomicWriteStep step, int atCall, const std::function<void()>& write);
