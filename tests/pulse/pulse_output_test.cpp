@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -48,17 +49,41 @@ bool Settled(const SoundDevicePtr& device, const OutputRoute& route) {
            s.monitor == (route.bMonitor ? OutputState::Playing : OutputState::Off);
 }
 
-// A null sink takes a fresh stream's first block only after about 1.7 s: wait until the
-// outputs of the route really take sound.
-bool Flowing(const SoundDevicePtr& device, const OutputRoute& route) {
-    SoundOutputInfo before;
-    GetSoundOutputInfo(device, &before);
-    const std::uint64_t monitorBefore = Status(device).nMonitorFrames;
-    std::this_thread::sleep_for(50ms);
-    SoundOutputInfo after;
-    GetSoundOutputInfo(device, &after);
-    return after.nFramesMixed > before.nFramesMixed + 256 &&
-           (!route.bMonitor || Status(device).nMonitorFrames > monitorBefore + 256);
+// A null sink takes a fresh stream's first block only after about 1.7 s. The outputs of the
+// route really take sound once the mix (and the monitor) move on by more than a period within
+// 50 ms: a condition for WaitFor, which looks again every 50 ms until it holds.
+std::function<bool()> Flowing(const SoundDevicePtr& device, const OutputRoute& route) {
+    struct Mark {
+        Clock::time_point at;
+        std::uint64_t nMixed;
+        std::uint64_t nMonitor;
+    };
+    auto look = [device] {
+        SoundOutputInfo info;
+        GetSoundOutputInfo(device, &info);
+        return Mark{Clock::now(), info.nFramesMixed, Status(device).nMonitorFrames};
+    };
+    return [look, route, last = look()]() mutable {
+        const Mark now = look();
+        if (now.at - last.at < 50ms)
+            return false;
+        const bool flowing = now.nMixed > last.nMixed + 256 &&
+                             (!route.bMonitor || now.nMonitor > last.nMonitor + 256);
+        last = now;
+        return flowing;
+    };
+}
+
+bool Playing(const SoundBufferPtr& buffer) {
+    std::uint32_t status = 0;
+    return buffer->GetStatus(&status) == DS_OK && (status & DSBSTATUS_PLAYING) != 0;
+}
+
+// Whether each recorder has heard the pitch yet (a null sink's monitor hands the sound on about
+// 1.4 s late).
+bool Heard(const PulseRig& rig, double hz, bool onA, bool onB) {
+    return (!onA || PulseRig::Level(rig.Recorded(0), hz) > 0.1) &&
+           (!onB || PulseRig::Level(rig.Recorded(1), hz) > 0.1);
 }
 
 // Streams playing into the server, as pactl lists them.
@@ -158,26 +183,37 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
         SCOPED_TRACE(step.what);
         ASSERT_TRUE(SetOutputRoute(device, step.route));
         ASSERT_GE(WaitFor([&] { return Settled(device, step.route); }, 2s), 0ms);
-        ASSERT_GE(WaitFor([&] { return Flowing(device, step.route); }, 4s), 0ms);
+        ASSERT_GE(WaitFor(Flowing(device, step.route), 4s), 0ms);
         SoundOutputInfo info;
         ASSERT_TRUE(GetSoundOutputInfo(device, &info));
         if (!PulseRig::PipeWire()) {
             EXPECT_EQ(info.nSamplesPerSec, step.rate);
         }
         tones[i]->Play(0, 0, 0);
-        std::this_thread::sleep_for(500ms);
+        ASSERT_GE(WaitFor([&] { return !Playing(tones[i]); }, 2s), 0ms);
     }
 
     // A sound that is playing when the server goes keeps its place and goes on after.
     SoundBufferPtr longTone = MakeTone(device, 4.0, 1320);
     longTone->Play(0, 0, 0);
-    std::this_thread::sleep_for(2s);
+    // Every step's pitch where it belongs and the long tone on both have reached the recorders;
+    // a pitch sent to the wrong sink would have reached it before the last one.
+    EXPECT_GE(WaitFor(
+                  [&] {
+                      return Heard(rig, 1320, true, true) &&
+                             std::all_of(std::begin(steps), std::end(steps), [&](const Step& s) {
+                                 return Heard(rig, s.hz, s.onA, s.onB);
+                             });
+                  },
+                  5s),
+              0ms);
     rig.StopRecorders();
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
         EXPECT_EQ(PulseRig::Level(rig.Recorded(0), step.hz) > 0.1, step.onA);
         EXPECT_EQ(PulseRig::Level(rig.Recorded(1), step.hz) > 0.1, step.onB);
     }
+    ASSERT_TRUE(Playing(longTone));
 
     rig.StopServer();
     EXPECT_GE(WaitFor([&] { return Status(device).main == OutputState::Waiting; }, 2s), 0ms);
@@ -186,11 +222,9 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
     const auto back = WaitFor([&] { return Settled(device, steps[1].route); }, 3s);
     EXPECT_GE(back, 0ms);
     EXPECT_LT(back, 2s);
-    ASSERT_GE(WaitFor([&] { return Flowing(device, steps[1].route); }, 4s), 0ms);
-    std::this_thread::sleep_for(1500ms);
+    ASSERT_GE(WaitFor(Flowing(device, steps[1].route), 4s), 0ms);
+    EXPECT_GE(WaitFor([&] { return Heard(rig, 1320, true, true); }, 5s), 0ms);
     rig.StopRecorders();
-    EXPECT_GT(PulseRig::Level(rig.Recorded(0), 1320), 0.1);
-    EXPECT_GT(PulseRig::Level(rig.Recorded(1), 1320), 0.1);
     tones.clear();
     device.reset();
     longTone.reset();
