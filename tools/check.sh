@@ -2,8 +2,8 @@
 # Installs what is missing, then builds three times over: the plain build that ships (gcc; the
 # program, its package and its test, the benchmarks), every suite under AddressSanitizer + UBSan,
 # and the suites that run threads under ThreadSanitizer. The sanitizer builds use clang, which
-# builds them in half gcc's time and adds its warnings to gcc's. Needs no display and no sound
-# card (Qt offscreen, SDL dummy). Warnings are errors in our code.
+# builds them in about two thirds of gcc's CPU time and adds its warnings to gcc's. Needs no
+# display and no sound card (Qt offscreen, SDL dummy). Warnings are errors in our code.
 set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
@@ -36,6 +36,6 @@ echo "== ThreadSanitizer"
 # shellcheck disable=SC2086
 CXX=clang++ cmake -S . -B build-tsan $common -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DOTOMARU_SANITIZE=thread \
-    -DOTOMARU_UI=OFF -DOTOMARU_BENCH=OFF >/dev/null
+    -DOTOMARU_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j "$jobs" --output-on-failure

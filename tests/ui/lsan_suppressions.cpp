@@ -1,7 +1,0 @@
-// The widget tests start fontconfig through Qt, and fontconfig keeps its caches until the process
-// ends without ever freeing them; LeakSanitizer would report that as our leak. SDL's audio, started
-// afresh by the device tests, keeps its device lists and hints until SDL_Quit, which a process
-// sharing SDL with Qt never calls.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\nleak:libSDL2-2.0.so.0\n";
-}
