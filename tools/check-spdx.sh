@@ -6,11 +6,10 @@
 set -eu
 cd "$(dirname "$0")/.."
 line="SPDX-License-Identifier: GPL-3.0-or-later"
-missing=$(git ls-files --cached --others --exclude-standard '*.cpp' '*.h' '*.sh' '*CMakeLists.txt' \
-    '*.cmake' 'tools/*' '.ci/*' | while IFS= read -r file; do
-    [ -f "$file" ] || continue
-    head -n 2 "$file" | grep -q "$line" || echo "$file"
-done)
+# Tracked files only: a build folder holds generated CMake files of its own.
+missing=$(git ls-files -z '*.cpp' '*.h' '*.sh' '*CMakeLists.txt' '*.cmake' 'tools/*' '.ci/*' |
+    xargs -0 awk -v line="$line" 'FNR <= 2 && index($0, line) { ok[FILENAME] = 1 }
+        END { for (i = 1; i < ARGC; ++i) if (!(ARGV[i] in ok)) print ARGV[i] }')
 if [ "${1-}" = --missing ]; then
     [ -z "$missing" ] || echo "$missing"
     exit 0
