@@ -5,7 +5,6 @@
 #include "ui/mixer_resource.h"
 
 #include <QLabel>
-#include <QPushButton>
 
 namespace {
 constexpr int IDC_ABOUT_ICON = 1100;
@@ -16,7 +15,7 @@ QString AboutText() {
     return QString::fromUtf8("効果音ミキシングセレクタ Otomaru Ver " OTOMARU_VERSION);
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent) : CTemplateDlg(parent) {
     static const DlgTemplate kTemplate = {
         IDD_ABOUTBOX,
         "About Otomaru",
@@ -26,15 +25,13 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
             {IDC_ABOUT_TEXT, DlgClass::Label, "", {7, 7, 176, 8}, DS_NOPREFIX},
             {1, DlgClass::DefPushButton, "OK", {70, 40, 50, 14}},
         }};
-    auto items = BuildDialog(*this, kTemplate);
-    if (auto* icon = qobject_cast<QLabel*>(items[IDC_ABOUT_ICON]))
+    BuildFromTemplate(kTemplate);
+    if (QLabel* icon = Label(IDC_ABOUT_ICON))
         icon->setPixmap(QPixmap::fromImage(DrawIconImage(IDI_ABOUT, 32)));
-    if (auto* text = qobject_cast<QLabel*>(items[IDC_ABOUT_TEXT])) {
+    if (QLabel* text = Label(IDC_ABOUT_TEXT)) {
         text->setTextFormat(Qt::PlainText);
         text->setText(AboutText());
     }
-    if (auto* ok = qobject_cast<QPushButton*>(items[1]))
-        connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
 }

@@ -1,9 +1,9 @@
 // The About box (template 100): the program's icon, one line with its name and version, OK.
 #pragma once
 
-#include <QDialog>
+#include "ui/template_dlg.h"
 
-class CAboutDlg : public QDialog {
+class CAboutDlg : public CTemplateDlg {
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);

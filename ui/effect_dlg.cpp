@@ -82,42 +82,24 @@ const DlgTemplate& EffectDlgTemplate() {
 }
 
 CEffectDlg::CEffectDlg(std::string strWaveDir, QWidget* pParent)
-    : QDialog(pParent), m_strWaveDir(std::move(strWaveDir)), m_pDecoder(new CPreviewDecoder(this)) {
-    m_items = BuildDialog(*this, EffectDlgTemplate(), [](const DlgItem&, QWidget* parent) {
+    : CTemplateDlg(pParent), m_strWaveDir(std::move(strWaveDir)),
+      m_pDecoder(new CPreviewDecoder(this)) {
+    BuildFromTemplate(EffectDlgTemplate(), [](const DlgItem&, QWidget* parent) {
         return static_cast<QWidget*>(new CHotKeyCtrl(parent));
     });
-    m_hotKey = qobject_cast<CHotKeyCtrl*>(GetDlgItem(IDC_EFFECT_HOTKEY));
-    if (auto* browse = qobject_cast<QPushButton*>(GetDlgItem(IDC_EFFECT_BROWSE))) {
+    m_hotKey = Item<CHotKeyCtrl>(IDC_EFFECT_HOTKEY);
+    if (auto* browse = Item<QPushButton>(IDC_EFFECT_BROWSE)) {
         connect(browse, &QPushButton::clicked, this, &CEffectDlg::OnBrowse);
     }
-    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK))) {
-        connect(ok, &QPushButton::clicked, this, &CEffectDlg::OnOK);
-    }
-    if (auto* details = qobject_cast<QPushButton*>(GetDlgItem(IDC_EFFECT_DETAILS))) {
+    if (auto* details = Item<QPushButton>(IDC_EFFECT_DETAILS)) {
         connect(details, &QPushButton::clicked, this, &CEffectDlg::OnDetails);
     }
     if (QLineEdit* file = Edit(IDC_EFFECT_FILE)) {
         connect(file, &QLineEdit::editingFinished, this, &CEffectDlg::RequestPreview);
     }
-    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL))) {
-        connect(cancel, &QPushButton::clicked, this, &CEffectDlg::reject);
-    }
 }
 
 CEffectDlg::~CEffectDlg() = default;
-
-QWidget* CEffectDlg::GetDlgItem(int id) const {
-    const auto it = m_items.find(id);
-    return it == m_items.end() ? nullptr : it->second;
-}
-
-QLineEdit* CEffectDlg::Edit(int id) const {
-    return qobject_cast<QLineEdit*>(GetDlgItem(id));
-}
-
-QSlider* CEffectDlg::Slider(int id) const {
-    return qobject_cast<QSlider*>(GetDlgItem(id));
-}
 
 void CEffectDlg::SetKeyLayout(HKL layout) {
     if (m_hotKey) {

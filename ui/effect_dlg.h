@@ -7,21 +7,17 @@
 #include "core/mixer_view.h"
 #include "core/set_file.h"
 #include "input/hotkey.h"
-#include "ui/dialog_template.h"
+#include "ui/template_dlg.h"
 
-#include <QDialog>
 #include <QString>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <string_view>
 
 class CHotKeyCtrl;
 class CPreviewDecoder;
 class CSoundDevice;
-class QLineEdit;
-class QSlider;
 
 // Control ids of the editor.
 enum : int {
@@ -38,7 +34,7 @@ enum : int {
 
 const DlgTemplate& EffectDlgTemplate(); // template 131
 
-class CEffectDlg : public QDialog {
+class CEffectDlg : public CTemplateDlg {
     Q_OBJECT
 public:
     explicit CEffectDlg(std::string strWaveDir, QWidget* pParent = nullptr);
@@ -50,7 +46,6 @@ public:
     // hotkey field. DoModal runs it; tests call it to drive the dialog without a modal loop.
     bool OnInitDialog();
 
-    QWidget* GetDlgItem(int id) const;
     void SetKeyLayout(HKL layout);
     // The output the options dialog previews on; none, no preview.
     void SetPreviewDevice(CSoundDevice* device) { m_pDevice = device; }
@@ -81,10 +76,6 @@ protected:
     void RequestPreview();
 
 private:
-    QLineEdit* Edit(int id) const;
-    QSlider* Slider(int id) const;
-
-    std::map<int, QWidget*> m_items;
     CSoundDevice* m_pDevice = nullptr;
     CPreviewDecoder* m_pDecoder; // child
 };

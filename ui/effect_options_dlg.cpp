@@ -61,11 +61,11 @@ const DlgTemplate& EffectOptionsDlgTemplate() {
 
 CEffectOptionsDlg::CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* device,
                                      QWidget* parent)
-    : QDialog(parent), m_decoder(decoder), m_pDevice(device) {
-    m_items = BuildDialog(*this, EffectOptionsDlgTemplate(), [](const DlgItem&, QWidget* p) {
+    : CTemplateDlg(parent), m_decoder(decoder), m_pDevice(device) {
+    BuildFromTemplate(EffectOptionsDlgTemplate(), [](const DlgItem&, QWidget* p) {
         return static_cast<QWidget*>(new CWaveformCtrl(p));
     });
-    m_pWaveform = qobject_cast<CWaveformCtrl*>(GetDlgItem(IDC_OPTIONS_WAVEFORM));
+    m_pWaveform = Item<CWaveformCtrl>(IDC_OPTIONS_WAVEFORM);
     if (QComboBox* retrigger = Combo(IDC_OPTIONS_RETRIGGER)) {
         for (const char* mode : {"そのまま", "最初から", "停止"})
             retrigger->addItem(QString::fromUtf8(mode));
@@ -75,12 +75,8 @@ CEffectOptionsDlg::CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* dev
         for (int group = 1; group <= kChokeGroups; ++group)
             choke->addItem(QString::number(group));
     }
-    if (auto* play = qobject_cast<QPushButton*>(GetDlgItem(IDC_OPTIONS_PLAY)))
+    if (auto* play = Item<QPushButton>(IDC_OPTIONS_PLAY))
         connect(play, &QPushButton::clicked, this, &CEffectOptionsDlg::OnPlay);
-    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK)))
-        connect(ok, &QPushButton::clicked, this, &CEffectOptionsDlg::OnOK);
-    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL)))
-        connect(cancel, &QPushButton::clicked, this, &CEffectOptionsDlg::reject);
     if (m_pWaveform)
         connect(m_pWaveform, &CWaveformCtrl::MarksChanged, this, &CEffectOptionsDlg::ShowRange);
     connect(&m_decoder, &CPreviewDecoder::Decoded, this, &CEffectOptionsDlg::OnDecoded);
@@ -89,23 +85,6 @@ CEffectOptionsDlg::CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* dev
 // The preview stops with the dialog.
 CEffectOptionsDlg::~CEffectOptionsDlg() {
     CSoundDevice::ReleaseBuffer(m_pPreview);
-}
-
-QWidget* CEffectOptionsDlg::GetDlgItem(int id) const {
-    const auto it = m_items.find(id);
-    return it == m_items.end() ? nullptr : it->second;
-}
-
-QComboBox* CEffectOptionsDlg::Combo(int id) const {
-    return qobject_cast<QComboBox*>(GetDlgItem(id));
-}
-
-QLineEdit* CEffectOptionsDlg::Edit(int id) const {
-    return qobject_cast<QLineEdit*>(GetDlgItem(id));
-}
-
-QLabel* CEffectOptionsDlg::Label(int id) const {
-    return qobject_cast<QLabel*>(GetDlgItem(id));
 }
 
 int CEffectOptionsDlg::DoModal() {

@@ -5,17 +5,10 @@
 
 #include "audio/sound_device.h"
 #include "model/effect_table.h"
-#include "ui/dialog_template.h"
-
-#include <QDialog>
-
-#include <map>
+#include "ui/template_dlg.h"
 
 class CPreviewDecoder;
 class CWaveformCtrl;
-class QComboBox;
-class QLabel;
-class QLineEdit;
 
 enum : int {
     IDC_OPTIONS_RETRIGGER = 1101,
@@ -30,7 +23,7 @@ enum : int {
 
 const DlgTemplate& EffectOptionsDlgTemplate();
 
-class CEffectOptionsDlg : public QDialog {
+class CEffectOptionsDlg : public CTemplateDlg {
     Q_OBJECT
 public:
     // `decoder` brings the sound (it may still be reading); `device` plays the preview at the
@@ -40,7 +33,6 @@ public:
 
     int DoModal();
     bool OnInitDialog();
-    QWidget* GetDlgItem(int id) const;
 
     EffectOptions m_options;
     std::int32_t m_nVolume = 0;
@@ -57,11 +49,6 @@ protected:
     void ShowRange();
 
 private:
-    QComboBox* Combo(int id) const;
-    QLineEdit* Edit(int id) const;
-    QLabel* Label(int id) const;
-
-    std::map<int, QWidget*> m_items;
     CPreviewDecoder& m_decoder;
     CSoundDevice* m_pDevice;
     CWaveformCtrl* m_pWaveform = nullptr;

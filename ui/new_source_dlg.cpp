@@ -27,29 +27,14 @@ const DlgTemplate& NewSourceDlgTemplate() {
 }
 
 CNewSourceDlg::CNewSourceDlg(std::string strInitialFolder, QWidget* pParent)
-    : QDialog(pParent), m_strInitialFolder(std::move(strInitialFolder)) {
-    m_items = BuildDialog(*this, NewSourceDlgTemplate());
-    if (auto* browse = qobject_cast<QPushButton*>(GetDlgItem(IDC_NEWSET_BROWSE))) {
+    : CTemplateDlg(pParent), m_strInitialFolder(std::move(strInitialFolder)) {
+    BuildFromTemplate(NewSourceDlgTemplate());
+    if (auto* browse = Item<QPushButton>(IDC_NEWSET_BROWSE)) {
         connect(browse, &QPushButton::clicked, this, &CNewSourceDlg::OnBrowseFolder);
-    }
-    if (auto* ok = qobject_cast<QPushButton*>(GetDlgItem(IDOK))) {
-        connect(ok, &QPushButton::clicked, this, &CNewSourceDlg::accept);
-    }
-    if (auto* cancel = qobject_cast<QPushButton*>(GetDlgItem(IDCANCEL))) {
-        connect(cancel, &QPushButton::clicked, this, &CNewSourceDlg::reject);
     }
 }
 
 CNewSourceDlg::~CNewSourceDlg() = default;
-
-QWidget* CNewSourceDlg::GetDlgItem(int id) const {
-    const auto it = m_items.find(id);
-    return it == m_items.end() ? nullptr : it->second;
-}
-
-QLineEdit* CNewSourceDlg::Edit(int id) const {
-    return qobject_cast<QLineEdit*>(GetDlgItem(id));
-}
 
 int CNewSourceDlg::DoModal() {
     OnInitDialog();

@@ -4,14 +4,9 @@
 #pragma once
 
 #include "core/mixer_view.h"
-#include "ui/dialog_template.h"
+#include "ui/template_dlg.h"
 
-#include <QDialog>
-
-#include <map>
 #include <string>
-
-class QLineEdit;
 
 enum : int {
     IDC_NEWSET_BROWSE = 1008,
@@ -21,7 +16,7 @@ enum : int {
 
 const DlgTemplate& NewSourceDlgTemplate(); // template 135
 
-class CNewSourceDlg : public QDialog {
+class CNewSourceDlg : public CTemplateDlg {
     Q_OBJECT
 public:
     explicit CNewSourceDlg(std::string strInitialFolder, QWidget* pParent = nullptr);
@@ -31,7 +26,6 @@ public:
     int DoModal();
     // Empties the fields and gives OK the focus; DoModal runs it.
     bool OnInitDialog();
-    QWidget* GetDlgItem(int id) const;
 
     std::string m_strInitialFolder; // system encoding
     std::string m_strWavePath;      // CP932
@@ -45,11 +39,6 @@ protected:
     bool DoDataExchange(bool bSaveAndValidate);
     void OnBrowseFolder();
     bool TryRelativeWavePath(const QString& text, std::string& member) const;
-
-private:
-    QLineEdit* Edit(int id) const;
-
-    std::map<int, QWidget*> m_items;
 };
 
 // Runs the dialog; on IDOK `values` holds the texts as typed or picked.
