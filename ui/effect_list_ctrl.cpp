@@ -206,6 +206,20 @@ void CEffectListCtrl::InsertColumn(int column, const QString& headerText, int wi
     header()->resizeSection(column, width);
 }
 
+std::vector<int> CEffectListCtrl::ColumnWidths() const {
+    std::vector<int> widths;
+    for (int c = 0; c < header()->count(); ++c)
+        widths.push_back(header()->sectionSize(c));
+    return widths;
+}
+
+void CEffectListCtrl::SetColumnWidths(const std::vector<int>& widths) {
+    if (static_cast<int>(widths.size()) != header()->count())
+        return;
+    for (int c = 0; c < header()->count(); ++c)
+        header()->resizeSection(c, widths[static_cast<std::size_t>(c)]);
+}
+
 void CEffectListCtrl::SetRows(std::vector<ListRow> rows) {
     m_pModel->SetRows(std::move(rows));
 }

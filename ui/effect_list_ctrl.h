@@ -68,6 +68,9 @@ public:
     // A column `width` pixels wide; texts that fit are aligned as asked, cut ones to the left.
     void InsertColumn(int column, const QString& header, int width,
                       Qt::Alignment align = Qt::AlignLeft);
+    // Every column's width in pixels; widths given back are taken only one per column.
+    std::vector<int> ColumnWidths() const;
+    void SetColumnWidths(const std::vector<int>& widths);
     // Deletes every row and inserts the given ones; the selection mark becomes -1.
     void SetRows(std::vector<ListRow> rows);
     int GetItemCount() const;

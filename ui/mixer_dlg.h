@@ -1,13 +1,14 @@
 // The main window: template 102 with its menu bar, the two lists, the set selector and the
 // buttons. It shows the open set and routes every button, menu command, list notification and
 // key to the set controller it owns; the controller changes the set and calls back through
-// IMixerView.
+// IMixerView. Its rooms: mixer_dlg.cpp the window's life and the routing, mixer_controls.cpp
+// the controls made from the template, mixer_menus.cpp the menus, mixer_drops.cpp files dropped
+// on the effect list, mixer_view.cpp the view the controller talks to.
 #pragma once
 
 #include "core/mixer_view.h"
 #include "core/set_controller.h"
-
-#include <QDialog>
+#include "ui/template_dlg.h"
 
 #include <QRect>
 
@@ -27,7 +28,7 @@ class QComboBox;
 class QMenu;
 class QMenuBar;
 
-class CMixerDlg : public QDialog, public IMixerView {
+class CMixerDlg : public CTemplateDlg, public IMixerView {
     Q_OBJECT
 public:
     // executablePath: empty = the running executable (tests give a file in a temporary folder).
@@ -47,7 +48,6 @@ public:
     bool OnMessage(Msg msg, int id);
 
     CSetController& Controller() { return m_controller; }
-    QWidget* GetDlgItem(int id) const;
     CEffectListCtrl& EffectList() const { return *m_pEffectList; }
     CEffectListCtrl& PlayList() const { return *m_pPlayList; }
     QComboBox& SetSelector() const { return *m_pSetSelector; }
@@ -115,11 +115,16 @@ private:
     void OnGlobalHotkeys();
     void OnEqualLoudness();
 
+    // The controls of the template, wired to the routing table.
+    void BuildControls();
+    // The menu bar and the window menu's stand-in.
+    void BuildMenus();
+    // The controls move down by the menu bar's height and follow the window's size from there.
+    void PlaceControlsBelowMenuBar();
+    void AcceptDroppedFiles();
     QMenu* MakeMenu(const struct MenuData& menuData, QWidget* parent, bool bar);
     // The sound output's status line, appended to the title while something is wrong.
     void ShowSoundStatus();
-    // Places the controls for the window's size: the designed size is the smallest.
-    void LayOutControls();
     // Puts the window where it was left, unless that is off every screen.
     void RestoreWindowRect();
     // The shut-down: the layout is remembered while the controls are still there.
@@ -128,6 +133,8 @@ private:
     static std::vector<std::string> DroppedPaths(const class QMimeData* mime);
     // Adds dropped files to the open set, or holds them while a set is being opened.
     void AddDroppedFiles(std::vector<std::string> paths);
+    // Files held while a set was read go to it once the command that read it has finished.
+    void ResumeHeldDrops();
     // The window's place and size, the unmaximized ones while it is maximized.
     QRect NormalRect() const;
 
@@ -136,7 +143,6 @@ private:
     std::shared_ptr<PlayDoneRelay> m_pPlayDone;
 
     CSetController m_controller;
-    std::map<int, QWidget*> m_items;
     QComboBox* m_pSetSelector = nullptr;
     CEffectListCtrl* m_pPlayList = nullptr;
     CEffectListCtrl* m_pEffectList = nullptr;
@@ -149,14 +155,6 @@ private:
     CDeviceMenu* m_pDeviceMenu = nullptr;
     QString m_strBaseTitle;
     CGlobalHotkeys* m_pGlobalHotkeys = nullptr;
-    // Each control's designed rectangle, and how far each edge follows the extra room.
-    struct Placement {
-        QWidget* pWidget;
-        QRect rcDesigned;
-        float left, top, right, bottom; // 0 = stays, 1 = follows all of the extra room
-    };
-    std::vector<Placement> m_placements;
-    QSize m_designedSize;
     // The column widths the lists started with, so that only widths the user changed are kept.
     std::vector<int> m_effectColumnsAtStart;
     std::vector<int> m_playColumnsAtStart;
