@@ -1,7 +1,9 @@
 // The template builder: dialog units follow the font, every control is made as its class says,
-// ids come back, and the tab order is the template order.
+// ids come back, and the tab order is the template order. The dialogs' base: OK and Cancel,
+// anchors.
 #include "dialog_test_app.h"
 #include "ui/dialog_template.h"
+#include "ui/template_dlg.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -15,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <map>
+#include <vector>
 
 namespace {
 
@@ -229,6 +233,53 @@ TEST_F(DialogTemplateTest, MnemonicLabelGetsTheNextControlAsBuddy) {
     EXPECT_EQ(labels[0]->buddy(), ids[20]);
     EXPECT_EQ(labels[1]->buddy(), nullptr);
     EXPECT_EQ(labels[1]->text(), QStringLiteral("末尾(E)"));
+}
+
+// A dialog that refuses its fields until told to take them, as the editor does.
+class SampleDlg : public CTemplateDlg {
+public:
+    SampleDlg() { BuildFromTemplate(SampleTemplate()); }
+    void accept() override { m_bTake ? QDialog::accept() : void(++m_nRefused); }
+    using CTemplateDlg::AnchorControls;
+    bool m_bTake = false;
+    int m_nRefused = 0;
+};
+
+TEST_F(DialogTemplateTest, BaseRoutesOkThroughAcceptAndCancelToReject) {
+    SampleDlg dlg;
+    auto button = [&](int id) { return qobject_cast<QPushButton*>(dlg.GetDlgItem(id)); };
+    dlg.setResult(-1);
+    button(1)->click();
+    EXPECT_EQ(dlg.m_nRefused, 1);
+    EXPECT_EQ(dlg.result(), -1); // refused: the dialog stays
+    dlg.m_bTake = true;
+    button(1)->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    button(2)->click();
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+}
+
+TEST_F(DialogTemplateTest, AnchoredControlsFollowTheExtraRoomEdgeByEdge) {
+    SampleDlg dlg;
+    // Everything stays but the first edit (widens), OK (moves all the way), Cancel (half way).
+    std::vector<DlgAnchor> anchors(SampleTemplate().items.size(), DlgAnchor{0, 0, 0, 0});
+    anchors[1] = {0, 0, 1, 0};
+    anchors[9] = {1, 1, 1, 1};
+    anchors[10] = {0.5f, 1, 0.5f, 1};
+    const QSize designed = dlg.size();
+    std::map<int, QRect> before;
+    for (int id : {10, 13, 1, 2})
+        before[id] = dlg.GetDlgItem(id)->geometry();
+    dlg.AnchorControls(anchors, designed);
+    dlg.show();
+    dlg.resize(designed + QSize(40, 20));
+    EXPECT_EQ(dlg.minimumSize(), designed);
+    EXPECT_EQ(dlg.GetDlgItem(10)->geometry(), before[10].adjusted(0, 0, 40, 0));
+    EXPECT_EQ(dlg.GetDlgItem(13)->geometry(), before[13]);
+    EXPECT_EQ(dlg.GetDlgItem(1)->geometry(), before[1].translated(40, 20));
+    EXPECT_EQ(dlg.GetDlgItem(2)->geometry(), before[2].translated(20, 20));
+    dlg.resize(designed / 2); // never below the designed size
+    EXPECT_EQ(dlg.GetDlgItem(1)->geometry(), before[1]);
 }
 
 } // namespace
