@@ -27,21 +27,23 @@ struct OfflineSoundOutput::Impl {
     std::shared_ptr<OutputBackend> backend;
     SoundDevicePtr device;
     std::vector<std::uint8_t> bytes;
+    OutputConfig config; // the forced mix rate
 };
 
-OfflineSoundOutput::OfflineSoundOutput(std::uint32_t deviceRate)
+OfflineSoundOutput::OfflineSoundOutput(std::uint32_t deviceRate, std::uint32_t forcedMixRate)
     : m_impl(std::make_unique<Impl>()) {
+    m_impl->config.nForcedMixRate = forcedMixRate;
     OutputFormat format;
     format.nSamplesPerSec = deviceRate;
     m_impl->core = std::make_shared<MixerCore>(format);
-    format.nSamplesPerSec = MixRateFor(deviceRate);
+    format.nSamplesPerSec = m_impl->config.MixRateFor(deviceRate);
     m_impl->core->SetFormat(format);
     m_impl->backend = std::make_shared<COfflineBackend>(m_impl->core);
     m_impl->device = MakeSoundDevice(m_impl->backend);
 }
 
 void OfflineSoundOutput::SetDeviceRate(std::uint32_t deviceRate) {
-    m_impl->backend->SetMixRate(MixRateFor(deviceRate));
+    m_impl->backend->SetMixRate(m_impl->config.MixRateFor(deviceRate));
 }
 
 bool OfflineSoundOutput::WaitPrepared(std::chrono::milliseconds timeout) {
@@ -94,7 +96,7 @@ std::uint64_t OfflineSoundOutput::FramesRendered() const {
 
 SoundOutputFactory OfflineSoundOutput::Factory() const {
     SoundDevicePtr device = m_impl->device;
-    return [device](SoundDevicePtr* out) {
+    return [device](const OutputConfig&, SoundDevicePtr* out) {
         *out = device;
         return DS_OK;
     };

@@ -2,6 +2,7 @@
 // caller in virtual time.
 #pragma once
 
+#include "audio/output_config.h"
 #include "audio/sound_output.h"
 
 #include <chrono>
@@ -12,9 +13,10 @@
 // The offline output: no thread and no device; the caller pulls mixed frames in virtual time.
 class OfflineSoundOutput {
 public:
-    // A device of the given rate, mixing stereo 16-bit at it (or at the forced mix rate). The
-    // primary buffer's SetFormat changes channels and bits; its rate is only reported.
-    explicit OfflineSoundOutput(std::uint32_t deviceRate = 22050);
+    // A device of the given rate, mixing stereo 16-bit at it (or at `forcedMixRate`, when not 0,
+    // for this device and every later one). The primary buffer's SetFormat changes channels and
+    // bits; its rate is only reported.
+    explicit OfflineSoundOutput(std::uint32_t deviceRate = 22050, std::uint32_t forcedMixRate = 0);
     ~OfflineSoundOutput();
     OfflineSoundOutput(const OfflineSoundOutput&) = delete;
     OfflineSoundOutput& operator=(const OfflineSoundOutput&) = delete;
@@ -34,7 +36,7 @@ public:
     // thread, and WaitPrepared returns once they all are (false on time-out).
     void SetDeviceRate(std::uint32_t deviceRate);
     bool WaitPrepared(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-    // A factory for SetSoundOutputFactory that hands out this output's device.
+    // A factory for OutputConfig that hands out this output's device, whatever the config.
     SoundOutputFactory Factory() const;
 
 private:

@@ -3,6 +3,7 @@
 // ready for a new mix rate, and the factory that opens an output.
 #include "audio/output_backend.h"
 
+#include "audio/output_config.h"
 #include "audio/sound_buffer.h"
 
 OutputBackend::~OutputBackend() {
@@ -83,37 +84,25 @@ void OutputBackend::Register(const std::shared_ptr<CSoundBuffer>& buffer) {
     m_buffers.push_back(buffer);
 }
 
-namespace {
-
-std::mutex g_factoryLock;
-SoundOutputFactory g_factory;
-
-} // namespace
-
 HRESULT DirectSoundCreate(const void*, SoundDevicePtr* device, void* outer) {
-    if (device == nullptr || outer != nullptr) {
+    if (outer != nullptr) {
         return DSERR_INVALIDPARAM;
     }
-    SoundOutputFactory factory;
-    {
-        std::lock_guard<std::mutex> guard(g_factoryLock);
-        factory = g_factory;
+    return DirectSoundCreate(OutputConfig{}, device);
+}
+
+HRESULT DirectSoundCreate(const OutputConfig& config, SoundDevicePtr* device) {
+    if (device == nullptr) {
+        return DSERR_INVALIDPARAM;
     }
-    if (factory) {
-        return factory(device);
+    if (config.factory) {
+        return config.factory(config, device);
     }
     std::shared_ptr<OutputBackend> backend;
-    HRESULT hr = OpenSdlBackend(OutputFormat{}, &backend);
+    HRESULT hr = OpenSdlBackend(config, OutputFormat{}, &backend);
     if (hr != DS_OK) {
         return hr;
     }
     *device = MakeSoundDevice(std::move(backend));
     return DS_OK;
-}
-
-SoundOutputFactory SetSoundOutputFactory(SoundOutputFactory factory) {
-    std::lock_guard<std::mutex> guard(g_factoryLock);
-    SoundOutputFactory previous = std::move(g_factory);
-    g_factory = std::move(factory);
-    return previous;
 }

@@ -88,6 +88,10 @@ SoundDevicePtr MakeSoundDevice(std::shared_ptr<OutputBackend> backend);
 // The output behind a device object of ours; null for any other.
 std::shared_ptr<OutputBackend> BackendOf(const SoundDevicePtr& device);
 
-// Opens the SDL2 output (audio/sdl_output.cpp). When no device opens yet the output still comes
-// up and waits for one; a failure code only when the output cannot be made at all.
-HRESULT OpenSdlBackend(const OutputFormat& format, std::shared_ptr<OutputBackend>* backend);
+struct OutputConfig;
+
+// Opens the SDL2 output (audio/sdl_output.cpp) on the route and at the rate `config` asks for.
+// When no device opens yet the output still comes up and waits for one; a failure code only when
+// the output cannot be made at all.
+HRESULT OpenSdlBackend(const OutputConfig& config, const OutputFormat& format,
+                       std::shared_ptr<OutputBackend>* backend);

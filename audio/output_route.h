@@ -37,18 +37,6 @@ struct OutputStatus {
     std::uint64_t nSleeps = 0;        // times it went to sleep
 };
 
-// The route the next SDL output starts with, so that its first sound already goes where the
-// user chose. Process-wide; the system default until set.
-void SetStartRoute(const OutputRoute& route);
-OutputRoute StartRoute();
-
-// The mix rate every output uses from its next device on, whatever the device's own rate (0, the
-// default: the device's). Process-wide.
-void SetForcedMixRate(std::uint32_t samplesPerSec);
-std::uint32_t ForcedMixRate();
-// The rate to mix at for a device of `deviceRate`.
-std::uint32_t MixRateFor(std::uint32_t deviceRate);
-
 // False when the device cannot choose (not the SDL output). Takes effect within a tick of the
 // output's watcher, sounds already playing included; never waits for a device.
 bool SetOutputRoute(const SoundDevicePtr& device, const OutputRoute& route);

@@ -15,6 +15,7 @@
 // meanwhile, and the next start wakes the watcher, which opens them again.
 #include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
+#include "audio/output_config.h"
 
 #include <SDL.h>
 #include <pthread.h>
@@ -163,8 +164,9 @@ void RestartSdlAudioLocked() {
 
 class CSdlBackend final : public OutputBackend {
 public:
-    explicit CSdlBackend(std::shared_ptr<MixerCore> core)
-        : OutputBackend(std::move(core)), m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
+    CSdlBackend(std::shared_ptr<MixerCore> core, const OutputConfig& config)
+        : OutputBackend(std::move(core)), m_config(config),
+          m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
           m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {
         Core()->SetWakeHook(&CSdlBackend::Kick, this);
     }
@@ -190,9 +192,10 @@ public:
 
     // The first attempt runs on the caller's thread, so that a device present at start-up plays
     // the jingle at once; the watcher takes over from there.
-    void Start(const OutputFormat& format, const OutputRoute& route) {
+    void Start(const OutputFormat& format) {
+        const OutputRoute& route = m_config.route;
         OutputFormat mix = format;
-        mix.nSamplesPerSec = MixRateFor(kUsualDeviceRate); // until a device tells its own
+        mix.nSamplesPerSec = m_config.MixRateFor(kUsualDeviceRate); // until a device tells its own
         Core()->SetFormat(mix);
         Core()->SetRequested(format);
         {
@@ -523,7 +526,7 @@ private:
         const OutputFormat format = Core()->Format();
         // The mix runs at the device's own rate, so that the server resamples nothing; a forced
         // rate is asked for as it is and SDL converts when the device will not take it.
-        const std::uint32_t forced = ForcedMixRate();
+        const std::uint32_t forced = m_config.nForcedMixRate;
         SDL_AudioSpec want{};
         want.freq = forced != 0 ? static_cast<int>(forced) : DeviceRateLocked(name);
         want.format = format.wBitsPerSample == 8 ? AUDIO_U8 : AUDIO_S16SYS;
@@ -539,7 +542,7 @@ private:
             return false;
         m_main = {id, g_nSdlGeneration, name};
         m_nPeriod = have.samples;
-        SetMixRate(forced != 0 ? forced : static_cast<std::uint32_t>(have.freq));
+        SetMixRate(m_config.MixRateFor(static_cast<std::uint32_t>(have.freq)));
         m_nLastCallback.store(0, std::memory_order_relaxed);
         m_nLateNs.store(2'000'000'000LL * have.samples / std::max(have.freq, 1),
                         std::memory_order_relaxed);
@@ -580,6 +583,8 @@ private:
         SDL_PauseAudioDevice(id, 0);
         return true;
     }
+
+    const OutputConfig m_config; // the route it starts on, a forced mix rate
 
     // The watcher's wish, guarded by m_wishLock.
     std::mutex m_wishLock;
@@ -638,9 +643,10 @@ void SetSoundServerLatency() {
     setenv("PULSE_LATENCY_MSEC", "16", 0);
 }
 
-HRESULT OpenSdlBackend(const OutputFormat& format, std::shared_ptr<OutputBackend>* backend) {
-    auto sdl = std::make_shared<CSdlBackend>(std::make_shared<MixerCore>(format));
-    sdl->Start(format, StartRoute());
+HRESULT OpenSdlBackend(const OutputConfig& config, const OutputFormat& format,
+                       std::shared_ptr<OutputBackend>* backend) {
+    auto sdl = std::make_shared<CSdlBackend>(std::make_shared<MixerCore>(format), config);
+    sdl->Start(format);
     *backend = std::move(sdl);
     return DS_OK;
 }

@@ -10,7 +10,6 @@
 #include "base/text.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -48,8 +47,6 @@ CSoundDevice::Resource DefaultLookup(int resourceId) {
     return {nullptr, 0};
 }
 
-std::atomic<CSoundDevice::ResourceLookup> g_lookup{&DefaultLookup};
-
 // The buffer gets a format record of its own, built only from bytes inside the image: a short
 // fmt body is zero-filled to 18 bytes, and cbSize never claims bytes the body does not hold.
 std::vector<std::uint8_t> FormatRecordFromBody(const WAVEFORMATEX* body, std::uint32_t bodySize) {
@@ -70,21 +67,28 @@ std::vector<std::uint8_t> FormatRecordFromBody(const WAVEFORMATEX* body, std::ui
 
 } // namespace
 
+CSoundDevice::CSoundDevice() : m_lookup(&DefaultLookup) {}
+
 CSoundDevice::~CSoundDevice() {
     Close();
 }
 
-CSoundDevice::ResourceLookup CSoundDevice::SetResourceLookup(ResourceLookup lookup) {
-    return g_lookup.exchange(lookup ? lookup : &DefaultLookup);
+void CSoundDevice::SetResourceLookup(ResourceLookup lookup) {
+    m_lookup = lookup ? lookup : &DefaultLookup;
 }
 
 bool CSoundDevice::Open(void* owner, int channels, int samplesPerSec, int bitsPerSample) {
+    return Open(owner, channels, samplesPerSec, bitsPerSample, OutputConfig{});
+}
+
+bool CSoundDevice::Open(void* owner, int channels, int samplesPerSec, int bitsPerSample,
+                        const OutputConfig& config) {
     if (m_nState != 0)
         return false;
     m_hWndOwner = owner;
 
     SoundDevicePtr device;
-    if (DirectSoundCreate(nullptr, &device, nullptr) != DS_OK || !device) {
+    if (DirectSoundCreate(config, &device) != DS_OK || !device) {
         ShowError(texts::kCreateDeviceFailed);
         return false;
     }
@@ -201,7 +205,7 @@ bool CSoundDevice::FindWaveResource(int resourceId, const WAVEFORMATEX** format,
         *formatSize = 0;
     if (m_nState != 1)
         return false;
-    const Resource resource = g_lookup.load()(resourceId);
+    const Resource resource = m_lookup(resourceId);
     if (!resource.data)
         return false;
     return FindWaveInImage(resource.data, resource.size, format, data, dataSize, formatSize);

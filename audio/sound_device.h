@@ -3,6 +3,7 @@
 // shown at once in a message box captioned "Error"; the caller carries on without that sound.
 #pragma once
 
+#include "audio/output_config.h"
 #include "audio/output_route.h"
 #include "audio/sound_output.h"
 
@@ -19,12 +20,16 @@ using SoundBufferSlot = SoundBufferPtr;
 
 class CSoundDevice {
 public:
-    CSoundDevice() = default;
+    CSoundDevice();
     virtual ~CSoundDevice(); // closes the device
     CSoundDevice(const CSoundDevice&) = delete;
     CSoundDevice& operator=(const CSoundDevice&) = delete;
 
     bool Open(void* owner, int channels, int samplesPerSec, int bitsPerSample);
+    // Open on the output `config` describes (the other Open: the SDL2 output on the system
+    // default, at the device's rate).
+    bool Open(void* owner, int channels, int samplesPerSec, int bitsPerSample,
+              const OutputConfig& config);
     void Close();
     bool IsOpen() const { return m_nState == 1; }
 
@@ -49,13 +54,14 @@ public:
     std::vector<std::string> OutputDeviceNames() const;
     static void ReleaseBuffer(SoundBufferSlot& slot);
 
-    // The resource images the device can find, by id (the jingle is 132). Tests install others.
+    // The resource images this device finds, by id (the jingle is 132). Tests install others;
+    // null restores the program's own.
     struct Resource {
         const std::uint8_t* data;
         std::size_t size;
     };
     using ResourceLookup = Resource (*)(int resourceId);
-    static ResourceLookup SetResourceLookup(ResourceLookup lookup);
+    void SetResourceLookup(ResourceLookup lookup);
 
     // The walk over an in-memory RIFF image, bounded by the image's real size and the RIFF
     // chunk's end whatever the inner size fields claim: a data chunk running past that end is
@@ -93,6 +99,7 @@ private:
     std::int32_t m_nState = 0; // 0 closed, 1 open
     SoundDevicePtr m_pDirectSound;
     SoundBufferPtr m_pPrimary;
+    ResourceLookup m_lookup;
 };
 
 // The compiled-in start-up jingle (RIFF WAVE image).

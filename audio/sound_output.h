@@ -199,13 +199,9 @@ using SoundDevicePtr = std::shared_ptr<IDirectSound>;
 // environment variable: call it before any other thread starts.
 void SetSoundServerLatency();
 
-// Opens the default output: whatever the installed factory makes, the SDL2 device otherwise.
+// Opens the SDL2 output on the system default device, mixing at the device's rate. An output of
+// another route, rate or kind: the overload in audio/output_config.h.
 HRESULT DirectSoundCreate(const void* guid, SoundDevicePtr* device, void* outer);
-
-// Replaces what DirectSoundCreate opens (tests, benchmarks); an empty function restores SDL2.
-// Returns the previous factory.
-using SoundOutputFactory = std::function<HRESULT(SoundDevicePtr* device)>;
-SoundOutputFactory SetSoundOutputFactory(SoundOutputFactory factory);
 
 // What an output obtained, for diagnostics and benchmarks.
 struct SoundOutputInfo {

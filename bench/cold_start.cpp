@@ -9,7 +9,7 @@
 //     polled every 0.2 ms, so the recording path's own latency is in it.
 // Usage: cold_start [starts] [seconds]
 #include "audio/output_backend.h"
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
@@ -163,9 +163,8 @@ int main(int argc, char** argv) {
         std::printf("the PulseAudio rig did not start\n");
         return 1;
     }
-    SetStartRoute({PulseRig::kSinkA, false, {}});
     SoundDevicePtr device;
-    if (DirectSoundCreate(nullptr, &device, nullptr) != DS_OK)
+    if (DirectSoundCreate({{PulseRig::kSinkA, false, {}}, 0, {}}, &device) != DS_OK)
         return 1;
     const std::shared_ptr<OutputBackend> backend = BackendOf(device);
     std::vector<std::int16_t> samples(PulseRig::kRate / 10);

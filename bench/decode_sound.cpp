@@ -85,9 +85,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
 
     OfflineSoundOutput output(22050);
-    SetSoundOutputFactory(output.Factory());
     CSoundDevice device;
-    if (!device.Open(nullptr, 2, 22050, 16))
+    if (!device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()}))
         return 1;
 
     struct Format {

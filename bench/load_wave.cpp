@@ -152,9 +152,8 @@ int main(int argc, char** argv) {
     }
 
     OfflineSoundOutput output(22050);
-    SetSoundOutputFactory(output.Factory());
     CSoundDevice device;
-    if (!device.Open(nullptr, 2, 22050, 16)) {
+    if (!device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()})) {
         std::fprintf(stderr, "the offline output did not open\n");
         return 1;
     }
@@ -181,7 +180,6 @@ int main(int argc, char** argv) {
             CSoundDevice::ReleaseBuffer(slot);
     }
     device.Close();
-    SetSoundOutputFactory({});
 
     std::printf("cat (warm cache)      : %8.1f MB/s wall %8.1f MB/s CPU  (best of %d)\n",
                 mb / bestCat, mb / bestCatCpu, rounds);

@@ -9,7 +9,7 @@
 // burners. Asserts nothing.
 //
 //   pulse_underruns [seconds=60] [pacat] [probe]
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "audio/sound_output.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
@@ -171,9 +171,8 @@ int main(int argc, char** argv) {
                     std::getenv("PULSE_LATENCY_MSEC"), seconds, underruns, Summary(probe).c_str());
         return 0;
     }
-    SetStartRoute({PulseRig::kSinkB, false, {}});
     SoundDevicePtr device;
-    if (DirectSoundCreate(nullptr, &device, nullptr) != DS_OK) {
+    if (DirectSoundCreate({{PulseRig::kSinkB, false, {}}, 0, {}}, &device) != DS_OK) {
         std::fprintf(stderr, "no output\n");
         return 1;
     }

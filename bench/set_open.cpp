@@ -125,9 +125,8 @@ int main(int argc, char** argv) {
     }
 
     OfflineSoundOutput output(22050);
-    SetSoundOutputFactory(output.Factory());
     CSoundDevice device;
-    if (!device.Open(nullptr, 2, 22050, 16)) {
+    if (!device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()})) {
         std::fprintf(stderr, "the offline device did not open\n");
         return 1;
     }
@@ -162,7 +161,6 @@ int main(int argc, char** argv) {
             CSoundDevice::ReleaseBuffer(table.GetAt(i).pBuffer);
     }
     device.Close();
-    SetSoundOutputFactory({});
 
     const double dataBytes = static_cast<double>(kDataBytes) * count;
     const double rssBytes = static_cast<double>(rssPeak - rssBefore) * 1024.0;

@@ -9,7 +9,7 @@
 // Usage: two_outputs [seconds] [restarts]
 #include "audio/monitor_ring.h"
 #include "audio/output_backend.h"
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
@@ -98,9 +98,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const OutputRoute route{PulseRig::kSinkA, true, PulseRig::kSinkB};
-    SetStartRoute(route);
     SoundDevicePtr device;
-    DirectSoundCreate(nullptr, &device, nullptr);
+    DirectSoundCreate({route, 0, {}}, &device);
     auto status = [&] {
         OutputStatus s;
         GetOutputStatus(device, &s);

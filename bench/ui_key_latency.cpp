@@ -72,10 +72,8 @@ int main(int argc, char** argv) {
             setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
     }
     std::unique_ptr<PacedOutput> paced;
-    if (output == "offline") {
+    if (output == "offline")
         paced = std::make_unique<PacedOutput>();
-        SetSoundOutputFactory(paced->Output().Factory());
-    }
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
@@ -98,6 +96,8 @@ int main(int argc, char** argv) {
     int blocksLate[4] = {};      // blocks begun between the press and the one carrying the effect
     {
         CMixerDlg dlg((dir / "otomaru").string());
+        if (paced)
+            dlg.Controller().Output().SetOutputFactory(paced->Output().Factory());
         dlg.Create();
         dlg.show();
         QApplication::processEvents();

@@ -117,7 +117,6 @@ int main(int argc, char** argv) {
     }
 
     OfflineSoundOutput output(22050);
-    SetSoundOutputFactory(output.Factory());
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     std::printf("effects: %d (%d FLAC, %d Opus), %d s each; %u cores; load average %s\n", count,
                 (count + 1) / 2, count / 2, seconds, cores, LoadAverage().c_str());
@@ -127,7 +126,7 @@ int main(int argc, char** argv) {
     double serialCpu = 0;
     {
         CSoundDevice device;
-        if (!device.Open(nullptr, 2, 22050, 16))
+        if (!device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()}))
             return 1;
         EffectTable table;
         std::string waveDir;
@@ -165,6 +164,7 @@ int main(int argc, char** argv) {
     int ready = 0;
     {
         CMixerDlg dlg((dir / "otomaru").string());
+        dlg.Controller().Output().SetOutputFactory(output.Factory());
         dlg.Create();
         dlg.show();
         QApplication::processEvents();
@@ -196,7 +196,6 @@ int main(int argc, char** argv) {
             ready += effects.GetAt(i).IsAvailable() ? 1 : 0;
         dlg.removeEventFilter(&paintClock);
     }
-    SetSoundOutputFactory({});
     std::filesystem::remove_all(dir);
     if (ready != count) {
         std::fprintf(stderr, "the window: %d of %d loaded\n", ready, count);

@@ -9,8 +9,8 @@ void COutputChoice::LoadRemembered() {
     m_route.bMonitor = !m_settings.m_strMonitorDevice.empty();
     if (m_settings.m_strMonitorDevice != AppSettings::kMonitorOnDefault)
         m_route.strMonitor = Utf8FromCp932(m_settings.m_strMonitorDevice);
-    SetStartRoute(m_route);
-    SetForcedMixRate(m_settings.m_nMixRate);
+    m_config.route = m_route;
+    m_config.nForcedMixRate = m_settings.m_nMixRate;
 }
 
 void COutputChoice::ChooseMain(const std::string& name) {

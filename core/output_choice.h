@@ -2,20 +2,26 @@
 // one line the title shows about them. Window thread only.
 #pragma once
 
+#include "audio/output_config.h"
 #include "audio/output_route.h"
 #include "audio/sound_device.h"
 #include "core/app_settings.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 class COutputChoice {
 public:
     COutputChoice(CSoundDevice& device, AppSettings& settings)
         : m_device(device), m_settings(settings) {}
 
-    // Reads the remembered devices, so that the output opens on them (the jingle included).
+    // Reads the remembered devices and mix rate into the config the output opens with, so that
+    // the jingle already plays on them.
     void LoadRemembered();
+    const OutputConfig& Config() const { return m_config; }
+    // What makes the output (tests, benchmarks); empty, the default: the SDL2 output.
+    void SetOutputFactory(SoundOutputFactory factory) { m_config.factory = std::move(factory); }
     const OutputRoute& Route() const { return m_route; }
     // Names UTF-8, as the sound system gives them; a choice takes effect at once, sounds already
     // playing included, and is remembered.
@@ -38,4 +44,5 @@ private:
     CSoundDevice& m_device;
     AppSettings& m_settings;
     OutputRoute m_route;
+    OutputConfig m_config;
 };

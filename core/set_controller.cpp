@@ -105,7 +105,7 @@ bool CSetController::OnInitDialog() {
     m_output.LoadRemembered();
 
     // Without sound the program still runs: the results are not looked at.
-    m_device.Open(m_view.WindowHandle(), 2, 22050, 16);
+    m_device.Open(m_view.WindowHandle(), 2, 22050, 16, m_output.Config());
     m_device.LoadStartupSound(m_pJingle, IDR_WAVE_JINGLE);
     m_device.PlayFromStart(m_pJingle);
 

@@ -1,7 +1,5 @@
 #include "desktop/virtual_microphone.h"
 
-#include "audio/output_route.h"
-
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
@@ -113,13 +111,15 @@ void CVirtualMicrophone::Next() {
     first([this] { Next(); });
 }
 
-void CVirtualMicrophone::Ensure(const QString& microphone, std::function<void(MicResult)> done) {
-    Queue([this, microphone, done](std::function<void()> finished) {
-        RunEnsure(microphone, done, std::move(finished));
+void CVirtualMicrophone::Ensure(const QString& microphone, std::uint32_t forcedMixRate,
+                                std::function<void(MicResult)> done) {
+    Queue([this, microphone, forcedMixRate, done](std::function<void()> finished) {
+        RunEnsure(microphone, forcedMixRate, done, std::move(finished));
     });
 }
 
-void CVirtualMicrophone::RunEnsure(const QString& microphone, std::function<void(MicResult)> done,
+void CVirtualMicrophone::RunEnsure(const QString& microphone, std::uint32_t forcedMixRate,
+                                   std::function<void(MicResult)> done,
                                    std::function<void()> finished) {
     auto finish = [done, finished](MicResult result) {
         if (done)
@@ -133,7 +133,7 @@ void CVirtualMicrophone::RunEnsure(const QString& microphone, std::function<void
     const QString sink = QLatin1String(kMicSink);
     RunPactl(
         this, {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("modules")},
-        [this, microphone, finish, sink](bool listed, const QString& text) {
+        [this, microphone, forcedMixRate, finish, sink](bool listed, const QString& text) {
             if (!listed) {
                 finish(MicResult::Refused);
                 return;
@@ -167,8 +167,8 @@ void CVirtualMicrophone::RunEnsure(const QString& microphone, std::function<void
             // follows it unless MixRate forces one) rather than the server's default (44100 Hz
             // on PulseAudio): nothing is resampled on the way. One already there stays as it
             // is: a call may hold it.
-            const std::uint32_t forced = ForcedMixRate();
-            const QString rate = Arg("rate", QString::number(forced != 0 ? forced : kMicRate));
+            const QString rate =
+                Arg("rate", QString::number(forcedMixRate != 0 ? forcedMixRate : kMicRate));
             if (!haveSink)
                 loads.push_back(
                     {QStringLiteral("load-module"), QStringLiteral("module-null-sink"),

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -47,9 +48,11 @@ class CVirtualMicrophone : public QObject {
 public:
     explicit CVirtualMicrophone(QObject* parent) : QObject(parent) {}
 
-    // Makes sure exactly one virtual microphone exists, made when missing, and that
-    // `microphone` (a source name; empty = none) and only it passes into it.
-    void Ensure(const QString& microphone, std::function<void(MicResult)> done = {});
+    // Makes sure exactly one virtual microphone exists, made when missing (at `forcedMixRate`,
+    // the rate the output is forced to mix at, or kMicRate when 0), and that `microphone` (a
+    // source name; empty = none) and only it passes into it.
+    void Ensure(const QString& microphone, std::uint32_t forcedMixRate,
+                std::function<void(MicResult)> done = {});
     // Unloads our modules, and nobody else's.
     void Remove(std::function<void(bool)> done = {});
     // The sources a voice comes from: no monitors, not ours.
@@ -59,8 +62,8 @@ private:
     // One operation at a time, in the order asked: each lists the modules before it loads.
     void Queue(std::function<void(std::function<void()>)> task);
     void Next();
-    void RunEnsure(const QString& microphone, std::function<void(MicResult)> done,
-                   std::function<void()> finished);
+    void RunEnsure(const QString& microphone, std::uint32_t forcedMixRate,
+                   std::function<void(MicResult)> done, std::function<void()> finished);
 
     std::deque<std::function<void(std::function<void()>)>> m_tasks;
     bool m_bBusy = false;

@@ -70,7 +70,8 @@ CDeviceMenu::CDeviceMenu(CSetController& controller, QWidget* parent)
     connect(keeper, &QTimer::timeout, this, &CDeviceMenu::KeepMicrophone);
     keeper->start(250);
     if (m_controller.Output().VirtualMicrophone())
-        m_pMicrophone->Ensure(QString::fromStdString(m_controller.Output().MicrophoneDevice()));
+        m_pMicrophone->Ensure(QString::fromStdString(m_controller.Output().MicrophoneDevice()),
+                              m_controller.Output().Config().nForcedMixRate);
 }
 
 void CDeviceMenu::KeepMicrophone() {
@@ -79,7 +80,8 @@ void CDeviceMenu::KeepMicrophone() {
         return;
     m_nServerReturns = returns;
     if (m_controller.Output().VirtualMicrophone())
-        m_pMicrophone->Ensure(QString::fromStdString(m_controller.Output().MicrophoneDevice()));
+        m_pMicrophone->Ensure(QString::fromStdString(m_controller.Output().MicrophoneDevice()),
+                              m_controller.Output().Config().nForcedMixRate);
 }
 
 void CDeviceMenu::Rebuild() {
@@ -166,17 +168,18 @@ void CDeviceMenu::UseVirtualMicrophone(bool on, std::function<void(bool)> done) 
             done(true);
         return;
     }
-    m_pMicrophone->Ensure(
-        QString::fromStdString(output.MicrophoneDevice()), [this, done](MicResult result) {
-            const bool made = result == MicResult::Done || result == MicResult::NoPassthrough;
-            if (made) {
-                m_controller.Output().SetVirtualMicrophone(true);
-                m_controller.ChooseOutputDevice(kVirtualMicName);
-            }
-            ShowMicFailure(result);
-            if (done)
-                done(made);
-        });
+    m_pMicrophone->Ensure(QString::fromStdString(output.MicrophoneDevice()),
+                          output.Config().nForcedMixRate, [this, done](MicResult result) {
+                              const bool made =
+                                  result == MicResult::Done || result == MicResult::NoPassthrough;
+                              if (made) {
+                                  m_controller.Output().SetVirtualMicrophone(true);
+                                  m_controller.ChooseOutputDevice(kVirtualMicName);
+                              }
+                              ShowMicFailure(result);
+                              if (done)
+                                  done(made);
+                          });
 }
 
 void CDeviceMenu::ChooseMicrophone(const std::string& name, std::function<void(bool)> done) {
@@ -187,11 +190,12 @@ void CDeviceMenu::ChooseMicrophone(const std::string& name, std::function<void(b
             done(true);
         return;
     }
-    m_pMicrophone->Ensure(QString::fromStdString(name), [done](MicResult result) {
-        ShowMicFailure(result);
-        if (done)
-            done(result == MicResult::Done);
-    });
+    m_pMicrophone->Ensure(QString::fromStdString(name), output.Config().nForcedMixRate,
+                          [done](MicResult result) {
+                              ShowMicFailure(result);
+                              if (done)
+                                  done(result == MicResult::Done);
+                          });
 }
 
 void CDeviceMenu::RemoveVirtualMicrophone(std::function<void(bool)> done) {

@@ -16,11 +16,7 @@ namespace {
 
 class BadWaveInputTest : public ::testing::Test {
 protected:
-    BadWaveInputTest() : m_prevFactory(SetSoundOutputFactory(m_output.Factory())) {}
-    ~BadWaveInputTest() override { SetSoundOutputFactory(m_prevFactory); }
-
     OfflineSoundOutput m_output;
-    SoundOutputFactory m_prevFactory;
     TempDir m_dir;
 };
 
@@ -66,7 +62,7 @@ TEST_F(BadWaveInputTest, SetReadSkipsBadSoundsWithTheirMessageAndKeepsEveryLine)
     ASSERT_TRUE(WriteText(m_dir.Path() + "set.txt", text));
 
     CSoundDevice device;
-    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16, {{}, 0, m_output.Factory()}));
     MessageRecorder messages;
     EffectTable table;
     std::string waveDir;

@@ -2,7 +2,6 @@
 // the format the program set, and a device of another rate taking over keeps every sound at its
 // pitch and its place.
 #include "audio/offline_output.h"
-#include "audio/output_route.h"
 #include "sound_output_test_util.h"
 
 #include <gtest/gtest.h>
@@ -33,11 +32,6 @@ double LeftRms(const std::vector<std::int16_t>& x, std::size_t from, std::size_t
     return std::sqrt(sum / static_cast<double>(n));
 }
 
-struct ForcedRate {
-    explicit ForcedRate(std::uint32_t rate) { SetForcedMixRate(rate); }
-    ~ForcedRate() { SetForcedMixRate(0); }
-};
-
 TEST(MixRate, DeviceRateUnlessForcedAndThePrimaryReportsWhatWasSet) {
     struct Case {
         std::uint32_t device;
@@ -57,8 +51,7 @@ TEST(MixRate, DeviceRateUnlessForcedAndThePrimaryReportsWhatWasSet) {
             std::lround(kAmplitude * 32767 * std::sin(2 * std::numbers::pi * 15000 * i / 48000.0)));
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.device << " Hz device, forced " << c.forced);
-        ForcedRate forced(c.forced);
-        OfflineSoundOutput out(c.device);
+        OfflineSoundOutput out(c.device, c.forced);
         DSBUFFERDESC d;
         d.dwFlags = DSBCAPS_PRIMARYBUFFER;
         SoundBufferPtr primary;

@@ -48,10 +48,7 @@ void PrintTo(const Golden& g, std::ostream* os) {
 
 class DecodeTest : public ::testing::TestWithParam<Golden> {
 protected:
-    DecodeTest() : m_prevFactory(SetSoundOutputFactory(output.Factory())) {
-        EXPECT_TRUE(device.Open(nullptr, 2, 22050, 16));
-    }
-    ~DecodeTest() override { SetSoundOutputFactory(m_prevFactory); }
+    DecodeTest() { EXPECT_TRUE(device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()})); }
 
     // Loads, plays alone and renders the whole sound and a little silence; the length and the
     // byte rate are what the worker's default wait is made of.
@@ -68,7 +65,6 @@ protected:
     }
 
     OfflineSoundOutput output{22050};
-    SoundOutputFactory m_prevFactory;
     MessageRecorder messages;
     TempDir dir;
     CSoundDevice device;

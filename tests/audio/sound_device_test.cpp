@@ -56,12 +56,7 @@ CSoundDevice::Resource TestLookup(int id) {
 
 class SoundDeviceTest : public ::testing::Test {
 protected:
-    SoundDeviceTest() : m_prevFactory(SetSoundOutputFactory(fake->Factory())) {}
-    ~SoundDeviceTest() override {
-        SetSoundOutputFactory(m_prevFactory);
-        CSoundDevice::SetResourceLookup(nullptr);
-        g_resource = nullptr;
-    }
+    ~SoundDeviceTest() override { g_resource = nullptr; }
 
     // Calls recorded from index `from` on, with their arguments or as "buf2.Lock" alone.
     Calls CallsFrom(std::size_t from, bool withArgs = true) const {
@@ -77,7 +72,7 @@ protected:
     }
     Calls NamesFrom(std::size_t from) const { return CallsFrom(from, false); }
     void OpenDevice() {
-        ASSERT_TRUE(device.Open(kOwner, 2, 22050, 16));
+        ASSERT_TRUE(device.Open(kOwner, 2, 22050, 16, output));
         // The open sequence is the rule: a device, its cooperation, the primary, its format.
         ASSERT_EQ(NamesFrom(0), Calls(std::begin(kOpenCalls), std::end(kOpenCalls)));
         EXPECT_EQ(
@@ -111,7 +106,7 @@ protected:
     }
 
     std::shared_ptr<FakeSound> fake = FakeSound::Create();
-    SoundOutputFactory m_prevFactory;
+    const OutputConfig output{{}, 0, fake->Factory()};
     MessageRecorder messages;
     TempDir dir;
     CSoundDevice device;
@@ -134,7 +129,7 @@ class SoundDeviceOpenFailure : public SoundDeviceTest,
 TEST_P(SoundDeviceOpenFailure, ReportsAndStaysClosed) {
     const OpenFailure& c = GetParam();
     c.arrange(*fake);
-    EXPECT_FALSE(device.Open(kOwner, 2, 22050, 16));
+    EXPECT_FALSE(device.Open(kOwner, 2, 22050, 16, output));
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(NamesFrom(0), c.calls);
     ExpectOnlyErrorBoxes(c.message ? std::vector<std::string>{c.message}
@@ -203,9 +198,8 @@ TEST_F(SoundDeviceTest, PrimaryFormatFollowsTheArguments) {
                          Row{2, 44100, 24, {WAVE_FORMAT_PCM, 2, 44100, 264600, 6, 24, 0}},
                          Row{2, 48000, 12, {WAVE_FORMAT_PCM, 2, 48000, 96000, 2, 12, 0}}}) {
         auto local = FakeSound::Create();
-        SetSoundOutputFactory(local->Factory());
         CSoundDevice d;
-        ASSERT_TRUE(d.Open(kOwner, r.channels, r.rate, r.bits));
+        ASSERT_TRUE(d.Open(kOwner, r.channels, r.rate, r.bits, {{}, 0, local->Factory()}));
         EXPECT_EQ(local->Calls().back().name, "SetFormat");
         EXPECT_EQ(local->Buffer("buf1")->Format(), FormatBytes(r.format)) << r.rate;
     }
@@ -213,7 +207,7 @@ TEST_F(SoundDeviceTest, PrimaryFormatFollowsTheArguments) {
 
 TEST_F(SoundDeviceTest, OpenTwiceChangesNothing) {
     OpenDevice();
-    EXPECT_FALSE(device.Open(nullptr, 1, 8000, 8));
+    EXPECT_FALSE(device.Open(nullptr, 1, 8000, 8, output));
     EXPECT_TRUE(device.IsOpen());
     EXPECT_EQ(fake->Calls().size(), std::size(kOpenCalls));
 }
@@ -228,7 +222,7 @@ TEST_F(SoundDeviceTest, CloseStopsAndReleasesPrimaryBeforeTheDevice) {
     EXPECT_EQ(fake->Calls().size(), 7u);
     {
         CSoundDevice scoped;
-        ASSERT_TRUE(scoped.Open(kOwner, 2, 22050, 16));
+        ASSERT_TRUE(scoped.Open(kOwner, 2, 22050, 16, output));
     }
     EXPECT_EQ(CallsFrom(11), (Calls{"buf2.Stop", "buf2.Release", "ds2.Release"}));
 }
@@ -342,7 +336,7 @@ TEST_F(SoundDeviceTest, JingleLockLostOnceIsRestoredAndRetried) {
 // A resource whose size fields lie: only bytes inside the image reach the buffer, and the
 // format record handed on never claims bytes the fmt body lacks (ASan checks the reads).
 TEST_F(SoundDeviceTest, ResourceWithLyingSizesStaysInsideTheImage) {
-    CSoundDevice::SetResourceLookup(&TestLookup);
+    device.SetResourceLookup(&TestLookup);
     std::vector<std::uint8_t> fmt = {
         3, 0, 1, 0, 0x40, 0x1F, 0,   0, 0,    0x7D,
         0, 0, 4, 0, 32,   0,    100, 0, 0xAB, 0xCD}; // float, cbSize 100 but 2 extra bytes
@@ -548,17 +542,15 @@ double Goertzel(const std::vector<std::int16_t>& stereo, std::size_t from, std::
 
 class SoundDeviceOffline : public ::testing::Test {
 protected:
-    SoundDeviceOffline() : m_prevFactory(SetSoundOutputFactory(output.Factory())) {}
-    ~SoundDeviceOffline() override { SetSoundOutputFactory(m_prevFactory); }
+    bool Open() { return device.Open(nullptr, 2, 22050, 16, {{}, 0, output.Factory()}); }
 
     OfflineSoundOutput output{22050};
-    SoundOutputFactory m_prevFactory;
     MessageRecorder messages;
     CSoundDevice device;
 };
 
 TEST_F(SoundDeviceOffline, JingleSoundsFromItsStartAndEnds) {
-    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+    ASSERT_TRUE(Open());
     SoundBufferSlot jingle;
     ASSERT_TRUE(device.LoadStartupSound(jingle, IDR_WAVE_JINGLE));
     const auto before = output.Render(512);
@@ -596,7 +588,7 @@ TEST_F(SoundDeviceOffline, JingleSoundsFromItsStartAndEnds) {
 }
 
 TEST_F(SoundDeviceOffline, EffectSamplesComeOutAsTheFileHoldsThem) {
-    ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+    ASSERT_TRUE(Open());
     TempDir dir;
     std::vector<std::int16_t> samples;
     for (int i = 0; i < 600; ++i)

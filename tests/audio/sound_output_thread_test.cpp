@@ -1,7 +1,7 @@
 // Buffers used from many threads while another thread mixes (run it under ThreadSanitizer), and
 // the real output opened through SDL's dummy driver.
 #include "audio/offline_output.h"
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "sound_output_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -169,10 +169,7 @@ TEST(SoundOutputThreads, ReleasingTheLastReferenceOnAnotherThreadWhileMixing) {
 
 class SdlOutputTest : public testing::Test {
 protected:
-    void SetUp() override {
-        setenv("SDL_AUDIODRIVER", "dummy", 0);
-        SetSoundOutputFactory({});
-    }
+    void SetUp() override { setenv("SDL_AUDIODRIVER", "dummy", 0); }
 };
 
 TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
@@ -234,29 +231,25 @@ TEST_F(SdlOutputTest, OpensWithTheDummyDriverAndPlays) {
 }
 
 TEST_F(SdlOutputTest, AForcedRateIsTheMixRate) {
-    SetForcedMixRate(22050);
     SoundDevicePtr device;
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate({{}, 22050, {}}, &device), DS_OK);
     SoundOutputInfo info;
     ASSERT_TRUE(GetSoundOutputInfo(device, &info));
-    SetForcedMixRate(0);
     EXPECT_EQ(info.nSamplesPerSec, 22050u);
     EXPECT_EQ(info.nPeriodFrames, 256u);
 }
 
-TEST_F(SdlOutputTest, FactoryReplacesTheDeviceAndAnEmptyOneRestoresSdl) {
+TEST_F(SdlOutputTest, TheConfigsFactoryMakesTheDeviceAndWithoutOneSdlDoes) {
     OfflineSoundOutput offline;
-    SetSoundOutputFactory(offline.Factory());
     SoundDevicePtr device;
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate({{}, 0, offline.Factory()}, &device), DS_OK);
     EXPECT_EQ(device, offline.Device());
-    SoundOutputFactory previous = SetSoundOutputFactory({});
-    EXPECT_TRUE(previous);
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate(OutputConfig{}, &device), DS_OK);
     SoundOutputInfo info;
     ASSERT_TRUE(GetSoundOutputInfo(device, &info));
     EXPECT_EQ(info.driver, "dummy");
     EXPECT_EQ(DirectSoundCreate(nullptr, nullptr, nullptr), DSERR_INVALIDPARAM);
+    EXPECT_EQ(DirectSoundCreate(nullptr, &device, &device), DSERR_INVALIDPARAM);
 }
 
 } // namespace

@@ -20,13 +20,9 @@
 
 class ControllerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_strSavedCwd = std::filesystem::current_path().string();
-        m_prevFactory = SetSoundOutputFactory(m_output.Factory());
-    }
+    void SetUp() override { m_strSavedCwd = std::filesystem::current_path().string(); }
     void TearDown() override {
         m_ctl.reset();
-        SetSoundOutputFactory(m_prevFactory);
         std::error_code ec;
         std::filesystem::current_path(m_strSavedCwd, ec);
     }
@@ -71,6 +67,7 @@ protected:
 
     CSetController& Start() {
         m_ctl = std::make_unique<CSetController>(m_view, m_dir.Cp932("otomaru"));
+        m_ctl->Output().SetOutputFactory(m_factory ? m_factory : m_output.Factory());
         EXPECT_TRUE(m_ctl->OnInitDialog());
         return *m_ctl;
     }
@@ -93,7 +90,7 @@ protected:
 
     TempDir m_dir;
     OfflineSoundOutput m_output;
-    SoundOutputFactory m_prevFactory;
+    SoundOutputFactory m_factory; // what Start opens the output with; empty: m_output
     MessageRecorder m_messages;
     FakeMixerView m_view;
     std::unique_ptr<CSetController> m_ctl;

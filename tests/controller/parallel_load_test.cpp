@@ -91,7 +91,7 @@ TEST_F(ParallelLoadTest, GivesTheSerialTableAndMessagesInFileOrder) {
     for (const Case& c : cases) {
         MakeFiles(c.kinds);
         CSoundDevice device;
-        ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16));
+        ASSERT_TRUE(device.Open(nullptr, 2, 22050, 16, {{}, 0, m_output.Factory()}));
         const std::vector<std::string> serial = Read(device, 0);
         ASSERT_GT(serial.size(), c.kinds.size()); // every entry, and messages
         for (unsigned threads : c.threads)

@@ -158,33 +158,46 @@ TEST_F(ControllerTest, DamagedSetIsReportedAndLeavesNoRows) {
     EXPECT_EQ(m_view.SelectorCurSel(), 0);
 }
 
-// The remembered devices become the route the output starts with; nothing is written for them
-// until the user chooses.
-TEST_F(ControllerTest, StartUpRoutesTheSoundToTheRememberedDevices) {
+// The remembered devices and mix rate are what the output opens with; nothing is written for
+// them until the user chooses.
+TEST_F(ControllerTest, StartUpOpensTheOutputOnTheRememberedDevicesAndRate) {
     struct Case {
         const char* what;
         std::string keys; // CP932 lines after SoundsFile
         OutputRoute route;
+        std::uint32_t forcedRate;
     };
     const Case cases[] = {
-        {"nothing remembered", "", {}},
+        {"nothing remembered", "", {}, 0},
         {"a device and a monitor on the default",
          "OutputDevice=\"OtomaruB\"\r\nMonitorDevice=\"*\"\r\n",
-         {"OtomaruB", true, {}}},
+         {"OtomaruB", true, {}},
+         0},
         {"a monitor by a Japanese name",
          "MonitorDevice=\"" + Sj("ヘッドホン") + "\"\r\n",
-         {{}, true, "ヘッドホン"}},
-        {"empty values", "OutputDevice=\"\"\r\nMonitorDevice=\"\"\r\n", {}},
+         {{}, true, "ヘッドホン"},
+         0},
+        {"empty values and a forced rate",
+         "OutputDevice=\"\"\r\nMonitorDevice=\"\"\r\nMixRate=\"22050\"\r\n",
+         {},
+         22050},
+    };
+    std::vector<OutputConfig> opened;
+    m_factory = [&](const OutputConfig& config, SoundDevicePtr* device) {
+        opened.push_back(config);
+        return m_output.Factory()(config, device);
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ASSERT_TRUE(WriteText(HostPath("Otomaru.ini"),
                               "[Environment]\r\nSoundsFile=\"a.txt\"\r\n" + c.keys));
+        opened.clear();
         CSetController& ctl = Start();
         EXPECT_EQ(ctl.Route(), c.route);
-        EXPECT_EQ(StartRoute(), c.route);
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0].route, c.route);
+        EXPECT_EQ(opened[0].nForcedMixRate, c.forcedRate);
         EXPECT_EQ(FileText("Otomaru.ini").find("Device") == std::string::npos, c.keys.empty());
         m_ctl.reset();
     }
-    SetStartRoute({});
 }

@@ -1,7 +1,7 @@
 // The virtual microphone on a real PulseAudio daemon: a fake microphone (a null sink's monitor
 // remapped as a source) carrying a tone passes into it beside an effect our output plays; both
 // come back when the server restarts, and a second start finds the microphone it made.
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "desktop/virtual_microphone.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
@@ -22,7 +22,7 @@ constexpr double kEffectHz = 1500;
 
 MicResult EnsureNow(CVirtualMicrophone& mic) {
     std::optional<MicResult> result;
-    mic.Ensure(QStringLiteral("fake_mic"), [&](MicResult r) { result = r; });
+    mic.Ensure(QStringLiteral("fake_mic"), 0, [&](MicResult r) { result = r; });
     SpinUntil([&] { return result.has_value(); }, 5000);
     return result.value_or(MicResult::Refused);
 }
@@ -72,9 +72,8 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
     ASSERT_EQ(EnsureNow(mic), MicResult::Done);
     EXPECT_TRUE(Whole());
 
-    SetStartRoute({kVirtualMicName, false, {}});
     SoundDevicePtr device;
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate({{kVirtualMicName, false, {}}, 0, {}}, &device), DS_OK);
     std::vector<std::int16_t> samples(static_cast<std::size_t>(30 * PulseRig::kRate));
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] =
@@ -115,7 +114,7 @@ TEST(VirtualMicrophone, CarriesVoiceAndEffectsAndComesBackWithTheServer) {
         back.start();
         ASSERT_TRUE(StartVoice(rig, tone));
         ASSERT_TRUE(SpinUntil([&] { return status().nReturns > returns; }, 2000));
-        mic.Ensure(QStringLiteral("fake_mic"));
+        mic.Ensure(QStringLiteral("fake_mic"), 0);
         EXPECT_TRUE(SpinUntil(Whole, 2000));
         EXPECT_LT(back.elapsed(), 2000);
     }

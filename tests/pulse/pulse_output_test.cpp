@@ -1,7 +1,7 @@
 // The SDL output against a real sound server: the chosen device, a monitor beside it, and the
 // way back after the server goes away, heard through recorders on the null sinks' monitors.
 #include "audio/output_backend.h"
-#include "audio/output_route.h"
+#include "audio/output_config.h"
 #include "tests/audio/sound_output_test_util.h"
 #include "tests/support/pulse_rig.h"
 
@@ -106,9 +106,9 @@ TEST(PulseOutput, LeavesTheServerAloneWhileIdleAndComesBackForTheNextSoundOrARes
     PulseRig rig;
     ASSERT_TRUE(rig.StartServer());
     ASSERT_TRUE(rig.StartRecorders());
-    SetStartRoute({PulseRig::kSinkA, true, PulseRig::kSinkB});
     SoundDevicePtr device;
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate({{PulseRig::kSinkA, true, PulseRig::kSinkB}, 0, {}}, &device),
+              DS_OK);
     BackendOf(device)->SetIdleAfter(300ms);
     SoundBufferPtr tone = MakeTone(device, 0.3, 660);
     ASSERT_TRUE(tone);
@@ -142,9 +142,8 @@ TEST(PulseOutput, PlaysOnTheChosenDevicesAndComesBackWithTheServer) {
     PulseRig rig;
 
     // Made while no server runs: the output waits, and the effect gets its buffer all the same.
-    SetStartRoute({PulseRig::kSinkB, false, {}});
     SoundDevicePtr device;
-    ASSERT_EQ(DirectSoundCreate(nullptr, &device, nullptr), DS_OK);
+    ASSERT_EQ(DirectSoundCreate({{PulseRig::kSinkB, false, {}}, 0, {}}, &device), DS_OK);
     EXPECT_EQ(Status(device).main, OutputState::Waiting);
 
     std::vector<SoundBufferPtr> tones;

@@ -103,7 +103,7 @@ std::uint32_t FakeSound::LockSplit() const {
 
 SoundOutputFactory FakeSound::Factory() {
     std::weak_ptr<FakeSound> weak = weak_from_this();
-    return [weak](SoundDevicePtr* device) -> HRESULT {
+    return [weak](const OutputConfig&, SoundDevicePtr* device) -> HRESULT {
         auto self = weak.lock();
         if (!self)
             return DSERR_NODRIVER;

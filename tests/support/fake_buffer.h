@@ -4,6 +4,7 @@
 // them may be used from worker threads while a test reads them.
 #pragma once
 
+#include "audio/output_config.h"
 #include "playback/play_job.h"
 
 #include <chrono>
@@ -66,7 +67,7 @@ public:
     // When nonzero, a Lock of more than this many bytes hands out two regions split here.
     void SetLockSplit(std::uint32_t firstRegionBytes);
 
-    // A factory for SetSoundOutputFactory that makes a fresh fake device per call.
+    // A factory for OutputConfig that makes a fresh fake device per call.
     SoundOutputFactory Factory();
     // A buffer made directly, without a device.
     std::shared_ptr<FakeBuffer> MakeBuffer(std::uint32_t bytes,
