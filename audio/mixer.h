@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 // What the mixer plays for one buffer: 16-bit samples at the output rate, one channel (fed to
@@ -248,7 +249,25 @@ public:
     }
 
 private:
+    // The block being mixed: where it goes, its length, the output rate, its first frame.
+    struct Block {
+        float* pOut;
+        std::size_t nFrames;
+        std::uint32_t nRate;
+        std::uint64_t nStart;
+    };
     void MixBlock(float* out, std::size_t frames);
+    // The steps of a block, in order.
+    std::uint64_t ClaimBlock(std::size_t frames); // returns the block's first frame
+    void AdmitStarted();
+    void FollowRate(const Block& block);
+    // One voice's share of the block; false once the voice has left the active array.
+    bool MixVoice(std::size_t index, const Block& block);
+    static void CarryRate(MixerVoice* voice, const PreparedSound* p);
+    static void TakePositionRequest(MixerVoice* voice, const PreparedSound* p);
+    static void FollowFadeRequest(MixerVoice* voice, std::uint32_t control, std::uint32_t fadeOutMs,
+                                  std::uint32_t rate);
+    static void FollowLevels(MixerVoice* voice);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
     // The voice's trim and fade-in in output frames, for one block.
     struct Span {
@@ -263,6 +282,12 @@ private:
     // being prepared again): linear interpolation until the new preparation arrives.
     static bool MixSpanStretched(MixerVoice* voice, const PreparedSound* p, float* out,
                                  std::size_t frames, std::uint32_t rate);
+    // Mixes the block, starting the voice afresh at each of `begins` (offsets, sorted); false
+    // once it has played to its end. `sounding`: whether what it played before goes on.
+    bool MixWithStarts(MixerVoice* voice, const PreparedSound* p, const Span& span,
+                       const Block& block, std::span<const std::uint32_t> begins, bool sounding);
+    // Lets a voice that played to its end go; false when a fresh Play or a waiting start keeps it.
+    bool Retire(MixerVoice* voice, std::uint32_t control);
     void Admit(MixerVoice* voice);
     // Lets a stopped voice go; false when a racing Play or a waiting start kept it.
     bool TryRelease(MixerVoice* voice, std::uint32_t control);
