@@ -53,12 +53,20 @@ TEST(OutputIdle, SleepsWhenQuietAndEveryKindOfStartWakesItOnItsFrame) {
         SCOPED_TRACE(what);
         ++n;
         ASSERT_TRUE(WaitUntil([&] { return out.Stops() == n; }));
-        // Asleep, the clock runs on by the wall clock.
+        // Asleep, the clock runs on by the wall clock: between two reads, as many frames as the
+        // wall time the reads lie within allows, and at least the time between them.
+        const auto t0 = std::chrono::steady_clock::now();
         const std::uint64_t before = core.NextBlockFrame();
-        std::this_thread::sleep_for(40ms);
+        const auto t1 = std::chrono::steady_clock::now();
+        ASSERT_TRUE(WaitUntil([&] { return core.NextBlockFrame() >= before + kRate * 40 / 1000; }));
+        const auto t2 = std::chrono::steady_clock::now();
         const std::uint64_t after = core.NextBlockFrame();
-        EXPECT_GE(after, before + kRate * 40 / 1000);
-        EXPECT_LT(after, before + kRate * 400 / 1000);
+        const auto t3 = std::chrono::steady_clock::now();
+        auto frames = [](std::chrono::steady_clock::duration d) {
+            return static_cast<std::uint64_t>(std::chrono::duration<double>(d).count() * kRate);
+        };
+        EXPECT_GE(after - before + 1, frames(t2 - t1));
+        EXPECT_LE(after - before, frames(t3 - t0) + 1);
 
         const std::uint64_t expected = start();
         ASSERT_TRUE(WaitUntil([&] { return out.Onsets().size() == static_cast<std::size_t>(n); }));

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -47,6 +46,22 @@ EffectEntryPtr MarkedEntry(const SoundDevicePtr& device, std::uint32_t ms, std::
     return entry;
 }
 
+// A job ends once the output's clock has passed its last wait, so every play it made lies before
+// the block being mixed then: rendered a block later, or the output asleep with all done.
+bool WaitForTheEndedJobsPlays(PacedOutput& paced) {
+    const std::uint64_t endedAt = paced.Output().FramesRendered() + 2 * PacedOutput::kPeriod;
+    return WaitUntil([&] { return paced.Output().FramesRendered() >= endedAt || paced.Asleep(); });
+}
+
+// Waits until the output has rendered a play's length of frames past the `plays`th onset.
+bool WaitForOnsets(PacedOutput& paced, std::size_t plays, std::uint64_t playFrames) {
+    return WaitUntil([&] {
+        const std::vector<std::uint64_t> onsets = paced.Onsets();
+        return onsets.size() >= plays &&
+               paced.Output().FramesRendered() >= onsets[plays - 1] + playFrames;
+    });
+}
+
 TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
     struct Row {
         std::int32_t repeat, interval;
@@ -61,7 +76,8 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
         {3, 400, 20, {0, 8820, 17640}, std::chrono::milliseconds(100)},
     };
     for (const Row& row : rows) {
-        PacedOutput paced(row.idleAfter);
+        // A device at half speed: a worker that a busy machine wakes late still hands over early.
+        PacedOutput paced(row.idleAfter, {}, 2);
         EffectEntryPtr entry =
             MarkedEntry(paced.Output().Device(), row.soundMs, row.repeat, row.interval);
         ASSERT_TRUE(entry);
@@ -71,8 +87,7 @@ TEST(RepeatSchedule, OnsetsLieOnTheFirstPlaysFramePlusTheWaits) {
         PlayJobPtr job = done.WaitPop();
         ASSERT_TRUE(job);
         list.OnPlayDone(job.get());
-        // The job ends its last wait by our clock; its sound may sit in the next block.
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        ASSERT_TRUE(WaitForTheEndedJobsPlays(paced));
         std::vector<std::uint64_t> onsets = paced.Onsets();
         ASSERT_EQ(onsets.size(), row.afterFirst.size()) << row.repeat << "/" << row.interval;
         const std::uint64_t first = onsets.front();
@@ -96,7 +111,7 @@ TEST(RepeatSchedule, TheStartingThreadHandsOverThePlaysDueWithinTheLead) {
     job->nId = 1;
     BeginPlayJob(*job); // and no worker at all
     EXPECT_EQ(job->progress.plays, 6);
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    ASSERT_TRUE(WaitForOnsets(paced, 6, 2 * 221)); // and the time a seventh would take
     std::vector<std::uint64_t> onsets = paced.Onsets();
     ASSERT_FALSE(onsets.empty());
     const std::uint64_t first = onsets.front();
@@ -142,7 +157,7 @@ TEST(RepeatSchedule, TrimmedPlaysFollowEachOtherAfterTheTrimmedLength) {
     ActivePlayList list;
     ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
     list.OnPlayDone(done.WaitPop().get());
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_TRUE(WaitForTheEndedJobsPlays(paced));
     const std::vector<std::uint64_t> onsets = paced.Onsets();
     ASSERT_EQ(onsets.size(), 3u);
     EXPECT_EQ(std::vector<std::uint64_t>({onsets[1] - onsets[0], onsets[2] - onsets[0]}),
@@ -161,8 +176,10 @@ TEST(RepeatSchedule, AStopTakesBackOnlyItsOwnJobsHandedOverPlay) {
         DebugRecorder debug;
         PlayDoneQueue done;
         ActivePlayList list;
+        // The output does not begin the second play's block before the test has acted.
+        paced.HoldAfterNextOnset(4410 - 1);
         ASSERT_TRUE(list.StartPlayback(entry, done.Poster()));
-        // The second wait line follows the hand-over of the second play, due ~40 ms later.
+        // The second wait line follows the hand-over of the second play.
         ASSERT_TRUE(debug.WaitForLine("200\n", 2));
         if (then == Then::kStopAll) {
             list.StopAll();
@@ -171,10 +188,11 @@ TEST(RepeatSchedule, AStopTakesBackOnlyItsOwnJobsHandedOverPlay) {
             if (then == Then::kStartAndStopSecond)
                 list.StopSelected(1);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        paced.Release();
+        // Until the output has rendered past the second play's frame.
+        ASSERT_TRUE(WaitForOnsets(paced, 1, 4410 + PacedOutput::kPeriod));
         list.StopAll();
         const std::vector<std::uint64_t> onsets = paced.Onsets();
-        ASSERT_FALSE(onsets.empty());
         const bool secondPlay =
             std::find(onsets.begin(), onsets.end(), onsets.front() + 4410) != onsets.end();
         EXPECT_EQ(secondPlay, then != Then::kStopAll) << static_cast<int>(then);

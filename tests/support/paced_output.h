@@ -2,7 +2,8 @@
 // device would pull it, noting the frames where a marked sound begins. Tests and benchmarks of
 // when sounds start share it. Given an idle time, it stops pulling and starts again as the SDL
 // output does, after `openDelay` (a device slow to open). Its device rate may change between two
-// periods.
+// periods. A slowdown above 1 makes its clock run that many times slower than the wall's (as a
+// device's may), which leaves a worker on a busy machine as much more time to hand plays over.
 #pragma once
 
 #include "audio/offline_output.h"
@@ -27,8 +28,8 @@ public:
     static constexpr std::int16_t kMark = 30000;
 
     explicit PacedOutput(std::chrono::milliseconds idleAfter = {},
-                         std::chrono::milliseconds openDelay = {})
-        : m_idleAfter(idleAfter), m_openDelay(openDelay) {
+                         std::chrono::milliseconds openDelay = {}, unsigned slowdown = 1)
+        : m_idleAfter(idleAfter), m_openDelay(openDelay), m_nSlowdown(slowdown) {
         m_core.SetWakeHook([](void* self) { ++static_cast<PacedOutput*>(self)->m_nWakes; }, this);
         m_thread = std::thread([this] { Run(); });
     }
@@ -49,6 +50,20 @@ public:
     int Stops() const { return m_nStops; }
     int Starts() const { return m_nStarts; }
     int Wakes() const { return m_nWakes; }
+    // Stopped for want of sound, and no start has woken it since.
+    bool Asleep() const { return m_core.IsSuspended(); }
+    // Once a sound begins, pulls no frame from `frames` after its first until Release, so that a
+    // test can act before a moment without racing the output to it.
+    void HoldAfterNextOnset(std::uint64_t frames) {
+        std::lock_guard lock(m_mutex);
+        m_nHoldAfter = frames;
+        m_nHoldAt.reset();
+    }
+    void Release() {
+        std::lock_guard lock(m_mutex);
+        m_nHoldAfter.reset();
+        m_nHoldAt.reset();
+    }
     // The clock when it last stopped.
     std::uint64_t StoppedAt() {
         std::lock_guard lock(m_mutex);
@@ -69,15 +84,19 @@ private:
         while (m_bRun) {
             {
                 std::lock_guard lock(m_mutex);
-                if (m_bOpen) {
+                const bool held = m_nHoldAt && m_out.FramesRendered() + kPeriod > *m_nHoldAt;
+                if (m_bOpen && !held) {
                     block.clear();
                     m_out.Render(kPeriod, block);
                     // Read after: the first block after a stop moves the clock on.
                     const std::uint64_t at = m_out.FramesRendered() - kPeriod;
                     for (std::size_t i = 0; i < kPeriod; ++i) {
                         const bool high = block[2 * i] >= kMark / 2;
-                        if (high && !m_bHigh)
+                        if (high && !m_bHigh) {
                             m_onsets.push_back(at + i);
+                            if (m_nHoldAfter && !m_nHoldAt)
+                                m_nHoldAt = at + i + *m_nHoldAfter;
+                        }
                         m_bHigh = high;
                     }
                     if (IdleFor(m_core, m_idleAfter)) {
@@ -86,7 +105,7 @@ private:
                         m_nStoppedAt = m_out.FramesRendered();
                         Doze(m_core);
                     }
-                } else if (!m_core.IsSuspended()) {
+                } else if (!m_bOpen && !m_core.IsSuspended()) {
                     const auto now = std::chrono::steady_clock::now();
                     if (!m_woken)
                         m_woken = now;
@@ -97,7 +116,7 @@ private:
                     }
                 }
             }
-            next += std::chrono::nanoseconds(1000000000ull * kPeriod / m_nDeviceRate);
+            next += std::chrono::nanoseconds(1000000000ull * kPeriod * m_nSlowdown / m_nDeviceRate);
             std::this_thread::sleep_until(next);
         }
     }
@@ -106,12 +125,14 @@ private:
     MixerCore& m_core = *BackendOf(m_out.Device())->Core();
     const std::chrono::milliseconds m_idleAfter;
     const std::chrono::milliseconds m_openDelay;
+    const unsigned m_nSlowdown;
     std::optional<std::chrono::steady_clock::time_point> m_woken; // the thread's own
     bool m_bHigh = false;                                         // the thread's own
     std::atomic<std::uint32_t> m_nDeviceRate{kRate};
     std::mutex m_mutex;
     std::vector<std::uint64_t> m_onsets;
     std::uint64_t m_nStoppedAt = 0;
+    std::optional<std::uint64_t> m_nHoldAfter, m_nHoldAt;
     bool m_bOpen = true;
     std::atomic<int> m_nStops{0};
     std::atomic<int> m_nStarts{0};
