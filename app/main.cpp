@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: sets up Qt and the dialog font, runs the main window modally and
 // ends the process when it closes. With a remote option it only sends that command to the
 // instance running on the same data folder and exits with its result; --help and --version

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every sentence the command line answers with (UTF-8, as the terminal reads it).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hot loops of mixing and of preparing sounds are built twice on x86-64: for the baseline and
 // for AVX2 + FMA machines, picked when the program loads. Sanitizer builds keep one version.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loudness after EBU R128 (ITU-R BS.1770): integrated loudness and true peak, measured with
 // libebur128 so that the figures are the ones other tools give.
 #pragma once

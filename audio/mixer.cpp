@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer's voices and the lock-free hand-over of starts and stops. Started voices arrive
 // through a multi-producer stack that the mixer empties at the start of every block into its own
 // preallocated array; a voice leaves the array only by the mixer's compare-and-swap on its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The software mixer behind the sound output: voices (one per secondary buffer), the lock-free
 // hand-over of started voices to the mixing thread, and the mix itself. Everything a buffer
 // prepares (decoding, fold-down, resampling) is done before the mixer sees it; the mixer scales

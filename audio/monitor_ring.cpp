@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The rate correction is a proportional one on a smoothed fill: a fill 4 ms above the target plays
 // 0.1% faster (the error in seconds over kCorrectionSeconds), at most 0.2%. Real clocks differ by
 // tens of parts per million, so the fill settles a few frames from the target; the limit keeps

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over from the main output to the monitor output. The two devices run on their own
 // clocks: the main output's callback writes every block it plays here, the monitor's callback
 // reads it back through a slow rate correction that holds the ring's fill (the delay between the

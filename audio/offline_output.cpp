@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline output: the caller's thread mixes, in virtual time.
 #include "audio/offline_output.h"
 

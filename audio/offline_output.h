@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output the tests and benchmarks mix through: no thread and no device, frames pulled by the
 // caller in virtual time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the device object needs from an output: the mixer core it feeds and a way to change the
 // output format. The SDL2 device and the offline renderer are the two outputs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the mix goes: the main output's device and an optional monitor device that plays the same
 // mix (one for the audience, one for the user's headphones), and how each is doing. The SDL
 // output follows a route while devices come and go; the offline output has no devices.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The general filter: a sinc with 32 zero crossings on each side, Kaiser window beta 9 (stopband
 // about 90 dB down), sampled 512 times per zero crossing and linearly interpolated between table
 // entries. Its -6 dB point sits at 0.455 of the lower rate, so the transition band ends at that

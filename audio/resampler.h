@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sample-rate conversion of whole sounds, done once when a buffer is unlocked. A Kaiser-windowed
 // sinc whose cutoff sits below the lower of the two Nyquist frequencies, so that nothing above the
 // output's Nyquist folds back as an audible alias (a linear interpolator lets it through).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // RIFF's building blocks, shared by the file reader, the jingle's image reader and the sample
 // converters: four-character codes and little-endian numbers read from bytes of any alignment,
 // and appended to a WAVE image by the programs that make one (the generators, tests, benchmarks).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding of the sample encodings a sound buffer may hold, and the fold-down of more than two
 // channels. Runs when a buffer is unlocked, never while mixing.
 #include "audio/sample_format.h"

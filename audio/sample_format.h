@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a sound buffer's format record means for the mixer: the sample encoding, the channel
 // layout and how it folds to stereo. Buffers are decoded once, when their data is unlocked, so
 // that the mixer only ever sees 16-bit samples at the output rate.

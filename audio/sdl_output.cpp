@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real output: SDL2 playback devices fed by the mixer from SDL's callbacks. SDL's environment
 // variables (SDL_AUDIODRIVER, SDL_DISKAUDIOFILE, ...) keep working.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compressed effects through libsndfile. Files reach it only through our own virtual I/O: a
 // regular file read with pread, or bytes in memory, so the same code reads both and nothing can
 // open a pipe or a device. Only input that starts like FLAC, Ogg or MP3 is handed over, and only

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Effects in FLAC, Ogg Vorbis, Ogg Opus and MP3: decoded whole at load time with libsndfile into
 // 16-bit samples that a sound buffer takes as it takes WAVE data, so the mixer never knows the
 // difference. WAVE files keep our own reader (audio/wave_file.*) and all its rules.

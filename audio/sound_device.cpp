@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio device: opens the output, turns WAVE data into sound buffers and plays the jingle.
 // Every failure the user should know of is one message box captioned "Error".
 #include "audio/sound_device.h"

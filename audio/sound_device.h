@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's one connection to the sound card: opens the output with the fixed primary
 // format, turns WAVE data into sound buffers, plays the jingle and releases buffers. Failures are
 // shown at once in a message box captioned "Error"; the caller carries on without that sound.

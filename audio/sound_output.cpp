@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device object and the primary buffer over an output: argument checks and result codes as
 // the program expects them; the secondary buffers they make are audio/sound_buffer.cpp's.
 #include "audio/sound_output.h"

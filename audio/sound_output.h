@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound output layer: a device object and sound buffers with the operations and result codes
 // of the platform mixing interface the program was designed on, over a software mixer of our own.
 // Two outputs sit behind it: the real device through SDL2, and an offline renderer that tests and

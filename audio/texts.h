@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every sentence of audio/ that the user reads: the sound device's failures, each in a box
 // captioned "Error". UTF-8 here; shown in CP932.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect file reader. A small buffered reader stands in for the multimedia file functions;
 // every read is bounded by the RIFF chunk's end and the file's end, and the only allocation
 // sized by the file is the format record (at most 18 + 65535 bytes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads an effect's RIFF WAVE file: checks the header, copies the format, finds the data chunk
 // and hands out the sample bytes on request. Our own chunk reader over a buffered file.
 #pragma once

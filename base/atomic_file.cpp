@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Temporary file + fsync + rename: the only way the set file and the settings file are written,
 // so that a failed write can never cost the user the file they had.
 #include "base/atomic_file.h"

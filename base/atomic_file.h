@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replacing a file so that a crash, a full disk or a failing write never leaves it half written:
 // the data goes to a temporary file beside it, is synced, and is renamed over the old file.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker's debug lines ("%d\n", "Play Error!\n") go to one process-wide sink: silent unless
 // something listens (tests, or OTOMARU_DEBUG=1 on stderr).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The number fields' text rule, shared by every dialog that edits a number.
 #include "base/int_text.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The integer text of the number fields in the program's dialogs: how a number is written into a
 // field and the rule by which a field's text is read back or refused. Kept free of any widget so
 // the rule is tested on its own.

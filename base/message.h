@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every message box of the program goes through one replaceable function: the window shows a
 // QMessageBox, tests record the text and answer for the user. Texts are CP932 byte strings.
 #pragma once

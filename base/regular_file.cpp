@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading only regular files, opened so that nothing a path names can stall the caller.
 #include "base/regular_file.h"
 

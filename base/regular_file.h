@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a file the user, a setting or a set line names, on the window's thread. open() on a
 // FIFO waits for a writer, and a device may never answer: the file is opened without blocking
 // and refused unless it is a regular file, before a single byte is read.

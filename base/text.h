@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text inside the program is CP932 bytes, as the files hold it. Conversion happens only at the
 // borders: the operating system (UTF-8 paths) and the widgets (QString, see ui/). Paths the
 // system gives us (the executable's or data folder, the current directory, what a chooser

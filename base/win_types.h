@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Result codes, dialog results and message-box flags keep the values the program was designed
 // around, so that stored files, tests and the code read the same on every host.
 #pragma once

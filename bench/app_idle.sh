@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The program itself sitting idle on a private PulseAudio daemon with a null sink (Qt offscreen):
 # after WAIT seconds (the jingle played, the output gone to sleep), the CPU Otomaru and the server
 # use over 20 s, and how many streams the server has.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output asleep and awake, on a private PulseAudio daemon with a null sink:
 //  1. CPU of this process and of the server over `seconds` (20 by default) with nothing
 //     sounding and nothing recording, the output asleep, then kept open;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast compressed effects load: LoadWaveFile on FLAC, Ogg Vorbis, Opus and MP3 files through
 // the offline output (libsndfile's decode plus the preparation for the mixer at 22050 Hz), beside
 // `sox FILE -n` decoding the same file in the same run. sox on Debian 12 has no Opus reader; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How fast effects load: LoadWaveFile on 16-bit stereo 44100 Hz files through the offline output
 // (so the conversion to the output format at Unlock counts), beside reading the same bytes with
 // `cat` from the page cache, and the resident memory each second of loaded audio costs. Wall and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How many voice-seconds the mixer gets through per CPU-second, beside OpenAL Soft's loopback
 // device doing the same work with its default configuration. Prints figures; asserts nothing.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How quickly playbacks stop and how exactly repeats keep time, on real threads and the real
 // clock: stop latency (flag cleared -> worker's "play done"), StopAll time for 1, 16 and 256
 // running jobs, and the error of the last repeat's onset against the ideal schedule. Beside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Underruns of the SDL output on a real PulseAudio daemon of our own (tests/support/pulse_rig.h):
 // the main output on a 48000 Hz null sink, a short tone played every second, counted once the
 // stream flows: the daemon's own underruns of our stream (from its debug log), and the output's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a device of another rate costs: a set of long effects, all sounding, on an offline output
 // whose device changes from 44100 to 48000 Hz. Prints the preparation at load, the mixing of the
 // prepared voices, the mixing while the buffers are prepared again (the mixer stretching those

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How evenly repeats land in the output stream: the gap between consecutive onsets against the
 // interval, for 1,000 repeats at 10 ms and 100 at 250 ms, through the offline output rendered in
 // real time (one 256-frame period per period of wall time, as a sound card pulls) and through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long opening a large set takes and how much memory its sounds cost: 1,000 one-second
 // 16-bit stereo 44100 Hz effects are read, decoded and made ready to play on an offline device,
 // against `cat` of the same files (warm cache) in the same run. Both wall time and CPU time

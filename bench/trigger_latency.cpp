@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From a Play call to the first output frame that carries the voice, offline and on SDL's dummy
 // driver, and what the Play call itself costs. Prints figures; asserts nothing.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two outputs and a sound server that goes away, on a private PulseAudio daemon with two null
 // sinks (the main output on one, the monitor on the other):
 //  1. a click every 500 ms for `seconds` (60 by default), recorded on both sinks' monitors: how

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long the effect list takes to rebuild and to paint for the first time with 10,000 effects.
 // The set is read from a generated file with a loader that makes no sound, so only the list's
 // own work is timed. Prints the median of several runs.

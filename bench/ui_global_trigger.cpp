@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long a trigger from outside the window takes to reach the effect's Play call: a remote
 // command's message (over the session bus, and over the local socket) and a grabbed key's X
 // event, median and 99th percentile over many triggers; and the whole `otomaru --play` process.

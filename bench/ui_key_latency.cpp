@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // From a key event reaching the main window's event filter to the first output frame that
 // carries the effect: a synthetic Qt key press on the real window (set controller, play list,
 // worker thread, mixer) with the sound going to SDL's dummy or disk driver or to the offline

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long a set of long compressed effects takes to open, and whether the window keeps painting
 // meanwhile: half the effects 30 s of 44.1 kHz stereo FLAC, half 30 s of 48 kHz stereo Opus
 // (written once by sox and opusenc, then hard-linked under every effect's name). First the

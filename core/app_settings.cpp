@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our own reader and writer of the one-section settings file. Like the private-profile functions
 // the file was made for, names compare without ASCII case, values may be quoted, and a write
 // changes one key's line and keeps every other byte of the file as it was.

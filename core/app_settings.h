@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Otomaru.ini, beside the executable or in the user's data folder, remembers in [Environment]
 // which set was open last (SoundsFile="<file name>"), the output devices and the global-hotkey
 // switch, the loudness target; values CP932. Our own reader and writer of that layout.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the sets, Otomaru.ini and the current directory live: beside the executable when the
 // user may write there (a portable copy), otherwise in the user's own data folder, made at first
 // start with a copy of the demo set the package installs. All paths in the system's encoding.

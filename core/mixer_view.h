@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the set controller needs of its window. The Qt window implements it; tests implement it
 // with a fake that records calls and answers dialogs and questions.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which devices the mix goes to, as the user chose them and Otomaru.ini remembers them, and the
 // one line the title shows about them. Window thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The remote's commands carried out on the open set: play by name, play by hotkey text, stop
 // all, list. Names and hotkeys are matched as the effect list shows them, in UTF-8.
 #pragma once

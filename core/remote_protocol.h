@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the command-line remote and the running instance say to each other over the local
 // socket. D-Bus carries the same requests as method calls; the socket needs its own framing.
 // Requests are one line, "<verb>[ <argument>]\n"; replies are "<status> <length>\n" and that many

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts and colours of the two lists' rows, kept free of any widget toolkit so that they can
 // be checked without a display: the four cell texts of an effect or a playback, the cut of a cell
 // that is too wide for its column, and the halved tint of a selected row.

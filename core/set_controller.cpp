@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The set controller: start-up, shut-down and the commands that change the open set. Everything
 // here runs on the window's thread; workers reach back only through the post target.
 #include "core/set_controller.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The non-visual half of the main window: owns every piece of state of the open set and carries
 // out the start-up, the shut-down and every command that changes the set. Window thread only.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing the sound-source file. The reader keeps every effect line it can parse,
 // also when its WAVE file is missing or does not load, so that the next write does not drop the
 // user's effects; the writer replaces the file atomically so a failed write never loses it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound-source file: Shift-JIS text, line 1 "MOK_FILE", line 2 the WAVE directory, then one
 // effect per line "%s,%s,%d,%d,%d,%d,%d,%d"; lines starting with "/" are comments.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sounds of a set being opened, decoded on every core while the window's thread keeps
 // painting. Each effect's sound lands in its own slot and the messages its load asks for are held,
 // so the result is the one a load in file order gives: the same buffers, the same messages in the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every sentence of core/ that the user reads: the set commands' message boxes, the set file's
 // errors, the title's status lines and the remote's replies. UTF-8 here; boxes show them in
 // CP932. A sentence that follows a path or a name starts with its particle.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A hotkey as the global grabbers see it: the effect's key code and its exact Alt/Ctrl/Shift.
 #pragma once
 

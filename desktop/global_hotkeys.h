@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The global-hotkey switch at work: while it is on, the open set's hotkeys are taken from the
 // desktop (X11 grabs, or the Wayland portal) and grabbed again whenever the table changes.
 #pragma once

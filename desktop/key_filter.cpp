@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/key_filter.h"
 
 #include "desktop/qt_key_map.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hotkeys fire while the main window has the keyboard focus, before the focused control or the
 // dialog's own keyboard handling sees the key. Installed on the application, this filter sees
 // every key press and release, keeps the 256-byte key-state table, hands the key messages meant

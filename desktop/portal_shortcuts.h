@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys on Wayland through the desktop portal's GlobalShortcuts interface (KDE Plasma
 // 5.27 and later). Each distinct hotkey is one shortcut; its activation and deactivation are fed
 // through the same key-state table and matching as a focused press and release.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt gives a key event its own key code, the X11 keysym and the keycode of the physical key;
 // hotkeys are Windows virtual-key codes. Named keys go by Qt's code, modifier sides by keysym or
 // keycode, character keys by their physical place (as Windows derives its codes) and, where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt key events -> the Windows virtual-key codes that hotkeys and the key-state table are kept in.
 #pragma once
 

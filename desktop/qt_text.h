@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The border between the program's CP932 byte strings and the widgets' QString. Every ui file
 // converts through these two functions, which go through the one converter in base/text.h.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt's own windows (file and folder choosers, the edit menus of text fields) speak the
 // interface's language, Japanese, whatever the desktop's locale.
 #pragma once

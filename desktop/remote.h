@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line remote and the one-instance-per-data-folder rule. The running instance claims
 // its data folder under a name on the session bus and a socket in $XDG_RUNTIME_DIR; a second
 // process of the same folder finds it there and sends it one request. Copies in other folders

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every sentence of desktop/ that the user reads: the global hotkeys' boxes and the remote's
 // complaints on standard error. UTF-8 here; boxes show them in CP932.
 #pragma once

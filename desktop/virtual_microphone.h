@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A virtual microphone on the sound server, made with pactl so that other programs (a voice
 // call) take Otomaru's effects and the user's own voice as one input. It outlives Otomaru: a call
 // keeps its device. pactl runs without the caller waiting for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys on X11: passive key grabs on the root window, and the events they bring fed
 // into the key filter's table and matching, as focused presses are. A grab reports a key only
 // while another program has the keyboard: with our own window focused, the event goes to that

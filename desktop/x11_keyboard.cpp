@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "desktop/x11_keyboard.h"
 
 #include "desktop/qt_text.h"

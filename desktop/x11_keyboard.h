@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the X server knows about the keyboard and Qt's key events do not tell: which keys are
 // physically down right now. Empty answers off X11 (Wayland, the offscreen platform of tests).
 #pragma once

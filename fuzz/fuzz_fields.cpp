@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SplitFields and TrimLineEnd over arbitrary lines, against a plain model: every comma delimits
 // (a comma is never a trail byte), a delimiter that ends the line gives no further field, the
 // eighth field ends at the eighth delimiter, and nothing is read or written outside the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes from a peer of the remote's socket: the readers never take more than they were
 // given, refuse what they cannot read, and what they accept writes back to the same message.
 #include "core/remote_protocol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary sound-source files, read with a loader that loads nothing; then written back and read
 // again: the second read must give the same WAVE directory and the same effects, field by field,
 // options included.

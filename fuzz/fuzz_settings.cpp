@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary settings files: the reader returns at most 1023 bytes, a write of the value reads
 // back as written, and saving the value the file already holds changes no byte of it.
 #include "core/app_settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes through the compressed-sound path: libsndfile over our virtual I/O, then into a
 // sound buffer as a load would. A decode must refuse or succeed without reading outside the
 // input; an accepted sound has a 16-bit PCM format record whose numbers agree, whole frames, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scratch space shared by the fuzz targets that go through real files. The writers sync every
 // file they replace; on a disk that costs milliseconds per input, on tmpfs next to nothing.
 #pragma once

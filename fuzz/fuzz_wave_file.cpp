@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a WAVE file: Open must refuse or accept without reading outside the file;
 // an accepted file has a whole format record, and Read hands out exactly the sample bytes the
 // file really holds, never more than its data chunk declares, and never more than asked.

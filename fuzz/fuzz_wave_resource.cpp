@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary images for the resource walk: no read may leave the image, whatever its sizes claim.
 #include "audio/sound_device.h"
 

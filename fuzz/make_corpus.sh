@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the seed corpus into fuzz/corpus-run/<target>/: WAVE files in the layouts real encoders
 # write (sox: PCM 8/16/24/32, float, extensible, several channels and rates, a LIST chunk) and
 # hand-made ones (odd chunks with pad bytes, data before fmt), plus set and settings files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes short FLAC, Ogg Vorbis, Opus and MP3 files with libsndfile itself, in the layouts the
 // fuzz corpus needs beside sox's: several channel counts and rates, a little of each.
 // Usage: make_sound_seeds DIR

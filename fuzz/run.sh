@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the fuzz targets with clang and runs each for the given number of seconds (default 60)
 # on a fresh copy of the seed corpus, one process per target, with its dictionary.
 # Usage: sh fuzz/run.sh [seconds] [target...]   (JOBS=n sets the build's parallelism)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Modifier codes, the hotkey field's flags, and the hotkey texts of the effect list.
 #include "input/hotkey.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hotkeys: a Windows virtual-key code (the set files hold them) plus the program's modifier code
 // (bit 0 Alt, bit 1 Ctrl, bit 2 Shift). Conversions to the hotkey field's flags, and key names
 // from our own table of the keys a PC keyboard carries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our own tables of the keys a PC keyboard has: virtual-key code -> scan code -> the name the
 // key carries. Built once, on first use; read-only afterwards, so any thread may read them.
 #include "input/key_layout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboards we can name keys for. This host has no virtual-key -> scan-code mapping and no
 // key-name service, so we carry the tables of a US 101/104-key and a Japanese 106/109-key PC
 // keyboard ourselves, with the names their keys carry in the Windows convention.

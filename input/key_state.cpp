@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key-state bookkeeping for a host that gives us key events but no keyboard-state snapshot.
 #include "input/key_state.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 256-byte key-state table the window keeps from the key events it sees, laid out as the
 // trigger matching reads it: bit 7 = down, bit 0 = toggled on (Caps, Num and Scroll Lock).
 // Also the X11 auto-repeat rule, which decides which key events are real presses and releases.

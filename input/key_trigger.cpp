@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key presses and modified clicks become triggers here, before any control sees the key.
 #include "input/key_trigger.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns key presses and modified clicks into triggers. Platform-free: the window feeds it the
 // message code and a 256-byte key-state snapshot (bit 7 = down), and it acts through the target.
 #pragma once

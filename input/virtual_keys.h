@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual-key codes the program names by hand: the key table, the stored hotkeys and the
 // modifier rules all speak these numbers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The open set's effects, in file order. Entries are held by shared_ptr: list rows and running
 // playbacks keep their entry alive and at the same address while the table grows or shrinks,
 // and a stopped worker winding down can still read it after the set was closed.

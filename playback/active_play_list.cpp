@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting, stopping and forgetting playbacks, all on the window's thread. A job leaves the list
 // only after its thread has been joined or, when it would not end in time, detached; the shared
 // job keeps a detached worker safe until it lets go.

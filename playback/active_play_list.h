@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The running playbacks, in start order; row i of the play list shows job i. Window thread only.
 #pragma once
 

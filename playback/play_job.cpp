@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The playback worker: pan, volume, then the plays and waits that the entry's repeat count and
 // interval ask for, then "play done" to the window. Waits sleep on the job's condition variable
 // so that a stop is seen at once, and follow a fixed schedule so that repeats never drift. On

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One running playback and its worker thread. The worker plays the entry's buffer the entry's
 // repeat count of times, spaced by its interval, then reports to the window ("play done").
 // Jobs are shared: the worker keeps its job, and the job its entry, alive until both are done

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the demo set that a fresh build starts with: "音源.txt" (CP932) and five short sounds
 // of our own making in its WAVE folder, 16-bit mono PCM at 22050 samples per second. The
 // effects sit on the number keys 1-5 with different volumes, pans and repeats, so that a first

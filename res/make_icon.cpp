@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the main icon as PNGs for the desktop's menus (installed with the program), one per
 // hicolor size under OUTPUT_DIR/<n>x<n>/apps/otomaru.png; the window itself draws its icons at
 // run time.

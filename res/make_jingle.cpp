@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the start-up jingle as a C++ byte array: a RIFF WAVE image, PCM mono, 8000 samples per
 // second, 8 bits, 17316 data bytes. A short chime of our own: three bell-like notes (C6 E6 G6)
 // with soft attacks and exponential decays, the last one ringing out.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Each folder may include only from the folders beneath it, so the tree reads bottom-up like the
 # path of a key press; the floors and what each may use are listed once, in tools/floors.txt.
 # ctest runs this as the test `layers`, so an include that runs up fails the inner loop too.

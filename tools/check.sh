@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, then builds three times over: the plain build that ships (gcc; the
 # program, its package and its test, the benchmarks), every suite under AddressSanitizer + UBSan,
 # and the suites that run threads under ThreadSanitizer. The sanitizer builds use clang, which

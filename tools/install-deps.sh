@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian 12 packages Otomaru builds, runs and is tested with (as root). Packages
 # already present are left alone, so a second run costs nothing.
 set -eu

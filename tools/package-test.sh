@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the Debian package in the build folder, unpacks it into a temporary folder and starts the
 # unpacked program as an unprivileged user with a fresh home (Qt offscreen, SDL dummy): the data
 # folder must be made with the demo set and Otomaru.ini. Then, on a private X server, a new set

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds Otomaru and starts it from the build folder (beside the demo set).
 set -eu
 cd "$(dirname "$0")/.."

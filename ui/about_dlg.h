@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About box (template 100): the program's icon, one line with its name and version, OK.
 #pragma once
 

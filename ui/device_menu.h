@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The menu "出力デバイス": the system default and every playback device the sound system lists,
 // and under "モニター出力" the second device that plays the same mix. The list is read afresh
 // each time the menu opens, from what the output last saw (it never asks the sound server).

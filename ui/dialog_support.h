@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the program's own dialogs share: the CP932 <-> QString border and the handling of a field
 // whose text is refused (message, focus, whole text selected).
 #pragma once

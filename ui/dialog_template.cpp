@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one builder that turns a dialog template into Qt widgets, so every dialog of the program is
 // laid out from the same numbers in dialog units and looks the way it was designed.
 #include "ui/dialog_template.h"

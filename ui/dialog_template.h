@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialog templates as data: every control with its id, class, text and rectangle in dialog units,
 // in tab order. One builder turns a template into widgets, converting dialog units with the
 // dialog font's metrics (x * average char width / 4, y * height / 8), so every window keeps the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect editor and its data exchange: texts and numbers between members and controls in a
 // fixed order, so the first faulty field is the one reported.
 #include "ui/effect_dlg.h"

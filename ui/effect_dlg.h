@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect editor: the modal dialog in which one effect's WAVE file, name, hotkey, repeat
 // count and interval, volume and pan are entered, and behind "詳細" its options. It touches no
 // entry or set file; it only exchanges values between its members and its controls, and reads

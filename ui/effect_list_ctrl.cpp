@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/effect_list_ctrl.h"
 
 #include "base/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The owner-drawn report list behind both lists of the main window. The view keeps rows,
 // columns, selection and scrolling; every row is painted by DrawItem alone: alternating window
 // colour and tint, the selected row in the tint at half brightness, cells cut with "...",

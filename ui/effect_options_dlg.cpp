@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's options, exchanged in tab order so the first faulty field is the one reported.
 #include "ui/effect_options_dlg.h"
 #include "ui/texts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's "詳細" dialog: how a press retriggers the effect, its choke group, its fades, and
 // the part of the sound that plays, marked on its waveform and heard with a play button. Like
 // the editor it touches no entry: it exchanges EffectOptions with its controls.

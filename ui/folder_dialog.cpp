@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder picker over Qt's own directory chooser (not the desktop's, so it looks the same
 // everywhere and tests can drive it).
 #include "ui/folder_dialog.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folder picker of the new-set dialog: a directory chooser that opens on a given folder and
 // answers with the chosen folder's path. Its texts keep the bounds the program has always given
 // them (title 255 bytes, paths 259 bytes as CP932 would store them): longer texts are cut or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our hotkey field: key events become a virtual-key code and HOTKEYF_ flags, as the platform's
 // hotkey control reported them, so the editor converts them exactly as before.
 #include "ui/hotkey_edit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hotkey field of the effect editor. The desktop has no hotkey control, so this is our own:
 // it captures one key together with Alt, Ctrl and Shift and holds it as the platform's hotkey
 // control did, a virtual-key code (0-255) plus HOTKEYF_ flags; it shows the hotkey as the effect

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's two icons, drawn in code so that no image file has to travel with the binary:
 // 128, the main window's (a speaker sending sound waves on a light-blue tile), and 134, the
 // About box's (the same speaker on a pink tile, the play list's colour).

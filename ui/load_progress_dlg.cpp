@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/load_progress_dlg.h"
 
 #include "desktop/qt_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a set: the window's thread runs a loop of its own while the sounds load on the other
 // threads, so every window keeps painting, and a modal box says how far the load got once it has
 // taken half a second. It has no Cancel: a set is opened whole, as before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's way of showing the program's message boxes: the process-wide message function
 // (core/message.h) answered with a QMessageBox, with the buttons a Japanese desktop shows.
 #pragma once

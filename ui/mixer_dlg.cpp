@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's life (built, started, shut down), its place on the screen, the status line
 // in its title, and the routing table that sends every command to the set controller.
 #include "ui/mixer_dlg.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: template 102 with its menu bar, the two lists, the set selector and the
 // buttons. It shows the open set and routes every button, menu command, list notification and
 // key to the set controller it owns; the controller changes the set and calls back through

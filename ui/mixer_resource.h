@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resource and control ids of the main window, its menus and the About box. The ids are the
 // ones the program was designed with; tests and the routing table use them by name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-set dialog and its folder button.
 #include "ui/new_source_dlg.h"
 #include "ui/texts.h"

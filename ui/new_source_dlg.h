@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-set dialog: asks for the new sound-source file's name and the set's WAVE directory,
 // typed or picked with the folder picker. It refuses text that CP932 cannot hold and changes
 // neither text otherwise.

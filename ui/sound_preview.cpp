@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's copy of a sound: read with the set's own readers, folded and converted once on a
 // pool thread, so the window only draws and plays it.
 #include "ui/sound_preview.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the effect editor shows and plays of a sound: the file decoded off the window's thread
 // into 16-bit samples at its own rate (folded to one or two channels), the peaks its waveform is
 // drawn from, and its loudness.

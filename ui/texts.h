@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every sentence of ui/ that the user reads in a box or a prompt. UTF-8 here; boxes show them in
 // CP932.
 #pragma once

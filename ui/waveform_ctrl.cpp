@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawn from the sound's peaks: each pixel column spans the slices under it and draws their lowest
 // and highest sample, so a click a single sample long still shows at any width.
 #include "ui/waveform_ctrl.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The waveform of an effect's sound with the start and end marks of the part that plays. The
 // marks are dragged with the mouse, or moved with the arrow keys (Space switches between them).
 #pragma once

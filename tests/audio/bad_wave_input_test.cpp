@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAVE files a set can point at on a real disk: empty, cut short, lying about their size, a
 // directory with a .wav name, plain garbage. Reading the set gives one message per file that
 // exists but does not load, none for a missing one, allocates nothing the file does not hold, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mix runs at the device's rate (or the forced one) while the primary buffer keeps reporting
 // the format the program set, and a device of another rate taking over keeps every sound at its
 // pitch and its place.

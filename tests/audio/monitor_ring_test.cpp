@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ring between the main output and the monitor, driven by two simulated device clocks: the
 // delay between the outputs stays bounded whatever the clocks' difference, the sound stays
 // continuous, and a stall on either side ends in a resync instead of a growing delay.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An output that stops pulling frames while nothing sounds and starts again at the next start,
 // paced in wall time as the SDL output is. (A worker's repeats across a stop: the playback
 // suite's repeat schedule.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 2:1 path that nearly every effect takes when it loads (44100 Hz files, 22050 Hz output):
 // its frequency response, its block seams and edges, every sample encoding feeding it, the
 // rounding of its output, and the silence a buffer plays before anything is written to it.

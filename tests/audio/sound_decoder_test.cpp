@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Compressed effects, written by libsndfile here: through the whole load path each format must
 // sound like its WAVE original (frequency, length, level), channels must land in WAVE's places,
 // overshoot must clip, and whatever is unreadable must get the WAVE reader's message.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio device against the recording fake output: what it asks the output for, in which
 // order, which failures it reports with which message, and what it leaves in the buffers.
 #include "audio/offline_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Buffer formats, argument checks and the buffer memory: every sample encoding must reach the
 // output with exact values, and every record the mixer cannot play must be refused.
 #include "audio/offline_output.h"

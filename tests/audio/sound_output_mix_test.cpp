@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mix: volume and pan laws, summing and limiting, and what Play, Stop, SetCurrentPosition and
 // Release do to the sound block by block, rendered offline at a tiny rate with exact values.
 #include "audio/offline_output.h"

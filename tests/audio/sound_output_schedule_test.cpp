@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts on an exact output frame, rendered offline: inside a block, on a block edge, in the past,
 // two in one block, a restart that cuts the sound, and a Stop that takes a waiting start back.
 #include "audio/offline_output.h"

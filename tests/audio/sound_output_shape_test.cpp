@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trim, fades and gain in the mix, frame by frame at 1000 Hz (one frame a millisecond), and the
 // loudness measurement against BS.1770's own figures for a sine.
 #include "audio/loudness.h"

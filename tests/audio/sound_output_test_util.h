@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small builders the sound output tests share: format records (plain and extensible) and
 // buffers filled through Lock/Unlock, as the device layer fills them.
 #pragma once

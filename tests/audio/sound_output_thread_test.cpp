@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Buffers used from many threads while another thread mixes (run it under ThreadSanitizer), and
 // the real output opened through SDL's dummy driver.
 #include "audio/offline_output.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect file reader: which files open, what format record and data size they give, and how
 // reads end. Malformed files must be refused without a crash (run under ASan/UBSan too).
 #include "audio/wave_file.h"

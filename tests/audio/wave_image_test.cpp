@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The walk over an in-memory RIFF image (the jingle resource): its own chunk rules, and no read
 // outside the image whatever the size fields claim. Images sit in exactly sized heap blocks so
 // that ASan sees any stray read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A write that fails at any point (no room, no permission, a failing sync or rename) must leave
 // the user's old file byte for byte, report the failure, and leave no temporary file behind.
 #include "base/atomic_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shift-JIS walking, atoi-style numbers and the CP932 borders: the byte rules every set file,
 // path and settings value goes through.
 #include "base/text.h"

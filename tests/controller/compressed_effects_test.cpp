@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC, Ogg Vorbis, Opus and MP3 effects in a set beside WAVE ones: they load from set lines and
 // through Add, wait their decoded length, and an unreadable one of each kind says so and stays.
 #include "playback/play_job.h"

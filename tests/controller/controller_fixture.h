@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the set controller's tests: a temporary directory stands in for the
 // executable's, the sound goes to an offline output, messages are recorded and answered, and the
 // window is the recording fake.

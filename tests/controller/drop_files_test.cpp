@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files dropped on the effect list: how each is stored and named, which are refused and
 // why, all added with one write.
 #include "tests/controller/controller_fixture.h"

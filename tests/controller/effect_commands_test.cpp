@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Play, add, edit and delete: each command's effect on the table, the lists, the set file on
 // disk and the current directory, and each of its refusals.
 #include "tests/controller/controller_fixture.h"

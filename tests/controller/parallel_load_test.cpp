@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sounds loaded on several threads give the table and the messages a load in file order gives,
 // whatever order the loads finish in.
 #include "core/set_file.h"

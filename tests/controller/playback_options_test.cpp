@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Retrigger modes, choke groups and the fade-out of a stop by command, whichever way a press
 // arrives: the Play button, a hotkey (as the window or a global grab delivers it), the remote.
 #include "core/remote_command.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Switching and creating sets: what is closed, read, remembered and listed, and the refusals
 // that keep the open set open.
 #include "tests/controller/controller_fixture.h"

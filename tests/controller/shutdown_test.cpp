@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shut-down: every playback stopped, every buffer given back, no worker thread left behind.
 #include "tests/controller/controller_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Thousands of random commands against the set controller, as a restless user would give them,
 // with the window's invariants checked after every step: the lists show exactly the table and
 // the running playbacks, no playback refers to a removed effect, and the files on disk read back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up: the order of the steps, what lands on disk, and how a missing or damaged set shows.
 #include "tests/controller/controller_fixture.h"
 

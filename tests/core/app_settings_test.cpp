@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file as a user's editor and the program both leave it: first start, hand edits,
 // other sections kept, names in any case, and directories whose names hold a 0x5C trail byte.
 #include "base/text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Set and settings files at the edges a user's disk can produce: huge files, huge lines, a
 // directory where a file should be, files we may not read. Each gives its message or is skipped,
 // none takes pathological time, and a write after such a read loses no effect line.

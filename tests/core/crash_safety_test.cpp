@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A writer killed at any moment (power cut, kill -9, crash) must leave the set file and the
 // settings file whole: byte for byte the old or the new content, never a mix, never empty. A
 // temporary file it leaves behind must never be offered as a set.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the files live: beside a writable executable, otherwise the user's data folder, made at
 // first start with the installed demo set.
 #include "core/data_folder.h"

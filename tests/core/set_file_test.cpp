@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound-source file byte for byte: line pieces, comments, field splitting, path joining,
 // the four messages, and that no effect line is lost by a read followed by a write.
 #include "base/text.h"

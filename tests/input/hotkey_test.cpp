@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Modifier codes against the hotkey field's flags, hotkey texts and key names on both keyboards.
 #include "base/text.h"
 #include "input/hotkey.h"

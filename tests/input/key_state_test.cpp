@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key-state table built from key events, and the auto-repeat rule.
 #include "input/key_state.h"
 #include "input/key_trigger.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Trigger matching over key-state snapshots, driven through the key-state table the window keeps.
 #include "input/key_state.h"
 #include "input/key_trigger.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual microphone on a real PulseAudio daemon: a fake microphone (a null sink's monitor
 // remapped as a source) carrying a tone passes into it beside an effect our output plays; both
 // come back when the server restarts, and a second start finds the microphone it made.

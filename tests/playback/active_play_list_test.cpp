@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting, stopping and forgetting playbacks: which jobs are listed, what their buffers hear,
 // and that every worker is joined or let go before its job leaves the list.
 #include "playback/active_play_list.h"

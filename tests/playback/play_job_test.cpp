@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker's plays and waits, observed as the calls it makes on a recording buffer and the
 // lines it writes to the debug sink.
 #include "playback/active_play_list.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker's repeats on a real buffer, heard in an offline output that a thread renders in real
 // time as a sound card would: each onset lies on the first play's frame plus the waits so far at
 // the output rate, also when the output stops between them for want of sound, and a stop takes back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL output against a real sound server: the chosen device, a monitor beside it, and the
 // way back after the server goes away, heard through recorders on the null sinks' monitors.
 #include "audio/output_backend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the sanitizers must not count against us in the sound-server tests. libpulse and SDL's
 // PulseAudio driver share a connection between SDL's hot-plug thread and the caller of SDL's
 // audio functions, and the races reported there lie inside those libraries; each fresh start of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files written by libsndfile, so that the decoding tests never depend on files we did not
 // make: FLAC (16-bit), Ogg Vorbis, Ogg Opus, MP3 or 16-bit WAVE, chosen by the path's extension.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording fake device and buffers, and the playback tests' stand-ins (see the header).
 #include "tests/support/fake_buffer.h"
 

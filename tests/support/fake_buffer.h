@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Stand-ins for the sound output and the playback tests: a device and buffers that record every
 // call in order (with its thread and time) and can be made to fail, once or always, or to hold a
 // Play until released; the window's "play done" queue; and a recorder of the debug sink. All of

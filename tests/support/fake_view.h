@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A window stand-in for the set controller's tests: records every call in order, answers the
 // two dialogs from queues, keeps what the lists and the set selector were given, and queues
 // "play done" reports from worker threads for the test thread to hand back.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline output pulled one period per period of wall time on a thread of its own, as a
 // device would pull it, noting the frames where a marked sound begins. Tests and benchmarks of
 // when sounds start share it. Given an idle time, it stops pulling and starts again as the SDL

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private PulseAudio daemon with two null sinks and a recorder on each sink's monitor, for the
 // device tests and benchmarks. The daemon and the recorders run in a runtime folder and home of
 // their own; every process started here is our child, ended by its own id, and ends with us.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Waiting for something a Qt event loop brings about, in the widget and X11 tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The number fields' text rule, case by case.
 #include "base/int_text.h"
 

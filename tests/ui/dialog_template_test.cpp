@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The template builder: dialog units follow the font, every control is made as its class says,
 // ids come back, and the tab order is the template order. The dialogs' base: OK and Cancel,
 // anchors.

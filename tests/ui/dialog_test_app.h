@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the widget tests share: one QApplication per process (whichever test runs first makes
 // it), and a way to act on a modal dialog once its own event loop is running.
 #pragma once

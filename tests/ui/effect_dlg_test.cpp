@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect editor: its layout, the data exchange with its order and refusals, the sliders, the
 // hotkey field and the file chooser.
 #include "base/text.h"

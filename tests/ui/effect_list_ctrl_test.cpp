@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The owner-drawn list: painted into an image and sampled, so that colours, cutting and the
 // focus rectangle are checked as a user would see them.
 #include "dialog_test_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor's options: carried through the editor on OK and dropped on Cancel, the fades'
 // range, the marks dragged on the waveform, and the sound read off the window's thread.
 #include "base/text.h"

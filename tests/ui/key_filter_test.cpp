@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keys through the application-wide filter into the real trigger matching: a hotkey fires once
 // while held and its key-down is swallowed, releases always pass, Enter and Escape keep their
 // meaning for the window, and nothing fires while another modal window has the keyboard.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // While a set's sounds load, the window's thread keeps running its loop; the progress box comes
 // only once the load has taken half a second, with the count, and goes with the load.
 #include "tests/support/test_support.h"

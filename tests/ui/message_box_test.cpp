@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's messages shown as Qt message boxes: caption, CP932 text, buttons and answers.
 #include "dialog_test_app.h"
 #include "ui/message_box.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window with a real set controller on a set in a temporary folder: its layout, the
 // routing of every button, menu command, list notification and key, and its shut-down.
 #include "mixer_dlg_fixture.h"

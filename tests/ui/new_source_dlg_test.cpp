@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The new-set dialog and its folder picker: results, focus, the picked folder's separator, and
 // the picker's bounded texts.
 #include "dialog_test_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys through the GlobalShortcuts portal, against a fake portal on a private bus that
 // records what is bound and sends activations as the desktop would.
 #include "dialog_test_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A session bus of the test process's own: a dbus-daemon started once, before Qt first looks at
 // the bus, and ended by its process id when the tests end. Also a runtime folder of its own, for
 // the remote's socket.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Qt key events to virtual-key codes: keypad and navigation keys, sides of the modifiers, and
 // the character keys of both keyboards.
 #include "desktop/qt_key_map.h"

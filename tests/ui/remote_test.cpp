@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line remote end to end: the real executable sends its commands to a window of
 // this process on a private bus, and over the socket where it finds no bus.
 #include "dialog_test_app.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Row texts, cell cutting and the selected-row colour, without a display.
 #include "core/row_text.h"
 

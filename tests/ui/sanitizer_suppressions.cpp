@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The widget tests start fontconfig through Qt, and fontconfig keeps its caches until the process
 // ends without ever freeing them; LeakSanitizer would report that as our leak. SDL's audio, started
 // afresh by the device tests, keeps its device lists and hints until SDL_Quit, which a process

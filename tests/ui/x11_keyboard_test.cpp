@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key names from the desktop's active layout: character keys by what they type there.
 #include "desktop/x11_keyboard.h"
 #include "input/hotkey.h"

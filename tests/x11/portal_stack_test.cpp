@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys through the portal stack Debian 12 ships: kglobalaccel5, the KDE portal backend
 // and xdg-desktop-portal, started here on the test's own bus and Xvfb and ended by their ids.
 #include "desktop/global_hotkeys.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Global hotkeys on a real X server: an Xvfb of the test's own, a window of another X client
 // holding the focus, and xdotool pressing keys as a user would.
 #include "desktop/global_hotkeys.h"

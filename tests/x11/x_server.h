@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An Xvfb of the test program's own, with the application on it, for the whole program; the
 // server is ended by its id.
 #pragma once
