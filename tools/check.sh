@@ -9,34 +9,41 @@ set -eu
 cd "$(dirname "$0")/.."
 sh tools/install-deps.sh
 jobs=$(nproc)
+began=$(date +%s)
+# Each step says when it ends, so a slow run shows where its time went.
+step() { echo "== $1 (at $(($(date +%s) - began)) s)"; }
 export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 # The test builds carry no full debug information: line tables are all a sanitizer report needs,
 # and writing the rest is a third of the compile time.
 common="-G Ninja -DOTOMARU_WERROR=ON -DOTOMARU_TESTS=ON"
 
-echo "== format and layers"
+step "format and layers"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 sh tools/check-layers.sh
 
-echo "== plain build"
+step "plain build"
 # shellcheck disable=SC2086
 cmake -S . -B build-plain $common -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOTOMARU_UI=ON -DOTOMARU_BENCH=ON \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DOTOMARU_SUITES=OFF >/dev/null
 cmake --build build-plain -j "$jobs"
+step "plain tests"
 ctest --test-dir build-plain -j "$jobs" --output-on-failure
 
-echo "== AddressSanitizer + UBSan"
+step "AddressSanitizer + UBSan"
 # shellcheck disable=SC2086
 CXX=clang++ cmake -S . -B build-asan $common -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
     -DOTOMARU_SANITIZE=address,undefined -DOTOMARU_BENCH=OFF >/dev/null
 # The build runs our own generators; their one-shot allocations are no leaks worth failing on.
 ASAN_OPTIONS=detect_leaks=0 cmake --build build-asan -j "$jobs"
+step "AddressSanitizer + UBSan tests"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan -j "$jobs" --output-on-failure
 
-echo "== ThreadSanitizer"
+step "ThreadSanitizer"
 # shellcheck disable=SC2086
 CXX=clang++ cmake -S . -B build-tsan $common -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DOTOMARU_SANITIZE=thread \
     -DOTOMARU_BENCH=OFF >/dev/null
 cmake --build build-tsan -j "$jobs"
+step "ThreadSanitizer tests"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j "$jobs" --output-on-failure
+step "done"
