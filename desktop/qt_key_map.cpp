@@ -11,6 +11,8 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <span>
+
 namespace {
 
 struct Code {
@@ -374,4 +376,30 @@ int QtKeyOfKeysym(std::uint32_t keysym) {
 VirtualKey KeysymToVirtualKey(std::uint32_t keysym, std::uint32_t scanCode, HKL layout) {
     const bool keypad = keysym >= XK_KP_First && keysym <= XK_KP_Last;
     return QtKeyToVirtualKey(QtKeyOfKeysym(keysym), keypad, keysym, scanCode, layout);
+}
+
+std::uint32_t KeysymOfVirtualKey(int vk, HKL layout) {
+    if (vk >= 'A' && vk <= 'Z')
+        return static_cast<std::uint32_t>(vk - 'A' + 'a');
+    if (vk >= '0' && vk <= '9')
+        return static_cast<std::uint32_t>(vk);
+    if (vk >= 0x70 && vk <= 0x87) // F1..F24
+        return 0xFFBE + static_cast<std::uint32_t>(vk - 0x70);
+    if (vk == 0x20)
+        return 0x20;
+    // The character tables list each key's unshifted character before its shifted one; Latin-1
+    // keysyms are the characters' own codes.
+    const bool japanese = layout && layout->bJapanese;
+    for (const Code& c :
+         japanese ? std::span<const Code>(kCharsJapanese) : std::span<const Code>(kCharsUs))
+        if (c.vk == vk)
+            return static_cast<std::uint32_t>(c.key);
+    // Named keys before the keypad's: End rather than KP_End.
+    for (const Keysym& k : kKeysyms)
+        if (KeysymToVirtualKey(k.keysym, 0, layout).nKey == vk)
+            return k.keysym;
+    for (std::uint32_t keysym = XK_KP_First; keysym <= XK_KP_Last; ++keysym)
+        if (KeysymToVirtualKey(keysym, 0, layout).nKey == vk)
+            return keysym;
+    return 0;
 }

@@ -25,3 +25,6 @@ VirtualKey QtKeyToVirtualKey(const QKeyEvent& event, HKL layout);
 // keysym gets, as a focused press of it would.
 int QtKeyOfKeysym(std::uint32_t keysym);
 VirtualKey KeysymToVirtualKey(std::uint32_t keysym, std::uint32_t scanCode, HKL layout);
+// Back: the keysym a key of that code types without Shift on the `layout`'s keyboard (a lower-case
+// letter, the unshifted character, the named key), as desktops bind keys by; 0 for none.
+std::uint32_t KeysymOfVirtualKey(int vk, HKL layout);

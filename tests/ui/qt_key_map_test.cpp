@@ -156,4 +156,24 @@ TEST(QtKeyMap, EventOverloadReadsEveryPartOfTheEvent) {
     }
 }
 
+TEST(QtKeyMap, KeysymOfEveryCodeTypesThatCodeUnshifted) {
+    struct Back {
+        int vk;
+        Board board;
+        std::uint32_t keysym;
+    };
+    const Back kBack[] = {
+        {'A', Us, 'a'},         {0xBA, Us, ';'},    {0xBA, Jp, ':'},  {0xDC, Jp, 0xA5},
+        {0xE2, Jp, '\\'},       {0xDE, Jp, '^'},    {0xBD, Jp, '-'},  {0x23, Us, 0xFF57},
+        {0x60, Us, 0xFFB0},     {0x7C, Us, 0xFFCA}, {0x20, Jp, 0x20}, {0x1C, Jp, 0xFF23},
+        {0xAF, Us, 0x1008FF13}, {0xA2, Us, 0xFFE3}, {0x10, Us, 0},    {0xFF, Us, 0},
+    };
+    for (const Back& b : kBack)
+        EXPECT_EQ(KeysymOfVirtualKey(b.vk, LayoutOf(b.board)), b.keysym) << b.vk;
+    for (Board board : {Us, Jp})
+        for (int vk = 1; vk < 256; ++vk)
+            if (const std::uint32_t keysym = KeysymOfVirtualKey(vk, LayoutOf(board)))
+                EXPECT_EQ(KeysymToVirtualKey(keysym, 0, LayoutOf(board)).nKey, vk) << vk;
+}
+
 } // namespace
