@@ -23,6 +23,24 @@ inline constexpr std::string_view kUntriggeredBefore =
     "デスクトップの設定の「ショートカット」を開き、「";
 inline constexpr std::string_view kUntriggeredAfter = "」の項目でキーを割り当ててください。\n";
 
+// GNOME's custom shortcuts: the question before any is added, and where they are seen.
+inline constexpr std::string_view kGnomeAsk =
+    "GNOMEのキーボードショートカットに、ホットキーごとに「Otomaru: 効果音の名前」という"
+    "カスタムショートカットを追加します。どれもこのOtomaruに --play-key でその効果音を"
+    "鳴らさせるもので、グローバルホットキーを切るかOtomaruを終了すると削除します。"
+    "あなたが作ったショートカットには触れません。\n\n追加しますか？";
+inline constexpr std::string_view kGnomeWay =
+    "ホットキーはGNOMEのカスタムショートカット（「設定」→「キーボード」→「ショートカットの表示"
+    "とカスタマイズ」→「カスタムショートカット」の「Otomaru: 」で始まる項目）です。GNOMEはキーを"
+    "離したことを知らせないため、押したときだけ働きます。キーはOtomaruの効果音の設定で変えて"
+    "ください。";
+// sway's and Hyprland's bindings.
+inline constexpr std::string_view kSwayWay =
+    "ホットキーはswayのキー割り当て（bindsym）として、Otomaruが起動している間だけ追加します。"
+    "設定ファイルに同じキーがあれば、その間はOtomaruが優先されます。";
+inline constexpr std::string_view kHyprlandWay =
+    "ホットキーはHyprlandのキー割り当て（bind）として、Otomaruが起動している間だけ追加します。";
+
 // printf formats: the socket's path (and the reason).
 inline constexpr const char* kCannotLock = "otomaru: %s.lock を作成できません。\n";
 inline constexpr const char* kCannotListen = "otomaru: %s で待ち受けできません（%s）。\n";
