@@ -13,8 +13,5 @@ struct GlobalHotkey {
     auto operator<=>(const GlobalHotkey&) const = default;
 };
 
-// Each distinct hotkey of the table once, in table order; effects without a hotkey have none.
-std::vector<GlobalHotkey> GlobalHotkeysOf(const EffectTable& table);
-
 // Ctrl+Alt+F1..F12 and Ctrl+Alt+Backspace switch consoles or end the X server: never taken.
 bool IsReservedHotkey(const GlobalHotkey& hotkey);

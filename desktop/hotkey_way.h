@@ -5,9 +5,12 @@
 #pragma once
 
 #include "desktop/global_hotkey.h"
+#include "input/hotkey.h"
 
 #include <QObject>
+#include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,6 +23,16 @@ struct WayHotkey {
     std::string strName; // the first effect with it, UTF-8
     bool operator==(const WayHotkey&) const = default;
 };
+
+// Each distinct hotkey of the table once, in table order; effects without a hotkey have none.
+std::vector<WayHotkey> WayHotkeysOf(const EffectTable& table, HKL layout);
+
+// The name a desktop service knows a hotkey's shortcut by, and back.
+QString ShortcutId(const GlobalHotkey& hotkey);
+bool HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey);
+// The physical key the key filter is told a shortcut's press came from: one of its own, out of
+// the X11 keycodes' range, so its release matches its press alone.
+std::uint32_t ShortcutKeyCode(const GlobalHotkey& hotkey);
 
 class CHotkeyWay : public QObject {
     Q_OBJECT

@@ -2,6 +2,7 @@
 #include "desktop/portal_shortcuts.h"
 
 #include "base/text.h"
+#include "desktop/texts.h"
 #include "input/key_trigger.h"
 
 #include <QCryptographicHash>
@@ -12,6 +13,7 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 
+#include <algorithm>
 #include <set>
 
 namespace {
@@ -20,6 +22,9 @@ const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString kInterface = QStringLiteral("org.freedesktop.portal.GlobalShortcuts");
 const QString kRequest = QStringLiteral("org.freedesktop.portal.Request");
+const QString kRegistry = QStringLiteral("org.freedesktop.host.portal.Registry");
+// The installed desktop file's name, by which a portal knows the program.
+const QString kAppId = QStringLiteral("org.otomaru.Otomaru");
 
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
 
@@ -45,17 +50,12 @@ QString PreferredTrigger(const GlobalHotkey& hotkey) {
     return trigger + key;
 }
 
-// A shortcut stands for a key of its own, out of the X11 keycodes' range.
-std::uint32_t PortalKey(const GlobalHotkey& hotkey) {
-    return 0x80000000u | static_cast<std::uint32_t>(hotkey.nModifiers << 8 | hotkey.nKey);
-}
-
 } // namespace
 
 CPortalShortcuts::CPortalShortcuts(CKeyFilter& keys, CKeyFilter::LayoutFn layout,
                                    const QDBusConnection& bus, QString sessionToken,
                                    QObject* parent)
-    : QObject(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)),
+    : CHotkeyWay(parent), m_bus(bus), m_keys(keys), m_layout(std::move(layout)),
       m_strSessionToken(std::move(sessionToken)) {
     qDBusRegisterMetaType<QPair<QString, QVariantMap>>();
     qDBusRegisterMetaType<Shortcuts>();
@@ -78,32 +78,22 @@ QString CPortalShortcuts::SessionTokenOf(const std::string& folder) {
     return QStringLiteral("otomaru_") + QString::fromLatin1(hash.toHex().left(16));
 }
 
-QString CPortalShortcuts::ShortcutId(const GlobalHotkey& hotkey) {
-    return QStringLiteral("hotkey-%1-%2").arg(hotkey.nModifiers).arg(hotkey.nKey);
-}
-
-bool CPortalShortcuts::HotkeyOfShortcutId(const QString& id, GlobalHotkey& hotkey) {
-    const QStringList parts = id.split(QLatin1Char('-'));
-    if (parts.size() != 3 || parts[0] != QLatin1String("hotkey"))
-        return false;
-    bool okMods = false, okKey = false;
-    const int mods = parts[1].toInt(&okMods);
-    const int key = parts[2].toInt(&okKey);
-    if (!okMods || !okKey || mods < 0 || mods > 7 || key <= 0 || key > 255)
-        return false;
-    hotkey = {key, mods};
-    return true;
-}
-
-void CPortalShortcuts::Probe(std::function<void(bool)> done) {
+void CPortalShortcuts::AskVersion(const QDBusConnection& bus, QObject* context,
+                                  std::function<void(unsigned)> answer) {
     QDBusMessage get = QDBusMessage::createMethodCall(
         kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << kInterface << QStringLiteral("version");
-    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [watcher, done = std::move(done)] {
-        watcher->deleteLater();
-        done(!watcher->isError());
-    });
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection(bus).asyncCall(get), context);
+    connect(watcher, &QDBusPendingCallWatcher::finished, context,
+            [watcher, answer = std::move(answer)] {
+                watcher->deleteLater();
+                const QDBusPendingReply<QDBusVariant> reply = *watcher;
+                answer(reply.isError() ? 0u : std::max(1u, reply.value().variant().toUInt()));
+            });
+}
+
+void CPortalShortcuts::Probe(std::function<void(bool)> done) {
+    AskVersion(m_bus, this, [done = std::move(done)](unsigned version) { done(version > 0); });
 }
 
 QString CPortalShortcuts::NextToken() {
@@ -116,7 +106,15 @@ QString CPortalShortcuts::RequestPath(const QString& token) const {
     return kPath + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
 }
 
-void CPortalShortcuts::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
+std::string CPortalShortcuts::Description() const {
+    return std::string(texts::kPortalWhereBefore) + m_strSessionToken.toStdString() +
+           std::string(texts::kPortalWhereAfter);
+}
+
+void CPortalShortcuts::SetHotkeys(const std::vector<WayHotkey>& wayHotkeys) {
+    std::vector<GlobalHotkey> hotkeys;
+    for (const WayHotkey& hotkey : wayHotkeys)
+        hotkeys.push_back(hotkey.key);
     if (hotkeys == m_hotkeys && (!m_strSession.isEmpty() || m_bCreating))
         return;
     m_hotkeys = hotkeys;
@@ -130,12 +128,30 @@ void CPortalShortcuts::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
     // A session binds its shortcuts once: changed ones need a session of their own. It has the
     // old one's path, so it is asked for once the old one is gone.
     if (m_strSession.isEmpty()) {
-        CreateSession();
+        Register();
         return;
     }
     auto* watcher = new QDBusPendingCallWatcher(CloseSession(), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
         watcher->deleteLater();
+        CreateSession();
+    });
+}
+
+void CPortalShortcuts::Register() {
+    if (m_bRegistered) {
+        CreateSession();
+        return;
+    }
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kRegistry, QStringLiteral("Register"));
+    call << kAppId << QVariantMap();
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        // A portal without the registry (1.16 and older) serves us without it; any other
+        // refusal shows in the session's answer.
+        m_bRegistered = true;
         CreateSession();
     });
 }
@@ -147,7 +163,23 @@ void CPortalShortcuts::CreateSession() {
                                                        QStringLiteral("CreateSession"));
     call << QVariantMap{{QStringLiteral("handle_token"), token},
                         {QStringLiteral("session_handle_token"), m_strSessionToken}};
-    m_bus.asyncCall(call);
+    auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        if (watcher->isError()) {
+            StopAwaiting(m_strSessionRequest, SLOT(OnSessionResponse(uint, QVariantMap)));
+            Refused();
+        }
+    });
+}
+
+void CPortalShortcuts::Refused() {
+    m_bCreating = false;
+    std::vector<GlobalHotkey> refused;
+    for (const GlobalHotkey& hotkey : m_hotkeys)
+        if (!IsReservedHotkey(hotkey))
+            refused.push_back(hotkey);
+    emit Taken(refused);
 }
 
 void CPortalShortcuts::Await(QString& path, const QString& token, const char* slot) {
@@ -166,9 +198,11 @@ void CPortalShortcuts::StopAwaiting(QString& path, const char* slot) {
 
 void CPortalShortcuts::OnSessionResponse(uint response, const QVariantMap& results) {
     StopAwaiting(m_strSessionRequest, SLOT(OnSessionResponse(uint, QVariantMap)));
-    m_bCreating = false;
-    if (response != 0)
+    if (response != 0) {
+        Refused();
         return;
+    }
+    m_bCreating = false;
     QVariant handle = results.value(QStringLiteral("session_handle"));
     m_strSession = handle.canConvert<QDBusObjectPath>() && handle.userType() != QMetaType::QString
                        ? handle.value<QDBusObjectPath>().path()
@@ -240,12 +274,12 @@ void CPortalShortcuts::OnActivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keys.FeedGlobal(true, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
+    m_keys.FeedGlobal(true, hotkey.nKey, ShortcutKeyCode(hotkey), hotkey.nModifiers);
 }
 
 void CPortalShortcuts::OnDeactivated(const QDBusMessage& signal) {
     GlobalHotkey hotkey;
     if (!OurHotkey(signal, hotkey))
         return;
-    m_keys.FeedGlobal(false, hotkey.nKey, PortalKey(hotkey), hotkey.nModifiers);
+    m_keys.FeedGlobal(false, hotkey.nKey, ShortcutKeyCode(hotkey), hotkey.nModifiers);
 }

@@ -40,6 +40,18 @@ inline constexpr std::string_view kSwayWay =
     "設定ファイルに同じキーがあれば、その間はOtomaruが優先されます。";
 inline constexpr std::string_view kHyprlandWay =
     "ホットキーはHyprlandのキー割り当て（bind）として、Otomaruが起動している間だけ追加します。";
+// The box at switch-on, then what the way in use says of itself.
+inline constexpr std::string_view kSwitchedOn = "グローバルホットキーをオンにしました。\n";
+inline constexpr std::string_view kX11Way =
+    "X11のキー入力を直接受け取ります。キーはOtomaruで設定したとおりです。";
+inline constexpr std::string_view kKGlobalAccelWay =
+    "KDEのグローバルショートカットを使います。キーはOtomaruで設定したとおりで、"
+    "システム設定の「ショートカット」の「Otomaru」で確かめられます。";
+// Around the desktop's name for our shortcuts.
+inline constexpr std::string_view kPortalWhereBefore =
+    "デスクトップのポータルを使います。キーの割り当ては、デスクトップの設定の"
+    "「ショートカット」にある「";
+inline constexpr std::string_view kPortalWhereAfter = "」の項目で変えられます。";
 
 // printf formats: the socket's path (and the reason).
 inline constexpr const char* kCannotLock = "otomaru: %s.lock を作成できません。\n";

@@ -2,6 +2,7 @@
 #include "desktop/x11_hotkey_grabber.h"
 
 #include "desktop/qt_key_map.h"
+#include "desktop/texts.h"
 #include "desktop/x11_keyboard.h"
 #include "input/key_trigger.h"
 
@@ -41,7 +42,8 @@ xcb_connection_t* X11Connection() {
 } // namespace
 
 CX11HotkeyGrabber::CX11HotkeyGrabber(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent)
-    : QObject(parent), m_pConnection(X11Connection()), m_keys(keys), m_layout(std::move(layout)) {
+    : CHotkeyWay(parent), m_pConnection(X11Connection()), m_keys(keys),
+      m_layout(std::move(layout)) {
     if (!m_pConnection)
         return;
     m_root = xcb_setup_roots_iterator(xcb_get_setup(m_pConnection)).data->root;
@@ -162,10 +164,18 @@ void CX11HotkeyGrabber::EndHoldIfDone() {
     m_bHolding = false;
 }
 
-std::vector<GlobalHotkey> CX11HotkeyGrabber::SetHotkeys(const std::vector<GlobalHotkey>& hotkeys) {
-    std::vector<GlobalHotkey> taken;
-    if (!m_pConnection)
-        return taken;
+std::string CX11HotkeyGrabber::Description() const {
+    return std::string(texts::kX11Way);
+}
+
+void CX11HotkeyGrabber::SetHotkeys(const std::vector<WayHotkey>& wayHotkeys) {
+    std::vector<GlobalHotkey> hotkeys, taken;
+    for (const WayHotkey& hotkey : wayHotkeys)
+        hotkeys.push_back(hotkey.key);
+    if (!m_pConnection) {
+        emit Taken(hotkeys);
+        return;
+    }
     UngrabAll();
     LoadKeyboardMap();
     // Every request goes out first; the answers come back in one round trip.
@@ -214,7 +224,7 @@ std::vector<GlobalHotkey> CX11HotkeyGrabber::SetHotkeys(const std::vector<Global
     for (std::size_t h = 0; h < hotkeys.size(); ++h)
         if (failed[h])
             taken.push_back(hotkeys[h]);
-    return taken;
+    emit Taken(taken);
 }
 
 bool CX11HotkeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {

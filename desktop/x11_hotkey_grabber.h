@@ -5,11 +5,10 @@
 // window (owner events) and the application's key filter handles it, so nothing fires twice.
 #pragma once
 
-#include "desktop/global_hotkey.h"
+#include "desktop/hotkey_way.h"
 #include "desktop/key_filter.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QObject>
 
 #include <array>
 #include <cstdint>
@@ -18,7 +17,7 @@
 
 struct xcb_connection_t;
 
-class CX11HotkeyGrabber : public QObject, public QAbstractNativeEventFilter {
+class CX11HotkeyGrabber : public CHotkeyWay, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     CX11HotkeyGrabber(CKeyFilter& keys, CKeyFilter::LayoutFn layout, QObject* parent = nullptr);
@@ -26,9 +25,10 @@ public:
 
     // Whether the application runs on an X server.
     static bool Available();
-    // Replaces the grabs with these. Returns the hotkeys that do not work outside the window:
-    // another client holds them, or no key of this keyboard gives them.
-    std::vector<GlobalHotkey> SetHotkeys(const std::vector<GlobalHotkey>& hotkeys);
+    // Replaces the grabs with these; Taken names, at once, those another client holds or no key
+    // of this keyboard gives.
+    void SetHotkeys(const std::vector<WayHotkey>& hotkeys) override;
+    std::string Description() const override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

@@ -246,7 +246,7 @@ void CMixerDlg::OnGlobalHotkeys() {
     // The action has already flipped its check mark.
     const bool on = GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->isChecked();
     m_controller.SetGlobalHotkeys(on);
-    m_pGlobalHotkeys->SetEnabled(on);
+    m_pGlobalHotkeys->SetEnabled(on, true);
 }
 void CMixerDlg::OnEqualLoudness() {
     m_controller.SetEqualLoudness(GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->isChecked());

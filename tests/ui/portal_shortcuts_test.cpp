@@ -9,6 +9,7 @@
 #include "input/hotkey.h"
 #include "tests/support/test_support.h"
 
+#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
@@ -17,15 +18,31 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 using Shortcuts = QList<QPair<QString, QVariantMap>>;
+
+// The registry of newer portals: which connections named their application.
+class FakeRegistry : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.host.portal.Registry")
+public:
+    explicit FakeRegistry(QObject* portal) : QDBusAbstractAdaptor(portal) {}
+    std::map<QString, QString> m_apps; // by connection
+public slots:
+    void Register(const QString& app, const QVariantMap&);
+};
 
 class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.GlobalShortcuts")
     Q_PROPERTY(uint version READ version)
 public:
-    explicit FakePortal(QDBusConnection bus) : m_bus(bus) {}
+    // `registry`: a portal of 1.21 or later, which serves only a registered program.
+    FakePortal(QDBusConnection bus, bool registry)
+        : m_bus(bus), m_pRegistry(registry ? new FakeRegistry(this) : nullptr) {}
     uint version() const { return 1; }
+    bool m_bRefuse = false; // as a portal the user or its policy says no through
 
     QStringList m_assigned; // what the user gave keys in the desktop's settings
     QStringList m_boundIds;
@@ -43,6 +60,11 @@ public:
 
 public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options) {
+        if (m_bRefuse ||
+            (m_pRegistry && m_pRegistry->m_apps[message().service()] != "org.otomaru.Otomaru")) {
+            sendErrorReply("org.freedesktop.portal.Error.NotAllowed", "An app id is required");
+            return {};
+        }
         const QString token = options.value("handle_token").toString();
         m_session = "/org/freedesktop/portal/desktop/session/x/" +
                     options.value("session_handle_token").toString();
@@ -75,7 +97,44 @@ private:
         return path;
     }
     QDBusConnection m_bus;
+
+public:
+    FakeRegistry* const m_pRegistry;
+    // Qt gives the call's context to the object, not to its adaptor.
+    QString Caller() const { return calledFromDBus() ? message().service() : QString(); }
 };
+
+void FakeRegistry::Register(const QString& app, const QVariantMap&) {
+    m_apps[static_cast<FakePortal*>(parent())->Caller()] = app;
+}
+
+// The fake on a connection of its own, as the portal's service, while it lives.
+struct PortalOnBus {
+    explicit PortalOnBus(bool registry)
+        : bus(QDBusConnection::connectToBus(QString::fromLatin1(PrivateBus::Address()),
+                                            "fake-portal")),
+          fake(bus, registry) {
+        bus.registerObject("/org/freedesktop/portal/desktop", &fake,
+                           QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                               QDBusConnection::ExportAdaptors);
+        serving = bus.registerService("org.freedesktop.portal.Desktop");
+    }
+    ~PortalOnBus() {
+        bus.unregisterService("org.freedesktop.portal.Desktop");
+        bus.unregisterObject("/org/freedesktop/portal/desktop");
+        QDBusConnection::disconnectFromBus("fake-portal");
+    }
+    QDBusConnection bus;
+    FakePortal fake;
+    bool serving = false;
+};
+
+std::vector<WayHotkey> WayOf(const std::vector<GlobalHotkey>& hotkeys) {
+    std::vector<WayHotkey> way;
+    for (const GlobalHotkey& hotkey : hotkeys)
+        way.push_back({hotkey, "", ""});
+    return way;
+}
 
 namespace {
 
@@ -104,14 +163,9 @@ protected:
 };
 
 TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
-    QDBusConnection portalSide =
-        QDBusConnection::connectToBus(QString::fromLatin1(PrivateBus::Address()), "fake-portal");
-    ASSERT_TRUE(portalSide.isConnected());
-    FakePortal fake(portalSide);
-    ASSERT_TRUE(portalSide.registerObject("/org/freedesktop/portal/desktop", &fake,
-                                          QDBusConnection::ExportAllSlots |
-                                              QDBusConnection::ExportAllProperties));
-    ASSERT_TRUE(portalSide.registerService("org.freedesktop.portal.Desktop"));
+    PortalOnBus onBus(true);
+    ASSERT_TRUE(onBus.serving);
+    FakePortal& fake = onBus.fake;
 
     CKeyFilter keys(nullptr, Recorder(), {});
     CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus(), "otomaru_test");
@@ -124,8 +178,8 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     EXPECT_TRUE(available);
 
     const std::vector<GlobalHotkey> hotkeys = {{0x31, 0}, {0x70, MOD_CODE_CTRL | MOD_CODE_SHIFT}};
-    fake.m_assigned = {CPortalShortcuts::ShortcutId(hotkeys[1])};
-    portal.SetHotkeys(hotkeys);
+    fake.m_assigned = {ShortcutId(hotkeys[1])};
+    portal.SetHotkeys(WayOf(hotkeys));
     ASSERT_TRUE(SpinUntil([&] { return untriggered.size() == 1; }));
     EXPECT_EQ(fake.m_boundIds.size(), 2);
     EXPECT_EQ(fake.m_triggers, QStringList({"1", "CTRL+SHIFT+F1"}));
@@ -142,11 +196,11 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
 
     // The same hotkeys again bind nothing new; changed ones get a session of their own, under
     // the same token, so the desktop's record of the keys carries over.
-    portal.SetHotkeys(hotkeys);
+    portal.SetHotkeys(WayOf(hotkeys));
     SpinUntil([] { return false; }, 100);
     EXPECT_EQ(fake.m_nSessions, 1);
     const QString session = fake.m_session;
-    portal.SetHotkeys({hotkeys[1]});
+    portal.SetHotkeys(WayOf({hotkeys[1]}));
     ASSERT_TRUE(SpinUntil([&] { return untriggered.size() == 2; }));
     EXPECT_EQ(fake.m_nSessions, 2);
     EXPECT_EQ(fake.m_session, session);
@@ -167,15 +221,34 @@ TEST_F(PortalTest, BindsTheHotkeysAndFeedsActivationsToTheMatching) {
     const int rules = matchRules();
     ASSERT_GT(rules, 0);
     for (int i = 0; i < 1000; ++i) {
-        portal.SetHotkeys(i % 2 ? std::vector<GlobalHotkey>{{0x31, 0}} : hotkeys);
+        portal.SetHotkeys(WayOf(i % 2 ? std::vector<GlobalHotkey>{{0x31, 0}} : hotkeys));
         ASSERT_TRUE(SpinUntil([&] { return fake.m_boundIds.size() == (i % 2 ? 1u : 2u); }));
     }
     SpinUntil([] { return false; }, 100); // the last answer in
     EXPECT_LE(matchRules(), rules);
+    EXPECT_EQ(fake.m_pRegistry->m_apps.size(), 1u);
+}
 
-    portalSide.unregisterService("org.freedesktop.portal.Desktop");
-    portalSide.unregisterObject("/org/freedesktop/portal/desktop");
-    QDBusConnection::disconnectFromBus("fake-portal");
+// A portal without the registry serves us all the same; a refused session names every hotkey.
+TEST_F(PortalTest, OldPortalsBindAndRefusalsAreReported) {
+    const std::vector<GlobalHotkey> hotkeys = {{0x31, 0}, {0x70, MOD_CODE_CTRL}};
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse);
+        PortalOnBus onBus(false);
+        ASSERT_TRUE(onBus.serving);
+        onBus.fake.m_bRefuse = refuse;
+        CKeyFilter keys(nullptr, Recorder(), {});
+        CPortalShortcuts portal(keys, {}, QDBusConnection::sessionBus(), "otomaru_test");
+        bool bound = false;
+        std::vector<GlobalHotkey> taken;
+        QObject::connect(&portal, &CPortalShortcuts::Bound, &portal, [&] { bound = true; });
+        QObject::connect(&portal, &CHotkeyWay::Taken, &portal,
+                         [&](const std::vector<GlobalHotkey>& t) { taken = t; });
+        portal.SetHotkeys(WayOf(hotkeys));
+        ASSERT_TRUE(SpinUntil([&] { return bound || !taken.empty(); }));
+        EXPECT_EQ(bound, !refuse);
+        EXPECT_EQ(taken, refuse ? hotkeys : std::vector<GlobalHotkey>{});
+    }
 }
 
 TEST_F(PortalTest, WithoutThePortalTheSwitchExplainsTheCommandAndGoesOff) {

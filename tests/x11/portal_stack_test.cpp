@@ -113,11 +113,11 @@ TEST(PortalStackTest, NamesTheKeylessOnceAndKeepsOneComponent) {
     CKeyFilter keys(nullptr, [](unsigned, const std::uint8_t*) { return false; }, {});
     const GlobalHotkey one{0x31, 0}, ctrlShiftF1{0x70, MOD_CODE_CTRL | MOD_CODE_SHIFT}, f2{0x71, 0};
     TempDir folder;
-    qputenv("OTOMARU_GLOBAL_HOTKEYS", "portal"); // the portal, though this is X11
     auto hotkeys = std::make_unique<CGlobalHotkeys>(keys, CKeyFilter::LayoutFn{});
-    qunsetenv("OTOMARU_GLOBAL_HOTKEYS");
     hotkeys->SetFolder(folder.Path());
+    qputenv("OTOMARU_GLOBAL_HOTKEYS", "portal"); // the portal, though this is X11
     hotkeys->SetEnabled(true);
+    qunsetenv("OTOMARU_GLOBAL_HOTKEYS");
     ASSERT_NE(hotkeys->Portal(), nullptr);
 
     std::vector<std::vector<GlobalHotkey>> answers;

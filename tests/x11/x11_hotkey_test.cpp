@@ -132,12 +132,14 @@ protected:
 
 TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
     ASSERT_TRUE(m_dlg->GlobalHotkeys().Grabber() != nullptr);
-    // The key another client holds is named once, in one box; the rest work.
-    ASSERT_EQ(m_messages.Messages().size(), 1u);
+    // Switched on by the user: a box says the way. The key another client holds is named once,
+    // in one box; the rest work.
+    ASSERT_EQ(m_messages.Messages().size(), 2u);
+    EXPECT_NE(m_messages.Messages()[0].text.find(Sj("X11")), std::string::npos);
     for (const char* name : {"F5", "Browser Stop"})
-        EXPECT_NE(m_messages.Messages()[0].text.find(Sj(name)), std::string::npos)
-            << m_messages.Messages()[0].text;
-    EXPECT_EQ(m_messages.Messages()[0].text.find("Shift"), std::string::npos);
+        EXPECT_NE(m_messages.Messages()[1].text.find(Sj(name)), std::string::npos)
+            << m_messages.Messages()[1].text;
+    EXPECT_EQ(m_messages.Messages()[1].text.find("Shift"), std::string::npos);
 
     // Held: once; released and pressed again: once more. Auto-repeat fires nothing.
     Xdotool({"keydown", "1"});
@@ -160,7 +162,7 @@ TEST_F(X11HotkeyTest, GrabbedKeysFireWhileAnotherProgramHasTheFocus) {
     m_dlg->Controller().StopAll();
     m_dlg->FillEffectList(m_dlg->Controller().Effects(), m_dlg->Controller().KeyLayout());
     Settle(100);
-    EXPECT_EQ(m_messages.Messages().size(), 1u);
+    EXPECT_EQ(m_messages.Messages().size(), 2u);
     Xdotool({"key", "1"});
     ExpectPlaying(1);
 
@@ -242,27 +244,54 @@ TEST_F(X11HotkeyTest, HeldKeysFireOnceThroughRepeatsAndRolls) {
     }
 }
 
-TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
-    using D = CGlobalHotkeys::Desktop;
-    const struct {
-        const char* platform;
-        const char* session;
-        bool waylandDisplay;
-        bool portalChosen;
-        D expected;
-    } desktops[] = {
-        {"xcb", "x11", false, false, D::X11},
-        {"xcb", "", false, false, D::X11},
-        {"xcb", "x11", false, true, D::Portal},
-        {"xcb", "wayland", true, false, D::Portal}, // XWayland: grabs would see X programs only
-        {"wayland", "wayland", true, false, D::Portal},
-        {"offscreen", "", false, false, D::Other},
+TEST(GlobalHotkeyRulesTest, WaysAndReservedKeys) {
+    using W = HotkeyWayKind;
+    const auto wayland = [](const char* desktop) {
+        return SessionFacts{.platform = "wayland",
+                            .sessionType = "wayland",
+                            .currentDesktop = desktop,
+                            .waylandDisplay = true};
     };
-    for (const auto& d : desktops)
-        EXPECT_EQ(
-            CGlobalHotkeys::DesktopOf(d.platform, d.session, d.waylandDisplay, d.portalChosen),
-            d.expected)
-            << d.platform << " " << d.session;
+    const auto with = [](SessionFacts facts, auto change) {
+        change(facts);
+        return facts;
+    };
+    SessionFacts kde = wayland("KDE");
+    kde.kglobalaccel = true;
+    kde.portalVersion = 1;
+    const struct {
+        SessionFacts facts;
+        W expected;
+        bool needsBus;
+    } ways[] = {
+        {{.platform = "xcb", .sessionType = "x11", .currentDesktop = "KDE"}, W::X11, false},
+        {{.platform = "xcb"}, W::X11, false},
+        {{.platform = "offscreen"}, W::None, false},
+        {{.platform = "xcb", .forced = "portal"}, W::Portal, false},
+        {{.platform = "xcb", .forced = "kglobalaccel"}, W::KGlobalAccel, false},
+        {with(kde, [](auto& f) { f.forced = "x11"; }), W::X11, false},
+        {with(kde, [](auto& f) { f.forced = "bogus"; }), W::KGlobalAccel, true},
+        // XWayland: grabs would see X programs only.
+        {{.platform = "xcb", .sessionType = "wayland", .waylandDisplay = true}, W::None, true},
+        {kde, W::KGlobalAccel, true},
+        {with(kde, [](auto& f) { f.kglobalaccel = false; }), W::Portal, true},
+        {with(kde, [](auto& f) { f.kglobalaccel = false, f.portalVersion = 0; }), W::None, true},
+        {with(wayland("ubuntu:GNOME"), [](auto& f) { f.portalVersion = 1; }), W::Portal, true},
+        {wayland("ubuntu:GNOME"), W::Gnome, true},
+        {with(wayland("GNOME"), [](auto& f) { f.kglobalaccel = true; }), W::Gnome, true},
+        {with(wayland(""), [](auto& f) { f.portalVersion = 2; }), W::Portal, true},
+        {with(wayland(""), [](auto& f) { f.swaySock = true, f.portalVersion = 1; }), W::Sway,
+         false},
+        {wayland("sway"), W::Sway, false},
+        {with(wayland(""), [](auto& f) { f.hyprland = true; }), W::Hyprland, false},
+        {wayland("Hyprland"), W::Hyprland, false},
+    };
+    for (const auto& w : ways) {
+        EXPECT_EQ(CGlobalHotkeys::ChooseWay(w.facts), w.expected)
+            << w.facts.platform << " " << w.facts.currentDesktop << " " << w.facts.forced;
+        EXPECT_EQ(CGlobalHotkeys::NeedsBus(w.facts), w.needsBus)
+            << w.facts.platform << " " << w.facts.currentDesktop << " " << w.facts.forced;
+    }
 
     const struct {
         GlobalHotkey hotkey;
