@@ -251,19 +251,25 @@ TEST_F(PortalTest, OldPortalsBindAndRefusalsAreReported) {
     }
 }
 
-TEST_F(PortalTest, WithoutThePortalTheSwitchExplainsTheCommandAndGoesOff) {
-    MessageRecorder messages;
-    qputenv("WAYLAND_DISPLAY", "wayland-test");
-    CKeyFilter keys(nullptr, Recorder(), {});
-    CGlobalHotkeys hotkeys(keys, {});
-    bool off = false;
-    QObject::connect(&hotkeys, &CGlobalHotkeys::Unavailable, [&] { off = true; });
-    hotkeys.SetEnabled(true);
-    ASSERT_TRUE(SpinUntil([&] { return off; }));
-    qunsetenv("WAYLAND_DISPLAY");
-    EXPECT_FALSE(hotkeys.Enabled());
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_NE(messages.Messages()[0].text.find(Sj("otomaru --play")), std::string::npos);
+// Nothing on the bus: Wayland with no way found, or a way asked for by name and missing.
+TEST_F(PortalTest, WithoutTheServiceTheSwitchExplainsTheCommandAndGoesOff) {
+    for (const char* forced : {"", "portal", "kglobalaccel"}) {
+        SCOPED_TRACE(forced);
+        MessageRecorder messages;
+        qputenv("WAYLAND_DISPLAY", "wayland-test");
+        qputenv("OTOMARU_GLOBAL_HOTKEYS", forced);
+        CKeyFilter keys(nullptr, Recorder(), {});
+        CGlobalHotkeys hotkeys(keys, {});
+        bool off = false;
+        QObject::connect(&hotkeys, &CGlobalHotkeys::Unavailable, [&] { off = true; });
+        hotkeys.SetEnabled(true, true);
+        ASSERT_TRUE(SpinUntil([&] { return off; }));
+        qunsetenv("WAYLAND_DISPLAY");
+        qunsetenv("OTOMARU_GLOBAL_HOTKEYS");
+        EXPECT_FALSE(hotkeys.Enabled());
+        ASSERT_EQ(messages.Messages().size(), 1u);
+        EXPECT_NE(messages.Messages()[0].text.find(Sj("otomaru --play")), std::string::npos);
+    }
 }
 
 } // namespace

@@ -6,84 +6,42 @@
 #include "input/hotkey.h"
 #include "tests/support/test_support.h"
 #include "tests/ui/private_bus.h"
+#include "tests/x11/desktop_services.h"
 #include "tests/x11/x_server.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sys/wait.h>
-
-extern char** environ;
 
 namespace {
 
 const char* const kPortalKde = "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde";
 const char* const kPortal = "/usr/libexec/xdg-desktop-portal";
-const char* const kGlobalAccel = "/usr/bin/kglobalaccel5";
 
 class DesktopStack {
 public:
     // Each part waits for the one before it on the bus, lest the bus start a part of its own.
     bool Start() {
         // Where the backend sends the user, written down instead of opened.
-        const std::string bin = m_dir.Path() + "bin";
+        const std::string dir = m_services.Folder();
+        const std::string bin = dir + "bin";
         if (mkdir(bin.c_str(), 0755) != 0 ||
-            !WriteText(bin + "/xdg-open",
-                       "#!/bin/sh\necho \"$1\" >> '" + m_dir.Path() + "opened'\n") ||
+            !WriteText(bin + "/xdg-open", "#!/bin/sh\necho \"$1\" >> '" + dir + "opened'\n") ||
             chmod((bin + "/xdg-open").c_str(), 0755) != 0)
             return false;
-        m_path = "PATH=" + bin + ":" + qEnvironmentVariable("PATH").toStdString();
-        return Run(kGlobalAccel, "org.kde.kglobalaccel") &&
-               Run(kPortalKde, "org.freedesktop.impl.portal.desktop.kde") &&
-               Run(kPortal, "org.freedesktop.portal.Desktop");
+        m_services.SetPathFirst(bin);
+        return m_services.Run(kGlobalAccel, "org.kde.kglobalaccel") &&
+               m_services.Run(kPortalKde, "org.freedesktop.impl.portal.desktop.kde") &&
+               m_services.Run(kPortal, "org.freedesktop.portal.Desktop");
     }
-    std::string Opened() const { return ReadText(m_dir.Path() + "opened"); }
-    ~DesktopStack() {
-        for (auto pid = m_pids.rbegin(); pid != m_pids.rend(); ++pid) {
-            kill(*pid, SIGTERM);
-            waitpid(*pid, nullptr, 0);
-        }
-    }
+    std::string Opened() const { return ReadText(m_services.Folder() + "opened"); }
 
 private:
-    bool Run(const char* program, const char* name) {
-        // Settings go to the test's folder, never the user's; the environment is made before
-        // fork, as the child of a threaded process may not allocate.
-        std::vector<std::string> env{"XDG_CURRENT_DESKTOP=KDE", "XDG_CONFIG_HOME=" + m_dir.Path(),
-                                     "XDG_DATA_HOME=" + m_dir.Path(),
-                                     "XDG_CACHE_HOME=" + m_dir.Path(), m_path};
-        for (char** e = environ; *e; ++e)
-            if (!std::string_view(*e).starts_with("XDG_C") &&
-                !std::string_view(*e).starts_with("XDG_DATA_HOME=") &&
-                !std::string_view(*e).starts_with("PATH="))
-                env.emplace_back(*e);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            execle(program, program, static_cast<char*>(nullptr), envp.data());
-            _exit(127);
-        }
-        if (pid < 0)
-            return false;
-        m_pids.push_back(pid);
-        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        return SpinUntil([&] { return bus->isServiceRegistered(QString::fromLatin1(name)); }, 5000);
-    }
-    TempDir m_dir;
-    std::string m_path;
-    std::vector<pid_t> m_pids;
+    DesktopServices m_services;
 };
 
 EffectTable TableOf(const std::vector<GlobalHotkey>& hotkeys) {

@@ -6,6 +6,8 @@
 #include "desktop/x11_hotkey_grabber.h"
 #include "tests/support/spin_until.h"
 #include "tests/support/test_support.h"
+#include "tests/ui/private_bus.h"
+#include "tests/x11/desktop_services.h"
 #include "tests/x11/x_server.h"
 #include "ui/mixer_dlg.h"
 #include "ui/mixer_resource.h"
@@ -13,6 +15,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QProcess>
 #include <xcb/xcb.h>
 
@@ -242,6 +246,69 @@ TEST_F(X11HotkeyTest, HeldKeysFireOnceThroughRepeatsAndRolls) {
         Xdotool({"key", "2"});
         ExpectPlaying(4);
     }
+}
+
+// The same table through KDE's real kglobalaccel, which grabs with X here. Another component
+// holds 2 before we come, and a run that ended without giving back left an action of ours.
+class KGlobalAccelTest : public X11HotkeyTest {
+protected:
+    void SetUp() override {
+        if (access(kGlobalAccel, X_OK) != 0)
+            GTEST_SKIP() << "no kglobalaccel5 (package libkf5globalaccel-bin)";
+        if (!PrivateBus::Start() || !XServer::Start())
+            GTEST_SKIP() << "no dbus-daemon, Xvfb or xdotool";
+        ASSERT_TRUE(m_services.Run(kGlobalAccel, "org.kde.kglobalaccel"));
+        const QStringList other{"other", "act", "Other", "Act"};
+        ASSERT_EQ(Call("doRegister", {other}).type(), QDBusMessage::ReplyMessage);
+        Call("setShortcut", {other, QVariant::fromValue(QList<int>{Qt::Key_2}), 6u});
+        const QStringList left{"otomaru", "hotkey-0-57", "Otomaru", "left"};
+        Call("doRegister", {left});
+        Call("setShortcut", {left, QVariant::fromValue(QList<int>{Qt::Key_9}), 6u});
+        qputenv("OTOMARU_GLOBAL_HOTKEYS", "kglobalaccel");
+        X11HotkeyTest::SetUp();
+        qunsetenv("OTOMARU_GLOBAL_HOTKEYS");
+    }
+    static QDBusMessage Call(const char* method, const QVariantList& args,
+                             const QString& path = "/kglobalaccel",
+                             const QString& interface = "org.kde.KGlobalAccel") {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall("org.kde.kglobalaccel", path, interface, method);
+        call.setArguments(args);
+        return QDBusConnection::sessionBus().call(call);
+    }
+    static QStringList OurActions() {
+        return Call("shortcutNames", {}, "/component/otomaru", "org.kde.kglobalaccel.Component")
+            .arguments()
+            .value(0)
+            .toStringList();
+    }
+    DesktopServices m_services;
+};
+
+TEST_F(KGlobalAccelTest, KeysWorkAtOnceAndGoAtSwitchOff) {
+    ASSERT_EQ(m_dlg->GlobalHotkeys().WayKind(), HotkeyWayKind::KGlobalAccel);
+    ASSERT_TRUE(SpinUntil([] { return OurActions().size() == 6; }))
+        << OurActions().join(" ").toStdString();
+    // The way is named; the key another component holds is, once.
+    ASSERT_TRUE(SpinUntil([&] { return m_messages.Messages().size() == 2; }));
+    EXPECT_NE(m_messages.Messages()[0].text.find("KDE"), std::string::npos);
+    EXPECT_NE(m_messages.Messages()[1].text.find("\n2"), std::string::npos);
+    EXPECT_EQ(m_messages.Messages()[1].text.find("Shift"), std::string::npos);
+
+    // Pressed and released, twice: the release came, so the second press fires too.
+    Xdotool({"key", "1"});
+    Xdotool({"key", "1"});
+    ExpectPlaying(2);
+    Xdotool({"key", "shift+F1"});
+    ExpectPlaying(3);
+    Xdotool({"key", "2"});
+    ExpectPlaying(3);
+
+    m_dlg->GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->trigger();
+    EXPECT_TRUE(SpinUntil([] { return OurActions().empty(); }))
+        << OurActions().join(" ").toStdString();
+    Xdotool({"key", "1"});
+    ExpectPlaying(3);
 }
 
 TEST(GlobalHotkeyRulesTest, WaysAndReservedKeys) {
