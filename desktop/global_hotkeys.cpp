@@ -4,8 +4,11 @@
 
 #include "base/message.h"
 #include "base/text.h"
+#include "desktop/gnome_keybindings.h"
 #include "desktop/kglobalaccel_shortcuts.h"
+#include "desktop/play_key_command.h"
 #include "desktop/portal_shortcuts.h"
+#include "desktop/sway_bindings.h"
 #include "desktop/x11_hotkey_grabber.h"
 
 #include <QDBusConnection>
@@ -158,7 +161,7 @@ void CGlobalHotkeys::SetEnabled(bool on, bool tell) {
     });
 }
 
-std::unique_ptr<CHotkeyWay> CGlobalHotkeys::MakeWay(HotkeyWayKind kind) {
+std::unique_ptr<CHotkeyWay> CGlobalHotkeys::MakeWay(HotkeyWayKind kind, bool tell) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     switch (kind) {
     case HotkeyWayKind::X11:
@@ -173,9 +176,21 @@ std::unique_ptr<CHotkeyWay> CGlobalHotkeys::MakeWay(HotkeyWayKind kind) {
         connect(portal.get(), &CPortalShortcuts::Bound, this, &CGlobalHotkeys::ReportUntriggered);
         return portal;
     }
-    case HotkeyWayKind::Gnome:    // GNOME's custom shortcuts: not built yet
-    case HotkeyWayKind::Sway:     // sway's bindings: not built yet
-    case HotkeyWayKind::Hyprland: // Hyprland's bindings: not built yet
+    case HotkeyWayKind::Gnome: {
+        // Asked once, when the user switches it on; at start the answer stands.
+        CGnomeKeybindings::AskFn ask;
+        if (tell)
+            ask = [](const std::string& question) {
+                return AfxMessageBox(Cp932FromUtf8(question), MB_YESNO) == IDYES;
+            };
+        return std::make_unique<CGnomeKeybindings>(RunningExecutable(), m_layout, std::move(ask));
+    }
+    case HotkeyWayKind::Sway:
+        return std::make_unique<CSwayBindings>(CSwayBindings::Compositor::Sway, RunningExecutable(),
+                                               m_layout);
+    case HotkeyWayKind::Hyprland:
+        return std::make_unique<CSwayBindings>(CSwayBindings::Compositor::Hyprland,
+                                               RunningExecutable(), m_layout);
     case HotkeyWayKind::None:
         break;
     }
@@ -184,7 +199,7 @@ std::unique_ptr<CHotkeyWay> CGlobalHotkeys::MakeWay(HotkeyWayKind kind) {
 
 void CGlobalHotkeys::Start(HotkeyWayKind kind, bool tell) {
     m_kind = kind;
-    m_pWay = MakeWay(kind);
+    m_pWay = MakeWay(kind, tell);
     if (!m_pWay) {
         GiveUp();
         return;

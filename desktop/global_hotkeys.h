@@ -60,7 +60,8 @@ signals:
 
 private:
     void Start(HotkeyWayKind kind, bool tell);
-    std::unique_ptr<CHotkeyWay> MakeWay(HotkeyWayKind kind);
+    // `tell`: the user is there to be asked.
+    std::unique_ptr<CHotkeyWay> MakeWay(HotkeyWayKind kind, bool tell);
     void GiveUp();
     void Apply();
     void ReportTaken(const std::vector<GlobalHotkey>& taken);
