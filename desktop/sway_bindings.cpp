@@ -10,22 +10,20 @@
 
 namespace {
 
-// sway reads a bound command twice, at bindsym and at the press, before sh sees it: both times
-// it splits on ; and , outside quotes, replaces $variables ($$ is one $), and at bindsym it also
-// drops one level of quotes. So the whole is in double quotes, every word in single quotes, and
-// the characters sway would see as quotes or escapes are spelled outside them.
-std::string SwayWord(std::string_view word) {
+// sway reads a bound command twice before sh does, at bindsym and at the press: both times it
+// splits on ; and , outside quotes and replaces $variables ($$ is one $); at bindsym it drops the
+// quotes of a word that starts with one, and sway 1.7 honours backslashes at bindsym but not at
+// the press. So each word starts outside quotes, holds no backslash inside quotes, and spells '
+// and \ in double quotes.
+std::string SwayQuoted(std::string_view word) {
     std::string quoted = "'";
     for (char c : word) {
         switch (c) {
         case '\'':
-            quoted += "'\\''";
-            break;
-        case '"':
-            quoted += "'\\\"'";
+            quoted += "'\"'\"'";
             break;
         case '\\':
-            quoted += "'\\\\'";
+            quoted += "'\"\\\\\"'";
             break;
         case '$':
             quoted += "$$$$";
@@ -64,6 +62,7 @@ CSwayBindings::~CSwayBindings() {
         process.setProgram(m_strTool);
         process.setArguments(args);
         process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
         process.startDetached();
     };
     for (const Command& command : m_queue)
@@ -98,14 +97,16 @@ QStringList CSwayBindings::BindArgs(const WayHotkey& hotkey, HKL layout) const {
         return {QStringLiteral("keyword"), QStringLiteral("bind"),
                 keys + QStringLiteral(",exec,") +
                     Utf8(PlayKeyCommand(m_strExecutable, hotkey.strText))};
+    const std::string_view exe = m_strExecutable;
+    const bool absolute = exe.starts_with('/');
     // "--" ends swaymsg's own options.
-    return {
-        QStringLiteral("--"),
-        QStringLiteral("bindsym"),
-        QStringLiteral("--no-repeat"),
-        keys,
-        QStringLiteral("exec"),
-        Utf8("\"" + SwayWord(m_strExecutable) + " --play-key " + SwayWord(hotkey.strText) + "\"")};
+    return {QStringLiteral("--"),
+            QStringLiteral("bindsym"),
+            QStringLiteral("--no-repeat"),
+            keys,
+            QStringLiteral("exec"),
+            Utf8((absolute ? "/" : "") + SwayQuoted(exe.substr(absolute ? 1 : 0))),
+            Utf8("--play-key=" + SwayQuoted(hotkey.strText))};
 }
 
 QStringList CSwayBindings::UnbindArgs(const GlobalHotkey& hotkey, HKL layout) const {

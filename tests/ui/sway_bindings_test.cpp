@@ -49,7 +49,7 @@ TEST(SwayBindings, BindsFollowTheTableAndGoAtTheEnd) {
     };
     const Case cases[] = {
         {Compositor::Sway,
-         "--|bindsym|--no-repeat|Ctrl+F1|exec|\"'/o' --play-key 'Ctrl + F1'\"",
+         "--|bindsym|--no-repeat|Ctrl+F1|exec|/'o'|--play-key='Ctrl + F1'",
          "--|unbindsym|--no-repeat|Ctrl+F1",
          {none.key, f2.key},
          "--|unbindsym|--no-repeat|Alt+Shift+F3"},
@@ -88,6 +88,64 @@ TEST(SwayBindings, BindsFollowTheTableAndGoAtTheEnd) {
         ASSERT_TRUE(SpinUntil([&] { return available.has_value(); }));
         EXPECT_EQ(*available, present);
     }
+}
+
+// sway will not run as root: there it runs as nobody, in folders nobody may use.
+TEST(SwayBindings, HeadlessSwayRunsTheCommandWithItsWordsIntact) {
+    EnsureDialogTestApp();
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string run = dir.Path() + "run", bin = dir.Path() + "it's \"a\" $HOME;, x\\y";
+    fs::create_directories(run);
+    fs::create_directories(bin);
+    for (const std::string& d : {dir.Path(), bin})
+        fs::permissions(d, fs::perms::all);
+    const bool root = geteuid() == 0;
+    if (root)
+        ASSERT_EQ(chown(run.c_str(), 65534, 65534), 0);
+    WriteScript(bin + "/rec", "for a in \"$@\"; do echo \"$a\"; done > '" + dir.Path() + "out'\n");
+    WriteText(dir.Path() + "config", "output HEADLESS-1 resolution 640x480\n");
+    QProcessEnvironment env;
+    for (const char* v : {"PATH=/usr/bin:/bin", "WLR_BACKENDS=headless",
+                          "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"})
+        env.insert(QString(v).section('=', 0, 0), QString(v).section('=', 1));
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(run));
+    QProcess sway;
+    sway.setProcessEnvironment(env);
+    sway.setStandardErrorFile(QProcess::nullDevice());
+    const QStringList args{"sway", "-c", QString::fromStdString(dir.Path() + "config")};
+    if (root)
+        sway.start("setpriv",
+                   QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args);
+    else
+        sway.start(args[0], args.mid(1));
+    QString socket;
+    ASSERT_TRUE(SpinUntil([&] {
+        const QStringList found =
+            QDir(QString::fromStdString(run)).entryList({"sway-ipc.*.sock"}, QDir::System);
+        socket = found.isEmpty() ? QString() : QString::fromStdString(run) + '/' + found[0];
+        return !socket.isEmpty() && QFile::exists(QString::fromStdString(run) + "/wayland-1");
+    }));
+    qputenv("SWAYSOCK", socket.toUtf8());
+    const std::string text = "Ctrl + ;'\"$HOME\\ ,x";
+    {
+        CSwayBindings way(Compositor::Sway, bin + "/rec", [] { return UsKeyLayout(); });
+        way.SetHotkeys({{{0x70, MOD_CODE_CTRL}, text, "a"}});
+        // Pressed until the binding, made meanwhile, answers.
+        QProcess wtype;
+        env.insert("WAYLAND_DISPLAY", "wayland-1");
+        wtype.setProcessEnvironment(env);
+        EXPECT_TRUE(SpinUntil([&] {
+            if (wtype.state() == QProcess::NotRunning)
+                wtype.start("wtype", {"-M", "ctrl", "-k", "F1", "-m", "ctrl"});
+            return ReadText(dir.Path() + "out").ends_with(text + "\n");
+        }));
+        wtype.waitForFinished();
+        EXPECT_EQ(ReadText(dir.Path() + "out"), "--play-key=" + text + "\n");
+    }
+    qunsetenv("SWAYSOCK");
+    sway.kill();
+    sway.waitForFinished();
 }
 
 } // namespace
