@@ -37,9 +37,11 @@ inline constexpr std::string_view kGnomeWay =
 // sway's and Hyprland's bindings.
 inline constexpr std::string_view kSwayWay =
     "ホットキーはswayのキー割り当て（bindsym）として、Otomaruが起動している間だけ追加します。"
-    "設定ファイルに同じキーがあれば、その間はOtomaruが優先されます。";
+    "swayの設定ファイルに同じキーの割り当てがあれば、その間はOtomaruのものが使われ、外した後は"
+    "swaymsg reload まで働きません。キーを離したことは伝わらないため、押したときだけ働きます。";
 inline constexpr std::string_view kHyprlandWay =
-    "ホットキーはHyprlandのキー割り当て（bind）として、Otomaruが起動している間だけ追加します。";
+    "ホットキーはHyprlandのキー割り当て（bind）として、Otomaruが起動している間だけ追加します。"
+    "キーを離したことは伝わらないため、押したときだけ働きます。";
 // The box at switch-on, then what the way in use says of itself.
 inline constexpr std::string_view kSwitchedOn = "グローバルホットキーをオンにしました。\n";
 inline constexpr std::string_view kX11Way =

@@ -19,44 +19,32 @@ const std::string kSchemas = "/usr/share/glib-2.0/schemas";
 const std::string kGroup = "org/gnome/settings-daemon/plugins/media-keys";
 const std::string kFolder = "/" + kGroup + "/custom-keybindings/";
 
-// What the key file holds for `key` of the entry at `path` (or of the list), as GNOME reads it.
-std::vector<std::string> Stored(const std::string& file, const std::string& path, const char* key) {
-    GKeyFile* keys = g_key_file_new();
-    std::vector<std::string> out;
+// A value of the entry at `path` (empty: the list) as GNOME reads it from the key file; a
+// list's items are joined by spaces, a command's words by newlines.
+std::string Stored(const std::string& file, const std::string& path, const char* key) {
+    g_autoptr(GKeyFile) keys = g_key_file_new();
     const std::string group = path.empty() ? kGroup : path.substr(1, path.size() - 2);
-    gchar* text = g_key_file_load_from_file(keys, file.c_str(), G_KEY_FILE_NONE, nullptr)
-                      ? g_key_file_get_value(keys, group.c_str(), key, nullptr)
-                      : nullptr;
-    if (GVariant* value =
-            text ? g_variant_parse(nullptr, text, nullptr, nullptr, nullptr) : nullptr) {
-        if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
-            out.emplace_back(g_variant_get_string(value, nullptr));
-        else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY)) {
-            const gchar** strv = g_variant_get_strv(value, nullptr);
-            out.assign(strv, strv + g_strv_length(const_cast<gchar**>(strv)));
-            g_free(strv);
-        }
-        g_variant_unref(value);
-    }
-    g_free(text);
-    g_key_file_free(keys);
-    return out;
-}
-
-std::vector<std::string> Argv(const std::string& command) {
-    gchar** argv = nullptr;
-    std::vector<std::string> out;
-    if (g_shell_parse_argv(command.c_str(), nullptr, &argv, nullptr))
-        for (gchar** a = argv; *a; ++a)
-            out.emplace_back(*a);
-    g_strfreev(argv);
-    return out;
+    g_autofree gchar* text = g_key_file_load_from_file(keys, file.c_str(), G_KEY_FILE_NONE, nullptr)
+                                 ? g_key_file_get_value(keys, group.c_str(), key, nullptr)
+                                 : nullptr;
+    g_autoptr(GVariant) value =
+        text ? g_variant_parse(nullptr, text, nullptr, nullptr, nullptr) : nullptr;
+    g_auto(GStrv) words = nullptr;
+    if (value && std::string_view(key) == "command")
+        g_shell_parse_argv(g_variant_get_string(value, nullptr), nullptr, &words, nullptr);
+    else if (value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+        return g_variant_get_string(value, nullptr);
+    else if (value)
+        words = g_variant_dup_strv(value, nullptr);
+    g_autofree gchar* joined = words ? g_strjoinv(path.empty() ? " " : "\n", words) : nullptr;
+    return joined ? joined : "";
 }
 
 TEST(GnomeKeybindings, OursFollowTheTableAndTheUsersStayInOrder) {
     TempDir dir;
     const std::string file = dir.Path() + "keyfile";
     const std::string mine = kFolder + "custom0/", theirs = kFolder + "custom1/";
+    const std::string o0 = kFolder + "otomaru-0/", o1 = kFolder + "otomaru-1/";
     // A user's entry before and after one left from a crash; the first has Ctrl+Shift+F2.
     WriteText(file, "[" + kGroup + "]\ncustom-keybindings=['" + mine + "', '" + kFolder +
                         "otomaru-5/', '" + theirs + "']\n[" + mine.substr(1, mine.size() - 2) +
@@ -83,26 +71,23 @@ TEST(GnomeKeybindings, OursFollowTheTableAndTheUsersStayInOrder) {
         const WayHotkey none{{0xFF, 0}, "?", "d"};
         way.SetHotkeys({f1, a, f2, none});
         EXPECT_EQ(taken, (std::vector<GlobalHotkey>{f2.key, none.key}));
-        const std::string o0 = kFolder + "otomaru-0/", o1 = kFolder + "otomaru-1/";
         EXPECT_EQ(Stored(file, {}, "custom-keybindings"),
-                  (std::vector<std::string>{mine, theirs, o0, o1}));
-        EXPECT_EQ(Stored(file, o0, "name"), std::vector<std::string>{"Otomaru: " + f1.strName});
-        EXPECT_EQ(Stored(file, o0, "binding"), std::vector<std::string>{"<Control>F1"});
-        EXPECT_EQ(Argv(Stored(file, o0, "command").at(0)),
-                  (std::vector<std::string>{exe, "--play-key", f1.strText}));
-        EXPECT_EQ(Stored(file, o1, "binding"), std::vector<std::string>{"<Alt><Shift>a"});
-        EXPECT_TRUE(Stored(file, kFolder + "otomaru-5/", "name").empty());
+                  mine + " " + theirs + " " + o0 + " " + o1);
+        EXPECT_EQ(Stored(file, o0, "name"), "Otomaru: " + f1.strName);
+        EXPECT_EQ(Stored(file, o0, "binding"), "<Control>F1");
+        EXPECT_EQ(Stored(file, o0, "command"), exe + "\n--play-key\n" + f1.strText);
+        EXPECT_EQ(Stored(file, o1, "binding"), "<Alt><Shift>a");
+        EXPECT_EQ(Stored(file, kFolder + "otomaru-5/", "name"), "");
 
         way.SetHotkeys({a});
-        EXPECT_EQ(Stored(file, {}, "custom-keybindings"),
-                  (std::vector<std::string>{mine, theirs, o0}));
-        EXPECT_EQ(Stored(file, o0, "binding"), std::vector<std::string>{"<Alt><Shift>a"});
-        EXPECT_TRUE(Stored(file, o1, "name").empty());
+        EXPECT_EQ(Stored(file, {}, "custom-keybindings"), mine + " " + theirs + " " + o0);
+        EXPECT_EQ(Stored(file, o0, "binding"), "<Alt><Shift>a");
+        EXPECT_EQ(Stored(file, o1, "name"), "");
     }
     // Switched off: only the user's remain, untouched.
-    EXPECT_EQ(Stored(file, {}, "custom-keybindings"), (std::vector<std::string>{mine, theirs}));
-    EXPECT_TRUE(Stored(file, kFolder + "otomaru-0/", "name").empty());
-    EXPECT_EQ(Stored(file, mine, "name"), std::vector<std::string>{"mine"});
+    EXPECT_EQ(Stored(file, {}, "custom-keybindings"), mine + " " + theirs);
+    EXPECT_EQ(Stored(file, o0, "name"), "");
+    EXPECT_EQ(Stored(file, mine, "name"), "mine");
 }
 
 TEST(GnomeKeybindings, NothingWrittenWithoutTheSchemaOrTheUsersYes) {

@@ -9,10 +9,10 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <unistd.h>
 
@@ -33,52 +33,37 @@ TEST(SwayBindings, BindsFollowTheTableAndGoAtTheEnd) {
     EnsureDialogTestApp();
     TempDir dir;
     const std::string tool = dir.Path() + "tool", log = dir.Path() + "log";
-    // Words joined by |; a key the compositor refuses, by exit code or (Hyprland) by answer.
+    // Words joined by |; F2 refused, by swaymsg's exit code or by hyprctl's answer.
     WriteScript(tool,
                 "IFS='|'; echo \"$*\" >> '" + log +
-                    "'\ncase \"$*\" in *F2*) exit 2;; *F3*) echo no; exit 0;; esac\necho ok\n");
+                    "'\ncase \"$*\" in *F2*) echo no; [ $1 = keyword ]; exit;; esac\necho ok\n");
     const WayHotkey f1{{0x70, MOD_CODE_CTRL}, "Ctrl + F1", "a"}, f2{{0x71, 0}, "F2", "b"},
         f3{{0x72, MOD_CODE_SHIFT | MOD_CODE_ALT}, "Alt + Shift + F3", "c"},
         none{{0xFF, 0}, "?", ""};
-    struct Case {
-        Compositor compositor;
-        const char* bindF1;
-        const char* unbindF1;
-        std::vector<GlobalHotkey> taken;
-        const char* atEnd;
-    };
-    const Case cases[] = {
-        {Compositor::Sway,
-         "--|bindsym|--no-repeat|Ctrl+F1|exec|/'o'|--play-key='Ctrl + F1'",
-         "--|unbindsym|--no-repeat|Ctrl+F1",
-         {none.key, f2.key},
-         "--|unbindsym|--no-repeat|Alt+Shift+F3"},
-        {Compositor::Hyprland,
-         "keyword|bind|CTRL,F1,exec,'/o' --play-key 'Ctrl + F1'",
-         "keyword|unbind|CTRL,F1",
-         {none.key, f2.key, f3.key},
-         nullptr},
-    };
-    for (const Case& c : cases) {
+    const std::vector<std::array<QString, 3>> cases{
+        {"--|bindsym|--no-repeat|Ctrl+F1|exec|/'o'|--play-key='Ctrl + F1'",
+         "--|unbindsym|--no-repeat|Ctrl+F1", "--|unbindsym|--no-repeat|Alt+Shift+F3"},
+        {"keyword|bind|CTRL,F1,exec,'/o' --play-key 'Ctrl + F1'", "keyword|unbind|CTRL,F1",
+         "keyword|unbind|ALT SHIFT,F3"}};
+    for (const auto& [bind, unbind, atEnd] : cases) {
         std::filesystem::remove(log);
         std::vector<GlobalHotkey> taken;
         {
-            CSwayBindings way(c.compositor, "/o", nullptr, nullptr, QString::fromStdString(tool));
+            CSwayBindings way(bind.startsWith("--") ? Compositor::Sway : Compositor::Hyprland, "/o",
+                              nullptr, nullptr, QString::fromStdString(tool));
             QObject::connect(&way, &CHotkeyWay::Taken, [&](const auto& keys) {
                 taken.insert(taken.end(), keys.begin(), keys.end());
             });
             way.SetHotkeys({f1, f2, f3, none});
-            ASSERT_TRUE(SpinUntil([&] { return taken.size() == c.taken.size(); }));
-            EXPECT_EQ(taken, c.taken);
-            EXPECT_EQ(Lines(log).value(0), c.bindF1);
+            ASSERT_TRUE(SpinUntil([&] { return taken.size() == 2; }));
+            EXPECT_EQ(taken, (std::vector<GlobalHotkey>{none.key, f2.key}));
+            EXPECT_EQ(Lines(log).value(0), bind);
             way.SetHotkeys({f3});
             ASSERT_TRUE(SpinUntil([&] { return Lines(log).size() == 4; }));
-            EXPECT_EQ(Lines(log).value(3), c.unbindF1);
+            EXPECT_EQ(Lines(log).value(3), unbind);
         }
-        if (c.atEnd) {
-            // After the removal that was under way, given again since it was cut short.
-            EXPECT_TRUE(SpinUntil([&] { return Lines(log).indexOf(c.atEnd) >= 4; }));
-        }
+        // After the removal that was under way, given again since it was cut short.
+        EXPECT_TRUE(SpinUntil([&, atEnd = atEnd] { return Lines(log).indexOf(atEnd) >= 4; }));
     }
     for (const bool present : {false, true}) {
         CSwayBindings way(Compositor::Sway, "/o", nullptr, nullptr,
@@ -94,54 +79,44 @@ TEST(SwayBindings, BindsFollowTheTableAndGoAtTheEnd) {
 TEST(SwayBindings, HeadlessSwayRunsTheCommandWithItsWordsIntact) {
     EnsureDialogTestApp();
     TempDir dir;
-    namespace fs = std::filesystem;
     const std::string run = dir.Path() + "run", bin = dir.Path() + "it's \"a\" $HOME;, x\\y";
-    fs::create_directories(run);
-    fs::create_directories(bin);
+    for (const std::string& d : {run, bin})
+        std::filesystem::create_directories(d);
     for (const std::string& d : {dir.Path(), bin})
-        fs::permissions(d, fs::perms::all);
+        std::filesystem::permissions(d, std::filesystem::perms::all);
     const bool root = geteuid() == 0;
-    if (root)
-        ASSERT_EQ(chown(run.c_str(), 65534, 65534), 0);
-    WriteScript(bin + "/rec", "for a in \"$@\"; do echo \"$a\"; done > '" + dir.Path() + "out'\n");
-    WriteText(dir.Path() + "config", "output HEADLESS-1 resolution 640x480\n");
-    QProcessEnvironment env;
-    for (const char* v : {"PATH=/usr/bin:/bin", "WLR_BACKENDS=headless",
-                          "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"})
-        env.insert(QString(v).section('=', 0, 0), QString(v).section('=', 1));
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(run));
-    QProcess sway;
-    sway.setProcessEnvironment(env);
+    ASSERT_TRUE(!root || chown(run.c_str(), 65534, 65534) == 0);
+    WriteScript(bin + "/rec", "for a in \"$@\"; do echo \"$a\"; done >> '" + dir.Path() + "out'\n");
+    const QString runtime = "XDG_RUNTIME_DIR=" + QString::fromStdString(run);
+    QProcess sway, wtype;
     sway.setStandardErrorFile(QProcess::nullDevice());
-    const QStringList args{"sway", "-c", QString::fromStdString(dir.Path() + "config")};
-    if (root)
-        sway.start("setpriv",
-                   QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args);
-    else
-        sway.start(args[0], args.mid(1));
-    QString socket;
+    sway.start(root ? "setpriv" : "env",
+               (root ? QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", "env"}
+                     : QStringList{}) +
+                   QStringList{runtime, "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
+                               "WLR_RENDERER=pixman", "sway", "-c", "/dev/null"});
+    QStringList sockets;
     ASSERT_TRUE(SpinUntil([&] {
-        const QStringList found =
-            QDir(QString::fromStdString(run)).entryList({"sway-ipc.*.sock"}, QDir::System);
-        socket = found.isEmpty() ? QString() : QString::fromStdString(run) + '/' + found[0];
-        return !socket.isEmpty() && QFile::exists(QString::fromStdString(run) + "/wayland-1");
+        sockets =
+            QDir(QString::fromStdString(run)).entryList({"sway-ipc.*", "wayland-1"}, QDir::System);
+        return sockets.size() == 2;
     }));
-    qputenv("SWAYSOCK", socket.toUtf8());
+    qputenv("SWAYSOCK",
+            (QString::fromStdString(run) + '/' + sockets.filter("sway-ipc")[0]).toUtf8());
     const std::string text = "Ctrl + ;'\"$HOME\\ ,x";
     {
         CSwayBindings way(Compositor::Sway, bin + "/rec", [] { return UsKeyLayout(); });
         way.SetHotkeys({{{0x70, MOD_CODE_CTRL}, text, "a"}});
         // Pressed until the binding, made meanwhile, answers.
-        QProcess wtype;
-        env.insert("WAYLAND_DISPLAY", "wayland-1");
-        wtype.setProcessEnvironment(env);
         EXPECT_TRUE(SpinUntil([&] {
             if (wtype.state() == QProcess::NotRunning)
-                wtype.start("wtype", {"-M", "ctrl", "-k", "F1", "-m", "ctrl"});
-            return ReadText(dir.Path() + "out").ends_with(text + "\n");
+                wtype.start("env", {runtime, "WAYLAND_DISPLAY=wayland-1", "wtype", "-M", "ctrl",
+                                    "-k", "F1", "-m", "ctrl"});
+            return ReadText(dir.Path() + "out").find('\n') != std::string::npos;
         }));
         wtype.waitForFinished();
-        EXPECT_EQ(ReadText(dir.Path() + "out"), "--play-key=" + text + "\n");
+        // The first run's words, one a line.
+        EXPECT_TRUE(ReadText(dir.Path() + "out").starts_with("--play-key=" + text + "\n"));
     }
     qunsetenv("SWAYSOCK");
     sway.kill();
