@@ -209,9 +209,10 @@ void CGlobalHotkeys::Start(HotkeyWayKind kind, bool tell) {
         if (start != m_nStart)
             return;
         if (!available) {
+            const bool declined = m_pWay->Declined();
             // The answer's watcher belongs to the way: it goes once the answer is out.
             m_pWay.release()->deleteLater();
-            GiveUp();
+            GiveUp(declined);
             return;
         }
         m_bProbed = true;
@@ -222,9 +223,10 @@ void CGlobalHotkeys::Start(HotkeyWayKind kind, bool tell) {
     });
 }
 
-void CGlobalHotkeys::GiveUp() {
+void CGlobalHotkeys::GiveUp(bool declined) {
     m_bEnabled = false;
-    AfxMessageBox(Cp932FromUtf8(texts::kNoGlobalHotkeys), MB_ICONEXCLAMATION);
+    if (!declined)
+        AfxMessageBox(Cp932FromUtf8(texts::kNoGlobalHotkeys), MB_ICONEXCLAMATION);
     emit Unavailable();
 }
 

@@ -62,7 +62,8 @@ private:
     void Start(HotkeyWayKind kind, bool tell);
     // `tell`: the user is there to be asked.
     std::unique_ptr<CHotkeyWay> MakeWay(HotkeyWayKind kind, bool tell);
-    void GiveUp();
+    // The switch goes back off; the user is told why unless they declined.
+    void GiveUp(bool declined = false);
     void Apply();
     void ReportTaken(const std::vector<GlobalHotkey>& taken);
     void ReportUntriggered(const std::vector<GlobalHotkey>& untriggered);

@@ -34,6 +34,7 @@ public:
     void Probe(std::function<void(bool available)> done) override;
     void SetHotkeys(const std::vector<WayHotkey>& hotkeys) override;
     std::string Description() const override;
+    bool Declined() const override { return m_pSettings && !m_bAgreed; }
 
     // GTK's accelerator syntax ("<Control>F1", "<Alt><Shift>a"); empty for a key without a name.
     static std::string Accelerator(const GlobalHotkey& hotkey, HKL layout);

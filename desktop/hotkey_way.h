@@ -42,6 +42,8 @@ public:
     // Whether the way works here (it may ask the bus or the user); `done` is called once, now
     // or later, and not after the way is gone.
     virtual void Probe(std::function<void(bool available)> done) { done(true); }
+    // After a Probe that answered false: the user said no, so there is nothing to explain.
+    virtual bool Declined() const { return false; }
     // Takes exactly these, giving back what it took before that is not among them.
     virtual void SetHotkeys(const std::vector<WayHotkey>& hotkeys) = 0;
     // What the box at switch-on says of this way (UTF-8): where a key is seen or changed.
