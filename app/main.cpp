@@ -54,6 +54,7 @@ ArgsResult ParseArgs(int argc, char** argv, RemoteRequest& request) {
     };
     static const Verb kVerbs[] = {{"play", RemoteVerb::Play, true},
                                   {"play-key", RemoteVerb::PlayKey, true},
+                                  {"stop", RemoteVerb::Stop, true},
                                   {"stop-all", RemoteVerb::StopAll, false},
                                   {"list", RemoteVerb::List, false}};
     QCommandLineParser parser;

@@ -13,6 +13,7 @@ inline constexpr const char* kUsage =
     "起動しているOtomaruへのコマンド：\n"
     "  --play 名前            その名前の効果音を鳴らします。\n"
     "  --play-key ホットキー  そのホットキーの効果音を鳴らします（例：\"Ctrl + F1\"）。\n"
+    "  --stop 名前            その名前の効果音を止めます。\n"
     "  --stop-all             鳴っている効果音をすべて止めます。\n"
     "  --list                 効果音の名前とホットキーを一覧にします。\n"
     "\n"

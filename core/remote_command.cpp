@@ -74,6 +74,20 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
         return PlayAll(matches, controller,
                        std::string(texts::kHotkeyPrefix) + "「" + request.strArgument + "」");
     }
+    case RemoteVerb::Stop: {
+        // Every effect of that name: news of the play list names playbacks only by it.
+        bool found = false;
+        for (int i = 0; i < table.GetSize(); ++i) {
+            const EffectEntryPtr& entry = table.GetPtrAt(i);
+            if (Utf8FromCp932(entry->strName) == request.strArgument) {
+                controller.StopEffect(*entry);
+                found = true;
+            }
+        }
+        if (!found)
+            return Failed("「" + request.strArgument + "」" + std::string(texts::kNoSuchName));
+        return {};
+    }
     case RemoteVerb::StopAll:
         controller.StopAll();
         return {};

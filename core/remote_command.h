@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The remote's commands carried out on the open set: play by name, play by hotkey text, stop
-// all, list. Names and hotkeys are matched as the effect list shows them, in UTF-8.
+// by name, stop all, list. Names and hotkeys are matched as the effect list shows them, in UTF-8.
 #pragma once
 
 #include "core/remote_protocol.h"
@@ -9,5 +9,5 @@
 
 class CSetController;
 
-// Runs Play, PlayKey, StopAll and List; Activate belongs to the window and fails here.
+// Runs Play, PlayKey, Stop, StopAll and List; Activate belongs to the window and fails here.
 RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller);

@@ -11,19 +11,19 @@ constexpr struct {
     const char* name;
     bool hasArgument;
 } kVerbs[] = {
-    {RemoteVerb::Play, "Play", true},          {RemoteVerb::PlayKey, "PlayKey", true},
-    {RemoteVerb::StopAll, "StopAll", false},   {RemoteVerb::List, "List", false},
-    {RemoteVerb::Activate, "Activate", false},
+    {RemoteVerb::Play, "Play", true},  {RemoteVerb::PlayKey, "PlayKey", true},
+    {RemoteVerb::Stop, "Stop", true},  {RemoteVerb::StopAll, "StopAll", false},
+    {RemoteVerb::List, "List", false}, {RemoteVerb::Activate, "Activate", false},
 };
 
-bool TakesArgument(RemoteVerb verb) {
+} // namespace
+
+bool RemoteVerbTakesArgument(RemoteVerb verb) {
     for (const auto& v : kVerbs)
         if (v.verb == verb)
             return v.hasArgument;
     return false;
 }
-
-} // namespace
 
 const char* RemoteVerbName(RemoteVerb verb) {
     for (const auto& v : kVerbs)
@@ -44,7 +44,7 @@ bool RemoteVerbFromName(const std::string& name, RemoteVerb& verb) {
 
 std::string FormatRemoteRequest(const RemoteRequest& request) {
     std::string line = RemoteVerbName(request.verb);
-    if (TakesArgument(request.verb))
+    if (RemoteVerbTakesArgument(request.verb))
         line += " " + request.strArgument;
     return line + "\n";
 }
@@ -66,7 +66,7 @@ RemoteParse TakeRemoteRequest(std::string& buffer, RemoteRequest& request) {
     if (!RemoteVerbFromName(std::string(line.substr(0, space)), parsed.verb))
         return RemoteParse::Bad;
     // A verb with an argument needs one, a verb without must have none; NUL never belongs.
-    if (TakesArgument(parsed.verb) != (space != std::string_view::npos) ||
+    if (RemoteVerbTakesArgument(parsed.verb) != (space != std::string_view::npos) ||
         line.find('\0') != std::string_view::npos)
         return RemoteParse::Bad;
     if (space != std::string_view::npos)

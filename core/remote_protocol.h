@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-enum class RemoteVerb { Play, PlayKey, StopAll, List, Activate };
+enum class RemoteVerb { Play, PlayKey, Stop, StopAll, List, Activate };
 
 struct RemoteRequest {
     RemoteVerb verb = RemoteVerb::List;
@@ -37,3 +37,5 @@ RemoteParse TakeRemoteReply(std::string& buffer, RemoteReply& reply);
 // The verb's name on the wire and as the D-Bus method ("Play", "PlayKey", ...).
 const char* RemoteVerbName(RemoteVerb verb);
 bool RemoteVerbFromName(const std::string& name, RemoteVerb& verb);
+// Whether the verb carries a name or hotkey text.
+bool RemoteVerbTakesArgument(RemoteVerb verb);

@@ -363,7 +363,7 @@ void CSetController::EditEffect() {
     }
 
     m_view.FillEffectList(m_effects, m_hKeyLayout);
-    m_view.FillPlayList(m_playbacks);
+    ShowPlayList();
     m_view.SelectEffectRow(mark);
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
 }
@@ -525,7 +525,7 @@ void CSetController::StartPlayback(const EffectEntryPtr& entry) {
     const bool listed = m_playbacks.StartPlayback(
         entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); }, gain);
     if (listed)
-        m_view.FillPlayList(m_playbacks);
+        ShowPlayList();
 }
 
 void CSetController::StopSelected() {
@@ -535,15 +535,76 @@ void CSetController::StopSelected() {
     m_playbacks.StopSelected(mark);
 }
 
+void CSetController::StopEffect(const EffectEntry& entry) {
+    m_playbacks.StopEffect(&entry);
+}
+
+bool CSetController::StopPlayback(std::uint64_t id) {
+    for (int i = 0; i < m_playbacks.GetSize(); ++i) {
+        if (m_playbacks.GetAt(i)->nId == id) {
+            m_playbacks.StopSelected(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 void CSetController::StopAll() {
     m_playbacks.StopAll();
     // The jobs are gone now; their rows must not wait for the workers' reports.
-    m_view.FillPlayList(m_playbacks);
+    ShowPlayList();
 }
 
 void CSetController::OnPlayDone(const PlayJobPtr& job) {
     m_playbacks.OnPlayDone(job.get());
+    ShowPlayList();
+}
+
+int CSetController::AddPlayNewsListener(PlayNewsListener listener) {
+    if (m_playListeners.empty()) {
+        m_announced.clear();
+        for (int i = 0; i < m_playbacks.GetSize(); ++i) {
+            const PlayJob& job = *m_playbacks.GetAt(i);
+            m_announced.push_back({true, job.nId, Utf8FromCp932(job.pEntry->strName)});
+        }
+    }
+    m_playListeners.emplace_back(++m_nLastListener, std::move(listener));
+    return m_nLastListener;
+}
+
+void CSetController::RemovePlayNewsListener(int handle) {
+    std::erase_if(m_playListeners, [handle](const auto& l) { return l.first == handle; });
+    if (m_playListeners.empty())
+        m_announced = {};
+}
+
+void CSetController::ShowPlayList() {
     m_view.FillPlayList(m_playbacks);
+    if (m_playListeners.empty())
+        return;
+    // Both lists are in start order, and ids grow with every start: one walk finds the changes.
+    std::vector<PlayNews> news;
+    std::vector<PlayNews> now;
+    std::size_t old = 0;
+    for (int i = 0; i < m_playbacks.GetSize(); ++i) {
+        const PlayJob& job = *m_playbacks.GetAt(i);
+        for (; old < m_announced.size() && m_announced[old].nId < job.nId; ++old)
+            news.push_back({false, m_announced[old].nId, std::move(m_announced[old].strName)});
+        if (old < m_announced.size() && m_announced[old].nId == job.nId) {
+            now.push_back(std::move(m_announced[old++]));
+            continue;
+        }
+        now.push_back({true, job.nId, Utf8FromCp932(job.pEntry->strName)});
+        news.push_back(now.back());
+    }
+    for (; old < m_announced.size(); ++old)
+        news.push_back({false, m_announced[old].nId, std::move(m_announced[old].strName)});
+    m_announced = std::move(now);
+    // A listener may add or remove listeners as it hears.
+    const auto listeners = m_playListeners;
+    for (const PlayNews& item : news)
+        for (const auto& [handle, listener] : listeners)
+            listener(item);
 }
 
 bool CSetController::TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256]) {

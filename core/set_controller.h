@@ -13,9 +13,19 @@
 #include "playback/active_play_list.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+// A playback joined or left the play list, whatever started or stopped it.
+struct PlayNews {
+    bool bStarted = false; // false: it has left the list
+    std::uint64_t nId = 0; // the playback's PlayJob::nId, never reused
+    std::string strName;   // the effect's name as it started, UTF-8
+    bool operator==(const PlayNews&) const = default;
+};
+using PlayNewsListener = std::function<void(const PlayNews&)>;
 
 class CSetController : public IKeyTriggerTarget {
 public:
@@ -52,8 +62,17 @@ public:
     // Playbacks.
     void StartPlayback(const EffectEntryPtr& entry) override;
     void StopSelected();
+    // Fades out every playback of the entry; each leaves the list when its worker reports.
+    void StopEffect(const EffectEntry& entry);
+    // The same for the one playback of that id; false when none is listed.
+    bool StopPlayback(std::uint64_t id);
     void StopAll();
     void OnPlayDone(const PlayJobPtr& job);
+
+    // Surfaces that push the play list hear of every change after the window's list shows it.
+    // A listener added sees only what changes from then on. Returns a handle for Remove.
+    int AddPlayNewsListener(PlayNewsListener listener);
+    void RemovePlayNewsListener(int handle);
 
     // Output devices (names UTF-8, as the sound system gives them). A choice takes effect at
     // once, sounds already playing included, and is remembered in Otomaru.ini.
@@ -100,6 +119,8 @@ private:
     void LoadSound(EffectEntry& entry);
     // Measures the loudness of every loaded sound not measured yet, while equal loudness is on.
     void MeasureLoudness();
+    // Rebuilds the window's play list and tells the listeners what changed.
+    void ShowPlayList();
     // Whether a new set's file name names a plain file in the executable directory.
     bool IsUsableSetFileName(const std::string& fileName) const;
 
@@ -123,4 +144,9 @@ private:
     // names, since a set may really be named like that '?' form.
     std::vector<int> m_unstorableSetRows;
     COutputChoice m_output{m_device, m_settings};
+    std::vector<std::pair<int, PlayNewsListener>> m_playListeners;
+    int m_nLastListener = 0;
+    // What the listeners were last told is listed, in start order (ids ascending); kept only
+    // while there is a listener.
+    std::vector<PlayNews> m_announced;
 };

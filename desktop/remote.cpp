@@ -55,6 +55,9 @@ public slots:
     Q_SCRIPTABLE int PlayKey(const QString& hotkey, QString& text) {
         return Run(RemoteVerb::PlayKey, hotkey, text);
     }
+    Q_SCRIPTABLE int Stop(const QString& name, QString& text) {
+        return Run(RemoteVerb::Stop, name, text);
+    }
     Q_SCRIPTABLE int StopAll(QString& text) { return Run(RemoteVerb::StopAll, {}, text); }
     Q_SCRIPTABLE int List(QString& text) { return Run(RemoteVerb::List, {}, text); }
     Q_SCRIPTABLE int Activate(QString& text) { return Run(RemoteVerb::Activate, {}, text); }
@@ -203,7 +206,7 @@ std::optional<RemoteReply> SendOverBus(const std::string& dataFolder,
     QDBusMessage call = QDBusMessage::createMethodCall(
         RemoteServiceName(dataFolder), QString::fromLatin1(kRemoteObjectPath),
         QString::fromLatin1(kRemoteInterface), QString::fromLatin1(RemoteVerbName(request.verb)));
-    if (request.verb == RemoteVerb::Play || request.verb == RemoteVerb::PlayKey)
+    if (RemoteVerbTakesArgument(request.verb))
         call << QString::fromUtf8(request.strArgument.data(),
                                   static_cast<qsizetype>(request.strArgument.size()));
     const QDBusMessage answer = bus.call(call, QDBus::Block, kClientTimeoutMs);

@@ -3,6 +3,8 @@
 // disk and the current directory, and each of its refusals.
 #include "tests/controller/controller_fixture.h"
 
+#include "core/remote_command.h"
+
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -102,6 +104,53 @@ TEST_F(EffectCommandsTest, StopSelectedStopsOnlyThatJob) {
     ASSERT_EQ(ctl.Playbacks().GetSize(), 1);
     EXPECT_NE(ctl.Playbacks().GetAt(0), first);
     ctl.StopAll();
+}
+
+// Every start and every departure from the list is told once, whatever caused it; a stop by
+// name reaches every playback of that name and nothing else.
+TEST_F(EffectCommandsTest, PlayNewsAndStopsByNameAndById) {
+    CSetController& ctl = StartWithTwoEffects();
+    m_view.m_nEffectMark = 1; // 二, endless
+    ctl.PlaySelected();       // before anyone listens
+    std::vector<PlayNews> heard;
+    const int handle = ctl.AddPlayNewsListener([&](const PlayNews& n) { heard.push_back(n); });
+    const auto id = [&](int row) { return ctl.Playbacks().GetAt(row)->nId; };
+    const std::uint64_t before = id(0);
+    EXPECT_EQ(RunRemoteRequest({RemoteVerb::Play, "二"}, ctl).nStatus, 0);
+    std::uint8_t keys[256] = {};
+    keys[65] = 0x80; // 一, once
+    ctl.TranslateKeyMessage(WM_KEYDOWN, keys);
+    const std::uint64_t remote = id(1), once = id(2);
+    ASSERT_TRUE(HandleNextPlayDone()); // 一 ends by itself
+
+    const struct {
+        const char* name;
+        RemoteReply reply;
+    } stops[] = {{"無い", {1, "「無い」という効果音はありません。\n"}}, {"一", {}}, {"二", {}}};
+    for (const auto& s : stops)
+        EXPECT_EQ(RunRemoteRequest({RemoteVerb::Stop, s.name}, ctl), s.reply) << s.name;
+    while (ctl.Playbacks().GetSize() != 0)
+        ASSERT_TRUE(HandleNextPlayDone());
+    m_view.m_nEffectMark = 1;
+    ctl.PlaySelected();
+    ctl.PlaySelected();
+    const std::uint64_t byId = id(0), byAll = id(1);
+    EXPECT_TRUE(ctl.StopPlayback(byId));
+    EXPECT_FALSE(ctl.StopPlayback(once));
+    ASSERT_TRUE(HandleNextPlayDone());
+    ctl.StopAll();
+    ctl.RemovePlayNewsListener(handle);
+    ctl.PlaySelected();
+    ctl.StopAll();
+
+    std::sort(heard.begin(), heard.end(), [](const PlayNews& a, const PlayNews& b) {
+        return std::pair(a.nId, !a.bStarted) < std::pair(b.nId, !b.bStarted);
+    });
+    const std::vector<PlayNews> expected = {
+        {false, before, "二"}, {true, remote, "二"}, {false, remote, "二"},
+        {true, once, "一"},    {false, once, "一"},  {true, byId, "二"},
+        {false, byId, "二"},   {true, byAll, "二"},  {false, byAll, "二"}};
+    EXPECT_EQ(heard, expected);
 }
 
 TEST_F(EffectCommandsTest, KeyAndClickTriggersReachTheCommands) {

@@ -107,6 +107,7 @@ TEST_F(RemoteTest, EachCommandOverTheBusAndOverTheSocket) {
              1,
              "otomaru: ホットキー「Alt + F1」の効果音はありません。\n"},
             {{"--play", "C"}, 1, 1, "otomaru: 「C」の音が読み込まれていません。\n"},
+            {{"--stop", "無い"}, 1, 1, "otomaru: 「無い」という効果音はありません。\n"},
             {{"--stop-all"}, 0, 0, ""},
         };
         for (const Case& c : cases) {
@@ -186,6 +187,7 @@ TEST_F(RemoteTest, TheLockDecidesAndAFailedListenIsReported) {
 TEST(RemoteProtocolTest, MessagesReadBackAndBadOnesAreRefused) {
     const RemoteRequest requests[] = {{RemoteVerb::Play, "名前 with spaces"},
                                       {RemoteVerb::PlayKey, "Ctrl + F1"},
+                                      {RemoteVerb::Stop, "名前"},
                                       {RemoteVerb::StopAll, ""},
                                       {RemoteVerb::List, ""}};
     for (const RemoteRequest& r : requests) {
