@@ -52,11 +52,10 @@ ArgsResult ParseArgs(int argc, char** argv, RemoteRequest& request) {
         RemoteVerb verb;
         bool takesValue;
     };
-    static const Verb kVerbs[] = {{"play", RemoteVerb::Play, true},
-                                  {"play-key", RemoteVerb::PlayKey, true},
-                                  {"stop", RemoteVerb::Stop, true},
-                                  {"stop-all", RemoteVerb::StopAll, false},
-                                  {"list", RemoteVerb::List, false}};
+    static const Verb kVerbs[] = {
+        {"play", RemoteVerb::Play, true},  {"play-key", RemoteVerb::PlayKey, true},
+        {"stop", RemoteVerb::Stop, true},  {"stop-all", RemoteVerb::StopAll, false},
+        {"list", RemoteVerb::List, false}, {"web-url", RemoteVerb::WebUrl, false}};
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help(QStringList{"h", "help"});
@@ -156,6 +155,12 @@ public:
         ScopedMessageFunction messages(ShowQtMessageBox);
         CMixerDlg dlg;
         server.SetHandler([&dlg](const RemoteRequest& r) -> RemoteReply {
+            if (r.verb == RemoteVerb::WebUrl) {
+                const QString url = dlg.WebRemoteAddress();
+                if (url.isEmpty())
+                    return {1, texts::kWebRemoteOff};
+                return {0, url.toStdString() + "\n"};
+            }
             if (r.verb != RemoteVerb::Activate)
                 return RunRemoteRequest(r, dlg.Controller());
             dlg.showNormal();

@@ -16,6 +16,7 @@ inline constexpr const char* kUsage =
     "  --stop 名前            その名前の効果音を止めます。\n"
     "  --stop-all             鳴っている効果音をすべて止めます。\n"
     "  --list                 効果音の名前とホットキーを一覧にします。\n"
+    "  --web-url              Webリモートのアドレス（合い言葉つき）を表示します。\n"
     "\n"
     "  -h, --help             この使い方を表示します。\n"
     "  --version              バージョンを表示します。\n"
@@ -30,6 +31,8 @@ inline constexpr const char* kNameMissing = "otomaru: %s の後に名前を指�
 inline constexpr const char* kStrayArgument =
     "otomaru: 「%s」は何を指すのかわかりません（--help で使い方を表示します）。\n";
 inline constexpr const char* kVerbNameMissing = "otomaru: --%s の後に名前を指定してください。\n";
+inline constexpr const char* kWebRemoteOff =
+    "Webリモートは切になっています（オプションメニューの「Webリモート」で入にします）。\n";
 inline constexpr const char* kNotRunning = "otomaru: このフォルダーのOtomaruは起動していません。\n";
 
 } // namespace texts

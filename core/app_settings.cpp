@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <memory>
 #include <string_view>
+#include <sys/random.h>
 #include <vector>
 
 namespace {
@@ -220,6 +221,63 @@ void AppSettings::LoadSettings() {
     std::vector<int>& rect = m_windowLayout.rect;
     if (!rect.empty() && (rect[2] < 1 || rect[3] < 1))
         rect.clear();
+
+    std::string web;
+    m_bWebRemote = ReadExistingValue(SectionName(), "WebRemote", &web) && web == "1";
+    std::string port;
+    m_nWebRemotePort = kDefaultWebRemotePort;
+    if (ReadExistingValue(SectionName(), "WebRemotePort", &port) && !port.empty() &&
+        port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos) {
+        const unsigned long value = std::stoul(port);
+        if (value >= 1 && value <= 65535)
+            m_nWebRemotePort = static_cast<std::uint16_t>(value);
+    }
+    m_strWebRemoteAddress.clear();
+    ReadExistingValue(SectionName(), "WebRemoteAddress", &m_strWebRemoteAddress);
+    m_strWebRemoteToken.clear();
+    ReadExistingValue(SectionName(), "WebRemoteToken", &m_strWebRemoteToken);
+}
+
+bool AppSettings::SaveWebRemote() {
+    // A hand-edited token too short to guess slowly is replaced, never used.
+    if (m_bWebRemote && !IsWebRemoteToken(m_strWebRemoteToken)) {
+        m_strWebRemoteToken = MakeWebRemoteToken();
+        if (m_strWebRemoteToken.empty()) {
+            m_bWebRemote = false;
+            return false;
+        }
+        if (!WriteValue(SectionName(), "WebRemoteToken", m_strWebRemoteToken))
+            return false;
+    }
+    const bool address = m_strWebRemoteAddress.empty()
+                             ? RemoveValue(SectionName(), "WebRemoteAddress")
+                             : WriteValue(SectionName(), "WebRemoteAddress", m_strWebRemoteAddress);
+    return WriteValue(SectionName(), "WebRemote", m_bWebRemote ? "1" : "0") && address;
+}
+
+std::string MakeWebRemoteToken() {
+    unsigned char bytes[16];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return {};
+        got += static_cast<std::size_t>(n);
+    }
+    static const char kHex[] = "0123456789abcdef";
+    std::string token;
+    for (unsigned char b : bytes) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
+bool IsWebRemoteToken(std::string_view token) {
+    return token.size() >= 32 && token.size() <= 128 &&
+           token.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
 void AppSettings::SaveWindowLayout(const WindowLayout& layout) {

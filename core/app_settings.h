@@ -75,6 +75,19 @@ public:
     double m_dLoudnessTarget = kDefaultLoudnessTarget;
     bool SaveLoudnessTarget();
 
+    // [Environment] WebRemote="1" serves the web remote on WebRemotePort (default 8470), at
+    // WebRemoteAddress (absent: 127.0.0.1 only; "0.0.0.0": every address). WebRemoteToken is
+    // made once, when the remote is first switched on, and kept: a phone keeps its bookmark.
+    static constexpr std::uint16_t kDefaultWebRemotePort = 8470;
+    static constexpr std::string_view kEveryAddress = "0.0.0.0";
+    bool m_bWebRemote = false;
+    std::uint16_t m_nWebRemotePort = kDefaultWebRemotePort;
+    std::string m_strWebRemoteAddress;
+    std::string m_strWebRemoteToken;
+    // Writes the switch and the address; makes and writes a token first when there is none.
+    // False when no token could be made (then the remote stays off) or a write failed.
+    bool SaveWebRemote();
+
     // [Environment] WindowRect="x,y,w,h", EffectColumns and PlayColumns="w,w,...": read with
     // the other settings, written only by SaveWindowLayout, and only the keys that changed.
     WindowLayout m_windowLayout;
@@ -83,6 +96,11 @@ public:
 
 // A LoudnessTarget value: a decimal number of LUFS from -70 to 0, nothing around it.
 bool ParseLoudnessTarget(std::string_view text, double& lufs);
+
+// A new web remote token: 128 bits from the system's random source, as 32 hexadecimal digits;
+// empty when the source gives nothing. Whether a stored one is of that form.
+std::string MakeWebRemoteToken();
+bool IsWebRemoteToken(std::string_view token);
 
 // The default set file name, CP932 ("音源.txt").
 const std::string& DefaultSoundsFile();

@@ -5,7 +5,9 @@
 #include "core/row_text.h"
 #include "core/set_controller.h"
 #include "core/texts.h"
+#include "core/web_request.h"
 
+#include <charconv>
 #include <vector>
 
 namespace {
@@ -37,6 +39,42 @@ RemoteReply PlayAll(const std::vector<EffectEntryPtr>& entries, CSetController& 
     if (!any)
         return Failed(what + std::string(texts::kNotLoaded));
     return {};
+}
+
+// A non-negative decimal number, nothing around it.
+bool ParseIndex(const std::string& text, int& value) {
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && p == text.data() + text.size() && value >= 0;
+}
+
+// What the web remote's page shows: the open set, the sets it may switch to, every effect and
+// the running playbacks.
+std::string EffectsJson(const CSetController& controller) {
+    const EffectTable& table = controller.Effects();
+    std::string json =
+        "{\"set\":" + JsonQuote(Utf8FromCp932(controller.Settings().m_strSoundsFile)) +
+        ",\"sets\":[";
+    const std::vector<std::string>& sets = controller.SetNames();
+    for (std::size_t i = 0; i < sets.size(); ++i)
+        json += (i ? "," : "") + JsonQuote(Utf8FromCp932(sets[i]));
+    json += "],\"effects\":[";
+    for (int i = 0; i < table.GetSize(); ++i) {
+        const EffectEntry& entry = table.GetAt(i);
+        const RowTexts row = EffectRowTexts(entry, controller.KeyLayout());
+        json += (i ? ",{\"index\":" : "{\"index\":") + std::to_string(i) +
+                ",\"name\":" + JsonQuote(Utf8FromCp932(row[0])) +
+                ",\"key\":" + JsonQuote(entry.nKey != 0 ? Utf8FromCp932(row[1]) : "") +
+                ",\"ready\":" + (entry.IsAvailable() ? "true}" : "false}");
+    }
+    json += "],\"playing\":[";
+    const ActivePlayList& playing = controller.Playbacks();
+    for (int i = 0; i < playing.GetSize(); ++i) {
+        const PlayJob& job = *playing.GetAt(i);
+        json += (i ? ",{\"id\":" : "{\"id\":") + std::to_string(job.nId) +
+                ",\"name\":" + JsonQuote(Utf8FromCp932(job.pEntry->strName)) + "}";
+    }
+    json += "]}";
+    return json;
 }
 
 } // namespace
@@ -100,7 +138,31 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
         }
         return reply;
     }
+    case RemoteVerb::PlayIndex: {
+        int index = -1;
+        if (!ParseIndex(request.strArgument, index) || index >= table.GetSize())
+            return Failed(request.strArgument + std::string(texts::kNoSuchRow));
+        const EffectEntryPtr& entry = table.GetPtrAt(index);
+        return PlayAll({entry}, controller, "「" + Utf8FromCp932(entry->strName) + "」");
+    }
+    case RemoteVerb::ChooseSet: {
+        std::string name;
+        if (!TryCp932FromUtf8(request.strArgument, name) || !controller.SwitchSetTo(name))
+            return Failed("「" + request.strArgument + "」" + std::string(texts::kNoSuchSet));
+        return {};
+    }
+    case RemoteVerb::Effects:
+        return {0, EffectsJson(controller)};
+    case RemoteVerb::StopPlayback: {
+        std::uint64_t id = 0;
+        const std::string& text = request.strArgument;
+        const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+        if (ec != std::errc() || p != text.data() + text.size() || !controller.StopPlayback(id))
+            return Failed(std::string(texts::kNoSuchPlayback));
+        return {};
+    }
     case RemoteVerb::Activate:
+    case RemoteVerb::WebUrl:
         break;
     }
     return Failed(std::string(texts::kUnknownCommand));

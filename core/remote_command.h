@@ -9,5 +9,5 @@
 
 class CSetController;
 
-// Runs Play, PlayKey, Stop, StopAll and List; Activate belongs to the window and fails here.
+// Runs every verb but Activate and WebUrl, which belong to the window and fail here.
 RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& controller);

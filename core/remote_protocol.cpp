@@ -11,9 +11,12 @@ constexpr struct {
     const char* name;
     bool hasArgument;
 } kVerbs[] = {
-    {RemoteVerb::Play, "Play", true},  {RemoteVerb::PlayKey, "PlayKey", true},
-    {RemoteVerb::Stop, "Stop", true},  {RemoteVerb::StopAll, "StopAll", false},
-    {RemoteVerb::List, "List", false}, {RemoteVerb::Activate, "Activate", false},
+    {RemoteVerb::Play, "Play", true},           {RemoteVerb::PlayKey, "PlayKey", true},
+    {RemoteVerb::Stop, "Stop", true},           {RemoteVerb::StopAll, "StopAll", false},
+    {RemoteVerb::List, "List", false},          {RemoteVerb::Activate, "Activate", false},
+    {RemoteVerb::PlayIndex, "PlayIndex", true}, {RemoteVerb::StopPlayback, "StopPlayback", true},
+    {RemoteVerb::ChooseSet, "ChooseSet", true}, {RemoteVerb::Effects, "Effects", false},
+    {RemoteVerb::WebUrl, "WebUrl", false},
 };
 
 } // namespace

@@ -8,11 +8,25 @@
 #include <cstddef>
 #include <string>
 
-enum class RemoteVerb { Play, PlayKey, Stop, StopAll, List, Activate };
+// PlayIndex, StopPlayback, ChooseSet and Effects serve the web remote's page; WebUrl and
+// Activate belong to the window.
+enum class RemoteVerb {
+    Play,
+    PlayKey,
+    Stop,
+    StopAll,
+    List,
+    Activate,
+    PlayIndex,    // the effect's row, from 0
+    StopPlayback, // a playback's id, as the news gave it
+    ChooseSet,    // a set file's name
+    Effects,      // the set, the effects and the playbacks as JSON
+    WebUrl,
+};
 
 struct RemoteRequest {
     RemoteVerb verb = RemoteVerb::List;
-    std::string strArgument; // the effect's name or hotkey text; empty for the others
+    std::string strArgument; // the name, hotkey text, row or id; empty for the others
     bool operator==(const RemoteRequest&) const = default;
 };
 

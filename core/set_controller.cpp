@@ -408,6 +408,15 @@ void CSetController::SwitchSet() {
     ReadCurrentSet();
 }
 
+bool CSetController::SwitchSetTo(const std::string& fileName) {
+    const auto it = std::find(m_setNames.begin(), m_setNames.end(), fileName);
+    if (it == m_setNames.end())
+        return false;
+    m_view.SetSetSelectorCurSel(static_cast<int>(it - m_setNames.begin()));
+    SwitchSet();
+    return true;
+}
+
 bool CSetController::IsUsableSetFileName(const std::string& fileName) const {
     if (fileName.empty() || fileName == "." || fileName == "..")
         return false;
@@ -488,7 +497,9 @@ void CSetController::FillSetSelector() {
     }
     std::sort(names.begin(), names.end());
 
+    m_setNames.clear();
     for (const Name& name : names) {
+        m_setNames.push_back(name.text);
         const int index = m_view.AddSetSelectorItem(name.text);
         if (name.unstorable)
             m_unstorableSetRows.push_back(index);
@@ -506,6 +517,17 @@ void CSetController::SetEqualLoudness(bool on) {
     m_settings.m_bEqualLoudness = on;
     m_settings.SaveLoudnessTarget();
     MeasureLoudness();
+}
+
+bool CSetController::SetWebRemote(bool on) {
+    m_settings.m_bWebRemote = on;
+    m_settings.SaveWebRemote();
+    return m_settings.m_bWebRemote == on;
+}
+
+void CSetController::SetWebRemoteEveryAddress(bool on) {
+    m_settings.m_strWebRemoteAddress = on ? std::string(AppSettings::kEveryAddress) : "";
+    m_settings.SaveWebRemote();
 }
 
 // Every press comes here: the window's keys and buttons, global hotkeys and the remote.

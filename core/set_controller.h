@@ -51,10 +51,18 @@ public:
     void NewSet();
     void CloseSet();
     void FillSetSelector();
+    // The set files the selector lists (CP932), in its order; a switch to one of them by name,
+    // as choosing its row would do. False when the selector lists no such set.
+    const std::vector<std::string>& SetNames() const { return m_setNames; }
+    bool SwitchSetTo(const std::string& fileName);
     // The global-hotkey switch, remembered in Otomaru.ini.
     void SetGlobalHotkeys(bool on);
     // Equal loudness, remembered in Otomaru.ini; heard from each effect's next start.
     void SetEqualLoudness(bool on);
+    // The web remote's switch and its every-address switch, remembered in Otomaru.ini. The first
+    // switch-on makes the token; false when none could be made (the remote stays off).
+    bool SetWebRemote(bool on);
+    void SetWebRemoteEveryAddress(bool on);
 
     // The main window's place, size and column widths, remembered at shut-down.
     void RememberWindowLayout(const WindowLayout& layout) { m_settings.SaveWindowLayout(layout); }
@@ -143,6 +151,7 @@ private:
     // Selector rows of set files whose names CP932 cannot hold (shown with '?'): rows, not
     // names, since a set may really be named like that '?' form.
     std::vector<int> m_unstorableSetRows;
+    std::vector<std::string> m_setNames;
     COutputChoice m_output{m_device, m_settings};
     std::vector<std::pair<int, PlayNewsListener>> m_playListeners;
     int m_nLastListener = 0;

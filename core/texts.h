@@ -41,6 +41,9 @@ inline constexpr std::string_view kNoSuchName = "という効果音はありま�
 inline constexpr std::string_view kHotkeyPrefix = "ホットキー";
 inline constexpr std::string_view kNoSuchHotkey = "の効果音はありません。\n";
 inline constexpr std::string_view kUnknownCommand = "この命令は使えません。\n";
+inline constexpr std::string_view kNoSuchRow = "番目の効果音はありません。\n";
+inline constexpr std::string_view kNoSuchPlayback = "その再生はもう終わっています。\n";
+inline constexpr std::string_view kNoSuchSet = "という音源ファイルはありません。\n";
 inline constexpr std::string_view kSetLoading =
     "音源ファイルの読み込み中です。少し待ってからもう一度実行してください。\n";
 

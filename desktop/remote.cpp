@@ -61,6 +61,7 @@ public slots:
     Q_SCRIPTABLE int StopAll(QString& text) { return Run(RemoteVerb::StopAll, {}, text); }
     Q_SCRIPTABLE int List(QString& text) { return Run(RemoteVerb::List, {}, text); }
     Q_SCRIPTABLE int Activate(QString& text) { return Run(RemoteVerb::Activate, {}, text); }
+    Q_SCRIPTABLE int WebUrl(QString& text) { return Run(RemoteVerb::WebUrl, {}, text); }
 
 private:
     int Run(RemoteVerb verb, const QString& argument, QString& text) {

@@ -3,9 +3,12 @@
 // in its title, and the routing table that sends every command to the set controller.
 #include "ui/mixer_dlg.h"
 
+#include "core/remote_command.h"
+#include "core/web_request.h"
 #include "desktop/global_hotkeys.h"
 #include "desktop/key_filter.h"
 #include "desktop/qt_text.h"
+#include "desktop/web_remote.h"
 #include "ui/about_dlg.h"
 #include "ui/effect_list_ctrl.h"
 #include "ui/icons.h"
@@ -17,6 +20,8 @@
 #include <QMenu>
 #include <QScreen>
 #include <QTimer>
+
+#include <utility>
 
 // The routing table, in the order its entries were designed; the first match runs.
 const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
@@ -42,6 +47,9 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::RClick, IDC_PLAYLIST, &CMixerDlg::OnRclickPlayList},
     {Msg::Command, ID_FILE_GLOBAL_HOTKEYS, &CMixerDlg::OnGlobalHotkeys},
     {Msg::Command, ID_OPTION_EQUAL_LOUDNESS, &CMixerDlg::OnEqualLoudness},
+    {Msg::Command, ID_OPTION_WEB_REMOTE, &CMixerDlg::OnWebRemote},
+    {Msg::Command, ID_OPTION_WEB_LAN, &CMixerDlg::OnWebRemoteLan},
+    {Msg::Command, ID_OPTION_WEB_ADDRESS, &CMixerDlg::OnWebRemoteAddress},
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
@@ -75,10 +83,23 @@ CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
         GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setChecked(false);
         m_controller.SetGlobalHotkeys(false);
     });
+    m_pWebRemote = new CWebRemote(
+        [this](const RemoteRequest& request) { return RunRemoteRequest(request, m_controller); },
+        this);
+    connect(m_pWebRemote, &CWebRemote::ListenerCountChanged, this, [this](int count) {
+        if (count > 0 && m_nWebNewsHandle == 0) {
+            m_nWebNewsHandle = m_controller.AddPlayNewsListener([this](const PlayNews& news) {
+                m_pWebRemote->Broadcast(PlayNewsJson(news.bStarted, news.nId, news.strName));
+            });
+        } else if (count == 0 && m_nWebNewsHandle != 0) {
+            m_controller.RemovePlayNewsListener(std::exchange(m_nWebNewsHandle, 0));
+        }
+    });
 }
 
 CMixerDlg::~CMixerDlg() {
     m_pGlobalHotkeys->SetEnabled(false); // no grab may outlive the controller it fires
+    m_pWebRemote->Stop();
     m_pPlayDone->Cut();
     ShutDown();
 }
@@ -119,6 +140,7 @@ bool CMixerDlg::Create() {
     GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->setChecked(m_controller.Settings().m_bEqualLoudness);
     m_pGlobalHotkeys->SetFolder(m_controller.Settings().m_strExeDir);
     m_pGlobalHotkeys->SetEnabled(m_controller.Settings().m_bGlobalHotkeys);
+    ApplyWebRemote();
     // The first tab stop, the set selector, gets the focus.
     m_pSetSelector->setFocus(Qt::OtherFocusReason);
     return ok;
@@ -135,6 +157,7 @@ void CMixerDlg::done(int result) {
         return;
     }
     m_pGlobalHotkeys->SetEnabled(false);
+    m_pWebRemote->Stop();
     ShutDown();
     QDialog::done(result);
 }

@@ -4,7 +4,8 @@
 // key to the set controller it owns; the controller changes the set and calls back through
 // IMixerView. Its rooms: mixer_dlg.cpp the window's life and the routing, mixer_controls.cpp
 // the controls made from the template, mixer_menus.cpp the menus, mixer_drops.cpp files dropped
-// on the effect list, mixer_view.cpp the view the controller talks to.
+// on the effect list, mixer_view.cpp the view the controller talks to, mixer_web.cpp the web
+// remote.
 #pragma once
 
 #include "core/mixer_view.h"
@@ -24,6 +25,7 @@ class CDeviceMenu;
 class CEffectListCtrl;
 class CGlobalHotkeys;
 class CKeyFilter;
+class CWebRemote;
 class QAction;
 class QComboBox;
 class QMenu;
@@ -61,6 +63,9 @@ public:
     QMenu* GetSystemMenu() const { return m_pSystemMenu; }
     CGlobalHotkeys& GlobalHotkeys() const { return *m_pGlobalHotkeys; }
     CKeyFilter& KeyFilter() const { return *m_pKeyFilter; }
+    CWebRemote& WebRemote() const { return *m_pWebRemote; }
+    // The web remote's address with its token; empty while it does not serve.
+    QString WebRemoteAddress() const;
 
     // IMixerView
     void* WindowHandle() override;
@@ -115,6 +120,11 @@ private:
     void NewSet();
     void OnGlobalHotkeys();
     void OnEqualLoudness();
+    void OnWebRemote();
+    void OnWebRemoteLan();
+    void OnWebRemoteAddress();
+    // Serves or stops as the settings say; a port that cannot be had is told once.
+    void ApplyWebRemote();
 
     // The controls of the template, wired to the routing table.
     void BuildControls();
@@ -156,6 +166,10 @@ private:
     CDeviceMenu* m_pDeviceMenu = nullptr;
     QString m_strBaseTitle;
     CGlobalHotkeys* m_pGlobalHotkeys = nullptr;
+    CWebRemote* m_pWebRemote = nullptr;
+    bool m_bWebPortTold = false;
+    // The controller's news go to the pages only while one listens.
+    int m_nWebNewsHandle = 0;
     // The column widths the lists started with, so that only widths the user changed are kept.
     std::vector<int> m_effectColumnsAtStart;
     std::vector<int> m_playColumnsAtStart;

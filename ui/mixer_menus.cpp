@@ -22,6 +22,8 @@ void CMixerDlg::BuildMenus() {
     m_pMenuBar->insertMenu(menus[menus.size() - 2], m_pDeviceMenu);
     GetMenuAction(ID_FILE_GLOBAL_HOTKEYS)->setCheckable(true);
     GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)->setCheckable(true);
+    GetMenuAction(ID_OPTION_WEB_REMOTE)->setCheckable(true);
+    GetMenuAction(ID_OPTION_WEB_LAN)->setCheckable(true);
 
     // The window menu cannot be extended here; its About item lives on this menu instead.
     m_pSystemMenu = new QMenu(this);

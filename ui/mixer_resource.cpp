@@ -16,7 +16,11 @@ const std::vector<MenuData>& MainMenuBar() {
         // Exit ends the File menu; later additions go in menus of their own before Help.
         {"オプション(&O)",
          {{ID_FILE_GLOBAL_HOTKEYS, "グローバルホットキー(&G)"},
-          {ID_OPTION_EQUAL_LOUDNESS, "音量を揃える(&L)"}}},
+          {ID_OPTION_EQUAL_LOUDNESS, "音量を揃える(&L)"},
+          {0, nullptr},
+          {ID_OPTION_WEB_REMOTE, "Webリモート(&W)"},
+          {ID_OPTION_WEB_LAN, "LAN からも使う(&N)"},
+          {ID_OPTION_WEB_ADDRESS, "Webリモートのアドレス(&U)..."}}},
         {"ヘルプ(&H)", {{ID_HELP_ABOUT, "Otomaruについて(&A)"}}},
     };
     return bar;

@@ -34,6 +34,9 @@ constexpr int ID_FILE_EXIT = 32779;
 constexpr int ID_HELP_ABOUT = 32784;
 constexpr int ID_FILE_GLOBAL_HOTKEYS = 32790;   // a later addition, checkable
 constexpr int ID_OPTION_EQUAL_LOUDNESS = 32791; // a later addition, checkable
+constexpr int ID_OPTION_WEB_REMOTE = 32792;     // a later addition, checkable
+constexpr int ID_OPTION_WEB_LAN = 32793;        // a later addition, checkable
+constexpr int ID_OPTION_WEB_ADDRESS = 32794;    // a later addition
 
 // Menus as data: an item with id 0 is a dividing line. Texts are UTF-8 with '&' mnemonics.
 struct MenuItemData {

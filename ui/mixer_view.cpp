@@ -3,9 +3,12 @@
 // menus and dialogs.
 #include "ui/mixer_dlg.h"
 
+#include "desktop/web_remote.h"
+
 #include "core/row_text.h"
 #include "desktop/global_hotkeys.h"
 #include "desktop/qt_text.h"
+#include "desktop/web_remote.h"
 #include "desktop/x11_keyboard.h"
 #include "input/key_layout.h"
 #include "ui/dialog_template.h"
@@ -95,6 +98,7 @@ std::string CMixerDlg::KeyboardLayoutHint() {
 void CMixerDlg::FillEffectList(const EffectTable& table, HKL layout) {
     m_pEffectList->SetRows(EffectListRows(table, layout));
     m_pGlobalHotkeys->SetTable(table);
+    m_pWebRemote->BroadcastState();
     ResumeHeldDrops();
 }
 

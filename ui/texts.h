@@ -23,4 +23,18 @@ inline constexpr std::string_view kNoPassthrough =
     "。";
 inline constexpr std::string_view kCannotRemoveMic = "仮想マイクを削除できませんでした（pactl）。";
 
+inline constexpr std::string_view kWebLanWarning =
+    "LAN からも使えるようにすると、同じネットワークにいて Webリモートのアドレスを知っている人は"
+    "誰でも効果音を鳴らせます。\nアドレスは人に見せないでください。\n\nLAN からも使えるように"
+    "しますか？";
+// The port and the system's reason.
+inline constexpr std::string_view kWebPortBefore = "Webリモートを始められませんでした：ポート ";
+inline constexpr std::string_view kWebPortAfter =
+    " を使えません。\n他のプログラムが使っていないか確かめるか、Otomaru.ini の WebRemotePort "
+    "を変えてください。\n";
+inline constexpr std::string_view kWebNoToken =
+    "Webリモートを始められませんでした：合い言葉（トークン）を作れませんでした。";
+inline constexpr std::string_view kWebRemoteOff =
+    "Webリモートは切になっています。オプションメニューの「Webリモート」で入にしてください。";
+
 } // namespace texts
