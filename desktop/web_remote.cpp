@@ -73,7 +73,7 @@ void CWebRemote::Stop() {
         listener->abort();
     if (!listeners.isEmpty())
         emit ListenerCountChanged(0);
-    const QSet<QTcpSocket*> connections = std::exchange(m_connections, {});
+    const QList<QTcpSocket*> connections = std::exchange(m_connections, {});
     for (QTcpSocket* socket : connections)
         socket->abort();
     m_busy.clear();
@@ -94,16 +94,19 @@ void CWebRemote::Broadcast(const std::string& json) {
 void CWebRemote::OnNewConnection() {
     while (QTcpSocket* socket = m_pServer->nextPendingConnection()) {
         if (m_connections.size() >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+            QTcpSocket* oldest = m_connections.takeFirst();
+            m_busy.remove(oldest);
+            oldest->abort();
+            oldest->deleteLater();
         }
-        m_connections.insert(socket);
+        m_connections.append(socket);
+        // Answers and news are small writes: Nagle would hold each back for the peer's ack.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Qt keeps no more than one request's worth; the reader refuses longer ones first.
         socket->setReadBufferSize(static_cast<qint64>(kMaxHttpHead + kMaxHttpBody + 8));
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { OnReadyRead(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_connections.remove(socket);
+            m_connections.removeOne(socket);
             m_busy.remove(socket);
             socket->deleteLater();
         });
@@ -136,7 +139,7 @@ void CWebRemote::OnReadyRead(QTcpSocket* socket) {
         const WebRoute route = RouteWebRequest(request, m_strToken);
         if (route.target == WebTarget::Events) {
             disconnect(socket, nullptr, this, nullptr);
-            m_connections.remove(socket);
+            m_connections.removeOne(socket);
             socket->setReadBufferSize(0);
             socket->setParent(m_pEvents);
             m_pEvents->handleConnection(socket);

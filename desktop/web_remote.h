@@ -6,6 +6,7 @@
 
 #include "core/remote_protocol.h"
 
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -23,7 +24,8 @@ class CWebRemote : public QObject {
 public:
     using Handler = std::function<RemoteReply(const RemoteRequest&)>;
     static constexpr quint16 kDefaultPort = 8470;
-    // Beyond this many open connections new ones are closed at once.
+    // Beyond this many open connections the one open longest is closed for the new one: a peer
+    // that opens connections and never finishes a request cannot lock the phone out.
     static constexpr int kMaxConnections = 64;
     static constexpr int kBadTokenDelayMs = 400;
     static constexpr int kMaxEventMessage = 4096;
@@ -59,7 +61,7 @@ private:
     std::string m_strToken;
     QTcpServer* m_pServer = nullptr;
     QWebSocketServer* m_pEvents = nullptr;
-    QSet<QTcpSocket*> m_connections;
+    QList<QTcpSocket*> m_connections; // oldest first
     // Connections whose answer is being made or held back: their further bytes wait.
     QSet<QTcpSocket*> m_busy;
     QSet<QWebSocket*> m_listeners;
