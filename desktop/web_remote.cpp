@@ -77,9 +77,15 @@ void CWebRemote::Stop() {
     for (QTcpSocket* socket : connections)
         socket->abort();
     m_busy.clear();
-    delete m_pEvents;
+    // Later, not now: a command may have run the window's loop from one of these sockets' own
+    // signal, which is still on the stack.
+    if (m_pEvents)
+        m_pEvents->deleteLater();
     m_pEvents = nullptr;
-    delete m_pServer; // its connections with it
+    if (m_pServer) {
+        m_pServer->close();
+        m_pServer->deleteLater(); // its connections with it
+    }
     m_pServer = nullptr;
 }
 

@@ -222,3 +222,26 @@ TEST(AppSettingsTest, WithoutAPathNothingIsReadOrWritten) {
 }
 
 } // namespace
+
+TEST_F(AppSettingsFixture, WebRemoteTokenIsMadeOnceAndAWeakOneReplaced) {
+    const std::string weak = "abc";
+    for (const std::string& stored : {std::string(), weak}) {
+        WriteIni("[Environment]\r\nWebRemotePort=\"70000\"\r\nWebRemoteToken=\"" + stored +
+                 "\"\r\n");
+        settings.LoadSettings();
+        EXPECT_EQ(settings.m_nWebRemotePort, AppSettings::kDefaultWebRemotePort);
+        settings.m_bWebRemote = true;
+        ASSERT_TRUE(settings.SaveWebRemote());
+        const std::string made = settings.m_strWebRemoteToken;
+        EXPECT_TRUE(IsWebRemoteToken(made)) << made;
+        // Kept from then on, through a switch-off and a restart.
+        settings.m_bWebRemote = false;
+        settings.SaveWebRemote();
+        settings.LoadSettings();
+        settings.m_bWebRemote = true;
+        settings.SaveWebRemote();
+        EXPECT_EQ(settings.m_strWebRemoteToken, made);
+        EXPECT_NE(Ini().find("WebRemoteToken=\"" + made + "\""), std::string::npos);
+    }
+    EXPECT_NE(MakeWebRemoteToken(), MakeWebRemoteToken());
+}

@@ -120,7 +120,7 @@ TEST_F(MixerDlgTest, GlobalHotkeySwitchIsOffUntilChosenAndRemembered) {
     QMenu* fileMenu = m_dlg->MenuBar().actions().front()->menu();
     EXPECT_EQ(fileMenu->actions().back(), m_dlg->GetMenuAction(ID_FILE_EXIT));
     const QList<QAction*> bar = m_dlg->MenuBar().actions();
-    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions(),
+    EXPECT_EQ(bar[bar.size() - 2]->menu()->actions().mid(0, 2),
               (QList<QAction*>{item, m_dlg->GetMenuAction(ID_OPTION_EQUAL_LOUDNESS)}));
     EXPECT_EQ(item->text(), QString::fromUtf8("グローバルホットキー(&G)"));
     EXPECT_TRUE(item->isCheckable());

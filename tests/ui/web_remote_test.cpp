@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebSocket>
 
@@ -209,6 +210,23 @@ TEST_F(WebRemoteTest, RowsSetsAndTwoThousandMalformedRequests) {
 #ifndef OTOMARU_TEST_SANITIZED
     EXPECT_LT(ReadRss() - start, 4 * 1024 * 1024);
 #endif
+}
+
+TEST_F(WebRemoteTest, APortInUseIsToldOnceAndTheWindowGoesOn) {
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::LocalHost));
+    WriteText(m_dir.Path() + "Otomaru.ini", "[Environment]\r\nWebRemote=\"1\"\r\nWebRemotePort=\"" +
+                                                std::to_string(holder.serverPort()) + "\"\r\n");
+    m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
+    m_messages.Clear();
+    m_dlg->Create();
+    EXPECT_FALSE(m_dlg->WebRemote().IsListening());
+    EXPECT_TRUE(m_dlg->WebRemoteAddress().isEmpty());
+    ASSERT_EQ(m_messages.Messages().size(), 1u);
+    EXPECT_NE(m_messages.Messages()[0].text.find(std::to_string(holder.serverPort())),
+              std::string::npos);
+    // The token was made all the same, for when the port is free.
+    EXPECT_NE(ReadText(m_dir.Path() + "Otomaru.ini").find("WebRemoteToken=\""), std::string::npos);
 }
 
 } // namespace
