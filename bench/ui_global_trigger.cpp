@@ -6,6 +6,7 @@
 // (run it under Xvfb: DISPLAY=:N QT_QPA_PLATFORM=xcb).
 //
 //   ui_global_trigger [triggers=1000] [processes=50]
+#include "bench/bench_timing.h"
 #include "core/remote_command.h"
 #include "desktop/global_hotkeys.h"
 #include "desktop/remote.h"
@@ -42,22 +43,6 @@
 extern char** environ;
 
 namespace {
-
-std::uint64_t NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
-           static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-void Report(const char* what, std::vector<double> us) {
-    if (us.empty())
-        return;
-    std::sort(us.begin(), us.end());
-    const double median = us[us.size() / 2];
-    const double p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-    std::printf("%-52s n=%zu  median %8.1f us  p99 %8.1f us\n", what, us.size(), median, p99);
-}
 
 // A second of a quiet tone, 16-bit mono at 22050 Hz.
 void WriteTone(const std::string& path) {

@@ -5,6 +5,7 @@
 // figures; asserts nothing.
 //
 //   ui_web_remote [plays=1000]
+#include "bench/bench_timing.h"
 #include "desktop/web_remote.h"
 #include "ui/mixer_dlg.h"
 
@@ -29,21 +30,6 @@
 namespace {
 
 const std::string kToken = "0123456789abcdef0123456789abcdef";
-
-std::uint64_t NowNs() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
-           static_cast<std::uint64_t>(ts.tv_nsec);
-}
-
-void Report(const char* what, std::vector<double> us) {
-    if (us.empty())
-        return;
-    std::sort(us.begin(), us.end());
-    std::printf("%-44s n=%zu  median %8.1f us  p99 %8.1f us\n", what, us.size(), us[us.size() / 2],
-                us[std::min(us.size() - 1, us.size() * 99 / 100)]);
-}
 
 int Connect(quint16 port) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
