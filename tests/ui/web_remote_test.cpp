@@ -205,6 +205,15 @@ TEST_F(WebRemoteTest, RowsSetsAndTwoThousandMalformedRequests) {
         ASSERT_TRUE(answer.startsWith("HTTP/1.1 4") || answer.startsWith("HTTP/1.1 5")) << i;
     }
     EXPECT_TRUE(Post("/api/play", R"({"name":"B"})").startsWith("HTTP/1.1 200"));
+    // Connections that never finish a request do not lock the page out.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < CWebRemote::kMaxConnections; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, m_dlg->WebRemote().Port());
+        idle.back()->write("GET / HTTP/1.1\r\n");
+    }
+    SpinUntil([&] { return idle.back()->state() == QAbstractSocket::ConnectedState; });
+    EXPECT_TRUE(Post("/api/stop-all", "").startsWith("HTTP/1.1 200"));
     // Flat: the kilobytes a request could leave behind would add up to megabytes. A sanitizer
     // holds freed memory back on purpose.
 #ifndef OTOMARU_TEST_SANITIZED
