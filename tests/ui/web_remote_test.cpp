@@ -199,7 +199,7 @@ TEST_F(WebRemoteTest, RowsSetsAndTwoThousandMalformedRequests) {
     };
     // Refused late, but refused.
     EXPECT_TRUE(Exchange("GET /?token=0 HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 401"));
-    const qint64 start = ReadRss();
+    [[maybe_unused]] const qint64 start = ReadRss();
     for (int i = 0; i < SoakRounds(2000); ++i) {
         const QByteArray answer = Exchange(bad[i % std::size(bad)]);
         ASSERT_TRUE(answer.startsWith("HTTP/1.1 4") || answer.startsWith("HTTP/1.1 5")) << i;
