@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     auto dlg = std::make_unique<CMixerDlg>(dir + "otomaru");
     dlg->Create();
     QString error;
-    if (!dlg->WebRemote().Start(0, false, kToken, &error)) {
+    if (!dlg->WebRemote().Start(0, {}, kToken, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

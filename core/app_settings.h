@@ -76,8 +76,9 @@ public:
     bool SaveLoudnessTarget();
 
     // [Environment] WebRemote="1" serves the web remote on WebRemotePort (default 8470), at
-    // WebRemoteAddress (absent: 127.0.0.1 only; "0.0.0.0": every address). WebRemoteToken is
-    // made once, when the remote is first switched on, and kept: a phone keeps its bookmark.
+    // WebRemoteAddress (absent: 127.0.0.1 only; "0.0.0.0": every address; else that address
+    // alone). WebRemoteToken is made once, when the remote is first switched on, and kept: a
+    // phone keeps its bookmark.
     static constexpr std::uint16_t kDefaultWebRemotePort = 8470;
     static constexpr std::string_view kEveryAddress = "0.0.0.0";
     bool m_bWebRemote = false;

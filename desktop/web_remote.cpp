@@ -46,14 +46,17 @@ quint16 CWebRemote::Port() const {
     return m_pServer ? m_pServer->serverPort() : 0;
 }
 
-bool CWebRemote::Start(quint16 port, bool everyAddress, std::string token, QString* error) {
+bool CWebRemote::Start(quint16 port, const std::string& address, std::string token,
+                       QString* error) {
     Q_INIT_RESOURCE(web_remote);
     Stop();
     m_strToken = std::move(token);
     auto server = std::make_unique<QTcpServer>();
-    if (!server->listen(everyAddress ? QHostAddress::Any : QHostAddress::LocalHost, port)) {
+    const QHostAddress host = address.empty() ? QHostAddress(QHostAddress::LocalHost)
+                                              : QHostAddress(QString::fromStdString(address));
+    if (host.isNull() || !server->listen(host, port)) {
         if (error)
-            *error = server->errorString();
+            *error = host.isNull() ? QString::fromStdString(address) : server->errorString();
         return false;
     }
     server->setParent(this);
@@ -225,14 +228,14 @@ void CWebRemote::BroadcastState() {
             listener->sendTextMessage(state);
 }
 
-QString WebRemoteUrl(quint16 port, bool everyAddress, const std::string& token) {
-    QString host = QStringLiteral("127.0.0.1");
-    if (everyAddress) {
+QString WebRemoteUrl(quint16 port, const std::string& address, const std::string& token) {
+    QString host = address.empty() ? QStringLiteral("127.0.0.1") : QString::fromStdString(address);
+    if (QHostAddress(host) == QHostAddress(QHostAddress::AnyIPv4)) {
         // The first address another machine can reach; a phone cannot open 127.0.0.1.
-        for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-            if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback() &&
-                !address.isLinkLocal()) {
-                host = address.toString();
+        for (const QHostAddress& own : QNetworkInterface::allAddresses()) {
+            if (own.protocol() == QAbstractSocket::IPv4Protocol && !own.isLoopback() &&
+                !own.isLinkLocal()) {
+                host = own.toString();
                 break;
             }
         }

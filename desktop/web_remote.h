@@ -33,9 +33,9 @@ public:
     explicit CWebRemote(Handler handler, QObject* parent = nullptr);
     ~CWebRemote() override;
 
-    // Listens on 127.0.0.1, or on every address; false with the reason when the port is taken.
-    // Port 0 takes a free one (tests).
-    bool Start(quint16 port, bool everyAddress, std::string token, QString* error);
+    // Listens on `address` (empty: 127.0.0.1; "0.0.0.0": every address); false with the reason
+    // when the port is taken or the address is not one. Port 0 takes a free one (tests).
+    bool Start(quint16 port, const std::string& address, std::string token, QString* error);
     void Stop();
     bool IsListening() const;
     quint16 Port() const;
@@ -67,5 +67,6 @@ private:
     QSet<QWebSocket*> m_listeners;
 };
 
-// The address a browser opens: the page with its token, on this machine or on its LAN address.
-QString WebRemoteUrl(quint16 port, bool everyAddress, const std::string& token);
+// The address a browser opens: the page with its token, at the address listened on, or for every
+// address at this machine's first LAN address.
+QString WebRemoteUrl(quint16 port, const std::string& address, const std::string& token);

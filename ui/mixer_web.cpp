@@ -10,19 +10,23 @@
 #include "ui/web_remote_dlg.h"
 
 #include <QAction>
+#include <QHostAddress>
 
 QString CMixerDlg::WebRemoteAddress() const {
     if (!m_pWebRemote->IsListening())
         return {};
     const AppSettings& settings = m_controller.Settings();
-    return WebRemoteUrl(m_pWebRemote->Port(), !settings.m_strWebRemoteAddress.empty(),
+    return WebRemoteUrl(m_pWebRemote->Port(), settings.m_strWebRemoteAddress,
                         settings.m_strWebRemoteToken);
 }
 
 void CMixerDlg::ApplyWebRemote() {
     const AppSettings& settings = m_controller.Settings();
     GetMenuAction(ID_OPTION_WEB_REMOTE)->setChecked(settings.m_bWebRemote);
-    GetMenuAction(ID_OPTION_WEB_LAN)->setChecked(!settings.m_strWebRemoteAddress.empty());
+    const std::string& address = settings.m_strWebRemoteAddress;
+    GetMenuAction(ID_OPTION_WEB_LAN)
+        ->setChecked(!address.empty() &&
+                     !QHostAddress(QString::fromStdString(address)).isLoopback());
     if (!settings.m_bWebRemote) {
         m_pWebRemote->Stop();
         return;
@@ -34,7 +38,7 @@ void CMixerDlg::ApplyWebRemote() {
         return;
     }
     QString error;
-    if (m_pWebRemote->Start(settings.m_nWebRemotePort, !settings.m_strWebRemoteAddress.empty(),
+    if (m_pWebRemote->Start(settings.m_nWebRemotePort, settings.m_strWebRemoteAddress,
                             settings.m_strWebRemoteToken, &error))
         return;
     // Told once: the program goes on without it, and the switch stays as the user left it.

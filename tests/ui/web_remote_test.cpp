@@ -48,7 +48,7 @@ protected:
         m_dlg = std::make_unique<CMixerDlg>(m_dir.Cp932("otomaru"));
         m_dlg->Create();
         QString error;
-        ASSERT_TRUE(m_dlg->WebRemote().Start(0, false, kToken, &error)) << error.toStdString();
+        ASSERT_TRUE(m_dlg->WebRemote().Start(0, {}, kToken, &error)) << error.toStdString();
         m_base = QStringLiteral("127.0.0.1:%1").arg(m_dlg->WebRemote().Port());
     }
     void TearDown() override {
