@@ -8,6 +8,7 @@
 #include "base/message.h"
 #include "core/app_settings.h"
 #include "core/remote_command.h"
+#include "desktop/osc_remote.h"
 #include "desktop/qt_translations.h"
 #include "desktop/remote.h"
 #include "ui/dialog_template.h"
@@ -21,6 +22,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -168,6 +170,10 @@ public:
             dlg.activateWindow();
             return {};
         });
+        std::unique_ptr<COscRemote> osc;
+        // Once the window is up, so that a box about the port stands over it.
+        QMetaObject::invokeMethod(
+            &dlg, [&] { osc = StartOscRemote(dlg.Controller()); }, Qt::QueuedConnection);
         dlg.exec(); // the result is not looked at
         return 0;
     }

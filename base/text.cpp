@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <dirent.h>
 #include <iconv.h>
 #include <memory>
@@ -203,6 +204,35 @@ std::string Cp932FromUtf8(std::string_view utf8) {
 
 std::string Utf8FromCp932(std::string_view cp932) {
     return Convert(cp932, "CP932", "UTF-8", "\xEF\xBF\xBD");
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = 1;
+        std::uint32_t value = lead;
+        if (lead >= 0xF0 && lead <= 0xF4)
+            length = 4, value = lead & 0x07u;
+        else if (lead >= 0xE0)
+            length = lead <= 0xEF ? 3 : 0, value = lead & 0x0Fu;
+        else if (lead >= 0xC2)
+            length = 2, value = lead & 0x1Fu;
+        else if (lead >= 0x80)
+            return false;
+        if (length == 0 || text.size() - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            value = (value << 6) | (next & 0x3Fu);
+        }
+        constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (value < kLeast[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 bool TryCp932FromUtf8(std::string_view utf8, std::string& cp932) {

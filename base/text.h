@@ -37,6 +37,9 @@ std::string Utf8FromCp932(std::string_view cp932);
 // reads back as itself or as its other reading (so "¥", which CP932 would store as the
 // backslash, is refused too), or when the UTF-8 is broken.
 bool TryCp932FromUtf8(std::string_view utf8, std::string& cp932);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool IsValidUtf8(std::string_view text);
 // Whether the text holds a character whose CP932 bytes have two Unicode readings (〜/～,
 // −/－, —/―, ‖/∥, ¢/￠, £/￡, ¬/￢).
 bool HasTwoReadings(std::string_view cp932);

@@ -218,6 +218,12 @@ void AppSettings::LoadSettings() {
     std::string loudness;
     m_bEqualLoudness = ReadExistingValue(SectionName(), "LoudnessTarget", &loudness) &&
                        ParseLoudnessTarget(loudness, m_dLoudnessTarget);
+    std::string oscPort;
+    if (!ReadExistingValue(SectionName(), "OscPort", &oscPort) || !ParsePort(oscPort, m_nOscPort))
+        m_nOscPort = 0;
+    if (!ReadExistingValue(SectionName(), "OscAddress", &m_strOscAddress) ||
+        m_strOscAddress.empty())
+        m_strOscAddress = kLoopbackAddress;
     std::vector<int>& rect = m_windowLayout.rect;
     if (!rect.empty() && (rect[2] < 1 || rect[3] < 1))
         rect.clear();
@@ -301,6 +307,15 @@ bool AppSettings::SaveLoudnessTarget() {
     char text[32];
     const std::to_chars_result r = std::to_chars(text, text + sizeof text, m_dLoudnessTarget);
     return WriteValue(SectionName(), "LoudnessTarget", std::string(text, r.ptr));
+}
+
+bool ParsePort(std::string_view text, std::uint16_t& port) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > 65535)
+        return false;
+    port = static_cast<std::uint16_t>(value);
+    return true;
 }
 
 bool ParseLoudnessTarget(std::string_view text, double& lufs) {

@@ -89,11 +89,20 @@ public:
     // False when no token could be made (then the remote stays off) or a write failed.
     bool SaveWebRemote();
 
+    // OscPort="9000" in [Environment] turns OSC control on (absent, or not a port: off), on
+    // OscAddress (default 127.0.0.1, this machine only). Read with the settings, never written.
+    std::uint16_t m_nOscPort = 0;
+    std::string m_strOscAddress = std::string(kLoopbackAddress);
+    static constexpr std::string_view kLoopbackAddress = "127.0.0.1";
+
     // [Environment] WindowRect="x,y,w,h", EffectColumns and PlayColumns="w,w,...": read with
     // the other settings, written only by SaveWindowLayout, and only the keys that changed.
     WindowLayout m_windowLayout;
     void SaveWindowLayout(const WindowLayout& layout);
 };
+
+// A port number from 1 to 65535, decimal digits only.
+bool ParsePort(std::string_view text, std::uint16_t& port);
 
 // A LoudnessTarget value: a decimal number of LUFS from -70 to 0, nothing around it.
 bool ParseLoudnessTarget(std::string_view text, double& lufs);

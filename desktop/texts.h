@@ -59,4 +59,9 @@ inline constexpr std::string_view kPortalWhereAfter = "」の項目で変えら�
 inline constexpr const char* kCannotLock = "otomaru: %s.lock を作成できません。\n";
 inline constexpr const char* kCannotListen = "otomaru: %s で待ち受けできません（%s）。\n";
 
+// printf format: the address, the port and the system's reason.
+inline constexpr const char* kOscCannotListen =
+    "OSCの待ち受けを %s のポート %u で始められません（%s）。\n"
+    "OSCからは操作できません。Otomaru.ini の OscPort を別の番号にしてください。";
+
 } // namespace texts

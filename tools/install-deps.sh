@@ -8,7 +8,7 @@ PACKAGES="build-essential cmake pkg-config qt6-base-dev libsdl2-dev libsndfile1-
   libxcb1-dev libxcb-xkb-dev libxkbcommon-x11-dev qt6-translations-l10n appstream pulseaudio pulseaudio-utils
   dbus libxcb-keysyms1-dev ninja-build xdg-desktop-portal xdg-desktop-portal-kde libkf5globalaccel-bin
   libglib2.0-dev gnome-settings-daemon-common sway wtype
-  qt6-websockets-dev libqrencode-dev chromium"
+  qt6-websockets-dev libqrencode-dev chromium liblo-dev liblo-tools"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

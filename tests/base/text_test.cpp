@@ -60,6 +60,23 @@ TEST(TextTest, LeadByteNeedsATrailByteAfterIt) {
         EXPECT_EQ(IsLeadByte(r.text, r.pos), r.expected) << "row at pos " << r.pos;
 }
 
+TEST(TextTest, Utf8CheckRefusesEveryMalformedForm) {
+    const std::pair<std::string, bool> rows[] = {{"", true},
+                                                 {"abc", true},
+                                                 {"長い音", true},
+                                                 {"\xF0\x9F\x8E\xB5", true},
+                                                 {"\xFF", false},
+                                                 {"\xC0\xAF", false},
+                                                 {"\xE0\x80\xAF", false},
+                                                 {"\xED\xA0\x80", false},
+                                                 {"\xF4\x90\x80\x80", false},
+                                                 {"\xE9\x95", false},
+                                                 {"\x80", false},
+                                                 {"a\xC3", false}};
+    for (const auto& [text, valid] : rows)
+        EXPECT_EQ(IsValidUtf8(text), valid) << text;
+}
+
 TEST(TextTest, BackslashSearchSkipsTrailBytes) {
     struct Row {
         std::string text;

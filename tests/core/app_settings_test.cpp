@@ -135,6 +135,20 @@ TEST_F(AppSettingsFixture, MixRateIsReadAsARateAndNeverWritten) {
     }
 }
 
+TEST_F(AppSettingsFixture, OscPortTurnsOscOnOnlyWithAPort) {
+    const std::pair<std::string, std::uint16_t> rows[] = {
+        {"", 0},      {"\"9000\"", 9000}, {"1", 1},  {"65535", 65535}, {"0", 0},
+        {"65536", 0}, {"-1", 0},          {"+9", 0}, {"90a", 0},       {"\"\"", 0}};
+    for (const auto& [value, port] : rows) {
+        WriteIni("[Environment]\r\n" + (value.empty() ? "" : "OscPort=" + value + "\r\n") +
+                 (port == 1 ? "OscAddress=\"::1\"\r\n" : ""));
+        settings.m_nOscPort = 7;
+        settings.LoadSettings();
+        EXPECT_EQ(settings.m_nOscPort, port) << value;
+        EXPECT_EQ(settings.m_strOscAddress, port == 1 ? "::1" : "127.0.0.1") << value;
+    }
+}
+
 TEST_F(AppSettingsFixture, LongValueIsCutAt1023BytesWithoutSplittingACharacter) {
     std::string longName(1022, 'a');
     longName += Sj("音"); // would end at byte 1024
