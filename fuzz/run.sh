@@ -9,7 +9,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_wave_file fuzz_wave_resource fuzz_set_file fuzz_settings fuzz_fields fuzz_sound_decoder fuzz_remote fuzz_web_request"}
+targets=${*:-"fuzz_wave_file fuzz_wave_resource fuzz_set_file fuzz_settings fuzz_fields fuzz_sound_decoder fuzz_remote fuzz_web_request fuzz_osc"}
 sh tools/install-deps.sh
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DOTOMARU_FUZZ=ON -DOTOMARU_UI=OFF -DOTOMARU_TESTS=OFF -DOTOMARU_BENCH=OFF >/dev/null
@@ -24,6 +24,7 @@ dict_of() {
     fuzz_sound_decoder) echo fuzz/sound.dict ;;
     fuzz_remote) echo fuzz/remote.dict ;;
     fuzz_web_request) echo fuzz/web_request.dict ;;
+    fuzz_osc) echo fuzz/osc.dict ;;
     esac
 }
 failed=0
