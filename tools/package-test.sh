@@ -20,6 +20,8 @@ case "$depends" in *libqt6widgets6*libsdl2* | *libsdl2*libqt6widgets6*) ;;
 *) fail "dependencies not computed from the binary: $depends" ;; esac
 # Equal loudness measures with libebur128 at run time.
 case "$depends" in *libebur128*) ;; *) fail "libebur128 not among the dependencies: $depends" ;; esac
+# OSC control reads and writes its messages with liblo.
+case "$depends" in *liblo7*) ;; *) fail "liblo not among the dependencies: $depends" ;; esac
 # A Japanese font and Qt's own translations, recommended rather than required.
 recommends=$(dpkg-deb -f "$deb" Recommends)
 case "$recommends" in *fonts-noto-cjk*fonts-ipafont-gothic*qt6-translations-l10n*) ;;
