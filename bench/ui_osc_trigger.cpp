@@ -54,10 +54,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     PlayWatch watch(controller.Effects().GetAt(0).pBuffer);
-    std::atomic<std::uint64_t> arrivedNs{0};
+    std::atomic<std::uint64_t> arrivedNs{0}, handledNs{0};
     osc->SetHandler([&](const RemoteRequest& r) {
         arrivedNs = NowNs();
-        return RunRemoteRequest(r, controller);
+        const RemoteReply reply = RunRemoteRequest(r, controller);
+        handledNs = NowNs(); // the first play is with the mixer now (our own buffers)
+        return reply;
     });
 
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -75,7 +77,7 @@ int main(int argc, char** argv) {
     const std::string stopped = Padded("/otomaru/stopped") + Padded(",s") + Padded("tone");
     send(Padded("/otomaru/subscribe") + Padded(","));
 
-    std::vector<double> fromArrival, toPlay, toNews;
+    std::vector<double> fromArrival, toHandled, toPlay, toNews;
     WhileServing([&] {
         char buffer[256];
         for (int i = 0; i < triggers; ++i) {
@@ -94,6 +96,7 @@ int main(int argc, char** argv) {
             if (hear(playing))
                 toNews.push_back(static_cast<double>(NowNs() - sent) / 1000.0);
             fromArrival.push_back(static_cast<double>(played - arrivedNs) / 1000.0);
+            toHandled.push_back(static_cast<double>(handledNs - sent) / 1000.0);
             toPlay.push_back(static_cast<double>(played - sent) / 1000.0);
             // The next round arms the watch only once this sound has stopped.
             send(stopAll);
@@ -101,8 +104,9 @@ int main(int argc, char** argv) {
         }
     });
     close(fd);
-    Report("OSC: message read -> Play", fromArrival);
-    Report("OSC: client sends -> Play", toPlay);
+    Report("OSC: client sends -> Play handed to the mixer", toHandled);
+    Report("OSC: message read -> Play seen by the watcher", fromArrival);
+    Report("OSC: client sends -> Play seen by the watcher", toPlay);
     Report("OSC: client sends -> /otomaru/playing heard", toNews);
     return 0;
 }
