@@ -84,7 +84,6 @@ int main(int argc, char** argv) {
             watch.Arm();
             const std::uint64_t sent = NowNs();
             send(play);
-            const std::uint64_t played = watch.Wait();
             const auto hear = [&](const std::string& wanted) {
                 for (pollfd p{fd, POLLIN, 0}; poll(&p, 1, 2000) == 1;) {
                     const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
@@ -93,8 +92,10 @@ int main(int argc, char** argv) {
                 }
                 return false;
             };
+            // The news leaves before the command returns: heard before the watch is asked.
             if (hear(playing))
                 toNews.push_back(static_cast<double>(NowNs() - sent) / 1000.0);
+            const std::uint64_t played = watch.Wait();
             fromArrival.push_back(static_cast<double>(played - arrivedNs) / 1000.0);
             toHandled.push_back(static_cast<double>(handledNs - sent) / 1000.0);
             toPlay.push_back(static_cast<double>(played - sent) / 1000.0);
