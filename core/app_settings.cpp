@@ -232,12 +232,9 @@ void AppSettings::LoadSettings() {
     m_bWebRemote = ReadExistingValue(SectionName(), "WebRemote", &web) && web == "1";
     std::string port;
     m_nWebRemotePort = kDefaultWebRemotePort;
-    if (ReadExistingValue(SectionName(), "WebRemotePort", &port) && !port.empty() &&
-        port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos) {
-        const unsigned long value = std::stoul(port);
-        if (value >= 1 && value <= 65535)
-            m_nWebRemotePort = static_cast<std::uint16_t>(value);
-    }
+    // A port that is not one leaves the default.
+    if (ReadExistingValue(SectionName(), "WebRemotePort", &port))
+        ParsePort(port, m_nWebRemotePort);
     m_strWebRemoteAddress.clear();
     ReadExistingValue(SectionName(), "WebRemoteAddress", &m_strWebRemoteAddress);
     m_strWebRemoteToken.clear();
