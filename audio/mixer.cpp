@@ -79,6 +79,32 @@ void MixerVoice::StoreShape(std::uint32_t startMs, std::uint32_t endMs, std::uin
     m_nGainBits.store(std::bit_cast<std::uint32_t>(gain), std::memory_order_release);
 }
 
+namespace {
+
+float ClampDb(float dB, float lo, float hi) {
+    return std::isnan(dB) ? 0.0f : std::clamp(dB, lo, hi);
+}
+
+} // namespace
+
+void MixerVoice::StoreGainDb(float dB) {
+    m_nGainDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinGainDb, kMaxGainDb)),
+                        std::memory_order_release);
+}
+
+float MixerVoice::GainDb() const {
+    return std::bit_cast<float>(m_nGainDbBits.load(std::memory_order_acquire));
+}
+
+void MixerVoice::StoreLiveDb(float dB) {
+    m_nLiveDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinLiveDb, kMaxLiveDb)),
+                        std::memory_order_release);
+}
+
+float MixerVoice::LiveDb() const {
+    return std::bit_cast<float>(m_nLiveDbBits.load(std::memory_order_acquire));
+}
+
 void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
     std::uint64_t v = m_nLevels.load(std::memory_order_acquire);
     *volume = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));

@@ -44,6 +44,15 @@ void ChannelGains(std::int32_t volume, std::int32_t pan, float* left, float* rig
 
 class MixerCore;
 
+// The outputs a voice sounds on: the main one and the monitor (the user's headphones), or one.
+enum class OutputSend : std::uint8_t { Both, Main, Monitor };
+
+// The limits of a voice's gain and of a running playback's level, in dB.
+inline constexpr float kMinGainDb = -60.0f;
+inline constexpr float kMaxGainDb = 12.0f;
+inline constexpr float kMinLiveDb = -30.0f;
+inline constexpr float kMaxLiveDb = 12.0f;
+
 // The mixer's side of a buffer. Fields are grouped by who writes them.
 class MixerVoice {
 public:
@@ -91,6 +100,11 @@ private:
     std::atomic<std::uint64_t> m_nTrimMs{0};
     std::atomic<std::uint64_t> m_nFadeMs{0};
     std::atomic<std::uint32_t> m_nGainBits{0x3F800000}; // 1.0f
+    // The effect's gain and the running playback's level in dB (float bits, 0 = 0 dB), and
+    // where it sounds. Read by the mixer at every block.
+    std::atomic<std::uint32_t> m_nGainDbBits{0};
+    std::atomic<std::uint32_t> m_nLiveDbBits{0};
+    std::atomic<OutputSend> m_send{OutputSend::Both};
     // The generation a fade-out was asked in, with bit 0 set; a later Play or Stop changes the
     // generation and so cancels it. Stored before the control word carries that generation.
     std::atomic<std::uint32_t> m_nFadeRequest{0};
@@ -128,6 +142,18 @@ public:
     std::uint32_t FadeOutMs() const {
         return static_cast<std::uint32_t>(m_nFadeMs.load(std::memory_order_acquire) >> 32);
     }
+    // The effect's gain, kMinGainDb..kMaxGainDb (clamped), on top of volume, pan and the shape's
+    // gain; above 0 dB a true-peak limiter holds the voice at or below -1 dBTP. Next block on.
+    void StoreGainDb(float dB);
+    float GainDb() const;
+    // Where the voice sounds, from the next block. Without a monitor output a Monitor voice is
+    // silent (it still plays on, in time).
+    void StoreSend(OutputSend send) { m_send.store(send, std::memory_order_release); }
+    OutputSend Send() const { return m_send.load(std::memory_order_acquire); }
+    // The running playback's level, kMinLiveDb..kMaxLiveDb (clamped): reached over a short ramp,
+    // so a change never clicks.
+    void StoreLiveDb(float dB);
+    float LiveDb() const;
     const PreparedSound* Prepared() const { return m_pPrepared.load(std::memory_order_acquire); }
     void PublishPrepared(const PreparedSound* p) {
         m_pPrepared.store(p, std::memory_order_seq_cst);

@@ -212,6 +212,10 @@ ISoundBufferShape* QueryBufferShape(IDirectSoundBuffer* buffer) {
     return dynamic_cast<CSoundBuffer*>(buffer);
 }
 
+MixerVoice* QueryMixerVoice(IDirectSoundBuffer* buffer) {
+    return dynamic_cast<CSoundBuffer*>(buffer);
+}
+
 bool SimulateBufferLost(const SoundBufferPtr& buffer) {
     auto* b = dynamic_cast<CSoundBuffer*>(buffer.get());
     if (b == nullptr) {

@@ -184,6 +184,11 @@ public:
 // The shape of one of our buffers; nullptr for any other buffer.
 ISoundBufferShape* QueryBufferShape(IDirectSoundBuffer* buffer);
 
+// The mixer's voice of one of our buffers (its gain, send and live level: audio/mixer.h);
+// nullptr for any other buffer.
+class MixerVoice;
+MixerVoice* QueryMixerVoice(IDirectSoundBuffer* buffer);
+
 class IDirectSound {
 public:
     virtual ~IDirectSound() = default;
