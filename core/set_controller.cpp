@@ -26,10 +26,25 @@ void Tell(const std::string& text) {
 // The set file separates its fields with commas and its lines with line breaks, and has no
 // escape: either in a name or path would shift or split the line when it is read back.
 bool FitsTheSetFile(const EffectEditorValues& values) {
-    if (IsStorableFieldText(values.strName) && IsStorableFieldText(values.strWavePath))
-        return true;
-    Tell(Cp932FromUtf8(texts::kNoCommaOrLineBreak));
-    return false;
+    if (!IsStorableFieldText(values.strName) || !IsStorableFieldText(values.strWavePath)) {
+        Tell(Cp932FromUtf8(texts::kNoCommaOrLineBreak));
+        return false;
+    }
+    for (const std::string& file : values.options.files) {
+        if (!IsStorableFieldText(file) || !FitsFileList(file)) {
+            Tell(Cp932FromUtf8(texts::kNoCommaBarOrLineBreakInFiles));
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every sound an entry holds goes; a job still playing one keeps it until it ends.
+void ReleaseSounds(EffectEntry& entry) {
+    CSoundDevice::ReleaseBuffer(entry.pBuffer);
+    for (EffectSound& sound : entry.extraSounds)
+        CSoundDevice::ReleaseBuffer(sound.pBuffer);
+    entry.extraSounds.clear();
 }
 
 // Everything the editor gives but the path, whose stored form each caller decides.
@@ -42,6 +57,9 @@ void TakeEditorValues(EffectEntry& entry, EffectEditorValues&& values) {
     entry.nRepeat = values.nRepeat;
     entry.nInterval = values.nInterval;
     entry.options = std::move(values.options);
+    // The paths of added files are stored as the main path is.
+    for (std::string& file : entry.options.files)
+        file = ToStoredPath(file);
 }
 
 bool Ask(const std::string& text) {
@@ -172,31 +190,60 @@ bool CSetController::MayWriteSet() const {
     return false;
 }
 
+WaveLoader CSetController::Loader() {
+    return [&device = m_device](const std::string& fullPath, SoundBufferSlot& slot) {
+        return device.LoadWaveFile(fullPath, slot);
+    };
+}
+
 void CSetController::LoadSound(EffectEntry& entry) {
-    const std::string fullPath = ResolveWavePath(m_strWaveDir, entry.strWavePath);
-    if (!FileExists(fullPath))
-        return;
-    SoundBufferSlot slot;
-    const std::uint32_t length = m_device.LoadWaveFile(fullPath, slot);
-    if (length == 0 || !slot)
+    EffectSound own = LoadEffectSound(Loader(), ResolveWavePath(m_strWaveDir, entry.strWavePath));
+    if (!own.pBuffer)
         return;
     // No job can hold an entry without a sound, so the window's thread may give it one.
-    entry.pBuffer = std::move(slot);
-    entry.dwDataLength = length;
+    entry.pBuffer = std::move(own.pBuffer);
+    entry.dwDataLength = own.dwDataLength;
     entry.loudness.reset();
+}
+
+void CSetController::LoadAddedSounds(EffectEntry& entry, const std::vector<std::string>& before) {
+    std::vector<EffectSound> sounds;
+    for (const std::string& file : entry.options.files) {
+        // A file that stays keeps its sound; a job may be playing it.
+        const auto kept = std::find(before.begin(), before.end(), file);
+        const auto k = static_cast<std::size_t>(kept - before.begin());
+        if (kept != before.end() && k < entry.extraSounds.size() && entry.extraSounds[k].pBuffer) {
+            sounds.push_back(std::move(entry.extraSounds[k]));
+            continue;
+        }
+        const std::string fullPath = ResolveWavePath(m_strWaveDir, file);
+        if (!FileExists(fullPath))
+            Tell(fullPath + Cp932FromUtf8(texts::kCannotLoad));
+        sounds.push_back(LoadEffectSound(Loader(), fullPath));
+    }
+    for (EffectSound& gone : entry.extraSounds)
+        CSoundDevice::ReleaseBuffer(gone.pBuffer);
+    entry.extraSounds = std::move(sounds);
+    if (entry.options.files != before)
+        entry.nLastPick = -1;
 }
 
 void CSetController::MeasureLoudness() {
     if (!m_settings.m_bEqualLoudness)
         return;
+    auto measure = [](const SoundBufferPtr& buffer, std::optional<Loudness>& loudness) {
+        ISoundBufferShape* shape = QueryBufferShape(buffer.get());
+        Loudness measured{};
+        if (loudness || !shape ||
+            !shape->MeasurePlayedLoudness(&measured.dIntegratedLufs, &measured.dTruePeakDb))
+            return;
+        loudness = measured;
+    };
     for (int i = 0; i < m_effects.GetSize(); ++i) {
         EffectEntry& entry = m_effects.GetAt(i);
-        ISoundBufferShape* shape = QueryBufferShape(entry.pBuffer.get());
-        Loudness measured{};
-        if (entry.loudness || !shape ||
-            !shape->MeasurePlayedLoudness(&measured.dIntegratedLufs, &measured.dTruePeakDb))
-            continue;
-        entry.loudness = measured;
+        measure(entry.pBuffer, entry.loudness);
+        for (EffectSound& sound : entry.extraSounds)
+            measure(sound.pBuffer, sound.loudness);
     }
 }
 
@@ -235,6 +282,7 @@ void CSetController::AddFromEditor(EffectEditorValues values) {
     entry.strWavePath = storedPath;
     TakeEditorValues(entry, std::move(values));
     LoadSound(entry);
+    LoadAddedSounds(entry, {});
     m_effects.Add(entry);
     MeasureLoudness();
 
@@ -351,15 +399,19 @@ void CSetController::EditEffect() {
     // current one.
     if (values.strWavePath != entry.strWavePath)
         entry.strWavePath = ToStoredPath(values.strWavePath);
+    const std::vector<std::string> filesBefore = entry.options.files;
     TakeEditorValues(entry, std::move(values));
-    // An effect kept without a sound gets one as soon as its path names a file that loads.
-    if (!entry.pBuffer) {
+    // An effect kept without a sound gets one as soon as its path names a file that loads;
+    // added files are heard from the next start.
+    if (!entry.pBuffer)
         LoadSound(entry);
-        MeasureLoudness();
-    }
-    if (entry.pBuffer) {
-        entry.pBuffer->SetPan(entry.nPan);
-        entry.pBuffer->SetVolume(entry.nVolume);
+    LoadAddedSounds(entry, filesBefore);
+    MeasureLoudness();
+    for (int k = 0; k <= static_cast<int>(entry.extraSounds.size()); ++k) {
+        if (const SoundBufferPtr buffer = entry.SoundAt(k).pBuffer) {
+            buffer->SetPan(entry.nPan);
+            buffer->SetVolume(entry.nVolume);
+        }
     }
 
     m_view.FillEffectList(m_effects, m_hKeyLayout);
@@ -379,7 +431,7 @@ void CSetController::DeleteEffect() {
         Tell(Cp932FromUtf8(texts::kPlayingNoDelete));
         return;
     }
-    CSoundDevice::ReleaseBuffer(entry->pBuffer);
+    ReleaseSounds(*entry);
     m_effects.RemoveAt(mark);
     m_view.FillEffectList(m_effects, m_hKeyLayout);
     WriteSetFile(m_strSetFilePath, m_strWaveDir, m_effects);
@@ -463,7 +515,7 @@ void CSetController::CloseSet() {
     m_bSetOpen = false;
     StopAll();
     for (int i = 0; i < m_effects.GetSize(); ++i)
-        CSoundDevice::ReleaseBuffer(m_effects.GetAt(i).pBuffer);
+        ReleaseSounds(m_effects.GetAt(i));
     m_effects.RemoveAll();
 }
 
@@ -535,19 +587,27 @@ void CSetController::StartPlayback(const EffectEntryPtr& entry) {
     if (!entry || !entry->IsAvailable())
         return;
     const EffectOptions& options = entry->options;
+    // Hold restarts: a trigger that brings no release plays it as restart does.
     if (options.retrigger != EffectOptions::Retrigger::Default &&
         m_playbacks.StopEffect(entry.get()) != 0 &&
         options.retrigger == EffectOptions::Retrigger::Toggle)
         return;
     if (options.nChoke != 0)
         m_playbacks.StopChokeGroup(options.nChoke, entry.get());
-    const float gain = m_settings.m_bEqualLoudness && entry->loudness
-                           ? LoudnessGain(*entry->loudness, m_settings.m_dLoudnessTarget)
+    const int pick = entry->PickSound();
+    const std::optional<Loudness> loudness = entry->SoundAt(pick).loudness;
+    const float gain = m_settings.m_bEqualLoudness && loudness
+                           ? LoudnessGain(*loudness, m_settings.m_dLoudnessTarget)
                            : 1.0f;
     const bool listed = m_playbacks.StartPlayback(
-        entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); }, gain);
+        entry, [relay = m_pPlayDone](PlayJobPtr job) { relay->Post(std::move(job)); }, gain, pick);
     if (listed)
         ShowPlayList();
+}
+
+void CSetController::ReleasePlayback(const EffectEntryPtr& entry) {
+    if (entry && entry->options.retrigger == EffectOptions::Retrigger::Hold)
+        m_playbacks.StopEffect(entry.get());
 }
 
 void CSetController::StopSelected() {

@@ -69,6 +69,8 @@ public:
 
     // Playbacks.
     void StartPlayback(const EffectEntryPtr& entry) override;
+    // A hold effect's key went up: its playback fades out as a stop by command does.
+    void ReleasePlayback(const EffectEntryPtr& entry) override;
     void StopSelected();
     // Fades out every playback of the entry; each leaves the list when its worker reports.
     void StopEffect(const EffectEntry& entry);
@@ -125,6 +127,10 @@ private:
     bool DroppedFileValues(const std::string& osPath, EffectEditorValues& values) const;
     // Gives an entry the sound its path names, when that file is there and loads.
     void LoadSound(EffectEntry& entry);
+    // Gives an entry the sounds of its added files; those of `before` (the files it had) that
+    // stay keep their sound, the rest are released.
+    void LoadAddedSounds(EffectEntry& entry, const std::vector<std::string>& before);
+    WaveLoader Loader();
     // Measures the loudness of every loaded sound not measured yet, while equal loudness is on.
     void MeasureLoudness();
     // Rebuilds the window's play list and tells the listeners what changed.

@@ -140,6 +140,15 @@ std::string ResolveWavePath(const std::string& waveDir, const std::string& pathT
     return pathText;
 }
 
+EffectSound LoadEffectSound(const WaveLoader& load, const std::string& fullPath) {
+    EffectSound sound;
+    if (load && FileExists(fullPath))
+        sound.dwDataLength = load(fullPath, sound.pBuffer);
+    if (sound.dwDataLength == 0 || !sound.pBuffer)
+        return {};
+    return sound;
+}
+
 bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveDir,
                  const WaveLoader& load, std::string* shown) {
     static const std::string kCannotRead = Cp932FromUtf8(texts::kCannotRead);
@@ -219,19 +228,15 @@ bool ReadSetFile(const std::string& path, EffectTable& table, std::string& waveD
             entry.options = ParseEffectOptions(
                 SplitAllFields(std::string_view(eighthEnd + 1, line.c_str() + lineEnd)));
 
-        const std::string fullPath = ResolveWavePath(waveDir, entry.strWavePath);
-        SoundBufferSlot slot;
-        std::uint32_t length = 0;
-        if (load && FileExists(fullPath))
-            length = load(fullPath, slot);
         // An effect without a sound stays in the set (and in the file at the next write); it
         // holds no buffer, so nothing can play or release one for it.
-        if (length == 0 || !slot) {
-            slot.reset();
-            length = 0;
+        if (load) {
+            EffectSound own = LoadEffectSound(load, ResolveWavePath(waveDir, entry.strWavePath));
+            entry.pBuffer = std::move(own.pBuffer);
+            entry.dwDataLength = own.dwDataLength;
+            for (const std::string& added : entry.options.files)
+                entry.extraSounds.push_back(LoadEffectSound(load, ResolveWavePath(waveDir, added)));
         }
-        entry.pBuffer = std::move(slot);
-        entry.dwDataLength = length;
         table.Add(entry);
     }
     return !readFailed();

@@ -14,6 +14,10 @@
 // Loads a WAVE file (full CP932 path) into a new buffer; returns the data length, 0 = failed.
 using WaveLoader = std::function<std::uint32_t(const std::string& fullPath, SoundBufferSlot& slot)>;
 
+// The sound at a full CP932 path: empty when the file is not there or does not load (the loader
+// has said why).
+EffectSound LoadEffectSound(const WaveLoader& load, const std::string& fullPath);
+
 // Empties the table, then reads the file. Returns true when the file opened and its first two
 // lines were valid: the WAVE directory is then set and the table refilled (the caller rebuilds
 // the effect list). Effects whose WAVE file is missing or does not load are kept without a sound.

@@ -11,11 +11,21 @@ constexpr int kLoadingNice = 5;
 CSetSoundLoad::CSetSoundLoad(const EffectTable& table, const std::string& waveDir, WaveLoader load,
                              unsigned threads)
     : m_load(std::move(load)) {
-    m_jobs.resize(static_cast<std::size_t>(table.GetSize()));
+    std::size_t sounds = 0;
+    for (int i = 0; i < table.GetSize(); ++i)
+        sounds += 1 + table.GetAt(i).options.files.size();
+    m_jobs.resize(sounds);
+    auto job = m_jobs.begin();
     for (int i = 0; i < table.GetSize(); ++i) {
-        Job& job = m_jobs[static_cast<std::size_t>(i)];
-        job.entry = table.GetPtrAt(i);
-        job.fullPath = ResolveWavePath(waveDir, job.entry->strWavePath);
+        const EffectEntryPtr& entry = table.GetPtrAt(i);
+        entry->extraSounds.assign(entry->options.files.size(), {});
+        for (int k = 0; k <= static_cast<int>(entry->options.files.size()); ++k, ++job) {
+            job->entry = entry;
+            job->nSound = k;
+            job->fullPath = ResolveWavePath(
+                waveDir, k == 0 ? entry->strWavePath
+                                : entry->options.files[static_cast<std::size_t>(k - 1)]);
+        }
     }
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
@@ -44,12 +54,7 @@ void CSetSoundLoad::Run() {
         {
             ScopedMessageHold hold(job.messages);
             // A missing file is skipped without a word; stat runs here, off the window's thread.
-            if (m_load && FileExists(job.fullPath))
-                job.length = m_load(job.fullPath, job.slot);
-        }
-        if (job.length == 0 || !job.slot) {
-            job.slot.reset();
-            job.length = 0;
+            job.sound = LoadEffectSound(m_load, job.fullPath);
         }
         std::lock_guard guard(m_lock);
         m_nLoaded.fetch_add(1, std::memory_order_release);
@@ -74,8 +79,12 @@ void CSetSoundLoad::Wait() {
 void CSetSoundLoad::Finish() {
     Wait();
     for (Job& job : m_jobs) {
-        job.entry->pBuffer = std::move(job.slot);
-        job.entry->dwDataLength = job.length;
+        if (job.nSound == 0) {
+            job.entry->pBuffer = std::move(job.sound.pBuffer);
+            job.entry->dwDataLength = job.sound.dwDataLength;
+        } else {
+            job.entry->extraSounds[static_cast<std::size_t>(job.nSound - 1)] = std::move(job.sound);
+        }
         for (const HeldMessage& message : job.messages)
             MessageBoxA(message.text, message.caption, message.type);
     }

@@ -23,9 +23,9 @@
 
 class CSetSoundLoad {
 public:
-    // Starts at once: every entry of `table` (read without sounds) whose file is there gets its
-    // sound from `load`, which is called from `threads` threads at once (0: one per core, never
-    // more than there are effects). Effects are taken in file order.
+    // Starts at once: every sound of the entries of `table` (read without sounds) whose file is
+    // there comes from `load`, which is called from `threads` threads at once (0: one per core,
+    // never more than there are sounds). Sounds are taken in file order.
     CSetSoundLoad(const EffectTable& table, const std::string& waveDir, WaveLoader load,
                   unsigned threads = 0);
     // Takes no new effect, waits for the ones under way; sounds not handed over are released.
@@ -48,9 +48,9 @@ public:
 private:
     struct Job {
         EffectEntryPtr entry;
+        int nSound = 0;       // 0 the entry's own, k its k-th added sound
         std::string fullPath; // CP932
-        SoundBufferSlot slot;
-        std::uint32_t length = 0;
+        EffectSound sound;
         std::vector<HeldMessage> messages;
     };
     void Run();

@@ -21,6 +21,8 @@ inline constexpr std::string_view kUnstorableSetName =
     "ファイル名を変えてください。";
 // The editor says it beside the field, a drop after the file's path.
 inline constexpr std::string_view kNoCommaOrLineBreak = "カンマ（,）と改行は使えません。";
+inline constexpr std::string_view kNoCommaBarOrLineBreakInFiles =
+    "追加するファイルのパスにカンマ（,）、縦線（|）と改行は使えません。";
 inline constexpr std::string_view kUnholdableText =
     "CP932（Shift-JIS）で表せない文字は使えません。別の名前を使ってください。";
 

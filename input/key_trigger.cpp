@@ -4,6 +4,8 @@
 
 #include "input/hotkey.h"
 
+#include <utility>
+
 namespace {
 
 // The modifier keys tested for each bit of the modifier code.
@@ -52,11 +54,17 @@ bool OnKeyDown(const std::uint8_t keyState[256], const EffectTable& table,
     return fired;
 }
 
-void OnKeyUp(const std::uint8_t keyState[256], const EffectTable& table) {
-    for (int i = 0; i < table.GetSize(); ++i) {
-        EffectEntry& entry = table.GetAt(i);
-        if (!IsKeyHeld(keyState, entry.nKey)) {
-            entry.bKeyHeld = 0;
+void OnKeyUp(const std::uint8_t keyState[256], const EffectTable& table,
+             IKeyTriggerTarget& target) {
+    const int count = table.GetSize();
+    for (int i = 0; i < count && i < table.GetSize(); ++i) {
+        const EffectEntryPtr entry = table.GetPtrAt(i);
+        if (IsKeyHeld(keyState, entry->nKey)) {
+            continue;
+        }
+        if (std::exchange(entry->bKeyHeld, 0) != 0 &&
+            entry->options.retrigger == EffectOptions::Retrigger::Hold) {
+            target.ReleasePlayback(entry);
         }
     }
 }
@@ -77,7 +85,7 @@ bool TranslateKeyMessage(unsigned message, const std::uint8_t keyState[256],
     case WM_KEYDOWN:
         return OnKeyDown(keyState, table, target);
     case WM_KEYUP:
-        OnKeyUp(keyState, table);
+        OnKeyUp(keyState, table, target);
         return false;
     default:
         return false;

@@ -19,6 +19,8 @@ public:
     virtual ~IKeyTriggerTarget() = default;
     virtual void PlaySelected() = 0;
     virtual void StartPlayback(const EffectEntryPtr& entry) = 0;
+    // The key that started a hold effect went up.
+    virtual void ReleasePlayback(const EffectEntryPtr& entry) = 0;
     virtual void EditEffect() = 0;
 };
 

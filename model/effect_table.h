@@ -5,6 +5,7 @@
 #pragma once
 
 #include "audio/loudness.h"
+#include "audio/mixer.h"
 #include "audio/sound_output.h"
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A 32-bit field that the window's thread writes while a playback worker reads it. Relaxed
@@ -36,7 +38,10 @@ private:
 // reader ignores. `extra` keeps every such field as read, so a field this version does not know,
 // or a known one with a bad value, goes back to the file unchanged.
 struct EffectOptions {
-    enum class Retrigger { Default, Restart, Toggle };
+    // Hold: sounds while its key is held; a trigger that brings no release restarts it.
+    enum class Retrigger { Default, Restart, Toggle, Hold };
+    enum class Pick { Cycle, Random };
+    using Send = OutputSend;
     Retrigger retrigger = Retrigger::Default;
     int nChoke = 0;     // 0 = none, 1..9
     int nFadeInMs = 0;  // 0..10000
@@ -44,9 +49,18 @@ struct EffectOptions {
     int nStartMs = 0;
     int nEndMs = 0; // 0 = to the end
     std::vector<std::string> extra;
+    // Sounds beside the effect's own (CP932 paths, read as the main path is), and which plays.
+    std::vector<std::string> files;
+    Pick pick = Pick::Cycle;
+    int nGainDb = 0; // -60..12, on top of volume and pan
+    Send send = Send::Both;
 
     bool operator==(const EffectOptions&) const = default;
 };
+
+// Whether a path can stand in a `files=` list: no '|' (its separator) outside a two-byte
+// character, and not empty.
+bool FitsFileList(std::string_view cp932Path);
 
 // Takes the fields after the eighth (ASCII name=value) and returns the options they give. For
 // each known name the first field of that name decides; a bad value there counts as absent.
@@ -55,6 +69,13 @@ EffectOptions ParseEffectOptions(std::vector<std::string> fields);
 // when the program changed its value (dropped when it went back to absent), and known options
 // that have no field yet appended.
 std::vector<std::string> FormatEffectOptions(const EffectOptions& options);
+
+// One loaded sound of an effect.
+struct EffectSound {
+    SoundBufferPtr pBuffer;
+    std::uint32_t dwDataLength = 0;
+    std::optional<Loudness> loudness; // window thread only
+};
 
 struct EffectEntry {
     SoundBufferPtr pBuffer;         // the loaded sound; empty when the WAVE file was not available
@@ -70,9 +91,17 @@ struct EffectEntry {
     std::uint8_t bKeyHeld = 0;      // key latch; window thread only
     EffectOptions options;          // window thread only
     std::optional<Loudness> loudness; // of the loaded sound, once measured; window thread only
+    // The sounds of options.files, in order, loaded with the set; window thread only.
+    std::vector<EffectSound> extraSounds;
+    int nLastPick = -1; // the sound the last start took; window thread only
 
-    // Whether the effect can sound: its WAVE file was found and loaded.
-    bool IsAvailable() const { return pBuffer != nullptr && dwDataLength != 0; }
+    // Whether the effect can sound: its WAVE file, and every added one, was found and loaded.
+    bool IsAvailable() const;
+    // Which sound the next start plays (0 its own, k the k-th added), by options.pick; a
+    // random pick never takes the last one again. Window thread only.
+    int PickSound();
+    // The sound at a pick: 0 the entry's own fields, k its k-th added sound.
+    EffectSound SoundAt(int pick) const;
 };
 
 using EffectEntryPtr = std::shared_ptr<EffectEntry>;

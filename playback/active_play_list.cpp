@@ -36,13 +36,13 @@ namespace {
 
 // The part of the sound that plays, and its length. A start at or past the end, or an end at or
 // before the start, leaves the whole sound: the value is ignored, as a bad one in the file is.
-void ApplyShape(const EffectEntry& entry, float gain, PlayJob& job) {
-    ISoundBufferShape* shape = QueryBufferShape(entry.pBuffer.get());
+void ApplyShape(const EffectEntry& entry, const EffectSound& sound, float gain, PlayJob& job) {
+    ISoundBufferShape* shape = QueryBufferShape(sound.pBuffer.get());
     WAVEFORMATEX format{};
-    if (!shape || entry.pBuffer->GetFormat(&format, sizeof format, nullptr) != DS_OK)
+    if (!shape || sound.pBuffer->GetFormat(&format, sizeof format, nullptr) != DS_OK)
         return;
     const EffectOptions& o = entry.options;
-    const std::uint32_t soundMs = ComputeDefaultWait(entry.dwDataLength, format);
+    const std::uint32_t soundMs = ComputeDefaultWait(sound.dwDataLength, format);
     std::uint32_t start = static_cast<std::uint32_t>(std::max(o.nStartMs, 0));
     std::uint32_t end =
         o.nEndMs > 0 ? std::min(static_cast<std::uint32_t>(o.nEndMs), soundMs) : soundMs;
@@ -50,7 +50,8 @@ void ApplyShape(const EffectEntry& entry, float gain, PlayJob& job) {
         start = 0;
         end = soundMs;
     }
-    if (start != 0 || end != soundMs)
+    // An added sound is not the entry's own length either.
+    if (start != 0 || end != soundMs || sound.pBuffer != entry.pBuffer)
         job.nTrimmedMs = end - start;
     shape->SetShape(start, end == soundMs ? 0 : end, static_cast<std::uint32_t>(o.nFadeInMs),
                     static_cast<std::uint32_t>(o.nFadeOutMs), gain);
@@ -59,13 +60,16 @@ void ApplyShape(const EffectEntry& entry, float gain, PlayJob& job) {
 } // namespace
 
 bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner,
-                                   float gain) {
+                                   float gain, int sound) {
     if (!entry || !entry->IsAvailable())
         return false;
     auto job = std::make_shared<PlayJob>();
     job->pEntry = entry;
-    job->pBuffer = entry->pBuffer;
-    ApplyShape(*entry, gain, *job);
+    const EffectSound picked = entry->SoundAt(sound);
+    job->pBuffer = picked.pBuffer;
+    job->fGainDb = static_cast<float>(entry->options.nGainDb);
+    job->send = entry->options.send;
+    ApplyShape(*entry, picked, gain, *job);
     job->postToOwner = postToOwner;
     job->nId = NextJobId();
     // Our own buffers take the first play without waiting on anything; another's Play may block,

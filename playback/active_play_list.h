@@ -18,10 +18,10 @@ public:
 
     // Starts one more playback of the entry. An entry without a sound starts nothing, and a
     // worker that cannot be started leaves no job behind. Returns whether a job was listed.
-    // The entry's trim and fades, and `gain` on top of its volume, apply to its buffer from this
-    // start on.
+    // The entry's trim and fades, and `gain` on top of its volume, apply to the buffer of its
+    // sound `sound` (EffectEntry::SoundAt) from this start on; every repeat plays that sound.
     bool StartPlayback(const EffectEntryPtr& entry, const PostPlayDone& postToOwner,
-                       float gain = 1.0f);
+                       float gain = 1.0f, int sound = 0);
     // Fades out the job's buffer and asks the job at the row to stop; does not wait.
     void StopSelected(int selectionMark);
     // The same for every job of the entry not yet asked to stop; returns how many there were.

@@ -6,6 +6,7 @@
 // of time, so neither the block edges nor the worker's wake-up move them.
 #include "playback/play_job.h"
 
+#include "audio/mixer.h"
 #include "base/debug_sink.h"
 
 #include <algorithm>
@@ -362,6 +363,10 @@ void BeginPlayJob(PlayJob& job) {
 
     buffer->SetPan(job.pEntry->nPan);
     buffer->SetVolume(job.pEntry->nVolume);
+    if (MixerVoice* voice = QueryMixerVoice(buffer)) {
+        voice->StoreGainDb(job.fGainDb);
+        voice->StoreSend(job.send);
+    }
     SilenceJob(job);
 
     // Our buffers start on an exact output frame: the plays after the first are handed to the

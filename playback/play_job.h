@@ -147,12 +147,14 @@ struct PlayProgress {
 struct PlayJob {
     WorkerThread pThread;                 // window thread only
     EffectEntryPtr pEntry;                // the effect being played
-    SoundBufferPtr pBuffer;               // the entry's buffer, taken when the job starts
+    SoundBufferPtr pBuffer;               // the sound picked when the job starts
     std::atomic<std::uint8_t> bRun{1};    // cleared by the window to stop, by the worker as it ends
     std::atomic<std::uint8_t> bActive{1}; // cleared by the worker as it ends
     PostPlayDone postToOwner;             // set before the worker starts, then read-only
     std::uint64_t nId = 0;                // never reused: tells jobs apart in logs and tests
-    std::uint32_t nTrimmedMs = 0;         // the trimmed sound's length; 0 = the whole sound
+    float fGainDb = 0;                    // the effect's gain, taken when the job starts
+    OutputSend send = OutputSend::Both;   // where it sounds, taken when the job starts
+    std::uint32_t nTrimmedMs = 0;         // what plays of pBuffer, in ms; 0 = the entry's own sound
 
     PlayProgress progress; // made by BeginPlayJob before the worker starts, then the worker's
 

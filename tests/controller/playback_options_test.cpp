@@ -9,7 +9,8 @@
 
 namespace {
 
-enum class Via { Button, Key, Remote };
+// Key: pressed and released; KeyDown and KeyUp: one half, the other keys staying as they are.
+enum class Via { Button, Key, Remote, KeyDown, KeyUp };
 struct Press {
     int effect;
     Via via;
@@ -19,7 +20,8 @@ struct Press {
 
 class PlaybackOptionsTest : public ControllerTest {
 protected:
-    // Effects e0..e6 on keys A..G, endless, 10000 throughout; e4 silent. 10 ms is 221 frames.
+    // Effects e0..e11 on keys A..L, endless, 10000 throughout (the added d.wav 2000, e.wav
+    // 3000); e4 silent. 10 ms is 221 frames.
     CSetController& StartWithOptions() {
         const char* options[] = {"",
                                  "retrigger=restart",
@@ -27,11 +29,18 @@ protected:
                                  "choke=1,retrigger=bad,fadeout=10",
                                  "choke=1",
                                  "choke=2",
-                                 "fadeout=10"};
-        EXPECT_TRUE(WriteBytes(HostPath("c.wav"),
-                               MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050, 10000))));
+                                 "fadeout=10",
+                                 "retrigger=hold,fadeout=10",
+                                 "retrigger=hold",
+                                 "retrigger=restart,files=d.wav|e.wav",
+                                 "retrigger=restart,files=d.wav|e.wav,pick=random",
+                                 "files=d.wav|missing.wav"};
+        for (const auto& [name, level] :
+             {std::pair{"c.wav", 10000}, {"d.wav", 2000}, {"e.wav", 3000}})
+            EXPECT_TRUE(WriteBytes(
+                HostPath(name), MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050, level))));
         std::vector<std::string> lines;
-        for (int i = 0; i < 7; ++i)
+        for (int i = 0; i < static_cast<int>(std::size(options)); ++i)
             lines.push_back(EffectLine("c.wav", "e" + std::to_string(i), 0, 65 + i, 0,
                                        i == 4 ? -10000 : 0, 0, 0) +
                             (*options[i] ? "," : "") + options[i]);
@@ -40,20 +49,32 @@ protected:
         return Start();
     }
     void Do(CSetController& ctl, const Press& p) {
-        std::uint8_t keys[256] = {};
+        std::uint8_t* key = &m_keys[65 + p.effect];
         if (p.via == Via::Button) {
             m_view.m_nEffectMark = p.effect;
             ctl.PlaySelected();
-        } else if (p.via == Via::Key) {
-            keys[65 + p.effect] = 0x80;
-            ctl.TranslateKeyMessage(WM_KEYDOWN, keys);
-            keys[65 + p.effect] = 0;
-            ctl.TranslateKeyMessage(WM_KEYUP, keys);
+        } else if (p.via == Via::Key || p.via == Via::KeyDown || p.via == Via::KeyUp) {
+            if (p.via != Via::KeyUp) {
+                *key = 0x80;
+                ctl.TranslateKeyMessage(WM_KEYDOWN, m_keys);
+            }
+            if (p.via != Via::KeyDown) {
+                *key = 0;
+                ctl.TranslateKeyMessage(WM_KEYUP, m_keys);
+            }
         } else {
             const RemoteRequest play{RemoteVerb::Play, "e" + std::to_string(p.effect)};
             EXPECT_EQ(RunRemoteRequest(play, ctl).nStatus, 0);
         }
     }
+    // Renders until the start-up jingle has ended.
+    void PassTheJingle() {
+        SoundOutputInfo info;
+        do
+            m_output.Render(512);
+        while (GetSoundOutputInfo(m_output.Device(), &info) && info.nActiveVoices != 0);
+    }
+    std::uint8_t m_keys[256] = {};
 };
 
 TEST_F(PlaybackOptionsTest, PressesGiveTheRunningJobsEachModeAsks) {
@@ -71,9 +92,14 @@ TEST_F(PlaybackOptionsTest, PressesGiveTheRunningJobsEachModeAsks) {
         {"choke: others stay",
          {{0, Via::Key}, {3, Via::Key}, {5, Via::Remote}, {4, Via::Button}},
          {0, 5, 4}},
+        {"hold: sounds while held", {{7, Via::KeyDown}, {0, Via::Key}, {7, Via::KeyDown}}, {7, 0}},
+        {"hold: the release stops", {{7, Via::KeyDown}, {8, Via::Key}, {7, Via::KeyUp}}, {}},
+        {"hold: no release restarts",
+         {{7, Via::Button}, {7, Via::Remote}, {8, Via::Button}},
+         {7, 8}},
     };
     CSetController& ctl = StartWithOptions();
-    ASSERT_EQ(ctl.Effects().GetSize(), 7);
+    ASSERT_EQ(ctl.Effects().GetSize(), 12);
     for (const Row& r : rows) {
         for (const Press& p : r.presses)
             Do(ctl, p);
@@ -83,32 +109,66 @@ TEST_F(PlaybackOptionsTest, PressesGiveTheRunningJobsEachModeAsks) {
                 running.push_back(ctl.Effects().IndexOf(job->pEntry.get()));
         EXPECT_EQ(running, r.running) << r.name;
         ctl.StopAll();
+        std::fill(std::begin(m_keys), std::end(m_keys), 0);
+        ctl.TranslateKeyMessage(WM_KEYUP, m_keys);
     }
 }
 
-// The play list's 停止, a toggle and a choke fade out from the next block on the half-cosine.
+// The play list's 停止, a toggle, a choke and a hold's release fade out from the next block on the
+// half-cosine; a release without a fade-out is silent from that block.
 TEST_F(PlaybackOptionsTest, AStopByCommandFadesOutFromTheNextBlock) {
     CSetController& ctl = StartWithOptions();
-    SoundOutputInfo info; // the start-up jingle goes first
-    do
-        m_output.Render(512);
-    while (GetSoundOutputInfo(m_output.Device(), &info) && info.nActiveVoices != 0);
-    for (const auto& [effect, stop] : {std::pair{6, Press{-1, Via::Button}},
-                                       {2, Press{2, Via::Key}},
-                                       {3, Press{4, Via::Remote}}}) {
-        Do(ctl, {effect, Via::Button});
+    PassTheJingle();
+    using Frames = std::vector<std::pair<int, int>>;
+    const Frames fade{{0, 10000}, {110, 5036}, {220, 1}, {221, 0}};
+    const struct {
+        Press start, stop;
+        Frames frames;
+    } rows[] = {
+        {{6, Via::Button}, {-1, Via::Button}, fade},    {{2, Via::Button}, {2, Via::Key}, fade},
+        {{3, Via::Button}, {4, Via::Remote}, fade},     {{7, Via::KeyDown}, {7, Via::KeyUp}, fade},
+        {{8, Via::KeyDown}, {8, Via::KeyUp}, {{0, 0}}},
+    };
+    for (const auto& r : rows) {
+        Do(ctl, r.start);
         std::vector<std::int16_t> mix = m_output.Render(512); // left, right, left, ...
-        for (int i = 0; i < 400 && mix[0] == 0; ++i, mix = m_output.Render(512))
-            std::this_thread::sleep_for(std::chrono::milliseconds(5)); // the worker's first play
-        ASSERT_EQ(mix[0], 10000) << effect;
+        ASSERT_EQ(mix[0], 10000) << r.start.effect;
         m_view.m_nPlayMark = 0;
-        stop.effect < 0 ? ctl.StopSelected() : Do(ctl, stop);
+        r.stop.effect < 0 ? ctl.StopSelected() : Do(ctl, r.stop);
         mix = m_output.Render(512);
-        for (const auto& [frame, value] : {std::pair{0, 10000}, {110, 5036}, {220, 1}, {221, 0}})
+        for (const auto& [frame, value] : r.frames)
             EXPECT_NEAR(mix[2 * static_cast<std::size_t>(frame)], value, 1)
-                << effect << "@" << frame;
-        EXPECT_EQ(*std::max_element(mix.begin() + 442, mix.end()), 0) << effect;
+                << r.start.effect << "@" << frame;
+        EXPECT_EQ(*std::max_element(mix.begin() + 442, mix.end()), 0) << r.start.effect;
         ctl.StopAll();
         DrainPlayDone();
     }
+}
+
+// Each start plays the file its pick gives, heard at the next block: cycle goes round from the
+// effect's own file; random never takes the same one twice running. A file that is not there
+// greys the effect.
+TEST_F(PlaybackOptionsTest, AddedFilesPlayInTurnOrAtRandom) {
+    CSetController& ctl = StartWithOptions();
+    PassTheJingle();
+    EXPECT_FALSE(ctl.Effects().GetAt(11).IsAvailable());
+    auto heard = [&](int effect, int presses) {
+        std::vector<int> levels;
+        for (int i = 0; i < presses; ++i) {
+            Do(ctl, {effect, i % 2 ? Via::Key : Via::Remote});
+            levels.push_back(m_output.Render(512)[0]);
+        }
+        ctl.StopAll();
+        DrainPlayDone();
+        return levels;
+    };
+    EXPECT_EQ(heard(9, 5), (std::vector<int>{10000, 2000, 3000, 10000, 2000}));
+    const std::vector<int> random = heard(10, 40);
+    for (std::size_t i = 0; i < random.size(); ++i) {
+        EXPECT_TRUE(random[i] == 10000 || random[i] == 2000 || random[i] == 3000) << i;
+        if (i > 0)
+            EXPECT_NE(random[i], random[i - 1]) << i;
+    }
+    for (int level : {10000, 2000, 3000})
+        EXPECT_NE(std::count(random.begin(), random.end(), level), 0) << level;
 }

@@ -411,24 +411,41 @@ TEST_F(SetFileFixture, EmptySetIsMagicAndDirectoryOnly) {
 
 TEST_F(SetFileFixture, OptionsAfterTheEighthFieldSurviveARoundTripAndEdits) {
     using R = EffectOptions::Retrigger;
+    using P = EffectOptions::Pick;
+    using S = EffectOptions::Send;
+    const std::string po = Sj("ポ"); // its second byte is '|'
     const struct Row {
         std::string options; // the text after the eighth field's comma
-        EffectOptions read;  // retrigger, choke, fade-in, fade-out, start, end
-        std::string edited;  // written back after retrigger=toggle, fadeout=300, start=0
+        EffectOptions read;
+        std::string edited; // written back after retrigger=toggle, fadeout=300, start=0, send=main
     } rows[] = {
         {"retrigger=restart,fadeout=250",
-         {R::Restart, 0, 0, 250, 0, 0, {}},
-         "retrigger=toggle,fadeout=300"},
+         {.retrigger = R::Restart, .nFadeOutMs = 250},
+         "retrigger=toggle,fadeout=300,send=main"},
         {"x=1,fadeout=abc,,choke=9,end=1500,start=20",
-         {R::Default, 9, 0, 0, 20, 1500, {}},
-         "x=1,fadeout=300,,choke=9,end=1500,retrigger=toggle"},
+         {.nChoke = 9, .nStartMs = 20, .nEndMs = 1500},
+         "x=1,fadeout=300,,choke=9,end=1500,retrigger=toggle,send=main"},
         {"choke=0,fadein=10001,fadein=5,start=-1,retrigger=Toggle",
          {},
-         "choke=0,fadein=10001,fadein=5,start=-1,retrigger=toggle,fadeout=300"},
+         "choke=0,fadein=10001,fadein=5,start=-1,retrigger=toggle,fadeout=300,send=main"},
         {"fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1",
-         {R::Default, 0, 10000, 0, 0, 0, {}},
-         "fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1,retrigger=toggle,fadeout=300"},
-        {"", {}, ",retrigger=toggle,fadeout=300"},
+         {.nFadeInMs = 10000},
+         "fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1,retrigger=toggle,fadeout=300,send=main"},
+        {"", {}, ",retrigger=toggle,fadeout=300,send=main"},
+        {"send=monitor,retrigger=hold,files=b.wav|sub\\" + po + ".wav," + "pick=random,gain=-60",
+         {.retrigger = R::Hold,
+          .files = {"b.wav", "sub\\" + po + ".wav"},
+          .pick = P::Random,
+          .nGainDb = -60,
+          .send = S::Monitor},
+         "send=main,retrigger=toggle,files=b.wav|sub\\" + po + ".wav,pick=random,gain=-60," +
+             "fadeout=300"},
+        {"files=a||b,pick=cycle,gain=13,gain=5,send=both,pick=random",
+         {},
+         "files=a||b,pick=cycle,gain=13,gain=5,send=main,pick=random,retrigger=toggle,fadeout=300"},
+        {"gain=+12,pick=Random,send=,files=" + po,
+         {.files = {po}, .nGainDb = 12},
+         "gain=+12,pick=Random,send=main,files=" + po + ",retrigger=toggle,fadeout=300"},
     };
     Touch("a.wav");
     std::string file = "MOK_FILE\r\n" + dir.Cp932() + "\r\n", edited = file;
@@ -451,6 +468,7 @@ TEST_F(SetFileFixture, OptionsAfterTheEighthFieldSurviveARoundTripAndEdits) {
         o.retrigger = R::Toggle;
         o.nFadeOutMs = 300;
         o.nStartMs = 0;
+        o.send = S::Main;
     }
     ASSERT_TRUE(WriteSetFile(SetPath(), waveDir, table));
     EXPECT_EQ(ReadText(dir.Path() + "set.txt"), edited);

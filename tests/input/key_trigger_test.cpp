@@ -29,6 +29,9 @@ public:
     void StartPlayback(const EffectEntryPtr& entry) override {
         m_calls.push_back("start " + entry->strName);
     }
+    void ReleasePlayback(const EffectEntryPtr& entry) override {
+        m_calls.push_back("release " + entry->strName);
+    }
     void EditEffect() override { m_calls.push_back("EditEffect"); }
 
     std::vector<std::string> Take() { return std::exchange(m_calls, {}); }
@@ -286,6 +289,7 @@ TEST(KeyTrigger, TargetThatRemovesEntriesCannotMakeTheLoopReadPastTheTable) {
         std::vector<std::string> started;
         void PlaySelected() override {}
         void EditEffect() override {}
+        void ReleasePlayback(const EffectEntryPtr&) override {}
         void StartPlayback(const EffectEntryPtr& entry) override {
             pTable->RemoveAll();
             started.push_back(entry->strName); // still readable after its removal

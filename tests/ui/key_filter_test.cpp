@@ -45,6 +45,9 @@ public:
     void StartPlayback(const EffectEntryPtr& entry) override {
         calls.push_back("Start " + entry->strName);
     }
+    void ReleasePlayback(const EffectEntryPtr& entry) override {
+        calls.push_back("Release " + entry->strName);
+    }
     void EditEffect() override { calls.push_back("EditEffect"); }
 };
 
