@@ -52,7 +52,7 @@ struct EffectOptions {
     // Sounds beside the effect's own (CP932 paths, read as the main path is), and which plays.
     std::vector<std::string> files;
     Pick pick = Pick::Cycle;
-    int nGainDb = 0; // -60..12, on top of volume and pan
+    int nGainDb = 0; // whole dB, kMinGainDb..kMaxGainDb, on top of volume and pan
     Send send = Send::Both;
 
     bool operator==(const EffectOptions&) const = default;

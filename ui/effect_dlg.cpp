@@ -13,7 +13,6 @@
 #include "ui/hotkey_edit.h"
 #include "ui/sound_preview.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
@@ -150,6 +149,7 @@ void CEffectDlg::OnDetails() {
     RequestPreview();
     CEffectOptionsDlg dlg(*m_pDecoder, m_pDevice, this);
     dlg.m_options = m_options;
+    dlg.m_strWaveDir = m_strWaveDir;
     // The preview sounds at the volume and pan the editor shows now.
     dlg.m_nVolume = Slider(IDC_EFFECT_VOLUME) ? Slider(IDC_EFFECT_VOLUME)->value() : m_nVolume;
     dlg.m_nPan = Slider(IDC_EFFECT_PAN) ? Slider(IDC_EFFECT_PAN)->value() : m_nPan;
@@ -230,19 +230,7 @@ void CEffectDlg::OnOK() {
 }
 
 void CEffectDlg::OnBrowse() {
-    // Compressed effects are decoded at load; WAVE alone stays one choice away.
-    static const QString kFilter =
-        QString::fromUtf8("音声ファイル(*.wav *.flac *.ogg *.opus *.mp3);;WAVEファイル(*.wav)");
-    QFileDialog chooser(this, QString(), QString::fromStdString(ToOsPath(m_strWaveDir)), kFilter);
-    // Qt's own chooser, so it behaves the same on every desktop and tests can drive it.
-    chooser.setOption(QFileDialog::DontUseNativeDialog, true);
-    chooser.setAcceptMode(QFileDialog::AcceptOpen);
-    chooser.setFileMode(QFileDialog::AnyFile);
-    chooser.setDefaultSuffix(QStringLiteral("wav"));
-    if (chooser.exec() != QDialog::Accepted) {
-        return;
-    }
-    const QStringList files = chooser.selectedFiles();
+    const QStringList files = ChooseSoundFiles(this, m_strWaveDir, false);
     if (files.isEmpty()) {
         return;
     }

@@ -6,13 +6,19 @@
 #include "audio/sound_device.h"
 #include "base/int_text.h"
 #include "base/text.h"
+#include "core/set_file.h"
+#include "core/texts.h"
 #include "ui/dialog_support.h"
 #include "ui/sound_preview.h"
 #include "ui/waveform_ctrl.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 #include <algorithm>
@@ -22,6 +28,9 @@ namespace {
 
 constexpr int kMaxFadeMs = 10000;
 constexpr int kChokeGroups = 9;
+// The option's range: whole decibels within the voice's.
+constexpr int kGainMinDb = static_cast<int>(kMinGainDb);
+constexpr int kGainMaxDb = static_cast<int>(kMaxGainDb);
 
 QString LoudnessText(const PreviewSound* sound) {
     if (!sound || !sound->loudness || !std::isfinite(sound->loudness->dIntegratedLufs))
@@ -37,7 +46,7 @@ const DlgTemplate& EffectOptionsDlgTemplate() {
     static const DlgTemplate kTemplate = {
         150,
         "詳細設定",
-        QSize(260, 190),
+        QSize(260, 292),
         {
             {-1, DlgClass::Label, "再押下時(&R):", QRect(7, 9, 52, 8)},
             {IDC_OPTIONS_RETRIGGER, DlgClass::ComboBox, "", QRect(62, 7, 64, 14)},
@@ -54,8 +63,21 @@ const DlgTemplate& EffectOptionsDlgTemplate() {
             {IDC_OPTIONS_RANGE, DlgClass::Label, "", QRect(7, 134, 190, 8), DS_NOPREFIX},
             {IDC_OPTIONS_PLAY, DlgClass::PushButton, "再生(&P)", QRect(203, 132, 50, 14)},
             {IDC_OPTIONS_LOUDNESS, DlgClass::Label, "", QRect(7, 150, 190, 8), DS_NOPREFIX},
-            {IDOK, DlgClass::DefPushButton, "OK", QRect(148, 169, 50, 14)},
-            {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(203, 169, 50, 14)},
+            {-1, DlgClass::Label, "ゲイン(&N):", QRect(7, 168, 52, 8)},
+            {IDC_OPTIONS_GAIN, DlgClass::Edit, "", QRect(62, 165, 44, 14), DS_RIGHTALIGN},
+            {-1, DlgClass::Label, "dB", QRect(109, 168, 12, 8)},
+            {-1, DlgClass::Label, "出力先(&T):", QRect(136, 168, 60, 8)},
+            {IDC_OPTIONS_SEND, DlgClass::ComboBox, "", QRect(198, 165, 55, 14)},
+            {-1, DlgClass::Label, "追加するファイル(&L):", QRect(7, 186, 120, 8)},
+            {IDC_OPTIONS_FILES, DlgClass::Custom, "", QRect(7, 196, 190, 50)},
+            {IDC_OPTIONS_ADD, DlgClass::PushButton, "追加(&A)...", QRect(203, 196, 50, 14)},
+            {IDC_OPTIONS_REMOVE, DlgClass::PushButton, "削除(&E)", QRect(203, 214, 50, 14)},
+            {IDC_OPTIONS_UP, DlgClass::PushButton, "↑(&U)", QRect(203, 232, 24, 14)},
+            {IDC_OPTIONS_DOWN, DlgClass::PushButton, "↓(&J)", QRect(229, 232, 24, 14)},
+            {-1, DlgClass::Label, "選び方(&K):", QRect(7, 254, 52, 8)},
+            {IDC_OPTIONS_PICK, DlgClass::ComboBox, "", QRect(62, 251, 64, 14)},
+            {IDOK, DlgClass::DefPushButton, "OK", QRect(148, 271, 50, 14)},
+            {IDCANCEL, DlgClass::PushButton, "ｷｬﾝｾﾙ(&C)", QRect(203, 271, 50, 14)},
         }};
     return kTemplate;
 }
@@ -63,13 +85,29 @@ const DlgTemplate& EffectOptionsDlgTemplate() {
 CEffectOptionsDlg::CEffectOptionsDlg(CPreviewDecoder& decoder, CSoundDevice* device,
                                      QWidget* parent)
     : CTemplateDlg(parent), m_decoder(decoder), m_pDevice(device) {
-    BuildFromTemplate(EffectOptionsDlgTemplate(), [](const DlgItem&, QWidget* p) {
+    BuildFromTemplate(EffectOptionsDlgTemplate(), [](const DlgItem& item, QWidget* p) {
+        if (item.id == IDC_OPTIONS_FILES)
+            return static_cast<QWidget*>(new QListWidget(p));
         return static_cast<QWidget*>(new CWaveformCtrl(p));
     });
     m_pWaveform = Item<CWaveformCtrl>(IDC_OPTIONS_WAVEFORM);
-    if (QComboBox* retrigger = Combo(IDC_OPTIONS_RETRIGGER)) {
-        for (const char* mode : {"そのまま", "最初から", "停止"})
-            retrigger->addItem(QString::fromUtf8(mode));
+    // In the order of the option's values.
+    auto fill = [this](int id, std::initializer_list<const char*> words) {
+        if (QComboBox* combo = Combo(id))
+            for (const char* word : words)
+                combo->addItem(QString::fromUtf8(word));
+    };
+    fill(IDC_OPTIONS_RETRIGGER, {"そのまま", "最初から", "停止", "押している間"});
+    fill(IDC_OPTIONS_SEND, {"両方", "メイン", "モニター"});
+    fill(IDC_OPTIONS_PICK, {"順番に", "ランダム"});
+    for (const auto& [id, slot] : {std::pair{IDC_OPTIONS_ADD, &CEffectOptionsDlg::OnAddFiles},
+                                   {IDC_OPTIONS_REMOVE, &CEffectOptionsDlg::OnRemoveFile}}) {
+        if (auto* button = Item<QPushButton>(id))
+            connect(button, &QPushButton::clicked, this, slot);
+    }
+    for (const auto& [id, step] : {std::pair{IDC_OPTIONS_UP, -1}, {IDC_OPTIONS_DOWN, 1}}) {
+        if (auto* button = Item<QPushButton>(id))
+            connect(button, &QPushButton::clicked, this, [this, s = step] { MoveFile(s); });
     }
     if (QComboBox* choke = Combo(IDC_OPTIONS_CHOKE)) {
         choke->addItem(QString::fromUtf8("なし"));
@@ -141,7 +179,8 @@ bool CEffectOptionsDlg::DoDataExchange(bool bSaveAndValidate) {
                 combo->setCurrentIndex(index);
         }
     };
-    auto exchangeFade = [&](int id, int& member) {
+    auto exchangeInt = [&](int id, int& member, int minValue, int maxValue,
+                           std::string_view refusal) {
         QLineEdit* edit = Edit(id);
         if (!edit)
             return true;
@@ -150,23 +189,38 @@ bool CEffectOptionsDlg::DoDataExchange(bool bSaveAndValidate) {
             return true;
         }
         std::int32_t value = 0;
-        if (!ParseIntText(Cp932FromQString(edit->text()), value) || value < 0 ||
-            value > kMaxFadeMs) {
-            RefuseField(edit, Cp932FromUtf8(texts::kEnterFadeMs));
+        if (!ParseIntText(Cp932FromQString(edit->text()), value) || value < minValue ||
+            value > maxValue) {
+            RefuseField(edit, Cp932FromUtf8(refusal));
             return false;
         }
         member = value;
         return true;
     };
+    auto* files = Item<QListWidget>(IDC_OPTIONS_FILES);
 
     int retrigger = static_cast<int>(m_options.retrigger);
     int choke = m_options.nChoke;
+    int send = static_cast<int>(m_options.send);
+    int pick = static_cast<int>(m_options.pick);
     EffectOptions o = m_options;
     exchangeCombo(IDC_OPTIONS_RETRIGGER, retrigger);
     exchangeCombo(IDC_OPTIONS_CHOKE, choke);
-    if (!exchangeFade(IDC_OPTIONS_FADEIN, o.nFadeInMs) ||
-        !exchangeFade(IDC_OPTIONS_FADEOUT, o.nFadeOutMs))
+    if (!exchangeInt(IDC_OPTIONS_FADEIN, o.nFadeInMs, 0, kMaxFadeMs, texts::kEnterFadeMs) ||
+        !exchangeInt(IDC_OPTIONS_FADEOUT, o.nFadeOutMs, 0, kMaxFadeMs, texts::kEnterFadeMs) ||
+        !exchangeInt(IDC_OPTIONS_GAIN, o.nGainDb, kGainMinDb, kGainMaxDb, texts::kEnterGainDb))
         return false;
+    exchangeCombo(IDC_OPTIONS_SEND, send);
+    exchangeCombo(IDC_OPTIONS_PICK, pick);
+    if (files && bSaveAndValidate) {
+        o.files.clear();
+        for (int row = 0; row < files->count(); ++row)
+            o.files.push_back(Cp932FromQString(files->item(row)->text()));
+    } else if (files) {
+        files->clear();
+        for (const std::string& file : o.files)
+            files->addItem(QStringFromCp932(file));
+    }
     if (m_pWaveform && bSaveAndValidate) {
         o.nStartMs = m_pWaveform->StartMs();
         o.nEndMs = m_pWaveform->EndMs();
@@ -174,8 +228,10 @@ bool CEffectOptionsDlg::DoDataExchange(bool bSaveAndValidate) {
         m_pWaveform->SetMarks(o.nStartMs, o.nEndMs);
     }
     if (bSaveAndValidate) {
-        o.retrigger = static_cast<EffectOptions::Retrigger>(std::clamp(retrigger, 0, 2));
+        o.retrigger = static_cast<EffectOptions::Retrigger>(std::clamp(retrigger, 0, 3));
         o.nChoke = std::clamp(choke, 0, kChokeGroups);
+        o.send = static_cast<EffectOptions::Send>(std::clamp(send, 0, 2));
+        o.pick = static_cast<EffectOptions::Pick>(std::clamp(pick, 0, 1));
         m_options = std::move(o);
     }
     return true;
@@ -215,4 +271,60 @@ void CEffectOptionsDlg::OnPlay() {
     m_pPreview->SetPan(m_nPan);
     m_pPreview->SetCurrentPosition(0);
     m_pPreview->Play(0, 0, 0);
+}
+
+QStringList ChooseSoundFiles(QWidget* owner, const std::string& waveDir, bool several) {
+    // Compressed effects are decoded at load; WAVE alone stays one choice away.
+    static const QString kFilter =
+        QString::fromUtf8("音声ファイル(*.wav *.flac *.ogg *.opus *.mp3);;WAVEファイル(*.wav)");
+    QFileDialog chooser(owner, QString(), QString::fromStdString(ToOsPath(waveDir)), kFilter);
+    // Qt's own chooser, so it behaves the same on every desktop and tests can drive it.
+    chooser.setOption(QFileDialog::DontUseNativeDialog, true);
+    chooser.setAcceptMode(QFileDialog::AcceptOpen);
+    chooser.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::AnyFile);
+    chooser.setDefaultSuffix(QStringLiteral("wav"));
+    if (chooser.exec() != QDialog::Accepted)
+        return {};
+    return chooser.selectedFiles();
+}
+
+void CEffectOptionsDlg::OnAddFiles() {
+    auto* list = Item<QListWidget>(IDC_OPTIONS_FILES);
+    if (!list)
+        return;
+    const QDir waveDir(QString::fromStdString(ToOsPath(m_strWaveDir)));
+    for (const QString& path : ChooseSoundFiles(this, m_strWaveDir, true)) {
+        const QFileInfo file(path);
+        // Named as the effect's own file is: bare in the WAVE folder, else by its whole path.
+        const QString text = !m_strWaveDir.empty() && file.dir() == waveDir
+                                 ? file.fileName()
+                                 : QDir::toNativeSeparators(file.absoluteFilePath());
+        std::string cp932;
+        if (!TryCp932FromQString(text, cp932)) {
+            AfxMessageBox(UnholdableTextMessage(), MB_OK | MB_ICONEXCLAMATION);
+            continue;
+        }
+        if (!IsStorableFieldText(cp932) || !FitsFileList(cp932)) {
+            AfxMessageBox(Cp932FromUtf8(texts::kNoCommaBarOrLineBreakInFiles),
+                          MB_OK | MB_ICONEXCLAMATION);
+            continue;
+        }
+        list->addItem(text);
+        list->setCurrentRow(list->count() - 1);
+    }
+}
+
+void CEffectOptionsDlg::OnRemoveFile() {
+    auto* list = Item<QListWidget>(IDC_OPTIONS_FILES);
+    if (list && list->currentRow() >= 0)
+        delete list->takeItem(list->currentRow());
+}
+
+void CEffectOptionsDlg::MoveFile(int step) {
+    auto* list = Item<QListWidget>(IDC_OPTIONS_FILES);
+    const int row = list ? list->currentRow() : -1;
+    if (row < 0 || row + step < 0 || row + step >= list->count())
+        return;
+    list->insertItem(row + step, list->takeItem(row));
+    list->setCurrentRow(row + step);
 }

@@ -10,6 +10,7 @@ namespace texts {
 inline constexpr std::string_view kLoading = "読み込み中…";
 inline constexpr std::string_view kEnterInteger = "整数を入力してください。";
 inline constexpr std::string_view kEnterFadeMs = "0 から 10000 までの整数を入力してください。";
+inline constexpr std::string_view kEnterGainDb = "-60 から 12 までの整数を入力してください。";
 inline constexpr std::string_view kFolderPathTooLong = "フォルダーのパスが長すぎます。";
 inline constexpr std::string_view kChooseFolder = "フォルダーを選んでください。";
 inline constexpr std::string_view kNoPactl =

@@ -10,8 +10,12 @@
 #include "ui/waveform_ctrl.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 
@@ -194,6 +198,14 @@ TEST_F(EffectOptionsDlgTest, TabOrderFollowsTheTemplate) {
                          IDC_OPTIONS_FADEOUT,
                          IDC_OPTIONS_WAVEFORM,
                          IDC_OPTIONS_PLAY,
+                         IDC_OPTIONS_GAIN,
+                         IDC_OPTIONS_SEND,
+                         IDC_OPTIONS_FILES,
+                         IDC_OPTIONS_ADD,
+                         IDC_OPTIONS_REMOVE,
+                         IDC_OPTIONS_UP,
+                         IDC_OPTIONS_DOWN,
+                         IDC_OPTIONS_PICK,
                          IDOK,
                          IDCANCEL,
                          IDC_OPTIONS_RETRIGGER};
@@ -203,6 +215,53 @@ TEST_F(EffectOptionsDlgTest, TabOrderFollowsTheTemplate) {
             next = next->nextInFocusChain();
         EXPECT_EQ(next, dlg.GetDlgItem(order[i + 1])) << "after " << order[i];
     }
+}
+
+// Files come from the chooser named as the effect's own file is, and are removed and reordered
+// in the list; a gain outside -60..12 is refused.
+TEST_F(EffectOptionsDlgTest, AddedFilesPickGainAndSendComeBackAsSet) {
+    TempDir dir;
+    for (const char* name : {"waves/b.wav", "elsewhere/c.wav"}) {
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(QString::fromStdString(dir.Path() + name)).path()));
+        ASSERT_TRUE(WriteBytes(dir.Path() + name, MakePcm16Wave(1, 8000, {0, 1})));
+    }
+    CPreviewDecoder decoder;
+    CEffectOptionsDlg dlg(decoder, nullptr);
+    dlg.m_strWaveDir = dir.Cp932("waves/");
+    dlg.m_options = ParseEffectOptions({"files=old.wav", "gain=-6"});
+    dlg.OnInitDialog();
+    dlg.show();
+    for (const char* name : {"waves/b.wav", "elsewhere/c.wav"}) {
+        WhenModal<QFileDialog>([&](QFileDialog& chooser) {
+            chooser.selectFile(QString::fromStdString(dir.Path() + name));
+            static_cast<QDialog&>(chooser).accept();
+        });
+        Click(dlg, IDC_OPTIONS_ADD);
+    }
+    auto* files = Item<QListWidget>(dlg, IDC_OPTIONS_FILES);
+    ASSERT_EQ(files->count(), 3);
+    Click(dlg, IDC_OPTIONS_UP); // c.wav, chosen last, above b.wav
+    files->setCurrentRow(0);
+    Click(dlg, IDC_OPTIONS_UP);   // already first
+    Click(dlg, IDC_OPTIONS_DOWN); // old.wav below c.wav
+    Click(dlg, IDC_OPTIONS_DOWN);
+    Click(dlg, IDC_OPTIONS_REMOVE);
+    Item<QComboBox>(dlg, IDC_OPTIONS_RETRIGGER)->setCurrentIndex(3);
+    Item<QComboBox>(dlg, IDC_OPTIONS_PICK)->setCurrentIndex(1);
+    Item<QComboBox>(dlg, IDC_OPTIONS_SEND)->setCurrentIndex(2);
+    for (const char* gain : {"13", "-61", "-60"}) {
+        MessageRecorder messages;
+        Item<QLineEdit>(dlg, IDC_OPTIONS_GAIN)->setText(QString::fromUtf8(gain));
+        Click(dlg, IDOK);
+        EXPECT_EQ(messages.Messages().size(), dlg.isVisible() ? 1u : 0u) << gain;
+    }
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.m_options.files,
+              (std::vector<std::string>{dir.Cp932("elsewhere/c.wav"), "b.wav"}));
+    EXPECT_EQ(dlg.m_options.retrigger, EffectOptions::Retrigger::Hold);
+    EXPECT_EQ(dlg.m_options.pick, EffectOptions::Pick::Random);
+    EXPECT_EQ(dlg.m_options.send, EffectOptions::Send::Monitor);
+    EXPECT_EQ(dlg.m_options.nGainDb, -60);
 }
 
 } // namespace
