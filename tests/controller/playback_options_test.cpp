@@ -5,7 +5,6 @@
 #include "tests/controller/controller_fixture.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -171,4 +170,33 @@ TEST_F(PlaybackOptionsTest, AddedFilesPlayInTurnOrAtRandom) {
     }
     for (int level : {10000, 2000, 3000})
         EXPECT_NE(std::count(random.begin(), random.end(), level), 0) << level;
+}
+
+// An edit loads the added files at once: one that stays keeps its sound, a path is stored with
+// backslashes, and a file that is not there is named and greys the effect.
+TEST_F(PlaybackOptionsTest, EditedFilesLoadAtOnceAndKeepTheSoundsThatStay) {
+    CSetController& ctl = StartWithOptions();
+    std::filesystem::create_directory(HostPath("sub"));
+    std::filesystem::copy_file(HostPath("d.wav"), HostPath("sub/d.wav"));
+    const EffectEntryPtr entry = ctl.Effects().GetPtrAt(9);
+    const SoundBufferPtr kept = entry->extraSounds.at(1).pBuffer;
+    m_view.m_nEffectMark = 9;
+    for (const std::string& added : {"sub/d.wav", "gone.wav"}) {
+        FakeMixerView::EditorAnswer answer;
+        answer.values.strWavePath = entry->strWavePath;
+        answer.values.strName = entry->strName;
+        answer.values.options = entry->options;
+        answer.values.options.files = {"e.wav", added};
+        m_view.QueueEditor(answer);
+        ctl.EditEffect();
+        EXPECT_EQ(entry->extraSounds.at(0).pBuffer, kept) << added;
+        if (added == "sub/d.wav") {
+            EXPECT_EQ(entry->options.files.at(1), "sub\\d.wav");
+            EXPECT_TRUE(entry->IsAvailable());
+        }
+    }
+    EXPECT_NE(FileText("s.txt").find("files=e.wav|gone.wav"), std::string::npos);
+    EXPECT_EQ(MessageTexts(),
+              std::vector<std::string>{ExeDir() + "gone.wav" + Sj("が読み込めませんでした。")});
+    EXPECT_FALSE(entry->IsAvailable());
 }

@@ -96,14 +96,15 @@ protected:
         WriteBytes(m_dir.Path() + "long.wav",
                    MakePcm16Wave(1, 22050, std::vector<std::int16_t>(22050 * 10, 1000)));
         // 1; Shift+F1; F5 (held by the other client); Browser Stop (on no key of Xvfb's keyboard);
-        // 2; Mute.
+        // 2; Mute; 3, played while held.
         WriteText(m_dir.Path() + "音源.txt", "MOK_FILE\r\n" + m_dir.Cp932() +
                                                  "\r\nlong.wav,one,0,49,0,0,1,0\r\n"
                                                  "long.wav,sf1,4,112,0,0,1,0\r\n"
                                                  "long.wav,f5,0,116,0,0,1,0\r\n"
                                                  "long.wav,stop,0,169,0,0,1,0\r\n"
                                                  "long.wav,two,0,50,0,0,1,0\r\n"
-                                                 "long.wav,mute,0,173,0,0,1,0\r\n");
+                                                 "long.wav,mute,0,173,0,0,1,0\r\n"
+                                                 "long.wav,hold,0,51,0,0,0,0,retrigger=hold\r\n");
         WriteText(m_dir.Path() + "Otomaru.ini",
                   "[Environment]\r\nSoundsFile=\"" + Sj("音源.txt") + "\"\r\n");
         m_other = std::make_unique<OtherClient>();
@@ -318,6 +319,40 @@ TEST(GlobalHotkeyRulesTest, WaysAndReservedKeys) {
                             .sessionType = "wayland",
                             .currentDesktop = desktop,
                             .waylandDisplay = true};
+
+// A hold key sounds through its repeats, however the server sends them, until its release.
+TEST_F(X11HotkeyTest, GrabbedHoldKeySoundsUntilItsRelease) {
+    for (const bool detectable : {true, false}) {
+        SCOPED_TRACE(detectable);
+        m_dlg->KeyFilter().SetDetectableRepeat(detectable);
+        RootPresses presses;
+        Xdotool({"keydown", "3"});
+        ASSERT_TRUE(SpinUntil([&] { return Playing() == 1; }));
+        const PlayJobPtr job = m_dlg->Controller().Playbacks().GetAt(0);
+        EXPECT_TRUE(SpinUntil([&] { return presses.count[12] >= 3; }, 5000));
+        ExpectPlaying(1);
+        EXPECT_EQ(m_dlg->Controller().Playbacks().GetAt(0), job);
+        EXPECT_NE(job->bRun.load(), 0);
+        Xdotool({"keyup", "3"});
+        EXPECT_TRUE(SpinUntil([&] { return Playing() == 0; }));
+    }
+}
+
+TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
+    using D = CGlobalHotkeys::Desktop;
+    const struct {
+        const char* platform;
+        const char* session;
+        bool waylandDisplay;
+        bool portalChosen;
+        D expected;
+    } desktops[] = {
+        {"xcb", "x11", false, false, D::X11},
+        {"xcb", "", false, false, D::X11},
+        {"xcb", "x11", false, true, D::Portal},
+        {"xcb", "wayland", true, false, D::Portal}, // XWayland: grabs would see X programs only
+        {"wayland", "wayland", true, false, D::Portal},
+        {"offscreen", "", false, false, D::Other},
     };
     const auto with = [](SessionFacts facts, auto change) {
         change(facts);
