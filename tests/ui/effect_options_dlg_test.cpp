@@ -256,12 +256,10 @@ TEST_F(EffectOptionsDlgTest, AddedFilesPickGainAndSendComeBackAsSet) {
         EXPECT_EQ(messages.Messages().size(), dlg.isVisible() ? 1u : 0u) << gain;
     }
     EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(dlg.m_options.files,
-              (std::vector<std::string>{dir.Cp932("elsewhere/c.wav"), "b.wav"}));
-    EXPECT_EQ(dlg.m_options.retrigger, EffectOptions::Retrigger::Hold);
-    EXPECT_EQ(dlg.m_options.pick, EffectOptions::Pick::Random);
-    EXPECT_EQ(dlg.m_options.send, EffectOptions::Send::Monitor);
-    EXPECT_EQ(dlg.m_options.nGainDb, -60);
+    EXPECT_EQ(
+        FormatEffectOptions(dlg.m_options),
+        (std::vector<std::string>{"files=" + dir.Cp932("elsewhere/c.wav") + "|b.wav", "gain=-60",
+                                  "retrigger=hold", "pick=random", "send=monitor"}));
 }
 
 } // namespace
