@@ -416,35 +416,31 @@ TEST_F(SetFileFixture, OptionsAfterTheEighthFieldSurviveARoundTripAndEdits) {
     const std::string po = Sj("ポ"); // its second byte is '|'
     const struct Row {
         std::string options; // the text after the eighth field's comma
-        EffectOptions read;
-        std::string edited; // written back after retrigger=toggle, fadeout=300, start=0, send=main
+        EffectOptions read;  // retrigger, choke, fades, start, end, extra, files, pick, gain, send
+        std::string edited;  // written back after retrigger=toggle, fadeout=300, start=0, send=main
     } rows[] = {
         {"retrigger=restart,fadeout=250",
-         {.retrigger = R::Restart, .nFadeOutMs = 250},
+         {R::Restart, 0, 0, 250, 0, 0, {}, {}, P::Cycle, 0, S::Both},
          "retrigger=toggle,fadeout=300,send=main"},
         {"x=1,fadeout=abc,,choke=9,end=1500,start=20",
-         {.nChoke = 9, .nStartMs = 20, .nEndMs = 1500},
+         {R::Default, 9, 0, 0, 20, 1500, {}, {}, P::Cycle, 0, S::Both},
          "x=1,fadeout=300,,choke=9,end=1500,retrigger=toggle,send=main"},
         {"choke=0,fadein=10001,fadein=5,start=-1,retrigger=Toggle",
          {},
          "choke=0,fadein=10001,fadein=5,start=-1,retrigger=toggle,fadeout=300,send=main"},
         {"fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1",
-         {.nFadeInMs = 10000},
+         {R::Default, 0, 10000, 0, 0, 0, {}, {}, P::Cycle, 0, S::Both},
          "fadein=10000,start=+5,end= 9," + Sj("ソ") + "=1,retrigger=toggle,fadeout=300,send=main"},
         {"", {}, ",retrigger=toggle,fadeout=300,send=main"},
         {"send=monitor,retrigger=hold,files=b.wav|sub\\" + po + ".wav," + "pick=random,gain=-60",
-         {.retrigger = R::Hold,
-          .files = {"b.wav", "sub\\" + po + ".wav"},
-          .pick = P::Random,
-          .nGainDb = -60,
-          .send = S::Monitor},
+         {R::Hold, 0, 0, 0, 0, 0, {}, {"b.wav", "sub\\" + po + ".wav"}, P::Random, -60, S::Monitor},
          "send=main,retrigger=toggle,files=b.wav|sub\\" + po + ".wav,pick=random,gain=-60," +
              "fadeout=300"},
         {"files=a||b,pick=cycle,gain=13,gain=5,send=both,pick=random",
          {},
          "files=a||b,pick=cycle,gain=13,gain=5,send=main,pick=random,retrigger=toggle,fadeout=300"},
         {"gain=+12,pick=Random,send=,files=" + po,
-         {.files = {po}, .nGainDb = 12},
+         {R::Default, 0, 0, 0, 0, 0, {}, {po}, P::Cycle, 12, S::Both},
          "gain=+12,pick=Random,send=main,files=" + po + ",retrigger=toggle,fadeout=300"},
     };
     Touch("a.wav");
