@@ -232,9 +232,12 @@ TEST_F(EffectOptionsDlgTest, AddedFilesPickGainAndSendComeBackAsSet) {
     dlg.OnInitDialog();
     dlg.show();
     for (const char* name : {"waves/b.wav", "elsewhere/c.wav"}) {
+        // Typed rather than selected: selectFile leaves a focused name field as it was.
         WhenModal<QFileDialog>([&](QFileDialog& chooser) {
-            chooser.selectFile(QString::fromStdString(dir.Path() + name));
-            static_cast<QDialog&>(chooser).accept();
+            auto* typed = chooser.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(typed, nullptr);
+            typed->setText(QString::fromStdString(dir.Path() + name));
+            static_cast<QDialog&>(chooser).done(QDialog::Accepted);
         });
         Click(dlg, IDC_OPTIONS_ADD);
     }
