@@ -312,14 +312,6 @@ TEST_F(KGlobalAccelTest, KeysWorkAtOnceAndGoAtSwitchOff) {
     ExpectPlaying(3);
 }
 
-TEST(GlobalHotkeyRulesTest, WaysAndReservedKeys) {
-    using W = HotkeyWayKind;
-    const auto wayland = [](const char* desktop) {
-        return SessionFacts{.platform = "wayland",
-                            .sessionType = "wayland",
-                            .currentDesktop = desktop,
-                            .waylandDisplay = true};
-
 // A hold key sounds through its repeats, however the server sends them, until its release.
 TEST_F(X11HotkeyTest, GrabbedHoldKeySoundsUntilItsRelease) {
     for (const bool detectable : {true, false}) {
@@ -338,21 +330,13 @@ TEST_F(X11HotkeyTest, GrabbedHoldKeySoundsUntilItsRelease) {
     }
 }
 
-TEST(GlobalHotkeyRulesTest, DesktopsAndReservedKeys) {
-    using D = CGlobalHotkeys::Desktop;
-    const struct {
-        const char* platform;
-        const char* session;
-        bool waylandDisplay;
-        bool portalChosen;
-        D expected;
-    } desktops[] = {
-        {"xcb", "x11", false, false, D::X11},
-        {"xcb", "", false, false, D::X11},
-        {"xcb", "x11", false, true, D::Portal},
-        {"xcb", "wayland", true, false, D::Portal}, // XWayland: grabs would see X programs only
-        {"wayland", "wayland", true, false, D::Portal},
-        {"offscreen", "", false, false, D::Other},
+TEST(GlobalHotkeyRulesTest, WaysAndReservedKeys) {
+    using W = HotkeyWayKind;
+    const auto wayland = [](const char* desktop) {
+        return SessionFacts{.platform = "wayland",
+                            .sessionType = "wayland",
+                            .currentDesktop = desktop,
+                            .waylandDisplay = true};
     };
     const auto with = [](SessionFacts facts, auto change) {
         change(facts);
