@@ -288,7 +288,7 @@ protected:
 
 TEST_F(KGlobalAccelTest, KeysWorkAtOnceAndGoAtSwitchOff) {
     ASSERT_EQ(m_dlg->GlobalHotkeys().WayKind(), HotkeyWayKind::KGlobalAccel);
-    ASSERT_TRUE(SpinUntil([] { return OurActions().size() == 6; }))
+    ASSERT_TRUE(SpinUntil([] { return OurActions().size() == 7; }))
         << OurActions().join(" ").toStdString();
     // The way is named; the key another component holds is, once.
     ASSERT_TRUE(SpinUntil([&] { return m_messages.Messages().size() == 2; }));
