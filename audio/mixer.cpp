@@ -90,6 +90,12 @@ float ClampDb(float dB, float lo, float hi) {
 void MixerVoice::StoreGainDb(float dB) {
     m_nGainDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinGainDb, kMaxGainDb)),
                         std::memory_order_release);
+    if (Boosted())
+        OnBoost();
+}
+
+bool MixerVoice::Boosted() const {
+    return GainDb() + LiveDb() > 0.0f;
 }
 
 float MixerVoice::GainDb() const {
@@ -99,6 +105,8 @@ float MixerVoice::GainDb() const {
 void MixerVoice::StoreLiveDb(float dB) {
     m_nLiveDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinLiveDb, kMaxLiveDb)),
                         std::memory_order_release);
+    if (Boosted())
+        OnBoost();
 }
 
 float MixerVoice::LiveDb() const {
@@ -114,7 +122,10 @@ void MixerVoice::LoadLevels(std::int32_t* volume, std::int32_t* pan) const {
 MixerCore::MixerCore(OutputFormat format)
     : m_nFormat(PackFormat(format)), m_nRequested(PackFormat(format)),
       m_nClockRate(format.nSamplesPerSec), m_active(std::make_unique<MixerVoice*[]>(kMaxActive)),
-      m_scratch(std::make_unique<float[]>(2 * kMaxBlock)) {}
+      m_scratch(std::make_unique<float[]>(2 * kMaxBlock)),
+      m_monitorScratch(std::make_unique<float[]>(2 * kMaxBlock)),
+      m_mainOnly(std::make_unique<float[]>(2 * kMaxBlock)),
+      m_monitorOnly(std::make_unique<float[]>(2 * kMaxBlock)) {}
 
 MixerCore::~MixerCore() {
     Shutdown();

@@ -9,6 +9,8 @@
 // output). No call the mixer makes waits on a lock, allocates or frees.
 #pragma once
 
+#include "audio/limiter.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +30,10 @@ struct PreparedSound {
     std::uint32_t nChannels = 1;
     std::uint32_t nSourceRate = 0; // to map buffer positions to output frames
     std::uint32_t nOutputRate = 0;
+    // The limiter's curve, worked out once the voice is boosted; until it is there a boosted
+    // voice is held to unity gain.
+    std::unique_ptr<LimitCurve> limits;
+    std::atomic<const LimitCurve*> pLimits{nullptr};
 };
 
 struct OutputFormat {
@@ -126,6 +132,20 @@ private:
     std::uint32_t m_nFadeHandled = 0; // the generation (| 1) last looked at for a fade
     std::uint32_t m_nFadeLeft = 0;    // frames of the fade-out still to play; 0 = none
     std::uint32_t m_nFadeFrames = 0;  // its whole length
+    // The gain and the live level as last read (dB bits) and as factors; the live level moves
+    // to its target by a step a frame.
+    static constexpr std::uint32_t kUnread = 0xFFFFFFFF;
+    std::uint32_t m_nCachedGainDb = kUnread;
+    std::uint32_t m_nCachedLiveDb = kUnread;
+    float m_fGainDb = 1.0f;
+    float m_fLive = 1.0f;
+    float m_fLiveTarget = 1.0f;
+    float m_fLiveStep = 0.0f;
+
+protected:
+    // Called when a store boosts the voice above 0 dB, on the storing thread: the owner of the
+    // preparation works out its limiter's curve.
+    virtual void OnBoost() {}
 
 public:
     // Thread-safe accessors used by the buffer. Each store changes one of the two levels and keeps
@@ -154,6 +174,8 @@ public:
     // so a change never clicks.
     void StoreLiveDb(float dB);
     float LiveDb() const;
+    // Gain and live level together above 0 dB: the limiter is on.
+    bool Boosted() const;
     const PreparedSound* Prepared() const { return m_pPrepared.load(std::memory_order_acquire); }
     void PublishPrepared(const PreparedSound* p) {
         m_pPrepared.store(p, std::memory_order_seq_cst);
@@ -220,10 +242,14 @@ public:
     void Reap();
 
     // Mixing: one thread at a time. Floats are interleaved stereo, full scale 1.0.
-    void MixFloat(float* out, std::size_t frames);
+    // `out` takes the main output's mix, `monitor` (when not null) the monitor's: the voices
+    // sent to both and those sent to it alone. Without a monitor those are silent.
+    void MixFloat(float* out, std::size_t frames) { MixFloat(out, nullptr, frames); }
+    void MixFloat(float* out, float* monitor, std::size_t frames);
     // The mix in the output format (16-bit signed or 8-bit unsigned, interleaved, the output's
-    // channel count).
-    void MixOutput(void* out, std::size_t frames);
+    // channel count); the monitor's in the same format.
+    void MixOutput(void* out, std::size_t frames) { MixOutput(out, nullptr, frames); }
+    void MixOutput(void* out, void* monitor, std::size_t frames);
 
     // Output frames mixed so far.
     std::uint64_t FramesMixed() const { return m_nFramesMixed.load(std::memory_order_acquire); }
@@ -279,11 +305,14 @@ private:
     // The block being mixed: where it goes, its length, the output rate, its first frame.
     struct Block {
         float* pOut;
+        float* pMonitor; // null without a monitor
         std::size_t nFrames;
         std::uint32_t nRate;
         std::uint64_t nStart;
     };
-    void MixBlock(float* out, std::size_t frames);
+    void MixBlock(float* out, float* monitor, std::size_t frames);
+    // Where a voice of this send mixes in the block.
+    float* SendTarget(OutputSend send, const Block& block);
     // The steps of a block, in order.
     std::uint64_t ClaimBlock(std::size_t frames); // returns the block's first frame
     void AdmitStarted();
@@ -295,6 +324,7 @@ private:
     static void FollowFadeRequest(MixerVoice* voice, std::uint32_t control, std::uint32_t fadeOutMs,
                                   std::uint32_t rate);
     static void FollowLevels(MixerVoice* voice);
+    static void FollowBoost(MixerVoice* voice, std::uint32_t rate);
     static void PrefetchBlock(const MixerVoice* voice, std::size_t frames);
     // The voice's trim and fade-in in output frames, for one block.
     struct Span {
@@ -366,6 +396,12 @@ private:
     std::size_t m_nActive = 0;
     MixerVoice* m_pWaitingHead = nullptr; // started, no free slot yet
     std::unique_ptr<float[]> m_scratch;
+    std::unique_ptr<float[]> m_monitorScratch;
+    // The block's voices sent to one output only, while any is.
+    std::unique_ptr<float[]> m_mainOnly;
+    std::unique_ptr<float[]> m_monitorOnly;
+    bool m_bMainOnly = false;
+    bool m_bMonitorOnly = false;
 
     // Serialises the non-realtime clean-up after shutdown.
     std::mutex m_shutdownLock;

@@ -22,6 +22,13 @@ using mixer_control::SlotFrame;
 
 namespace {
 
+// A live level reaches its target over this long: no click, yet at once to the ear.
+constexpr std::uint32_t kLiveRampMs = 5;
+
+float FactorFromDb(float dB) {
+    return std::pow(10.0f, dB / 20.0f);
+}
+
 std::uint32_t MsToFrames(std::uint64_t ms, std::uint32_t rate) {
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(
         (ms * rate + 500) / 1000, std::numeric_limits<std::uint32_t>::max()));
@@ -65,50 +72,74 @@ float FadeGain(std::uint32_t k, std::uint32_t n) {
 
 } // namespace
 
-void MixerCore::MixFloat(float* out, std::size_t frames) {
+void MixerCore::MixFloat(float* out, float* monitor, std::size_t frames) {
     if (IsShutdown()) {
         std::fill(out, out + 2 * frames, 0.0f);
+        if (monitor != nullptr) {
+            std::fill(monitor, monitor + 2 * frames, 0.0f);
+        }
         return;
     }
     while (frames > 0) {
         std::size_t n = std::min(frames, kMaxBlock);
         m_nBlockFrames.store(n, std::memory_order_relaxed);
-        MixBlock(out, n);
+        MixBlock(out, monitor, n);
         out += 2 * n;
+        if (monitor != nullptr) {
+            monitor += 2 * n;
+        }
         frames -= n;
     }
 }
 
-void MixerCore::MixOutput(void* out, std::size_t frames) {
+namespace {
+
+// A block of the mix in the output format.
+void ToOutput(float* mix, std::size_t frames, const OutputFormat& format, std::uint8_t* bytes) {
+    const std::size_t channels = format.nChannels == 1 ? 1 : 2;
+    if (channels == 1) {
+        for (std::size_t i = 0; i < frames; ++i) {
+            mix[i] = (mix[2 * i] + mix[2 * i + 1]) * 0.5f;
+        }
+    }
+    const std::size_t samples = frames * channels;
+    if (format.wBitsPerSample == 8) {
+        ToU8(mix, bytes, samples);
+    } else {
+        std::int16_t converted[2 * MixerCore::kMaxBlock];
+        FloatsToS16(mix, samples, converted);
+        std::memcpy(bytes, converted, samples * sizeof(std::int16_t));
+    }
+}
+
+} // namespace
+
+void MixerCore::MixOutput(void* out, void* monitor, std::size_t frames) {
     const OutputFormat format = Format();
     auto* bytes = static_cast<std::uint8_t*>(out);
-    const std::size_t sampleBytes = format.wBitsPerSample == 8 ? 1 : 2;
-    const std::size_t channels = format.nChannels == 1 ? 1 : 2;
+    auto* monitorBytes = static_cast<std::uint8_t*>(monitor);
+    const std::size_t frameBytes =
+        (format.wBitsPerSample == 8 ? 1 : 2) * (format.nChannels == 1 ? 1 : 2);
     float* mix = m_scratch.get();
+    float* monitorMix = monitor != nullptr ? m_monitorScratch.get() : nullptr;
     while (frames > 0) {
         std::size_t n = std::min(frames, kMaxBlock);
-        MixFloat(mix, n);
-        if (channels == 1) {
-            for (std::size_t i = 0; i < n; ++i) {
-                mix[i] = (mix[2 * i] + mix[2 * i + 1]) * 0.5f;
-            }
+        MixFloat(mix, monitorMix, n);
+        ToOutput(mix, n, format, bytes);
+        bytes += n * frameBytes;
+        if (monitorBytes != nullptr) {
+            ToOutput(monitorMix, n, format, monitorBytes);
+            monitorBytes += n * frameBytes;
         }
-        const std::size_t samples = n * channels;
-        if (sampleBytes == 1) {
-            ToU8(mix, bytes, samples);
-        } else {
-            std::int16_t converted[2 * kMaxBlock];
-            FloatsToS16(mix, samples, converted);
-            std::memcpy(bytes, converted, samples * sizeof(std::int16_t));
-        }
-        bytes += samples * sampleBytes;
         frames -= n;
     }
 }
 
-void MixerCore::MixBlock(float* out, std::size_t frames) {
+void MixerCore::MixBlock(float* out, float* monitor, std::size_t frames) {
     std::fill(out, out + 2 * frames, 0.0f);
-    const Block block{out, frames, Format().nSamplesPerSec, ClaimBlock(frames)};
+    m_bMainOnly = false;
+    m_bMonitorOnly = false;
+    const Block block{out, monitor, frames, Format().nSamplesPerSec, ClaimBlock(frames)};
     AdmitStarted();
     if (m_bExpected.load(std::memory_order_relaxed)) {
         m_bExpected.store(false, std::memory_order_seq_cst);
@@ -125,8 +156,37 @@ void MixerCore::MixBlock(float* out, std::size_t frames) {
             m_active[i] = m_active[--m_nActive];
         }
     }
+    // The monitor hears what both hear and its own; the main output gets its own afterwards.
+    if (monitor != nullptr) {
+        if (m_bMonitorOnly) {
+            for (std::size_t k = 0; k < 2 * frames; ++k) {
+                monitor[k] = out[k] + m_monitorOnly[k];
+            }
+        } else {
+            std::copy(out, out + 2 * frames, monitor);
+        }
+    }
+    if (m_bMainOnly) {
+        for (std::size_t k = 0; k < 2 * frames; ++k) {
+            out[k] += m_mainOnly[k];
+        }
+    }
     m_nActiveCount.store(m_nActive, std::memory_order_relaxed);
     m_nFramesMixed.fetch_add(frames, std::memory_order_acq_rel);
+}
+
+float* MixerCore::SendTarget(OutputSend send, const Block& block) {
+    // Without a monitor, its own voices mix where nothing reads them: they keep their time.
+    bool* used = send == OutputSend::Main ? &m_bMainOnly : &m_bMonitorOnly;
+    float* target = send == OutputSend::Main ? m_mainOnly.get() : m_monitorOnly.get();
+    if (send == OutputSend::Both) {
+        return block.pOut;
+    }
+    if (!*used) {
+        std::fill(target, target + 2 * block.nFrames, 0.0f);
+        *used = true;
+    }
+    return target;
 }
 
 std::uint64_t MixerCore::ClaimBlock(std::size_t frames) {
@@ -218,6 +278,7 @@ void MixerCore::FollowRate(const Block& block) {
     }
     if (p != nullptr) {
         FollowLevels(v);
+        FollowBoost(v, block.nRate);
     }
     const bool sounding =
         MixWithStarts(v, p, span, block, {begins, nBegins}, wasPlaying || nBegins == 0);
@@ -273,6 +334,27 @@ void MixerCore::FollowFadeRequest(MixerVoice* v, std::uint32_t control, std::uin
     }
 }
 
+void MixerCore::FollowBoost(MixerVoice* v, std::uint32_t rate) {
+    const std::uint32_t gain = v->m_nGainDbBits.load(std::memory_order_acquire);
+    if (gain != v->m_nCachedGainDb) {
+        v->m_nCachedGainDb = gain;
+        v->m_fGainDb = FactorFromDb(std::bit_cast<float>(gain));
+    }
+    const std::uint32_t live = v->m_nLiveDbBits.load(std::memory_order_acquire);
+    if (live == v->m_nCachedLiveDb) {
+        return;
+    }
+    // A voice that starts takes the level at once; one that sounds ramps to it.
+    const bool fresh = v->m_nCachedLiveDb == MixerVoice::kUnread;
+    v->m_nCachedLiveDb = live;
+    v->m_fLiveTarget = FactorFromDb(std::bit_cast<float>(live));
+    if (fresh) {
+        v->m_fLive = v->m_fLiveTarget;
+    }
+    v->m_fLiveStep = (v->m_fLiveTarget - v->m_fLive) /
+                     static_cast<float>(std::max<std::uint32_t>(1, MsToFrames(kLiveRampMs, rate)));
+}
+
 void MixerCore::FollowLevels(MixerVoice* v) {
     const std::uint64_t levels = v->m_nLevels.load(std::memory_order_acquire);
     if (levels == v->m_nCachedLevels) {
@@ -290,14 +372,14 @@ void MixerCore::FollowLevels(MixerVoice* v) {
                                                             bool sounding) {
     // What it plays up to its first start in this block, then from the beginning at each.
     const bool stretched = p != nullptr && p->nOutputRate != block.nRate && block.nRate != 0;
+    float* out = SendTarget(v->m_send.load(std::memory_order_relaxed), block);
     // While a sound waits for its preparation at a new rate it plays untrimmed and unfaded,
     // and a commanded stop cuts it.
     auto mix = [&](std::size_t from, std::size_t n) {
         if (stretched) {
-            return v->m_nFadeLeft == 0 &&
-                   MixSpanStretched(v, p, block.pOut + 2 * from, n, block.nRate);
+            return v->m_nFadeLeft == 0 && MixSpanStretched(v, p, out + 2 * from, n, block.nRate);
         }
-        return MixSpan(v, p, span, block.pOut + 2 * from, n);
+        return MixSpan(v, p, span, out + 2 * from, n);
     };
     std::size_t at = 0;
     for (const std::uint32_t begin : begins) {
@@ -308,6 +390,7 @@ void MixerCore::FollowLevels(MixerVoice* v) {
         v->m_nPos = 0;
         v->m_nFrac = 0;
         v->m_nFadeLeft = 0;
+        v->m_fLive = v->m_fLiveTarget;
         sounding = true;
     }
     return sounding && mix(at, block.nFrames - at);
@@ -342,6 +425,7 @@ void MixerCore::Admit(MixerVoice* voice) {
     voice->m_nPos = voice->m_nRestPosition.load(std::memory_order_acquire);
     voice->m_nFrac = 0;
     voice->m_nCachedLevels = ~0ull;
+    voice->m_nCachedLiveDb = MixerVoice::kUnread;
     voice->m_nFadeLeft = 0;
     voice->m_nStartedAtFrame.store(m_nFramesMixed.load(std::memory_order_relaxed),
                                    std::memory_order_release);
@@ -377,30 +461,59 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
     if (v->m_nPos >= end) {
         return false;
     }
-    const float gl = v->m_fGainL * span.fGain * (1.0f / 32768.0f);
-    const float gr = v->m_fGainR * span.fGain * (1.0f / 32768.0f);
+    const float scale = span.fGain * v->m_fGainDb;
+    // The gain on full-scale samples before the live level, on the louder side.
+    const float top = std::max(v->m_fGainL, v->m_fGainR) * scale;
+    const float gl = v->m_fGainL * scale * (1.0f / 32768.0f);
+    const float gr = v->m_fGainR * scale * (1.0f / 32768.0f);
     std::size_t n = std::min<std::size_t>(frames, end - v->m_nPos);
     if (v->m_nFadeLeft != 0) {
         n = std::min<std::size_t>(n, v->m_nFadeLeft);
     }
     const std::uint32_t intoSound = v->m_nPos - span.nStart;
+    const bool ramp = v->m_fLive != v->m_fLiveTarget;
+    // Boosted, the limiter holds the gain under its curve (unity until the curve is there); a
+    // block whose curve allows the whole gain mixes as it would unboosted.
+    const LimitCurve* curve = nullptr;
+    bool limit = false;
+    if (v->m_fGainDb * std::max(v->m_fLive, v->m_fLiveTarget) > 1.0f) {
+        curve = p->pLimits.load(std::memory_order_acquire);
+        const float loudest = top * std::max(v->m_fLive, v->m_fLiveTarget);
+        limit = (curve != nullptr ? curve->Least(v->m_nPos, n) : 1.0f) < loudest;
+    }
     if (p->pData == nullptr) {
-        // silence: only the position moves
-    } else if (intoSound >= span.nFadeIn && v->m_nFadeLeft == 0) {
+        // silence: only the position moves (and the level)
+        if (ramp) {
+            v->m_fLive = v->m_fLiveTarget;
+        }
+    } else if (intoSound >= span.nFadeIn && v->m_nFadeLeft == 0 && !ramp && !limit) {
         if (p->nChannels == 1) {
-            MixMono(out, p->pData + v->m_nPos, n, gl, gr);
+            MixMono(out, p->pData + v->m_nPos, n, gl * v->m_fLive, gr * v->m_fLive);
         } else {
-            MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr);
+            MixStereo(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl * v->m_fLive,
+                      gr * v->m_fLive);
         }
     } else {
-        // Inside a fade: a gain for every frame.
+        // Inside a fade, a ramp of the level or the limiter: a gain for every frame.
         const std::uint32_t channels = p->nChannels == 1 ? 1 : 2;
         const std::int16_t* in = p->pData + channels * static_cast<std::size_t>(v->m_nPos);
+        float live = v->m_fLive;
         for (std::size_t j = 0; j < n; ++j) {
-            float g = 1.0f;
+            if (ramp) {
+                live += v->m_fLiveStep;
+                if ((v->m_fLiveStep > 0.0f) == (live > v->m_fLiveTarget)) {
+                    live = v->m_fLiveTarget;
+                }
+            }
+            float g = live;
+            if (limit) {
+                const float allowed =
+                    curve != nullptr ? curve->At(v->m_nPos + static_cast<std::uint32_t>(j)) : 1.0f;
+                g = std::min(g, allowed / top);
+            }
             const std::uint32_t k = intoSound + static_cast<std::uint32_t>(j);
             if (k < span.nFadeIn) {
-                g = FadeGain(k, span.nFadeIn);
+                g *= FadeGain(k, span.nFadeIn);
             }
             if (v->m_nFadeLeft != 0) {
                 g *= FadeGain(v->m_nFadeLeft - static_cast<std::uint32_t>(j), v->m_nFadeFrames);
@@ -410,6 +523,7 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
             out[2 * j] += l * gl * g;
             out[2 * j + 1] += r * gr * g;
         }
+        v->m_fLive = live;
     }
     v->m_nPos += static_cast<std::uint32_t>(n);
     if (v->m_nFadeLeft != 0) {
@@ -426,8 +540,16 @@ bool MixerCore::MixSpanStretched(MixerVoice* v, const PreparedSound* p, float* o
     if (p == nullptr || v->m_nPos >= p->nFrames) {
         return false;
     }
-    const float gl = v->m_fGainL * (1.0f / 32768.0f);
-    const float gr = v->m_fGainR * (1.0f / 32768.0f);
+    // The level without its ramp, and the limiter's gain where the block begins.
+    v->m_fLive = v->m_fLiveTarget;
+    float g = v->m_fGainDb * v->m_fLive;
+    if (g > 1.0f) {
+        const LimitCurve* curve = p->pLimits.load(std::memory_order_acquire);
+        const float allowed = curve != nullptr ? curve->At(v->m_nPos) : 1.0f;
+        g = std::min(g, allowed / std::max({v->m_fGainL, v->m_fGainR, 1e-6f}));
+    }
+    const float gl = v->m_fGainL * g * (1.0f / 32768.0f);
+    const float gr = v->m_fGainR * g * (1.0f / 32768.0f);
     // Positions in 32.32 fixed point, in frames of the preparation.
     const std::uint64_t step = (std::uint64_t{p->nOutputRate} << 32) / rate;
     const std::uint64_t end = std::uint64_t{p->nFrames} << 32;

@@ -28,6 +28,7 @@ struct OfflineSoundOutput::Impl {
     std::shared_ptr<OutputBackend> backend;
     SoundDevicePtr device;
     std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> monitorBytes;
     OutputConfig config; // the forced mix rate
 };
 
@@ -59,21 +60,36 @@ SoundDevicePtr OfflineSoundOutput::Device() const {
     return m_impl->device;
 }
 
-void OfflineSoundOutput::Render(std::size_t frames, std::vector<std::int16_t>& out) {
-    const OutputFormat f = m_impl->core->Format();
-    const std::size_t samples = frames * f.nChannels;
-    m_impl->bytes.resize(samples * (f.wBitsPerSample / 8));
-    m_impl->core->MixOutput(m_impl->bytes.data(), frames);
+namespace {
+
+void AppendSamples(const std::vector<std::uint8_t>& bytes, const OutputFormat& f,
+                   std::size_t samples, std::vector<std::int16_t>& out) {
     const std::size_t at = out.size();
     out.resize(at + samples);
     for (std::size_t i = 0; i < samples; ++i) {
         if (f.wBitsPerSample == 8) {
-            out[at + i] = static_cast<std::int16_t>((m_impl->bytes[i] - 128) * 256);
+            out[at + i] = static_cast<std::int16_t>((bytes[i] - 128) * 256);
         } else {
             std::int16_t v;
-            std::memcpy(&v, m_impl->bytes.data() + 2 * i, sizeof v);
+            std::memcpy(&v, bytes.data() + 2 * i, sizeof v);
             out[at + i] = v;
         }
+    }
+}
+
+} // namespace
+
+void OfflineSoundOutput::Render(std::size_t frames, std::vector<std::int16_t>& out,
+                                std::vector<std::int16_t>* monitor) {
+    const OutputFormat f = m_impl->core->Format();
+    const std::size_t samples = frames * f.nChannels;
+    m_impl->bytes.resize(samples * (f.wBitsPerSample / 8));
+    m_impl->monitorBytes.resize(monitor != nullptr ? m_impl->bytes.size() : 0);
+    m_impl->core->MixOutput(m_impl->bytes.data(),
+                            monitor != nullptr ? m_impl->monitorBytes.data() : nullptr, frames);
+    AppendSamples(m_impl->bytes, f, samples, out);
+    if (monitor != nullptr) {
+        AppendSamples(m_impl->monitorBytes, f, samples, *monitor);
     }
     m_impl->core->Reap();
 }

@@ -27,7 +27,9 @@ public:
     // Mixes the next `frames` frames of the primary format, interleaved (channels per frame as
     // the primary format says), and appends them to `out`. With an 8-bit primary format the
     // samples carry 8-bit precision: (u8 - 128) * 256.
-    void Render(std::size_t frames, std::vector<std::int16_t>& out);
+    // With `monitor`, also the mix a monitor output would play, appended there.
+    void Render(std::size_t frames, std::vector<std::int16_t>& out,
+                std::vector<std::int16_t>* monitor = nullptr);
     std::vector<std::int16_t> Render(std::size_t frames);
     // The same mix before conversion to 16 bits (interleaved stereo floats, full scale 1.0).
     void RenderFloat(std::size_t frames, std::vector<float>& out);

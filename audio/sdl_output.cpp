@@ -168,7 +168,8 @@ public:
     CSdlBackend(std::shared_ptr<MixerCore> core, const OutputConfig& config)
         : OutputBackend(std::move(core)), m_config(config),
           m_ring(kRingFrames, Core()->Format().nSamplesPerSec),
-          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {
+          m_standIn(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)),
+          m_other(std::make_unique<std::uint8_t[]>(kStandInFrames * 4)) {
         Core()->SetWakeHook(&CSdlBackend::Kick, this);
     }
 
@@ -297,10 +298,17 @@ private:
             std::memset(stream, f.wBitsPerSample == 8 ? 0x80 : 0, static_cast<std::size_t>(len));
             return;
         }
-        self->Core()->MixOutput(stream, frames);
+        if (self->m_bFeedMonitor.load(std::memory_order_acquire)) {
+            const std::size_t frameBytes = f.nChannels * f.wBitsPerSample / 8;
+            for (std::size_t at = 0; at < frames; at += kStandInFrames) {
+                const std::size_t n = std::min(frames - at, kStandInFrames);
+                self->Core()->MixOutput(stream + at * frameBytes, self->m_other.get(), n);
+                self->m_ring.WriteFormat(self->m_other.get(), n, f);
+            }
+        } else {
+            self->Core()->MixOutput(stream, frames);
+        }
         self->m_mixing.clear(std::memory_order_release);
-        if (self->m_bFeedMonitor.load(std::memory_order_acquire))
-            self->m_ring.WriteFormat(stream, frames, f);
     }
 
     static void SDLCALL MonitorCallback(void* userdata, Uint8* stream, int len) {
@@ -327,7 +335,7 @@ private:
         const OutputFormat f = self->Core()->Format();
         while (frames > 0) {
             const std::size_t n = std::min(frames, kStandInFrames);
-            self->Core()->MixOutput(self->m_standIn.get(), n);
+            self->Core()->MixOutput(self->m_other.get(), self->m_standIn.get(), n);
             ToStereo16(self->m_standIn.get(), n, f, out);
             out += 2 * n;
             frames -= n;
@@ -633,6 +641,9 @@ private:
     std::atomic<pthread_t> m_monitorThread{};
     MonitorRing m_ring; // written by the main callback, read by the monitor callback
     std::unique_ptr<std::uint8_t[]> m_standIn; // the monitor callback's mix while it stands in
+    // The other output's block of whichever callback mixes: the monitor's for the main one, the
+    // main output's (dropped) while the monitor stands in.
+    std::unique_ptr<std::uint8_t[]> m_other;
 };
 
 } // namespace

@@ -267,6 +267,21 @@ bool CSoundBuffer::MeasurePlayedLoudness(double* integratedLufs, double* truePea
     return true;
 }
 
+void CSoundBuffer::OnBoost() {
+    std::lock_guard<std::mutex> guard(m_prepareLock);
+    if (!m_prepared.empty()) {
+        AttachLimits(*m_prepared.back());
+    }
+}
+
+void CSoundBuffer::AttachLimits(PreparedSound& p) {
+    if (p.pData == nullptr || p.limits != nullptr) {
+        return;
+    }
+    p.limits = std::make_unique<LimitCurve>(p.pData, p.nFrames, p.nChannels, p.nOutputRate);
+    p.pLimits.store(p.limits.get(), std::memory_order_release);
+}
+
 void CSoundBuffer::PrepareSilent() {
     std::lock_guard<std::mutex> guard(m_prepareLock);
     PrepareLocked(true);
@@ -318,6 +333,9 @@ void CSoundBuffer::PrepareLocked(bool silent) {
             }
             prepared->pData = prepared->samples.get();
         }
+    }
+    if (Boosted()) {
+        AttachLimits(*prepared);
     }
     PublishPrepared(prepared.get());
     m_prepared.push_back(std::move(prepared));

@@ -71,7 +71,12 @@ public:
     // A buffer between Lock and Unlock is left to its Unlock.
     void Refresh();
 
+protected:
+    void OnBoost() override;
+
 private:
+    // Gives the preparation its limiter's curve unless it has one.
+    static void AttachLimits(PreparedSound& prepared);
     // Builds what the mixer plays at the mix rate from the buffer's bytes and hands it over.
     // A new buffer's bytes are all zero: `silent` then skips the work and the mixer plays
     // silence of the right length.
