@@ -631,6 +631,16 @@ bool CSetController::StopPlayback(std::uint64_t id) {
     return false;
 }
 
+void CSetController::StepSelectedLevel(int stepDb) {
+    const int mark = m_view.GetPlaySelectionMark();
+    if (mark >= 0 && mark < m_playbacks.GetSize())
+        m_playbacks.SetLevel(mark, m_playbacks.GetAt(mark)->nLiveDb + stepDb);
+}
+
+void CSetController::ResetSelectedLevel() {
+    m_playbacks.SetLevel(m_view.GetPlaySelectionMark(), 0);
+}
+
 void CSetController::StopAll() {
     m_playbacks.StopAll();
     // The jobs are gone now; their rows must not wait for the workers' reports.

@@ -76,6 +76,10 @@ public:
     void StopEffect(const EffectEntry& entry);
     // The same for the one playback of that id; false when none is listed.
     bool StopPlayback(std::uint64_t id);
+
+    // The selected playback's level `stepDb` up or down from where it is, or back to 0 dB.
+    void StepSelectedLevel(int stepDb);
+    void ResetSelectedLevel();
     void StopAll();
     void OnPlayDone(const PlayJobPtr& job);
 

@@ -4,6 +4,8 @@
 // job keeps a detached worker safe until it lets go.
 #include "playback/active_play_list.h"
 
+#include "audio/mixer.h"
+
 #include <algorithm>
 #include <atomic>
 
@@ -70,6 +72,9 @@ bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDo
     job->fGainDb = static_cast<float>(entry->options.nGainDb);
     job->send = entry->options.send;
     ApplyShape(*entry, picked, gain, *job);
+    // The buffer may be shared with another job of the effect: its level does not carry over.
+    if (MixerVoice* voice = QueryMixerVoice(job->pBuffer.get()))
+        voice->StoreLiveDb(0.0f);
     job->postToOwner = postToOwner;
     job->nId = NextJobId();
     // Our own buffers take the first play without waiting on anything; another's Play may block,
@@ -83,6 +88,16 @@ bool ActivePlayList::StartPlayback(const EffectEntryPtr& entry, const PostPlayDo
     }
     m_jobs.push_back(std::move(job));
     return true;
+}
+
+int ActivePlayList::SetLevel(int index, int dB) {
+    if (index < 0 || index >= GetSize())
+        return 0;
+    PlayJob& job = *m_jobs[static_cast<size_t>(index)];
+    job.nLiveDb = std::clamp(dB, static_cast<int>(kMinLiveDb), static_cast<int>(kMaxLiveDb));
+    if (MixerVoice* voice = QueryMixerVoice(job.pBuffer.get()))
+        voice->StoreLiveDb(static_cast<float>(job.nLiveDb));
+    return job.nLiveDb;
 }
 
 void ActivePlayList::StopSelected(int selectionMark) {

@@ -33,6 +33,9 @@ public:
     void StopAll();
     // Removes the job if it is still listed and its worker has ended; returns whether it was.
     bool OnPlayDone(const PlayJob* job);
+    // Sets the level of the job at the row, clamped to -30..+12 dB, heard at once on its buffer
+    // and at every repeat; the effect's own volume stays. Returns the level set, 0 for no row.
+    int SetLevel(int index, int dB);
     // Whether any listed job plays this entry.
     bool IsPlaying(const EffectEntry* entry) const;
     // The stack each new worker is started with (WorkerThread::kStackSize unless changed).

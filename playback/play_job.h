@@ -155,6 +155,7 @@ struct PlayJob {
     float fGainDb = 0;                    // the effect's gain, taken when the job starts
     OutputSend send = OutputSend::Both;   // where it sounds, taken when the job starts
     std::uint32_t nTrimmedMs = 0;         // what plays of pBuffer, in ms; 0 = the entry's own sound
+    int nLiveDb = 0; // its level, set in the play list on top of the effect's; window thread
 
     PlayProgress progress; // made by BeginPlayJob before the worker starts, then the worker's
 

@@ -3,6 +3,7 @@
 
 #include "base/text.h"
 #include "desktop/qt_text.h"
+#include "ui/texts.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -151,6 +152,9 @@ int CEffectListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CEffectListModel::data(const QModelIndex& index, int role) const {
     const ListRow* row = Row(index.row());
+    if (row && row->pJob && role == Qt::ToolTipRole) // the level the play list set
+        return QString::fromUtf8(texts::kPlayLevel.data(), texts::kPlayLevel.size())
+            .arg(QString::asprintf(row->pJob->nLiveDb > 0 ? "+%d" : "%d", row->pJob->nLiveDb));
     if (!row || role != Qt::DisplayRole || index.column() < 0 ||
         index.column() >= static_cast<int>(row->cells.size()))
         return {};
@@ -204,13 +208,34 @@ void CEffectListCtrl::InsertColumn(int column, const QString& headerText, int wi
     headers.insert(headers.begin() + column, headerText);
     m_columnAlign.insert(m_columnAlign.begin() + column, align);
     m_pModel->SetHeaders(std::move(headers));
-    header()->resizeSection(column, width);
+    header()->resizeSection(column, width + (column == 0 ? m_nGrowth : 0));
+}
+
+void CEffectListCtrl::StretchFirstColumn(int designedWidth) {
+    m_nDesignedWidth = designedWidth;
+    FollowWidth();
+}
+
+void CEffectListCtrl::FollowWidth() {
+    const int growth = m_nDesignedWidth > 0 ? std::max(0, width() - m_nDesignedWidth) : 0;
+    if (growth == m_nGrowth)
+        return;
+    if (header()->count() > 0)
+        header()->resizeSection(0, header()->sectionSize(0) - m_nGrowth + growth);
+    m_nGrowth = growth;
+}
+
+void CEffectListCtrl::resizeEvent(QResizeEvent* event) {
+    QTreeView::resizeEvent(event);
+    FollowWidth();
 }
 
 std::vector<int> CEffectListCtrl::ColumnWidths() const {
     std::vector<int> widths;
     for (int c = 0; c < header()->count(); ++c)
         widths.push_back(header()->sectionSize(c));
+    if (!widths.empty())
+        widths[0] = std::max(widths[0] - m_nGrowth, header()->minimumSectionSize());
     return widths;
 }
 
@@ -218,7 +243,7 @@ void CEffectListCtrl::SetColumnWidths(const std::vector<int>& widths) {
     if (static_cast<int>(widths.size()) != header()->count())
         return;
     for (int c = 0; c < header()->count(); ++c)
-        header()->resizeSection(c, widths[static_cast<std::size_t>(c)]);
+        header()->resizeSection(c, widths[static_cast<std::size_t>(c)] + (c == 0 ? m_nGrowth : 0));
 }
 
 void CEffectListCtrl::SetRows(std::vector<ListRow> rows) {

@@ -69,6 +69,9 @@ public:
     // A column `width` pixels wide; texts that fit are aligned as asked, cut ones to the left.
     void InsertColumn(int column, const QString& header, int width,
                       Qt::Alignment align = Qt::AlignLeft);
+    // From now on the first column also takes whatever the list is wider than `designedWidth`.
+    // The widths reported and set stay those of the list at that width.
+    void StretchFirstColumn(int designedWidth);
     // Every column's width in pixels; widths given back are taken only one per column.
     std::vector<int> ColumnWidths() const;
     void SetColumnWidths(const std::vector<int>& widths);
@@ -100,13 +103,17 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void DrawItem(QPainter& painter, int row, const QRect& rowRect) const;
+    void FollowWidth();
 
     CEffectListModel* m_pModel;
     std::vector<Qt::Alignment> m_columnAlign;
     int m_nSelectionMark = -1;
     bool m_bLeftPressed = false;
     bool m_bRightPressed = false;
+    int m_nDesignedWidth = 0; // 0: no column stretches
+    int m_nGrowth = 0;        // what the first column is given on top of its own width
 };

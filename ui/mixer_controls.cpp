@@ -8,6 +8,7 @@
 #include "ui/mixer_resource.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
 
@@ -89,6 +90,20 @@ void CMixerDlg::BuildControls() {
         connect(list, &CEffectListCtrl::DblClick, this, [this, id] { OnMessage(Msg::DblClk, id); });
         connect(list, &CEffectListCtrl::RClick, this, [this, id] { OnMessage(Msg::RClick, id); });
     }
+    // + and - on the play list change the selected playback's level (eventFilter).
+    m_pPlayList->installEventFilter(this);
+}
+
+bool CMixerDlg::OnPlayListKey(const QKeyEvent& key) {
+    switch (key.key()) {
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: // + without Shift on keyboards that put it there
+        return OnMessage(Msg::Command, ID_PLAY_LOUDER);
+    case Qt::Key_Minus:
+        return OnMessage(Msg::Command, ID_PLAY_QUIETER);
+    default:
+        return false;
+    }
 }
 
 void CMixerDlg::PlaceControlsBelowMenuBar() {
@@ -101,6 +116,9 @@ void CMixerDlg::PlaceControlsBelowMenuBar() {
     }
     m_pMenuBar->setGeometry(0, 0, client.width(), barHeight);
     AnchorControls(kMixerAnchors, QSize(client.width(), client.height() + barHeight));
+    // The names take the room a grown window gives the lists.
+    for (CEffectListCtrl* list : {m_pEffectList, m_pPlayList})
+        list->StretchFirstColumn(list->width());
 }
 
 void CMixerDlg::resizeEvent(QResizeEvent* event) {

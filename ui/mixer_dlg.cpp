@@ -50,6 +50,10 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::Command, ID_OPTION_WEB_REMOTE, &CMixerDlg::OnWebRemote},
     {Msg::Command, ID_OPTION_WEB_LAN, &CMixerDlg::OnWebRemoteLan},
     {Msg::Command, ID_OPTION_WEB_ADDRESS, &CMixerDlg::OnWebRemoteAddress},
+
+    {Msg::Command, ID_PLAY_LOUDER, &CMixerDlg::PlayLouder},
+    {Msg::Command, ID_PLAY_QUIETER, &CMixerDlg::PlayQuieter},
+    {Msg::Command, ID_PLAY_LEVEL_RESET, &CMixerDlg::ResetPlayLevel},
 };
 
 CMixerDlg::CMixerDlg(std::string executablePath, QWidget* parent)
@@ -258,6 +262,15 @@ void CMixerDlg::StopSelected() {
 }
 void CMixerDlg::StopAll() {
     m_controller.StopAll();
+}
+void CMixerDlg::PlayLouder() {
+    m_controller.StepSelectedLevel(1);
+}
+void CMixerDlg::PlayQuieter() {
+    m_controller.StepSelectedLevel(-1);
+}
+void CMixerDlg::ResetPlayLevel() {
+    m_controller.ResetSelectedLevel();
 }
 void CMixerDlg::SwitchSet() {
     m_controller.SwitchSet();

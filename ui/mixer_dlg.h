@@ -28,6 +28,7 @@ class CKeyFilter;
 class CWebRemote;
 class QAction;
 class QComboBox;
+class QKeyEvent;
 class QMenu;
 class QMenuBar;
 
@@ -116,6 +117,9 @@ private:
     void DeleteEffect();
     void StopSelected();
     void StopAll();
+    void PlayLouder();
+    void PlayQuieter();
+    void ResetPlayLevel();
     void SwitchSet();
     void NewSet();
     void OnGlobalHotkeys();
@@ -128,6 +132,8 @@ private:
 
     // The controls of the template, wired to the routing table.
     void BuildControls();
+    // A key on the play list; true when it was one of its commands.
+    bool OnPlayListKey(const QKeyEvent& key);
     // The menu bar and the window menu's stand-in.
     void BuildMenus();
     // The controls move down by the menu bar's height and follow the window's size from there.

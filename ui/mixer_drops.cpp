@@ -7,6 +7,7 @@
 
 #include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QUrl>
 
@@ -31,6 +32,9 @@ std::vector<std::string> CMixerDlg::DroppedPaths(const QMimeData* mime) {
 }
 
 bool CMixerDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pPlayList && event->type() == QEvent::KeyPress &&
+        OnPlayListKey(*static_cast<QKeyEvent*>(event)))
+        return true;
     if (watched != m_pEffectList->viewport())
         return QDialog::eventFilter(watched, event);
     switch (event->type()) {

@@ -38,7 +38,12 @@ const MenuData& EffectListMenu() {
 }
 
 const MenuData& PlayListMenu() {
-    static const MenuData menu = {"dummy", {{ID_PLAY_STOP, "停止(&S)"}}};
+    static const MenuData menu = {"dummy",
+                                  {{ID_PLAY_STOP, "停止(&S)"},
+                                   {0, nullptr},
+                                   {ID_PLAY_LOUDER, "音量を上げる(&U)\t+"},
+                                   {ID_PLAY_QUIETER, "音量を下げる(&D)\t-"},
+                                   {ID_PLAY_LEVEL_RESET, "音量を戻す(&R)"}}};
     return menu;
 }
 

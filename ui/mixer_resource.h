@@ -38,6 +38,11 @@ constexpr int ID_OPTION_WEB_REMOTE = 32792;     // a later addition, checkable
 constexpr int ID_OPTION_WEB_LAN = 32793;        // a later addition, checkable
 constexpr int ID_OPTION_WEB_ADDRESS = 32794;    // a later addition
 
+// Later additions: the selected playback's level.
+constexpr int ID_PLAY_LOUDER = 32795;
+constexpr int ID_PLAY_QUIETER = 32796;
+constexpr int ID_PLAY_LEVEL_RESET = 32797;
+
 // Menus as data: an item with id 0 is a dividing line. Texts are UTF-8 with '&' mnemonics.
 struct MenuItemData {
     int id;

@@ -22,6 +22,8 @@ inline constexpr std::string_view kModuleRefused =
 inline constexpr std::string_view kNoPassthrough =
     "マイク入力を仮想マイクにつなげませんでした（pactl）。マイクが接続されているか確認してください"
     "。";
+// A play list row's tooltip: the level set there ("+3", "0", "-6").
+inline constexpr std::string_view kPlayLevel = "再生音量 %1 dB（+ / - で変更）";
 inline constexpr std::string_view kCannotRemoveMic = "仮想マイクを削除できませんでした（pactl）。";
 
 inline constexpr std::string_view kWebLanWarning =

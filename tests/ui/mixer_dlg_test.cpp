@@ -3,6 +3,8 @@
 // routing of every button, menu command, list notification and key, and its shut-down.
 #include "mixer_dlg_fixture.h"
 
+#include "audio/mixer.h"
+
 namespace {
 
 TEST_F(MixerDlgTest, WindowFollowsTheTemplate) {
@@ -66,7 +68,9 @@ TEST_F(MixerDlgTest, ListsTakeTheRoomAndButtonsKeepTheirSides) {
     for (int id : {IDC_EFFECTLIST, IDC_PLAYLIST, IDC_SOUNDFILES, IDC_EDIT, IDC_PLAY, IDC_STOP,
                    IDC_STOPALL, IDC_SWITCH, IDC_NEW})
         before[id] = rect(id);
-    for (const QSize grown : {QSize(0, 0), QSize(500, 300)}) {
+    CEffectListCtrl* lists[] = {&m_dlg->EffectList(), &m_dlg->PlayList()};
+    const std::vector<int> columns[] = {lists[0]->ColumnWidths(), lists[1]->ColumnWidths()};
+    for (const QSize grown : {QSize(500, 300), QSize(0, 0)}) {
         m_dlg->resize(designed + grown);
         QApplication::processEvents();
         const int dx = grown.width(), dy = grown.height();
@@ -87,6 +91,13 @@ TEST_F(MixerDlgTest, ListsTakeTheRoomAndButtonsKeepTheirSides) {
         for (int id : {IDC_STOPALL, IDC_SWITCH, IDC_NEW})
             EXPECT_EQ(rect(id), before[id].translated(dx, id == IDC_STOPALL ? dy : 0)) << id;
         EXPECT_LT(rect(IDC_PLAY).right(), rect(IDC_STOP).left());
+        // The names take the lists' growth; the widths kept for Otomaru.ini stay as designed.
+        for (int i = 0; i < 2; ++i) {
+            const int id = i == 0 ? IDC_EFFECTLIST : IDC_PLAYLIST;
+            EXPECT_EQ(lists[i]->header()->sectionSize(0) - columns[i][0],
+                      rect(id).width() - before[id].width());
+            EXPECT_EQ(lists[i]->ColumnWidths(), columns[i]);
+        }
     }
     m_dlg->resize(designed / 2);
     EXPECT_EQ(m_dlg->size(), designed);
@@ -234,8 +245,9 @@ TEST_F(MixerDlgTest, RightClicksOpenTheListMenusAlsoOnEmptyParts) {
     QMenu* play = m_dlg->GetPopupMenu(IDR_PLAY_MENU);
     ASSERT_NE(play, nullptr);
     EXPECT_TRUE(play->isVisible());
-    ASSERT_EQ(play->actions().size(), 1);
+    ASSERT_EQ(play->actions().size(), 5);
     EXPECT_EQ(play->actions()[0]->text(), QString::fromUtf8("停止(&S)"));
+    EXPECT_EQ(play->actions()[4]->text(), QString::fromUtf8("音量を戻す(&R)"));
     play->actions()[0]->trigger(); // stops nothing, and nothing breaks
     play->hide();
     EXPECT_EQ(PlayRows(), 0);
@@ -256,6 +268,47 @@ TEST_F(MixerDlgTest, RightClicksOpenTheListMenusAlsoOnEmptyParts) {
     SelectEffect(0);
     effect->actions()[0]->trigger();
     EXPECT_EQ(PlayRows(), 1);
+}
+
+TEST_F(MixerDlgTest, PlayListKeysAndMenuSetTheSelectedPlaybacksLevel) {
+    SelectEffect(1);
+    Button(IDC_PLAY)->click();
+    Button(IDC_PLAY)->click();
+    ASSERT_EQ(PlayRows(), 2);
+    const PlayJobPtr job = m_dlg->PlayList().GetRow(1)->pJob;
+    MixerVoice* voice = QueryMixerVoice(job->pBuffer.get());
+    ASSERT_TRUE(voice);
+    const std::int32_t volume = job->pEntry->nVolume;
+    m_dlg->PlayList().setFocus();
+    m_dlg->PlayList().SetItemSelected(1);
+    QMenu* menu = m_dlg->GetPopupMenu(IDR_PLAY_MENU);
+    ASSERT_NE(menu, nullptr);
+    auto key = [&](int k) { return [this, k] { SendKey(QEvent::KeyPress, k); }; };
+    auto item = [&](int i) { return [menu, i] { menu->actions()[i]->trigger(); }; };
+    const struct {
+        std::function<void()> act;
+        int times, level;
+        const char* tip;
+    } steps[] = {{key(Qt::Key_Plus), 2, 2, "+2"},     {key(Qt::Key_Minus), 1, 1, "+1"},
+                 {key(Qt::Key_Equal), 20, 12, "+12"}, {item(4), 1, 0, "0"},
+                 {item(3), 40, -30, "-30"},           {item(2), 1, -29, "-29"}};
+    for (const auto& step : steps) {
+        for (int i = 0; i < step.times; ++i)
+            step.act();
+        EXPECT_EQ(job->nLiveDb, step.level);
+        EXPECT_EQ(voice->LiveDb(), static_cast<float>(step.level));
+        EXPECT_TRUE(m_dlg->PlayList()
+                        .model()
+                        ->data(m_dlg->PlayList().model()->index(1, 0), Qt::ToolTipRole)
+                        .toString()
+                        .startsWith(QString::fromUtf8("再生音量 %1 dB").arg(step.tip)));
+    }
+    EXPECT_EQ(m_dlg->PlayList().GetRow(0)->pJob->nLiveDb, 0);
+    EXPECT_EQ(job->pEntry->nVolume, volume);
+    // A new playback of the effect starts at 0 dB.
+    Button(IDC_PLAY)->click();
+    EXPECT_EQ(voice->LiveDb(), 0.0f);
+    Button(IDC_STOPALL)->click();
 }
 
 TEST_F(MixerDlgTest, AboutBoxFromTheHelpMenuAndTheWindowMenu) {
