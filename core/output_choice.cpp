@@ -67,6 +67,11 @@ void COutputChoice::ChooseMicrophone(const std::string& name) {
     m_settings.SaveMicrophoneDevice();
 }
 
+bool COutputChoice::MonitorPlays() const {
+    OutputStatus status;
+    return m_device.GetOutputStatus(&status) && status.monitor == OutputState::Playing;
+}
+
 std::string COutputChoice::StatusLine() const {
     OutputStatus status;
     if (!m_device.GetOutputStatus(&status))

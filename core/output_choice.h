@@ -38,6 +38,8 @@ public:
     void ChooseMicrophone(const std::string& name);
     // CP932; empty while all is well.
     std::string StatusLine() const;
+    // A monitor output plays (effects sent only to it are heard).
+    bool MonitorPlays() const;
 
 private:
     void Apply();

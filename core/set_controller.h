@@ -96,6 +96,7 @@ public:
     void ChooseMonitorDevice(bool on, const std::string& name) { m_output.ChooseMonitor(on, name); }
     // One line about the sound output for the window's title (CP932); empty while all is well.
     std::string SoundStatusLine() const { return m_output.StatusLine(); }
+    bool MonitorPlays() const { return m_output.MonitorPlays(); }
     // The virtual microphone's choices and the sign that the sound server came back.
     COutputChoice& Output() { return m_output; }
 

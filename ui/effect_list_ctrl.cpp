@@ -136,6 +136,16 @@ void CEffectListModel::SetHeaders(std::vector<QString> headers) {
         emit headerDataChanged(Qt::Horizontal, 0, now - 1);
 }
 
+bool CEffectListModel::SetMonitorMissing(bool missing) {
+    const bool changed = missing != m_bMonitorMissing;
+    m_bMonitorMissing = missing;
+    return changed;
+}
+
+bool CEffectListModel::Silent(const ListRow& row) const {
+    return m_bMonitorMissing && row.pEntry && row.pEntry->options.send == OutputSend::Monitor;
+}
+
 const ListRow* CEffectListModel::Row(int row) const {
     if (row < 0 || row >= rowCount())
         return nullptr;
@@ -152,6 +162,9 @@ int CEffectListModel::columnCount(const QModelIndex& parent) const {
 
 QVariant CEffectListModel::data(const QModelIndex& index, int role) const {
     const ListRow* row = Row(index.row());
+    if (row && Silent(*row) && role == Qt::ToolTipRole)
+        return QString::fromUtf8(texts::kSilentWithoutMonitor.data(),
+                                 texts::kSilentWithoutMonitor.size());
     if (row && row->pJob && role == Qt::ToolTipRole) // the level the play list set
         return QString::fromUtf8(texts::kPlayLevel.data(), texts::kPlayLevel.size())
             .arg(QString::asprintf(row->pJob->nLiveDb > 0 ? "+%d" : "%d", row->pJob->nLiveDb));
@@ -250,6 +263,11 @@ void CEffectListCtrl::SetRows(std::vector<ListRow> rows) {
     m_pModel->SetRows(std::move(rows));
 }
 
+void CEffectListCtrl::SetMonitorMissing(bool missing) {
+    if (m_pModel->SetMonitorMissing(missing))
+        viewport()->update();
+}
+
 int CEffectListCtrl::GetItemCount() const {
     return m_pModel->rowCount();
 }
@@ -301,7 +319,8 @@ void CEffectListCtrl::DrawItem(QPainter& painter, int row, const QRect& rowRect)
         text = palette().color(QPalette::HighlightedText);
     } else {
         painter.fillRect(rowRect, row % 2 ? tint : window);
-        const bool unavailable = item->pEntry && !item->pEntry->IsAvailable();
+        const bool unavailable =
+            (item->pEntry && !item->pEntry->IsAvailable()) || m_pModel->Silent(*item);
         text = palette().color(unavailable ? QPalette::Disabled : QPalette::Active, QPalette::Text);
     }
     painter.setPen(text);

@@ -36,6 +36,10 @@ public:
     void SetRows(std::vector<ListRow> rows);
     void SetHeaders(std::vector<QString> headers);
     const ListRow* Row(int row) const;
+    // Without a monitor output, effects sent only to it are silent: their rows say so. True
+    // when it changed.
+    bool SetMonitorMissing(bool missing);
+    bool Silent(const ListRow& row) const;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -45,6 +49,7 @@ public:
 private:
     std::vector<ListRow> m_rows;
     std::vector<QString> m_headers;
+    bool m_bMonitorMissing = false;
 };
 
 inline QColor QColorFromRef(COLORREF c) {
@@ -85,6 +90,8 @@ public:
     int GetSelectionMark() const { return m_nSelectionMark; }
     // Selects and focuses a row, which also becomes the selection mark.
     void SetItemSelected(int row);
+    // Greys the rows of effects sent only to the monitor while there is none.
+    void SetMonitorMissing(bool missing);
 
     // The row height the list asks for: the height of its font.
     int MeasureItem() const;

@@ -216,6 +216,7 @@ void CMixerDlg::ShowSoundStatus() {
                               : m_strBaseTitle + QStringLiteral(" - ") + QStringFromCp932(line);
     if (windowTitle() != title)
         setWindowTitle(title);
+    m_pEffectList->SetMonitorMissing(!m_controller.MonitorPlays());
 }
 
 // --- handlers ---------------------------------------------------------------------------------

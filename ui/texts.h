@@ -24,6 +24,8 @@ inline constexpr std::string_view kNoPassthrough =
     "。";
 // A play list row's tooltip: the level set there ("+3", "0", "-6").
 inline constexpr std::string_view kPlayLevel = "再生音量 %1 dB（+ / - で変更）";
+// The tooltip of an effect sent only to the monitor while there is none.
+inline constexpr std::string_view kSilentWithoutMonitor = "モニター出力がないため鳴りません";
 inline constexpr std::string_view kCannotRemoveMic = "仮想マイクを削除できませんでした（pactl）。";
 
 inline constexpr std::string_view kWebLanWarning =

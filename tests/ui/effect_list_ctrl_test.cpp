@@ -161,6 +161,22 @@ TEST_F(ListTest, UnavailableEffectIsGreyed) {
     EXPECT_GT(grey.lightness(), normal.lightness() + 40);
 }
 
+TEST_F(ListTest, MonitorOnlyEffectIsGreyedWithoutAMonitor) {
+    Fill(3);
+    m_list->GetRow(1)->pEntry->options.send = OutputSend::Main;
+    m_list->GetRow(2)->pEntry->options.send = OutputSend::Monitor;
+    for (const bool missing : {true, false}) {
+        m_list->SetMonitorMissing(missing);
+        const QImage image = Paint();
+        const QColor normal = InkOf(image, 0), monitor = InkOf(image, 2);
+        EXPECT_EQ(monitor.lightness() > normal.lightness() + 40, missing);
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(
+                m_list->model()->data(m_list->model()->index(row, 0), Qt::ToolTipRole).isNull(),
+                !(missing && row == 2));
+    }
+}
+
 TEST_F(ListTest, LongNameIsCutInsideItsColumn) {
     std::vector<ListRow> rows;
     rows.push_back({{std::string(80, 'W'), "", "", ""}, nullptr, nullptr});
