@@ -126,6 +126,26 @@ LimitCurve::LimitCurve(const std::int16_t* samples, std::size_t frames, unsigned
     }
 }
 
+void LimitCurve::Cap(std::uint32_t from, std::size_t frames, float scale, float* gains) const {
+    // Node by node, so that the inner loop is a straight line the compiler vectorises.
+    for (std::size_t j = 0; j < frames;) {
+        const std::uint32_t frame = from + static_cast<std::uint32_t>(j);
+        const std::size_t k = frame / kStep;
+        const std::uint32_t into = frame % kStep;
+        const std::size_t run = std::min<std::size_t>(frames - j, kStep - into);
+        float start = m_nodes.back() * scale;
+        float step = 0.0f;
+        if (k + 1 < m_nodes.size()) {
+            step = (m_nodes[k + 1] - m_nodes[k]) * (scale / kStep);
+            start = m_nodes[k] * scale + step * static_cast<float>(into);
+        }
+        float* g = gains + j;
+        for (std::size_t i = 0; i < run; ++i)
+            g[i] = std::min(g[i], start + step * static_cast<float>(i));
+        j += run;
+    }
+}
+
 float LimitCurve::Least(std::uint32_t from, std::size_t frames) const {
     const std::size_t first = std::min<std::size_t>(from / kStep, m_nodes.size() - 1);
     const std::size_t last = std::min<std::size_t>(

@@ -31,6 +31,8 @@ public:
     }
     // The least of At over [from, from + frames).
     float Least(std::uint32_t from, std::size_t frames) const;
+    // gains[j] = min(gains[j], At(from + j) * scale) for j < frames.
+    void Cap(std::uint32_t from, std::size_t frames, float scale, float* gains) const;
 
 private:
     std::vector<float> m_nodes;

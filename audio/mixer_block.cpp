@@ -55,6 +55,26 @@ void MixMono(float* __restrict out, const std::int16_t* __restrict in, std::size
     }
 }
 
+// The same with a gain for every frame.
+OTOMARU_SIMD_CLONES
+void MixMonoGains(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
+                  float gr, const float* __restrict gains) {
+    for (std::size_t j = 0; j < n; ++j) {
+        float s = static_cast<float>(in[j]) * gains[j];
+        out[2 * j] += s * gl;
+        out[2 * j + 1] += s * gr;
+    }
+}
+
+OTOMARU_SIMD_CLONES
+void MixStereoGains(float* __restrict out, const std::int16_t* __restrict in, std::size_t n,
+                    float gl, float gr, const float* __restrict gains) {
+    for (std::size_t j = 0; j < n; ++j) {
+        out[2 * j] += static_cast<float>(in[2 * j]) * gl * gains[j];
+        out[2 * j + 1] += static_cast<float>(in[2 * j + 1]) * gr * gains[j];
+    }
+}
+
 OTOMARU_SIMD_CLONES
 void MixStereo(float* __restrict out, const std::int16_t* __restrict in, std::size_t n, float gl,
                float gr) {
@@ -495,8 +515,7 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
         }
     } else {
         // Inside a fade, a ramp of the level or the limiter: a gain for every frame.
-        const std::uint32_t channels = p->nChannels == 1 ? 1 : 2;
-        const std::int16_t* in = p->pData + channels * static_cast<std::size_t>(v->m_nPos);
+        float gains[kMaxBlock];
         float live = v->m_fLive;
         for (std::size_t j = 0; j < n; ++j) {
             if (ramp) {
@@ -505,25 +524,34 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
                     live = v->m_fLiveTarget;
                 }
             }
-            float g = live;
-            if (limit) {
-                const float allowed =
-                    curve != nullptr ? curve->At(v->m_nPos + static_cast<std::uint32_t>(j)) : 1.0f;
-                g = std::min(g, allowed / top);
-            }
-            const std::uint32_t k = intoSound + static_cast<std::uint32_t>(j);
-            if (k < span.nFadeIn) {
-                g *= FadeGain(k, span.nFadeIn);
-            }
-            if (v->m_nFadeLeft != 0) {
-                g *= FadeGain(v->m_nFadeLeft - static_cast<std::uint32_t>(j), v->m_nFadeFrames);
-            }
-            const float l = static_cast<float>(in[channels * j]);
-            const float r = static_cast<float>(in[channels * j + channels - 1]);
-            out[2 * j] += l * gl * g;
-            out[2 * j + 1] += r * gr * g;
+            gains[j] = live;
         }
         v->m_fLive = live;
+        if (limit && curve != nullptr) {
+            curve->Cap(v->m_nPos, n, 1.0f / top, gains);
+        } else if (limit) {
+            for (std::size_t j = 0; j < n; ++j) {
+                gains[j] = std::min(gains[j], 1.0f / top);
+            }
+        }
+        if (intoSound < span.nFadeIn || v->m_nFadeLeft != 0) {
+            for (std::size_t j = 0; j < n; ++j) {
+                const std::uint32_t k = intoSound + static_cast<std::uint32_t>(j);
+                if (k < span.nFadeIn) {
+                    gains[j] *= FadeGain(k, span.nFadeIn);
+                }
+                if (v->m_nFadeLeft != 0) {
+                    gains[j] *=
+                        FadeGain(v->m_nFadeLeft - static_cast<std::uint32_t>(j), v->m_nFadeFrames);
+                }
+            }
+        }
+        if (p->nChannels == 1) {
+            MixMonoGains(out, p->pData + v->m_nPos, n, gl, gr, gains);
+        } else {
+            MixStereoGains(out, p->pData + 2 * static_cast<std::size_t>(v->m_nPos), n, gl, gr,
+                           gains);
+        }
     }
     v->m_nPos += static_cast<std::uint32_t>(n);
     if (v->m_nFadeLeft != 0) {
