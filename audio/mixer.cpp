@@ -79,19 +79,15 @@ void MixerVoice::StoreShape(std::uint32_t startMs, std::uint32_t endMs, std::uin
     m_nGainBits.store(std::bit_cast<std::uint32_t>(gain), std::memory_order_release);
 }
 
-namespace {
-
-float ClampDb(float dB, float lo, float hi) {
-    return std::isnan(dB) ? 0.0f : std::clamp(dB, lo, hi);
-}
-
-} // namespace
-
-void MixerVoice::StoreGainDb(float dB) {
-    m_nGainDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinGainDb, kMaxGainDb)),
-                        std::memory_order_release);
+void MixerVoice::StoreDb(std::atomic<std::uint32_t>& bits, float dB, float lo, float hi) {
+    bits.store(std::bit_cast<std::uint32_t>(std::isnan(dB) ? 0.0f : std::clamp(dB, lo, hi)),
+               std::memory_order_release);
     if (Boosted())
         OnBoost();
+}
+
+void MixerVoice::StoreGainDb(float dB) {
+    StoreDb(m_nGainDbBits, dB, kMinGainDb, kMaxGainDb);
 }
 
 bool MixerVoice::Boosted() const {
@@ -103,10 +99,7 @@ float MixerVoice::GainDb() const {
 }
 
 void MixerVoice::StoreLiveDb(float dB) {
-    m_nLiveDbBits.store(std::bit_cast<std::uint32_t>(ClampDb(dB, kMinLiveDb, kMaxLiveDb)),
-                        std::memory_order_release);
-    if (Boosted())
-        OnBoost();
+    StoreDb(m_nLiveDbBits, dB, kMinLiveDb, kMaxLiveDb);
 }
 
 float MixerVoice::LiveDb() const {

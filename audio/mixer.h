@@ -142,6 +142,9 @@ private:
     float m_fLiveTarget = 1.0f;
     float m_fLiveStep = 0.0f;
 
+    // Clamps (NaN: 0 dB), stores, and tells the owner when the voice is boosted.
+    void StoreDb(std::atomic<std::uint32_t>& bits, float dB, float lo, float hi);
+
 protected:
     // Called when a store boosts the voice above 0 dB, on the storing thread: the owner of the
     // preparation works out its limiter's curve.
