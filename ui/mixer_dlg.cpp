@@ -50,7 +50,6 @@ const CMixerDlg::MessageMapEntry CMixerDlg::s_messageMap[] = {
     {Msg::Command, ID_OPTION_WEB_REMOTE, &CMixerDlg::OnWebRemote},
     {Msg::Command, ID_OPTION_WEB_LAN, &CMixerDlg::OnWebRemoteLan},
     {Msg::Command, ID_OPTION_WEB_ADDRESS, &CMixerDlg::OnWebRemoteAddress},
-
     {Msg::Command, ID_PLAY_LOUDER, &CMixerDlg::PlayLouder},
     {Msg::Command, ID_PLAY_QUIETER, &CMixerDlg::PlayQuieter},
     {Msg::Command, ID_PLAY_LEVEL_RESET, &CMixerDlg::ResetPlayLevel},
