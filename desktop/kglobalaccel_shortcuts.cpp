@@ -50,7 +50,7 @@ int CKGlobalAccelShortcuts::KeyCodeOf(const GlobalHotkey& hotkey, HKL layout) {
     const int key = QtKeyOfKeysym(keysym);
     if (key == 0)
         return 0;
-    int modifiers = keysym >= 0xFF80 && keysym <= 0xFFBD ? Qt::KeypadModifier : 0;
+    int modifiers = keysym >= 0xFF80 && keysym <= 0xFFBD ? int(Qt::KeypadModifier) : 0;
     if (hotkey.nModifiers & MOD_CODE_SHIFT)
         modifiers |= Qt::ShiftModifier;
     if (hotkey.nModifiers & MOD_CODE_CTRL)
