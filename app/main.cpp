@@ -10,6 +10,7 @@
 #include "core/remote_command.h"
 #include "desktop/osc_remote.h"
 #include "desktop/qt_translations.h"
+#include "desktop/quit_signals.h"
 #include "desktop/remote.h"
 #include "ui/dialog_template.h"
 #include "ui/icons.h"
@@ -169,6 +170,16 @@ public:
             dlg.raise();
             dlg.activateWindow();
             return {};
+        });
+        // A logout or a kill ends the program as File → Exit does, over any box still open.
+        CQuitSignals quitSignals([&dlg] {
+            for (int open = 0; open < 8; ++open) {
+                QWidget* box = QApplication::activeModalWidget();
+                if (!box || box == &dlg)
+                    break;
+                box->close();
+            }
+            dlg.GetMenuAction(ID_FILE_EXIT)->trigger();
         });
         std::unique_ptr<COscRemote> osc;
         // Once the window is up, so that a box about the port stands over it.

@@ -9,12 +9,14 @@
 #include "tests/support/test_support.h"
 #include "ui/mixer_dlg.h"
 
+#include <QFile>
 #include <QLockFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 
 namespace {
@@ -164,6 +166,30 @@ TEST_F(RemoteTest, HelpVersionAndBadOptions) {
 
 // Of two instances started at once, the one that took the lock first listens, however far it
 // got; a socket that cannot be opened is said, and the bus still serves.
+// A logout's SIGTERM ends the program as File → Exit does, closing a box still open on the way:
+// the exit is the program's own, not the signal's, so the global hotkeys are given back.
+TEST_F(RemoteTest, ASignalToQuitEndsTheProgramAsExitDoes) {
+    // A copy of its own makes this folder its data folder.
+    const QString exe = QString::fromStdString(m_dir.Path() + "otomaru");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(OTOMARU_EXE), exe));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(PrivateBus::Address()));
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.start(exe, {});
+    const auto answers = [&] {
+        QProcess list;
+        list.setProcessEnvironment(env);
+        list.start(exe, {"--list"});
+        return list.waitForFinished(5000) && list.exitCode() == 0;
+    };
+    ASSERT_TRUE(SpinUntil(answers, 20000));
+    kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    ASSERT_TRUE(SpinUntil([&] { return window.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(window.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(window.exitCode(), 0);
+}
+
 TEST_F(RemoteTest, TheLockDecidesAndAFailedListenIsReported) {
     QLockFile first(RemoteSocketPath(m_dir.Path()) + ".lock");
     ASSERT_TRUE(first.tryLock(0));
