@@ -63,7 +63,8 @@ step "ThreadSanitizer"
 CXX=clang++ cmake -S . -B build-tsan $common -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DOTOMARU_SANITIZE=thread \
     -DOTOMARU_BENCH=OFF >/dev/null
-nice -n 19 cmake --build build-tsan -j "$jobs"
+# Only the suites: the program and its generators are built and run by the two builds above.
+nice -n 19 cmake --build build-tsan -j "$jobs" --target otomaru_suites
 finish_suites AddressSanitizer
 start_suites ThreadSanitizer build-tsan TSAN_OPTIONS=halt_on_error=1
 finish_suites ThreadSanitizer
