@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The clock and the report the latency benchmarks share.
+// The clocks and the report the benchmarks share.
 #pragma once
 
 #include <algorithm>
@@ -13,6 +13,13 @@ inline std::uint64_t NowNs() {
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000ull +
            static_cast<std::uint64_t>(ts.tv_nsec);
+}
+
+// The CPU time this process has used, in seconds.
+inline double CpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 // One line: how many, the median and the 99th percentile of the microseconds.

@@ -7,6 +7,7 @@
 #include "audio/limiter.h"
 #include "audio/mixer.h"
 #include "audio/offline_output.h"
+#include "bench/bench_timing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,12 +22,6 @@ namespace {
 
 constexpr std::uint32_t kRate = 48000;
 constexpr std::size_t kBlock = 256;
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 std::vector<std::int16_t> Tone(double hz, double amplitude, std::size_t frames, unsigned channels) {
     std::vector<std::int16_t> s(frames * channels);

@@ -5,6 +5,7 @@
 //   mixer_throughput [seconds-per-run=1] [runs=5]
 #include "audio/offline_output.h"
 #include "audio/sound_output.h"
+#include "bench/bench_timing.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,12 +28,6 @@ namespace {
 // What the program mixes at on most devices, in the period it asks SDL for.
 constexpr std::uint32_t kOutputRate = 48000;
 constexpr std::size_t kBlock = 256;
-
-double CpuSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 struct Kind {
     const char* name;

@@ -204,3 +204,11 @@ bool KilledAtWriteStep(AtomicWriteStep step, int atCall, const std::function<voi
     return waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
            WTERMSIG(status) == SIGKILL;
 }
+
+long ResidentKb() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
+}

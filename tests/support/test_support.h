@@ -54,6 +54,8 @@ std::vector<std::uint8_t> ReadBytes(const std::string& utf8Path);
 bool WriteBytes(const std::string& utf8Path, const std::vector<std::uint8_t>& bytes);
 bool WriteText(const std::string& utf8Path, std::string_view text);
 std::string ReadText(const std::string& utf8Path);
+// This process's resident memory in kB (VmRSS), -1 when it cannot be read.
+long ResidentKb();
 
 // A RIFF WAVE image built chunk by chunk.
 class WaveBuilder {
