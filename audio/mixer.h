@@ -137,7 +137,7 @@ private:
     static constexpr std::uint32_t kUnread = 0xFFFFFFFF;
     std::uint32_t m_nCachedGainDb = kUnread;
     std::uint32_t m_nCachedLiveDb = kUnread;
-    float m_fGainDb = 1.0f;
+    float m_fBoost = 1.0f; // the gain option as a factor
     float m_fLive = 1.0f;
     float m_fLiveTarget = 1.0f;
     float m_fLiveStep = 0.0f;

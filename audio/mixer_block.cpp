@@ -196,15 +196,15 @@ void MixerCore::MixBlock(float* out, float* monitor, std::size_t frames) {
 }
 
 float* MixerCore::SendTarget(OutputSend send, const Block& block) {
-    // Without a monitor, its own voices mix where nothing reads them: they keep their time.
-    bool* used = send == OutputSend::Main ? &m_bMainOnly : &m_bMonitorOnly;
-    float* target = send == OutputSend::Main ? m_mainOnly.get() : m_monitorOnly.get();
     if (send == OutputSend::Both) {
         return block.pOut;
     }
-    if (!*used) {
+    // Without a monitor, its own voices mix where nothing reads them: they keep their time.
+    bool& used = send == OutputSend::Main ? m_bMainOnly : m_bMonitorOnly;
+    float* target = send == OutputSend::Main ? m_mainOnly.get() : m_monitorOnly.get();
+    if (!used) {
         std::fill(target, target + 2 * block.nFrames, 0.0f);
-        *used = true;
+        used = true;
     }
     return target;
 }
@@ -358,7 +358,7 @@ void MixerCore::FollowBoost(MixerVoice* v, std::uint32_t rate) {
     const std::uint32_t gain = v->m_nGainDbBits.load(std::memory_order_acquire);
     if (gain != v->m_nCachedGainDb) {
         v->m_nCachedGainDb = gain;
-        v->m_fGainDb = FactorFromDb(std::bit_cast<float>(gain));
+        v->m_fBoost = FactorFromDb(std::bit_cast<float>(gain));
     }
     const std::uint32_t live = v->m_nLiveDbBits.load(std::memory_order_acquire);
     if (live == v->m_nCachedLiveDb) {
@@ -481,7 +481,7 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
     if (v->m_nPos >= end) {
         return false;
     }
-    const float scale = span.fGain * v->m_fGainDb;
+    const float scale = span.fGain * v->m_fBoost;
     // The gain on full-scale samples before the live level, on the louder side.
     const float top = std::max(v->m_fGainL, v->m_fGainR) * scale;
     const float gl = v->m_fGainL * scale * (1.0f / 32768.0f);
@@ -496,7 +496,7 @@ bool MixerCore::MixSpan(MixerVoice* v, const PreparedSound* p, const Span& span,
     // block whose curve allows the whole gain mixes as it would unboosted.
     const LimitCurve* curve = nullptr;
     bool limit = false;
-    if (v->m_fGainDb * std::max(v->m_fLive, v->m_fLiveTarget) > 1.0f) {
+    if (v->m_fBoost * std::max(v->m_fLive, v->m_fLiveTarget) > 1.0f) {
         curve = p->pLimits.load(std::memory_order_acquire);
         const float loudest = top * std::max(v->m_fLive, v->m_fLiveTarget);
         limit = (curve != nullptr ? curve->Least(v->m_nPos, n) : 1.0f) < loudest;
@@ -570,7 +570,7 @@ bool MixerCore::MixSpanStretched(MixerVoice* v, const PreparedSound* p, float* o
     }
     // The level without its ramp, and the limiter's gain where the block begins.
     v->m_fLive = v->m_fLiveTarget;
-    float g = v->m_fGainDb * v->m_fLive;
+    float g = v->m_fBoost * v->m_fLive;
     if (g > 1.0f) {
         const LimitCurve* curve = p->pLimits.load(std::memory_order_acquire);
         const float allowed = curve != nullptr ? curve->At(v->m_nPos) : 1.0f;

@@ -41,10 +41,10 @@ RemoteReply PlayAll(const std::vector<EffectEntryPtr>& entries, CSetController& 
     return {};
 }
 
-// A non-negative decimal number, nothing around it.
-bool ParseIndex(const std::string& text, int& value) {
+// A decimal number, nothing around it.
+template <typename Number> bool ParseWhole(const std::string& text, Number& value) {
     const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && p == text.data() + text.size() && value >= 0;
+    return ec == std::errc() && p == text.data() + text.size();
 }
 
 // What the web remote's page shows: the open set, the sets it may switch to, every effect and
@@ -140,7 +140,7 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
     }
     case RemoteVerb::PlayIndex: {
         int index = -1;
-        if (!ParseIndex(request.strArgument, index) || index >= table.GetSize())
+        if (!ParseWhole(request.strArgument, index) || index < 0 || index >= table.GetSize())
             return Failed(request.strArgument + std::string(texts::kNoSuchRow));
         const EffectEntryPtr& entry = table.GetPtrAt(index);
         return PlayAll({entry}, controller, "「" + Utf8FromCp932(entry->strName) + "」");
@@ -155,9 +155,7 @@ RemoteReply RunRemoteRequest(const RemoteRequest& request, CSetController& contr
         return {0, EffectsJson(controller)};
     case RemoteVerb::StopPlayback: {
         std::uint64_t id = 0;
-        const std::string& text = request.strArgument;
-        const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
-        if (ec != std::errc() || p != text.data() + text.size() || !controller.StopPlayback(id))
+        if (!ParseWhole(request.strArgument, id) || !controller.StopPlayback(id))
             return Failed(std::string(texts::kNoSuchPlayback));
         return {};
     }
